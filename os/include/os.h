@@ -1,0 +1,10 @@
+// The services library: every public header.
+#pragma once
+
+#include "os_coscfg.h"
+#include "os_cosfile.h"
+#include "os_coslog.h"
+#include "os_cosstring.h"
+#include "os_cosxml.h"
+#include "os_sts.h"
+#include "os_types.h"

@@ -1,0 +1,263 @@
+// Services start-up and shut-down: the process's identity, the process-wide
+// singletons and the inherited-argument variables.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "os_coscfg_impl.h"
+#include "os_coscfg_services.h"
+#include "os_coslog.h"
+#include "os_cosstring.h"
+#include "os_cosxml.h"
+#include "os_log.h"
+#include "os_win.h"
+
+namespace {
+
+constexpr std::size_t OS_LEVEL_SIZE = 64;  // QRX_DEBUG: up to 63 characters
+
+// Every name that starts with this prefix is an inherited-argument variable.
+constexpr char s_szArgumentsPrefix[] = "QRX_OSSERVICESARGUMENTS";
+constexpr std::size_t OS_ARGUMENTS_PREFIX_LENGTH = sizeof(s_szArgumentsPrefix) - 1;  // 23
+
+OsServicesState s_osservices;
+
+// The singletons, each reached through its process-wide pointer.
+char* s_szEmpty = nullptr;
+COsLog* s_poslog = nullptr;
+COsCfg* s_poscfg = nullptr;
+
+// ---- environment (16-bit calls; values as UTF-8) ----
+
+bool Utf8ToWide(const char* a_sz, wchar_t* a_wsz, int a_iSize) {
+  return MultiByteToWideChar(CP_UTF8, 0, a_sz, -1, a_wsz, a_iSize) > 0;
+}
+
+// The variable's value as UTF-8; false (and an empty text) when it is unset,
+// empty or does not fit.
+bool GetEnvUtf8(const char* a_szName, char* a_szValue, std::size_t a_sizetValue) {
+  a_szValue[0] = 0;
+  wchar_t l_wszName[OS_PATH_SIZE];
+  wchar_t l_wszValue[OS_ARGUMENTS_SIZE];
+  if (!Utf8ToWide(a_szName, l_wszName, static_cast<int>(OS_PATH_SIZE))) return false;
+  const DWORD l_dw = GetEnvironmentVariableW(l_wszName, l_wszValue, static_cast<DWORD>(OS_ARGUMENTS_SIZE));
+  if (l_dw == 0 || l_dw >= OS_ARGUMENTS_SIZE) return false;
+  if (WideCharToMultiByte(CP_UTF8, 0, l_wszValue, -1, a_szValue, static_cast<int>(a_sizetValue), nullptr, nullptr) <= 0) {
+    a_szValue[0] = 0;
+    return false;
+  }
+  return a_szValue[0] != 0;
+}
+
+void RemoveEnv(const char* a_szName) {
+  wchar_t l_wszName[OS_PATH_SIZE];
+  if (Utf8ToWide(a_szName, l_wszName, static_cast<int>(OS_PATH_SIZE))) SetEnvironmentVariableW(l_wszName, nullptr);
+}
+
+// "QRX_OSSERVICESARGUMENTS_<pid>_<tid>": the inherited text for this thread.
+void PerThreadVariableName(char (&a_szName)[OS_UNIQUENAME_SIZE]) {
+  SStrPrintf(a_szName, sizeof(a_szName), "%s_%llx_%llx", s_szArgumentsPrefix,
+             static_cast<unsigned long long>(GetCurrentProcessId()),
+             static_cast<unsigned long long>(GetCurrentThreadId()));
+}
+
+// Removes every variable whose name begins with the inherited-argument
+// prefix (compared without case).
+void RemoveInheritedArgumentVariables() {
+  wchar_t* const l_wszBlock = GetEnvironmentStringsW();
+  if (l_wszBlock == nullptr) return;
+  // The block is a copy: removing variables while walking it is safe.
+  for (const wchar_t* l_wsz = l_wszBlock; *l_wsz != 0; l_wsz += wcslen(l_wsz) + 1) {
+    if (l_wsz[0] == L'=') continue;  // the per-drive current directories
+    bool l_bMatch = true;
+    for (std::size_t l_i = 0; l_i < OS_ARGUMENTS_PREFIX_LENGTH && l_bMatch; ++l_i) {
+      wchar_t l_wc = l_wsz[l_i];
+      if (l_wc >= L'a' && l_wc <= L'z') l_wc = static_cast<wchar_t>(l_wc - L'a' + L'A');
+      l_bMatch = l_wc == static_cast<wchar_t>(s_szArgumentsPrefix[l_i]);
+    }
+    if (!l_bMatch) continue;
+    const wchar_t* const l_wszEquals = wcschr(l_wsz, L'=');
+    const std::size_t l_n = l_wszEquals != nullptr ? static_cast<std::size_t>(l_wszEquals - l_wsz) : wcslen(l_wsz);
+    wchar_t l_wszName[OS_ARGUMENTS_SIZE];
+    if (l_n >= OS_ARGUMENTS_SIZE) continue;
+    std::memcpy(l_wszName, l_wsz, l_n * sizeof(wchar_t));
+    l_wszName[l_n] = 0;
+    SetEnvironmentVariableW(l_wszName, nullptr);
+  }
+  FreeEnvironmentStringsW(l_wszBlock);
+}
+
+// ---- argument text ----
+
+// A tag value of the argument text. A value written as _T("...") reads as
+// the text inside it.
+void GetArgument(const char* a_szArguments, const char* a_szOpening, const char* a_szClosing, char* a_szOut,
+                 std::size_t a_sizetOut, bool a_bUnwrap) {
+  OsXmlGetTagValue(a_szArguments, a_szOpening, a_szClosing, a_szOut, a_sizetOut);
+  const std::size_t l_n = std::strlen(a_szOut);
+  if (a_bUnwrap && l_n >= 6 && std::strncmp(a_szOut, "_T(\"", 4) == 0) {
+    std::memmove(a_szOut, a_szOut + 4, l_n - 6);
+    a_szOut[l_n - 6] = 0;
+  }
+}
+
+bool IsNoneText(const char* a_sz) { return _stricmp(a_sz, "0") == 0 || _stricmp(a_sz, "NULL") == 0; }
+
+EOSCFGENTITY EntityFromText(const char* a_sz) {
+  static const struct {
+    const char* m_sz;
+    EOSCFGENTITY m_eoscfgentity;
+  } s_aentity[] = {{"application", OS_CFG_ENTITY_APPLICATION},
+                   {"driver", OS_CFG_ENTITY_DRIVER},
+                   {"utility", OS_CFG_ENTITY_UTILITY},
+                   {"apputility", OS_CFG_ENTITY_APPUTILITY},
+                   {"dll", OS_CFG_ENTITY_DLL}};
+  for (const auto& l_entity : s_aentity)
+    if (std::strcmp(a_sz, l_entity.m_sz) == 0) return l_entity.m_eoscfgentity;
+  return OS_CFG_ENTITY_NONE;
+}
+
+// Major, minor, patch and build from the running program's file-version
+// resource; "00" each when it cannot be read.
+void VersionFromResource(OsServicesState& a_state) {
+  for (int l_i = 0; l_i < 4; ++l_i) SStrCpy(a_state.m_aszVersion[l_i], OS_VERSION_FIELD_SIZE, "00");
+  wchar_t l_wszModule[MAX_PATH];
+  const DWORD l_dwLength = GetModuleFileNameW(nullptr, l_wszModule, MAX_PATH);
+  if (l_dwLength == 0 || l_dwLength >= MAX_PATH) return;
+  DWORD l_dwHandle = 0;
+  const DWORD l_dwSize = GetFileVersionInfoSizeW(l_wszModule, &l_dwHandle);
+  alignas(8) unsigned char l_aucBlock[4096];
+  if (l_dwSize == 0 || l_dwSize > sizeof(l_aucBlock)) return;
+  if (!GetFileVersionInfoW(l_wszModule, 0, l_dwSize, l_aucBlock)) return;
+  VS_FIXEDFILEINFO* l_pinfo = nullptr;
+  UINT l_uLength = 0;
+  if (!VerQueryValueW(l_aucBlock, L"\\", reinterpret_cast<void**>(&l_pinfo), &l_uLength) || l_pinfo == nullptr ||
+      l_uLength < sizeof(VS_FIXEDFILEINFO))
+    return;
+  const unsigned l_auPart[4] = {HIWORD(l_pinfo->dwFileVersionMS), LOWORD(l_pinfo->dwFileVersionMS),
+                                HIWORD(l_pinfo->dwFileVersionLS), LOWORD(l_pinfo->dwFileVersionLS)};
+  for (int l_i = 0; l_i < 4; ++l_i) SStrPrintf(a_state.m_aszVersion[l_i], OS_VERSION_FIELD_SIZE, "%02d", l_auPart[l_i]);
+}
+
+void VersionFromArguments(OsServicesState& a_state, const char* a_szArguments) {
+  static const char* const s_aszTag[OS_VERSION_FIELDS][2] = {
+      {"<major>", "</major>"}, {"<minor>", "</minor>"}, {"<patch>", "</patch>"}, {"<build>", "</build>"},
+      {"<day>", "</day>"},     {"<month>", "</month>"}, {"<year>", "</year>"}};
+  for (int l_i = 0; l_i < OS_VERSION_FIELDS; ++l_i) {
+    char l_szValue[OS_VERSION_FIELD_SIZE];
+    if (OsXmlGetTagValue(a_szArguments, s_aszTag[l_i][0], s_aszTag[l_i][1], l_szValue, sizeof(l_szValue)) != 0)
+      continue;
+    const int l_iValue = std::atoi(l_szValue);
+    SStrPrintf(a_state.m_aszVersion[l_i], OS_VERSION_FIELD_SIZE, l_i == 6 ? "%04d" : "%02d", l_iValue);
+  }
+}
+
+// Reads identity, log settings, memory method and version from the
+// program's argument text.
+void ReadArguments(OsServicesState& a_state, const char* a_szArguments) {
+  char l_szValue[OS_PATH_SIZE];
+  GetArgument(a_szArguments, "<uniquename>", "</uniquename>", a_state.m_szUniqueName, OS_UNIQUENAME_SIZE, false);
+  GetArgument(a_szArguments, "<entity>", "</entity>", l_szValue, sizeof(l_szValue), false);
+  a_state.m_eoscfgentity = EntityFromText(l_szValue);
+  GetArgument(a_szArguments, "<logfile>", "</logfile>", a_state.m_szLogFile, OS_PATH_SIZE, true);
+  if (IsNoneText(a_state.m_szLogFile)) a_state.m_szLogFile[0] = 0;
+  GetArgument(a_szArguments, "<loglevel>", "</loglevel>", l_szValue, sizeof(l_szValue), false);
+  a_state.m_u32LogLevel |= static_cast<std::uint32_t>(std::strtoul(l_szValue, nullptr, 10));
+  GetArgument(a_szArguments, "<logfilter>", "</logfilter>", a_state.m_szLogFilter, OS_LOGFILTER_SIZE, true);
+  if (IsNoneText(a_state.m_szLogFilter)) a_state.m_szLogFilter[0] = 0;
+  GetArgument(a_szArguments, "<memorymethod>", "</memorymethod>", l_szValue, sizeof(l_szValue), false);
+  a_state.m_iMemoryMethod =
+      std::strcmp(l_szValue, "OS_MEM_METHOD_MALLOC") == 0 ? OS_MEM_METHOD_MALLOC : OS_MEM_METHOD_GLOBAL;
+  GetArgument(a_szArguments, "<forcesetaccess>", "</forcesetaccess>", l_szValue, sizeof(l_szValue), false);
+  if (std::strcmp(l_szValue, "true") == 0) a_state.m_bForceSetAccess = true;
+
+  if (std::strstr(a_szArguments, "<version>") != nullptr) {
+    VersionFromArguments(a_state, a_szArguments);
+  } else {
+    VersionFromResource(a_state);
+    SStrCpy(a_state.m_aszVersion[4], OS_VERSION_FIELD_SIZE, "00");
+    SStrCpy(a_state.m_aszVersion[5], OS_VERSION_FIELD_SIZE, "00");
+    SStrCpy(a_state.m_aszVersion[6], OS_VERSION_FIELD_SIZE, "0000");
+  }
+}
+
+}  // namespace
+
+const OsServicesState& OsServicesGetState() { return s_osservices; }
+COsLog* OsLogInstance() { return s_poslog; }
+COsCfg* OsCfgInstance() { return s_poscfg; }
+
+void OsServicesStart(const char* a_szExtra) {
+  (void)a_szExtra;  // handed to the configuration object
+  OsServicesState& l_state = s_osservices;
+  l_state.m_szUniqueName[0] = 0;
+  l_state.m_szCallersUniqueName[0] = 0;
+  std::memset(l_state.m_aszVersion, 0, sizeof(l_state.m_aszVersion));
+
+  l_state.m_u32LogLevel = 0;
+  l_state.m_bForceSetAccess = false;
+  char l_szLevel[OS_LEVEL_SIZE];
+  if (GetEnvUtf8("QRX_DEBUG", l_szLevel, sizeof(l_szLevel)))
+    l_state.m_u32LogLevel = static_cast<std::uint32_t>(std::strtoul(l_szLevel, nullptr, 10));
+
+  const char* const l_szArguments = g_szOsServicesArguments != nullptr ? g_szOsServicesArguments : "";
+  ReadArguments(l_state, l_szArguments);
+
+  switch (l_state.m_eoscfgentity) {
+    case OS_CFG_ENTITY_APPLICATION:
+    case OS_CFG_ENTITY_DRIVER:
+    case OS_CFG_ENTITY_DLL:
+      // These compose their own arguments for their children: whatever the
+      // environment holds is not theirs to use.
+      l_state.m_szInherited[0] = 0;
+      l_state.m_bOwner = true;
+      break;
+    default:
+      break;
+  }
+
+  // "pavexe" must not keep the language-pack library that the system loaded
+  // into it.
+  if (std::strcmp(l_state.m_szUniqueName, "pavexe") == 0) {
+    HMODULE const l_hmodule = GetModuleHandleW(L"lpk.dll");
+    if (l_hmodule != nullptr) FreeLibrary(l_hmodule);
+  }
+
+  // The singletons, in this order: the empty string, the log, the memory
+  // manager, the configuration, the text conversion.
+  s_szEmpty = static_cast<char*>(std::calloc(1, 1));
+}
+
+void OsServicesStop() {
+  OsServicesState& l_state = s_osservices;
+
+  char l_szLogDirectory[OS_PATH_SIZE] = "";
+  if (s_poscfg != nullptr) {
+    const char* const l_szItem = s_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY);
+    if (l_szItem != nullptr) SStrCpy(l_szLogDirectory, sizeof(l_szLogDirectory), l_szItem);
+  }
+
+  RemoveInheritedArgumentVariables();
+
+  // Reverse order of creation; each pointer is cleared before its object goes.
+  std::free(s_szEmpty);
+  s_szEmpty = nullptr;
+
+  // This process made the log directory for its own inherited arguments:
+  // it goes when nothing was left in it.
+  if (l_szLogDirectory[0] != 0 && l_state.m_bOwner) {
+    wchar_t l_wszDirectory[OS_PATH_SIZE];
+    if (Utf8ToWide(l_szLogDirectory, l_wszDirectory, static_cast<int>(OS_PATH_SIZE)))
+      RemoveDirectoryW(l_wszDirectory);
+  }
+
+  char l_szPerThread[OS_UNIQUENAME_SIZE];
+  PerThreadVariableName(l_szPerThread);
+  RemoveEnv(l_szPerThread);
+  if (l_state.m_bOwner) {
+    RemoveEnv("QRX_OSSERVICESARGUMENTS");
+    RemoveEnv("QRX_OSSERVICESARGUMENTSUNICODE");
+  }
+
+  std::memset(&l_state, 0, sizeof(l_state));
+}

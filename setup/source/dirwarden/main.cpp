@@ -1,0 +1,33 @@
+// dirwarden: prepares the suite's shared, writeable directory tree for all
+// users. Starting the services library resolves and creates the tree with
+// open access rights; the program then removes the per-program subtree that
+// its own start-up created, so that only the shared part remains.
+#include <windows.h>
+
+#include "os.h"
+
+const char* g_szOsServicesArguments =
+    "<arguments>\n\t<uniquename>dirwarden</uniquename>\n\t<entity>application</entity>\n</arguments>";
+
+// The wide entry point: a company name outside the ANSI code page arrives
+// intact and is handed on unchanged.
+int wmain(int argc, wchar_t** argv) {
+  if (argc > 1) SetEnvironmentVariableW(L"QRX_COMPANYNAMESHORT", argv[1]);
+  SetEnvironmentVariableW(L"QRX_FORCESETACCESS", L"1");
+
+  OsServicesStart(nullptr);
+
+  // The item's text belongs to the configuration: copy it before shut-down.
+  char l_szUserRoot[OS_PATH_SIZE] = "";
+  COsCfg* const l_poscfg = OsCfgInstance();
+  const char* const l_szItem =
+      l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_USERROOTDIRECTORY) : nullptr;
+  if (l_szItem != nullptr) SStrCpy(l_szUserRoot, sizeof(l_szUserRoot), l_szItem);
+
+  OsServicesStop();
+
+  // After shut-down: the log file and the log directory's lock file lie in
+  // this subtree and are closed by then.
+  OsFileDelete(l_szUserRoot, OS_FILE_TYPE_DIRECTORY, true);
+  return 0;
+}

@@ -1,0 +1,146 @@
+// Services start-up and shut-down: the identity and log settings read from
+// the argument text, the version block, and a shut-down that withdraws every
+// inherited-argument variable and leaves nothing open, so that start-up can
+// run again in the same process.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "os.h"
+#include "os_coscfg_services.h"
+#include "os_test.h"
+
+namespace {
+
+class Services : public OsTest {
+ protected:
+  void SetUp() override {
+    OsTest::SetUp();
+    m_szSaved = g_szOsServicesArguments;
+    SetEnv(L"QRX_DEBUG", nullptr);
+  }
+  void TearDown() override {
+    OsServicesStop();
+    g_szOsServicesArguments = m_szSaved;
+    OsTest::TearDown();
+  }
+  void Start(const char* a_szArguments) {
+    g_szOsServicesArguments = a_szArguments;
+    OsServicesStart(nullptr);
+  }
+  const OsServicesState& State() { return OsServicesGetState(); }
+
+ private:
+  const char* m_szSaved = nullptr;
+};
+
+std::vector<std::wstring> InheritedArgumentVariables() {
+  std::vector<std::wstring> l_names;
+  wchar_t* const l_wszBlock = GetEnvironmentStringsW();
+  for (const wchar_t* l_wsz = l_wszBlock; *l_wsz != 0; l_wsz += wcslen(l_wsz) + 1)
+    if (_wcsnicmp(l_wsz, L"QRX_OSSERVICESARGUMENTS", 23) == 0) l_names.emplace_back(l_wsz);
+  FreeEnvironmentStringsW(l_wszBlock);
+  return l_names;
+}
+
+TEST_F(Services, BuiltInTextOfAnApplication) {
+  Start("<arguments>\n\t<uniquename>dirwarden</uniquename>\n\t<entity>application</entity>\n</arguments>");
+  EXPECT_STREQ(State().m_szUniqueName, "dirwarden");
+  EXPECT_EQ(State().m_eoscfgentity, OS_CFG_ENTITY_APPLICATION);
+  EXPECT_STREQ(State().m_szLogFile, "");
+  EXPECT_EQ(State().m_u32LogLevel, 0u);
+  EXPECT_EQ(State().m_iMemoryMethod, OS_MEM_METHOD_GLOBAL);
+  EXPECT_TRUE(State().m_bOwner);
+  EXPECT_FALSE(State().m_bForceSetAccess);
+  // The test program carries no version resource: "00" for each number.
+  EXPECT_STREQ(State().m_aszVersion[0], "00");
+  EXPECT_STREQ(State().m_aszVersion[3], "00");
+  EXPECT_STREQ(State().m_aszVersion[4], "00");
+  EXPECT_STREQ(State().m_aszVersion[6], "0000");
+}
+
+TEST_F(Services, LevelFromTheEnvironmentAndTheText) {
+  SetEnv(L"QRX_DEBUG", L"3");
+  Start("<arguments><uniquename>t</uniquename><loglevel>4</loglevel></arguments>");
+  EXPECT_EQ(State().m_u32LogLevel, 7u);
+  OsServicesStop();
+  SetEnv(L"QRX_DEBUG", nullptr);
+  Start("<arguments><uniquename>t</uniquename></arguments>");
+  EXPECT_EQ(State().m_u32LogLevel, 0u);  // nothing survives the stop
+}
+
+TEST_F(Services, WrappedAndNoneValues) {
+  Start("<arguments><logfile>_T(\"0\")</logfile><logfilter>_T(\"os_cosmem ~prot\")</logfilter></arguments>");
+  EXPECT_STREQ(State().m_szLogFile, "");  // "0" in the wrapped form is no file
+  EXPECT_STREQ(State().m_szLogFilter, "os_cosmem ~prot");
+  OsServicesStop();
+  Start("<arguments><logfile>NuLl</logfile><logfilter>0</logfilter></arguments>");
+  EXPECT_STREQ(State().m_szLogFile, "");
+  EXPECT_STREQ(State().m_szLogFilter, "");
+  OsServicesStop();
+  Start("<arguments><logfile>_T(\"c:\\x\\y.log\")</logfile></arguments>");
+  EXPECT_STREQ(State().m_szLogFile, "c:\\x\\y.log");
+}
+
+TEST_F(Services, EntityMemoryMethodAndForceSetAccess) {
+  const struct {
+    const char* m_szEntity;
+    EOSCFGENTITY m_eoscfgentity;
+  } l_aCase[] = {{"application", OS_CFG_ENTITY_APPLICATION},
+                 {"driver", OS_CFG_ENTITY_DRIVER},
+                 {"dll", OS_CFG_ENTITY_DLL},
+                 {"Application", OS_CFG_ENTITY_NONE},  // exact, case-sensitive text
+                 {"", OS_CFG_ENTITY_NONE}};
+  for (const auto& l_case : l_aCase) {
+    const std::string l_s = std::string("<arguments><entity>") + l_case.m_szEntity +
+                            "</entity><memorymethod>OS_MEM_METHOD_MALLOC</memorymethod>"
+                            "<forcesetaccess>true</forcesetaccess></arguments>";
+    Start(l_s.c_str());
+    EXPECT_EQ(State().m_eoscfgentity, l_case.m_eoscfgentity) << l_case.m_szEntity;
+    EXPECT_EQ(State().m_iMemoryMethod, OS_MEM_METHOD_MALLOC);
+    EXPECT_TRUE(State().m_bForceSetAccess);
+    OsServicesStop();
+  }
+}
+
+TEST_F(Services, VersionBlockFromTheText) {
+  Start("<arguments><version><major>5</major><minor>12</minor><build>7</build>"
+        "<year>26</year></version></arguments>");
+  EXPECT_STREQ(State().m_aszVersion[0], "05");
+  EXPECT_STREQ(State().m_aszVersion[1], "12");
+  EXPECT_STREQ(State().m_aszVersion[2], "");  // absent fields stay empty
+  EXPECT_STREQ(State().m_aszVersion[3], "07");
+  EXPECT_STREQ(State().m_aszVersion[6], "0026");
+}
+
+TEST_F(Services, StopWithdrawsTheInheritedArgumentsAndLeaksNoHandle) {
+  DWORD l_dwHandlesBefore = 0;
+  for (int l_iRound = 0; l_iRound < 2; ++l_iRound) {
+    SetEnv(L"QRX_OSSERVICESARGUMENTS", L"<arguments></arguments>");
+    SetEnv(L"qrx_osservicesargumentsunicode", L"<arguments></arguments>");
+    SetEnv(L"QRX_OSSERVICESARGUMENTS_1f_2a", L"x");
+    SetEnv(L"QRX_OSSERVICESARGUMENTSDISABLED", L"1");
+    SetEnv(L"QRX_OSSERVICESARGUMENT", L"kept");  // one character short of the prefix
+    Start("<arguments><uniquename>t</uniquename><entity>application</entity></arguments>");
+    OsServicesStop();
+    EXPECT_TRUE(InheritedArgumentVariables().empty()) << OsTestUtf8(InheritedArgumentVariables().front());
+    EXPECT_EQ(OsTestGetEnv(L"QRX_OSSERVICESARGUMENT").value_or(L""), L"kept");
+    DWORD l_dwHandles = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &l_dwHandles));
+    if (l_iRound == 0)
+      l_dwHandlesBefore = l_dwHandles;
+    else
+      EXPECT_EQ(l_dwHandles, l_dwHandlesBefore);
+  }
+}
+
+TEST_F(Services, StopWithoutStartAndTwice) {
+  OsServicesStop();
+  OsServicesStop();
+  EXPECT_EQ(OsCfgInstance(), nullptr);
+  EXPECT_EQ(OsLogInstance(), nullptr);
+  EXPECT_STREQ(State().m_szUniqueName, "");
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+// The fixture of every library test: a directory of its own, removed
+// afterwards, and environment variables restored to what they were.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// True when the test runs under Wine (ntdll exports wine_get_version), for
+// the assertions that Wine cannot honour.
+bool OsTestIsWine();
+
+// UTF-8 <-> UTF-16 for test code.
+std::wstring OsTestWide(const std::string& a_s);
+std::string OsTestUtf8(const std::wstring& a_ws);
+
+// Sets an environment variable for the rest of the test (null removes it)
+// through the store the library reads; the fixture restores it.
+class OsTestEnvironment {
+ public:
+  OsTestEnvironment() = default;
+  ~OsTestEnvironment() { RestoreAll(); }
+  OsTestEnvironment(const OsTestEnvironment&) = delete;
+  OsTestEnvironment& operator=(const OsTestEnvironment&) = delete;
+
+  void Set(const wchar_t* a_wszName, const wchar_t* a_wszValue);
+  void RestoreAll();
+
+ private:
+  std::vector<std::pair<std::wstring, std::optional<std::wstring>>> m_saved;
+};
+
+// Reads an environment variable; nullopt when it does not exist.
+std::optional<std::wstring> OsTestGetEnv(const wchar_t* a_wszName);
+
+class OsTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The test's own directory (UTF-8 and UTF-16), without a trailing separator.
+  const std::string& Dir() const { return m_sDir; }
+  const std::wstring& WDir() const { return m_wsDir; }
+  void SetEnv(const wchar_t* a_wszName, const wchar_t* a_wszValue) { m_environment.Set(a_wszName, a_wszValue); }
+
+ private:
+  std::string m_sDir;
+  std::wstring m_wsDir;
+  OsTestEnvironment m_environment;
+};
+
+// Removes a directory tree with plain Win32 calls (never the library's own).
+void OsTestRemoveTree(const std::wstring& a_wsPath);

@@ -1,0 +1,39 @@
+# Sourced by the README's commands: the Wine prefix of this checkout's build
+# folder, its preparation and the persistent server around a run.
+# Never the user's own prefix: everything lives under build/.
+ROOT=${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+export WINEPREFIX="$ROOT/build/wine"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono/Gecko install dialogs
+# Wine follows the Linux locale; the tests expect code page 1252 and en-US.
+export LC_ALL=C.UTF-8
+
+wine_prepare() {
+  [ -f "$WINEPREFIX/.prepared" ] && return 0
+  echo "wine: creating the prefix in $WINEPREFIX"
+  rm -rf "$WINEPREFIX" "$ROOT/build/winehome"
+  mkdir -p "$ROOT/build/winehome"
+  # Desktop, Documents and the rest become links into this HOME, not the user's.
+  HOME="$ROOT/build/winehome" wineboot -i </dev/null >/dev/null 2>&1
+  # Hidden windows and message loops work without a display; no sound noise.
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f </dev/null >/dev/null 2>&1
+  wineserver -k || true
+  wineserver -w
+  touch "$WINEPREFIX/.prepared"
+}
+
+# Starts one persistent server for the run and warms it up: the first process
+# of a server session starts services.exe and friends, which would otherwise
+# keep the first test's output pipe open until its time-out.
+wine_start() {
+  wine_prepare
+  # An already running server of this prefix is reused.
+  HOME="$ROOT/build/winehome" wineserver -p 2>/dev/null || true
+  HOME="$ROOT/build/winehome" wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+wine_stop() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
