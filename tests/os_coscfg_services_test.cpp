@@ -9,6 +9,7 @@
 
 #include "os.h"
 #include "os_coscfg_services.h"
+#include "os_cosmem_impl.h"
 #include "os_test.h"
 
 namespace {
@@ -50,8 +51,10 @@ TEST_F(Services, BuiltInTextOfAnApplication) {
   EXPECT_EQ(State().m_eoscfgentity, OS_CFG_ENTITY_APPLICATION);
   EXPECT_STREQ(State().m_szLogFile, "");
   EXPECT_EQ(State().m_u32LogLevel, 0u);
-  EXPECT_EQ(State().m_iMemoryMethod, OS_MEM_METHOD_GLOBAL);
+  EXPECT_EQ(State().m_eosmemmethod, OS_MEM_METHOD_GLOBALALLOC);
   EXPECT_TRUE(State().m_bOwner);
+  ASSERT_NE(OsMemInstance(), nullptr);
+  EXPECT_EQ(OsMemInstance()->m_posmemimpl->m_eosmemmethod, OS_MEM_METHOD_GLOBALALLOC);
   EXPECT_FALSE(State().m_bForceSetAccess);
   // The test program carries no version resource: "00" for each number.
   EXPECT_STREQ(State().m_aszVersion[0], "00");
@@ -98,7 +101,7 @@ TEST_F(Services, EntityMemoryMethodAndForceSetAccess) {
                             "<forcesetaccess>true</forcesetaccess></arguments>";
     Start(l_s.c_str());
     EXPECT_EQ(State().m_eoscfgentity, l_case.m_eoscfgentity) << l_case.m_szEntity;
-    EXPECT_EQ(State().m_iMemoryMethod, OS_MEM_METHOD_MALLOC);
+    EXPECT_EQ(State().m_eosmemmethod, OS_MEM_METHOD_MALLOC);
     EXPECT_TRUE(State().m_bForceSetAccess);
     OsServicesStop();
   }
@@ -140,6 +143,7 @@ TEST_F(Services, StopWithoutStartAndTwice) {
   OsServicesStop();
   EXPECT_EQ(OsCfgInstance(), nullptr);
   EXPECT_EQ(OsLogInstance(), nullptr);
+  EXPECT_EQ(OsMemInstance(), nullptr);
   EXPECT_STREQ(State().m_szUniqueName, "");
 }
 

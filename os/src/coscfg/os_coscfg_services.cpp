@@ -7,6 +7,7 @@
 #include "os_coscfg_impl.h"
 #include "os_coscfg_services.h"
 #include "os_coslog.h"
+#include "os_cosmem.h"
 #include "os_cosstring.h"
 #include "os_cosxml.h"
 #include "os_log.h"
@@ -166,8 +167,8 @@ void ReadArguments(OsServicesState& a_state, const char* a_szArguments) {
   GetArgument(a_szArguments, "<logfilter>", "</logfilter>", a_state.m_szLogFilter, OS_LOGFILTER_SIZE, true);
   if (IsNoneText(a_state.m_szLogFilter)) a_state.m_szLogFilter[0] = 0;
   GetArgument(a_szArguments, "<memorymethod>", "</memorymethod>", l_szValue, sizeof(l_szValue), false);
-  a_state.m_iMemoryMethod =
-      std::strcmp(l_szValue, "OS_MEM_METHOD_MALLOC") == 0 ? OS_MEM_METHOD_MALLOC : OS_MEM_METHOD_GLOBAL;
+  a_state.m_eosmemmethod =
+      std::strcmp(l_szValue, "OS_MEM_METHOD_MALLOC") == 0 ? OS_MEM_METHOD_MALLOC : OS_MEM_METHOD_GLOBALALLOC;
   GetArgument(a_szArguments, "<forcesetaccess>", "</forcesetaccess>", l_szValue, sizeof(l_szValue), false);
   if (std::strcmp(l_szValue, "true") == 0) a_state.m_bForceSetAccess = true;
 
@@ -226,6 +227,7 @@ void OsServicesStart(const char* a_szExtra) {
   // The singletons, in this order: the empty string, the log, the memory
   // manager, the configuration, the text conversion.
   s_szEmpty = static_cast<char*>(std::calloc(1, 1));
+  OsMemCreate(l_state.m_eosmemmethod, true);
 }
 
 void OsServicesStop() {
@@ -240,6 +242,7 @@ void OsServicesStop() {
   RemoveInheritedArgumentVariables();
 
   // Reverse order of creation; each pointer is cleared before its object goes.
+  OsMemDestroy(OsMemInstance());
   std::free(s_szEmpty);
   s_szEmpty = nullptr;
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "os_cosmem.h"
 #include "os_types.h"
 
 constexpr std::size_t OS_UNIQUENAME_SIZE = 64;
@@ -11,8 +12,6 @@ constexpr std::size_t OS_ARGUMENTS_SIZE = 2048;
 constexpr std::size_t OS_LOGFILTER_SIZE = 128;
 constexpr int OS_VERSION_FIELDS = 7;  // major, minor, patch, build, day, month, year
 constexpr std::size_t OS_VERSION_FIELD_SIZE = 16;
-constexpr int OS_MEM_METHOD_MALLOC = 1;
-constexpr int OS_MEM_METHOD_GLOBAL = 2;
 
 // Process-wide start-up state; shut-down clears all of it.
 struct OsServicesState {
@@ -25,7 +24,7 @@ struct OsServicesState {
   std::uint32_t m_u32LogLevel;
   char m_szLogFile[OS_PATH_SIZE];
   char m_szLogFilter[OS_LOGFILTER_SIZE];
-  int m_iMemoryMethod;
+  EOSMEMMETHOD m_eosmemmethod;
   bool m_bForceSetAccess;
   char m_aszVersion[OS_VERSION_FIELDS][OS_VERSION_FIELD_SIZE];
 };

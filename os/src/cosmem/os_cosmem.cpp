@@ -1,0 +1,620 @@
+// The tracked memory manager: allocation routes, the tracking table, the
+// counters and their trace lines, registration, lock/unlock, access, lookups.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "os_coslog.h"
+#include "os_cosmem_impl.h"
+#include "os_cossync.h"
+#include "os_cosstring.h"
+#include "os_log.h"
+
+namespace {
+
+COsMem* s_posmem = nullptr;
+
+// Bytes every block gets behind the requested size; never used.
+constexpr std::uint32_t OS_MEM_SLACK = 64;
+constexpr int OS_MEM_MAX_HEAPS = 64;
+constexpr std::uint32_t OS_LOG_OPT_HEAPCHECK = 0x200;
+
+// Trace letters by item type: allocation lines and release lines.
+constexpr char s_szAllocLetters[] = ".mgvfe..";
+constexpr char s_szFreeLetters[] = ".mgvfed.";
+
+char Letter(const char (&a_sz)[9], EOSMEMTYPE a_eosmemtype) {
+  return a_eosmemtype < 8 ? a_sz[a_eosmemtype] : '.';
+}
+
+COsMemImpl* Impl() { return s_posmem != nullptr ? s_posmem->m_posmemimpl : nullptr; }
+
+bool LogEnabled() {
+  COsLog* const l_poslog = OsLogInstance();
+  return l_poslog != nullptr && OsLogGetDebug(l_poslog) != 0;
+}
+
+bool HeapCheckOn() {
+  COsLog* const l_poslog = OsLogInstance();
+  return l_poslog != nullptr && (OsLogGetDebug(l_poslog) & OS_LOG_OPT_HEAPCHECK) != 0;
+}
+
+// Validates every process heap (at most 64); calls a_fnFailed for each one
+// that fails. Returns the number of failures.
+template <class F>
+int ValidateHeaps(F a_fnFailed) {
+  HANDLE l_ahHeap[OS_MEM_MAX_HEAPS];
+  DWORD l_dwHeaps = GetProcessHeaps(OS_MEM_MAX_HEAPS, l_ahHeap);
+  if (l_dwHeaps > OS_MEM_MAX_HEAPS) l_dwHeaps = OS_MEM_MAX_HEAPS;
+  int l_iFailed = 0;
+  for (DWORD l_dw = 0; l_dw < l_dwHeaps; ++l_dw) {
+    if (!HeapValidate(l_ahHeap[l_dw], 0, nullptr)) {
+      ++l_iFailed;
+      a_fnFailed();
+    }
+  }
+  return l_iFailed;
+}
+
+// Takes the manager's lock when the caller asked for it.
+class CMemLock {
+ public:
+  CMemLock(COsMemImpl* a_posmemimpl, bool a_bLock) : m_pu32Lock(a_bLock ? &a_posmemimpl->m_u32Lock : nullptr) {
+    if (m_pu32Lock != nullptr) OsSyncSpinLock(m_pu32Lock);
+  }
+  ~CMemLock() {
+    if (m_pu32Lock != nullptr) OsSyncSpinUnlock(m_pu32Lock);
+  }
+  CMemLock(const CMemLock&) = delete;
+  CMemLock& operator=(const CMemLock&) = delete;
+
+ private:
+  volatile std::uint32_t* m_pu32Lock;
+};
+
+void ClearItem(COsMemItem& a_item) {
+  a_item.m_eosmemtype = OS_MEM_TYPE_UNDEFINED;
+  a_item.m_pvAddress = nullptr;
+  a_item.m_u32Size = 0;
+  a_item.m_u32Offset = 0;
+  a_item.m_u32ViewSize = 0;
+  a_item.m_szName[0] = 0;
+  a_item.m_u32Flags = 0;
+  a_item.m_hFile = nullptr;
+  a_item.m_hMapping = nullptr;
+}
+
+int IndexOf(const COsMemImpl* a_posmemimpl, const void* a_pvAddress) {
+  for (int l_i = 0; l_i < OS_MEM_TABLE_SIZE; ++l_i)
+    if (a_posmemimpl->m_apvAddress[l_i] == a_pvAddress) return l_i;
+  return -1;
+}
+
+// Records a block in the first free entry; null when the table is full.
+COsMemItem* Record(COsMemImpl* a_posmemimpl, void* a_pv, EOSMEMTYPE a_eosmemtype, std::uint32_t a_u32Size,
+                   const char* a_szName) {
+  COsMemItem* const l_pitem = OsMemTracker(a_posmemimpl, OS_MEM_TRACKER_ADD, a_pv, nullptr, nullptr, nullptr);
+  if (l_pitem == nullptr) return nullptr;
+  l_pitem->m_eosmemtype = a_eosmemtype;
+  l_pitem->m_u32Size = a_u32Size;
+  l_pitem->m_u32Offset = 0;
+  l_pitem->m_u32ViewSize = a_u32Size;
+  SStrCpy(l_pitem->m_szName, sizeof(l_pitem->m_szName), a_szName != nullptr ? a_szName : "");
+  return l_pitem;
+}
+
+void FillSettings(const COsMemImpl* a_posmemimpl, const COsMemItem* a_pitem, OsMemSettings* a_posmemsettings) {
+  a_posmemsettings->m_u32Index = static_cast<std::uint32_t>(a_pitem - a_posmemimpl->m_aitem);
+  a_posmemsettings->m_uAddress = reinterpret_cast<std::uintptr_t>(a_pitem->m_pvAddress);
+  a_posmemsettings->m_u32Type = a_pitem->m_eosmemtype;
+  a_posmemsettings->m_u32Size = a_pitem->m_u32Size;
+  a_posmemsettings->m_u32Offset = a_pitem->m_u32Offset;
+  a_posmemsettings->m_u32ViewSize = a_pitem->m_u32ViewSize;
+  SStrCpy(a_posmemsettings->m_szName, sizeof(a_posmemsettings->m_szName), a_pitem->m_szName);
+}
+
+const char* TypeName(std::uint32_t a_u32Type, char (&a_szUnknown)[16]) {
+  switch (a_u32Type) {
+    case OS_MEM_TYPE_UNDEFINED: return "undefined";
+    case OS_MEM_TYPE_MALLOC: return "malloc";
+    case OS_MEM_TYPE_GLOBALALLOC: return "globalalloc";
+    case OS_MEM_TYPE_VIRTUAL: return "virtual";
+    case OS_MEM_TYPE_MEMORYMAP: return "memorymap";
+    case OS_MEM_TYPE_EXTERNAL: return "external";
+    case OS_MEM_TYPE_DSM: return "dsm";
+    case OS_MEM_TYPE_LAST: return "last";
+    default: SStrPrintf(a_szUnknown, sizeof(a_szUnknown), "?%d", static_cast<int>(a_u32Type)); return a_szUnknown;
+  }
+}
+
+// The table dump; the caller holds the lock.
+void DumpLocked(const COsMemImpl* a_posmemimpl, const void* a_pvMem) {
+  OS_LOGX(OS_LOG_INFO, "mem>>> OsMemDump begin...");
+  for (int l_i = 0; l_i < OS_MEM_TABLE_SIZE; ++l_i) {
+    const COsMemItem& l_item = a_posmemimpl->m_aitem[l_i];
+    if (a_pvMem != nullptr && a_posmemimpl->m_apvAddress[l_i] != a_pvMem) continue;
+    if (a_posmemimpl->m_apvAddress[l_i] == nullptr && l_item.m_eosmemtype == OS_MEM_TYPE_UNDEFINED &&
+        l_item.m_pvAddress == nullptr && l_item.m_u32Size == 0 && l_item.m_szName[0] == 0 &&
+        l_item.m_hFile == nullptr && l_item.m_hMapping == nullptr)
+      continue;
+    char l_szUnknown[16];
+    COsLog* const l_poslog = OsLogInstance();
+    OsLogPrint(l_poslog, OS_LOG_FILE, __LINE__, OS_LOG_INFO, "mem>>> %04d %12s %p(%p) s:%u o:%u v:%u f:%p m:%p <%s>",
+               l_i, TypeName(l_item.m_eosmemtype, l_szUnknown), l_item.m_pvAddress, a_posmemimpl->m_apvAddress[l_i],
+               l_item.m_u32Size, l_item.m_u32Offset, l_item.m_u32ViewSize, static_cast<void*>(l_item.m_hFile),
+               static_cast<void*>(l_item.m_hMapping), l_item.m_szName);
+  }
+  OS_LOGX(OS_LOG_INFO, "mem>>> OsMemDump end...");
+}
+
+}  // namespace
+
+COsMemItem* OsMemTracker(COsMemImpl* a_posmemimpl, EOSMEMTRACKER a_eosmemtracker, void* a_pvAddress,
+                         const char* a_szName, int* a_piIndex, void* a_pvNew) {
+  switch (a_eosmemtracker) {
+    case OS_MEM_TRACKER_ADD: {
+      const int l_i = a_pvAddress != nullptr ? IndexOf(a_posmemimpl, nullptr) : -1;
+      if (l_i < 0) {
+        OS_LOGA("mem>>> No free slots...");
+        return nullptr;
+      }
+      a_posmemimpl->m_apvAddress[l_i] = a_pvAddress;
+      ClearItem(a_posmemimpl->m_aitem[l_i]);
+      a_posmemimpl->m_aitem[l_i].m_pvAddress = a_pvAddress;
+      return &a_posmemimpl->m_aitem[l_i];
+    }
+    case OS_MEM_TRACKER_REMOVE:
+    case OS_MEM_TRACKER_REPLACE: {
+      const int l_i = a_pvAddress != nullptr ? IndexOf(a_posmemimpl, a_pvAddress) : -1;
+      if (l_i < 0) {
+        OS_LOGA("mem>>> Failed to find address...");
+        return nullptr;
+      }
+      COsMemItem& l_item = a_posmemimpl->m_aitem[l_i];
+      if (a_eosmemtracker == OS_MEM_TRACKER_REMOVE) {
+        a_posmemimpl->m_apvAddress[l_i] = nullptr;
+        ClearItem(l_item);
+      } else {
+        a_posmemimpl->m_apvAddress[l_i] = a_pvNew;
+        l_item.m_pvAddress = a_pvNew;
+      }
+      return &l_item;
+    }
+    case OS_MEM_TRACKER_FIND: {
+      const int l_i = a_pvAddress != nullptr ? IndexOf(a_posmemimpl, a_pvAddress) : -1;
+      return l_i >= 0 ? &a_posmemimpl->m_aitem[l_i] : nullptr;
+    }
+    case OS_MEM_TRACKER_FINDNAME:
+      if (a_szName == nullptr) return nullptr;
+      for (int l_i = 0; l_i < OS_MEM_TABLE_SIZE; ++l_i)
+        if (a_posmemimpl->m_apvAddress[l_i] != nullptr && std::strcmp(a_posmemimpl->m_aitem[l_i].m_szName, a_szName) == 0)
+          return &a_posmemimpl->m_aitem[l_i];
+      return nullptr;
+    case OS_MEM_TRACKER_FINDNEXT:
+      if (a_szName == nullptr || a_piIndex == nullptr) return nullptr;
+      for (int l_i = *a_piIndex < 0 ? 0 : *a_piIndex; l_i < OS_MEM_TABLE_SIZE; ++l_i) {
+        if (a_posmemimpl->m_apvAddress[l_i] != nullptr &&
+            std::strstr(a_posmemimpl->m_aitem[l_i].m_szName, a_szName) != nullptr) {
+          *a_piIndex = l_i + 1;
+          return &a_posmemimpl->m_aitem[l_i];
+        }
+      }
+      *a_piIndex = OS_MEM_TABLE_SIZE;
+      return nullptr;
+  }
+  OS_LOGA("mem>>> Unrecognized a_eosmemtracker...%d", static_cast<int>(a_eosmemtracker));
+  return nullptr;
+}
+
+COsMem* OsMemCreate(EOSMEMMETHOD a_eosmemmethod, bool a_bOwner) {
+  COsMem* const l_posmem = new (std::nothrow) COsMem;
+  // The implementation is large (the table): zero-filled pages of its own.
+  void* const l_pv = VirtualAlloc(nullptr, sizeof(COsMemImpl), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (l_posmem == nullptr || l_pv == nullptr) {
+    OS_LOGA("OsMemNew failed...");
+    delete l_posmem;
+    if (l_pv != nullptr) VirtualFree(l_pv, 0, MEM_RELEASE);
+    return nullptr;
+  }
+  COsMemImpl* const l_posmemimpl = static_cast<COsMemImpl*>(l_pv);
+  l_posmemimpl->m_eosmemmethod = a_eosmemmethod;
+  l_posmemimpl->m_u32Owner = a_bOwner ? 1 : 0;
+  SYSTEM_INFO l_si;
+  GetSystemInfo(&l_si);
+  l_posmemimpl->m_u32Granularity = l_si.dwAllocationGranularity;
+  l_posmem->m_posmemimpl = l_posmemimpl;
+  if (LogEnabled()) {
+    OS_LOGI("mem>>> addr:%p  size:%7d  new %s", static_cast<void*>(l_posmem), static_cast<int>(sizeof(COsMem)), "COsMem");
+    OS_LOGI("mem>>> addr:%p  size:%7d  new %s", l_pv, static_cast<int>(sizeof(COsMemImpl)), "COsMemImpl");
+  }
+  s_posmem = l_posmem;
+  return l_posmem;
+}
+
+void OsMemDestroy(COsMem* a_posmem) {
+  if (a_posmem == nullptr) return;
+  if (s_posmem == a_posmem) s_posmem = nullptr;
+  COsMemImpl* const l_posmemimpl = a_posmem->m_posmemimpl;
+  a_posmem->m_posmemimpl = nullptr;
+  if (l_posmemimpl != nullptr) {
+    OS_LOGI("mem>>> addr:%p delete-object", static_cast<void*>(l_posmemimpl));
+    if (l_posmemimpl->m_u32Owner != 0) VirtualFree(l_posmemimpl, 0, MEM_RELEASE);
+  }
+  OS_LOGI("mem>>> addr:%p delete-object", static_cast<void*>(a_posmem));
+  delete a_posmem;
+}
+
+COsMem* OsMemInstance() { return s_posmem; }
+
+void* OsMemAlloc(std::uint32_t a_u32Size, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags, bool a_bLock,
+                 const char* a_szName) {
+  COsLog* const l_poslog = OsLogInstance();
+  COsMemImpl* const l_posmemimpl = Impl();
+  if (l_posmemimpl == nullptr) {
+    OS_LOGE("mem>>> m_posmemimpl is null...");
+    OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ASSERT, "mem>>> Error occurred here...");
+    return nullptr;
+  }
+  if (a_u32Size == 0) {
+    OS_LOGE("mem>>> a_sizetBytes is 0...");
+    OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ASSERT, "mem>>> Error occurred here (we're going to keep going)...");
+  }
+  // The slack would wrap the size: such a request cannot be met.
+  const bool l_bTooLarge = a_u32Size > UINT32_MAX - OS_MEM_SLACK;
+
+  CMemLock l_lock(l_posmemimpl, a_bLock);
+  ++l_posmemimpl->m_u32AC;
+  ++l_posmemimpl->m_u32CC;
+  if (HeapCheckOn()) {
+    ValidateHeaps([&] {
+      OS_LOGA("mem>>> HeapValidate before allocation failed...");
+      OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
+    });
+  }
+
+  void* l_pv = nullptr;
+  EOSMEMTYPE l_eosmemtype = OS_MEM_TYPE_UNDEFINED;
+  std::uint32_t l_u32Size = 0;
+  if (l_bTooLarge) {
+    // nothing obtained
+  } else if ((a_u32LogFlags & OS_MEM_HANDOVER) != 0 && l_posmemimpl->m_pfnalloc != nullptr) {
+    l_pv = l_posmemimpl->m_pfnalloc(a_u32Size);
+    l_eosmemtype = OS_MEM_TYPE_DSM;
+    l_u32Size = a_u32Size;
+  } else if ((a_u32LogFlags & 0x7FFF) == OS_LOG_MEM_VIRTUAL) {
+    l_pv = VirtualAlloc(nullptr, a_u32Size + OS_MEM_SLACK, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    MEMORY_BASIC_INFORMATION l_mbi;
+    if (l_pv != nullptr && VirtualQuery(l_pv, &l_mbi, sizeof(l_mbi)) == sizeof(l_mbi))
+      l_u32Size = static_cast<std::uint32_t>(l_mbi.RegionSize);
+    l_eosmemtype = OS_MEM_TYPE_VIRTUAL;
+  } else if (l_posmemimpl->m_eosmemmethod == OS_MEM_METHOD_MALLOC) {
+    l_pv = std::calloc(1, a_u32Size + OS_MEM_SLACK);
+    l_eosmemtype = OS_MEM_TYPE_MALLOC;
+    l_u32Size = a_u32Size + OS_MEM_SLACK;
+  } else if (l_posmemimpl->m_eosmemmethod == OS_MEM_METHOD_GLOBALALLOC) {
+    const UINT l_uFlags = GMEM_ZEROINIT | ((a_u32LogFlags & OS_MEM_MOVEABLE) != 0 ? GMEM_MOVEABLE : GMEM_FIXED);
+    l_pv = GlobalAlloc(l_uFlags, a_u32Size + OS_MEM_SLACK);
+    if (l_pv != nullptr) l_u32Size = static_cast<std::uint32_t>(GlobalSize(l_pv));
+    l_eosmemtype = OS_MEM_TYPE_GLOBALALLOC;
+  } else {
+    OS_LOGA("mem>>> unrecognized method...%d", static_cast<int>(l_posmemimpl->m_eosmemmethod));
+  }
+  if (l_pv == nullptr) {
+    l_eosmemtype = OS_MEM_TYPE_UNDEFINED;
+    l_u32Size = 0;
+  }
+
+  COsMemItem* l_pitem = nullptr;
+  if (l_pv != nullptr) {
+    l_pitem = Record(l_posmemimpl, l_pv, l_eosmemtype, l_u32Size, a_szName);
+    if (l_pitem == nullptr) OS_LOGA("mem>>> memory manager failed to allocate...");
+    l_posmemimpl->m_u64CB += l_u32Size;
+    if (l_posmemimpl->m_u64CB > l_posmemimpl->m_u64PB) l_posmemimpl->m_u64PB = l_posmemimpl->m_u64CB;
+  } else {
+    // A block that was never obtained is not live.
+    --l_posmemimpl->m_u32CC;
+  }
+
+  if (HeapCheckOn()) {
+    ValidateHeaps([&] {
+      OS_LOGA("mem>>> HeapValidate after allocation failed...");
+      OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
+    });
+  }
+  const char* const l_szName = a_szName != nullptr ? a_szName : "";
+  if (LogEnabled()) {
+    OsLogPrint(l_poslog, a_szFile, a_iLine, static_cast<int>(a_u32LogFlags & 0xFFFF),
+               "mem>>> %c+   AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu  FN:%s",
+               Letter(s_szAllocLetters, l_eosmemtype), l_pv, static_cast<int>(l_u32Size),
+               static_cast<int>(l_posmemimpl->m_u32AC), static_cast<int>(l_posmemimpl->m_u32FC),
+               static_cast<int>(l_posmemimpl->m_u32CC), static_cast<unsigned long long>(l_posmemimpl->m_u64CB),
+               static_cast<unsigned long long>(l_posmemimpl->m_u64PB), l_szName);
+  }
+  if (l_pv != nullptr && (a_u32LogFlags & OS_MEM_HANDOVER) != 0) {
+    // Handed over: the block leaves the books at once.
+    ++l_posmemimpl->m_u32FC;
+    --l_posmemimpl->m_u32CC;
+    l_posmemimpl->m_u64CB -= l_u32Size;
+    if (LogEnabled()) {
+      OsLogPrint(l_poslog, a_szFile, a_iLine, static_cast<int>(a_u32LogFlags & 0xFFFF),
+                 "mem>>> %c-*  AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu  FN:%s",
+                 Letter(s_szFreeLetters, l_eosmemtype), l_pv, static_cast<int>(l_u32Size),
+                 static_cast<int>(l_posmemimpl->m_u32AC), static_cast<int>(l_posmemimpl->m_u32FC),
+                 static_cast<int>(l_posmemimpl->m_u32CC), static_cast<unsigned long long>(l_posmemimpl->m_u64CB),
+                 static_cast<unsigned long long>(l_posmemimpl->m_u64PB), l_szName);
+    }
+    if (l_pitem != nullptr) OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_REMOVE, l_pv, nullptr, nullptr, nullptr);
+  }
+  if (l_pv == nullptr) {
+    OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ASSERT, "mem>>> Error occurred here...");
+    DumpLocked(l_posmemimpl, nullptr);
+    OsMemWriteCrashReport("QrxMemCrash.txt");
+  }
+  return l_pv;
+}
+
+void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags, bool a_bLock) {
+  COsLog* const l_poslog = OsLogInstance();
+  COsMemImpl* const l_posmemimpl = Impl();
+  OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", );
+  if (a_pv == nullptr) {
+    OS_LOGA("mem>>> Attempt to free a NULL value...");
+    OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
+    return;
+  }
+  if ((a_u32LogFlags & OS_MEM_HANDOVER) != 0 && l_posmemimpl->m_pfnfree == nullptr) {
+    OS_LOGI("mem>>> freeing value given to us by another DLL...%p", a_pv);
+    GlobalFree(a_pv);
+    return;
+  }
+
+  CMemLock l_lock(l_posmemimpl, a_bLock);
+  COsMemItem* const l_pitem = OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FIND, a_pv, nullptr, nullptr, nullptr);
+  if (l_pitem == nullptr) {
+    OS_LOGA("mem>>> Can't find managed item...%p", a_pv);
+    OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
+    return;
+  }
+  if (HeapCheckOn()) {
+    ValidateHeaps([&] {
+      OS_LOGA("mem>>> HeapValidate before free failed...");
+      OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
+    });
+  }
+  ++l_posmemimpl->m_u32FC;
+  --l_posmemimpl->m_u32CC;
+  l_posmemimpl->m_u64CB -= l_pitem->m_u32Size;
+  const EOSMEMTYPE l_eosmemtype = l_pitem->m_eosmemtype;
+  if (LogEnabled()) {
+    OsLogPrint(l_poslog, a_szFile, a_iLine, static_cast<int>(a_u32LogFlags & 0xFFF),
+               "mem>>> %c-%s AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu  FN:%s",
+               Letter(s_szFreeLetters, l_eosmemtype), (a_u32LogFlags & OS_MEM_HANDOVER) != 0 ? "**" : "  ", a_pv,
+               static_cast<int>(l_pitem->m_u32Size), static_cast<int>(l_posmemimpl->m_u32AC),
+               static_cast<int>(l_posmemimpl->m_u32FC), static_cast<int>(l_posmemimpl->m_u32CC),
+               static_cast<unsigned long long>(l_posmemimpl->m_u64CB),
+               static_cast<unsigned long long>(l_posmemimpl->m_u64PB), l_pitem->m_szName);
+  }
+  OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_REMOVE, a_pv, nullptr, nullptr, nullptr);
+  if ((a_u32LogFlags & OS_MEM_HANDOVER) == 0) {
+    // The other module owns a handed-over block: only the entry goes.
+    switch (l_eosmemtype) {
+      case OS_MEM_TYPE_MALLOC: std::free(a_pv); break;
+      case OS_MEM_TYPE_GLOBALALLOC: GlobalFree(a_pv); break;
+      case OS_MEM_TYPE_VIRTUAL: VirtualFree(a_pv, 0, MEM_RELEASE); break;
+      case OS_MEM_TYPE_EXTERNAL: break;
+      case OS_MEM_TYPE_DSM:
+        if (l_posmemimpl->m_pfnfree != nullptr)
+          l_posmemimpl->m_pfnfree(a_pv);
+        else
+          OS_LOGA("mem>>> m_pfnfree is null...");
+        break;
+      default:
+        OS_LOGA("mem>>> Unrecognized eosmemtype...%d", static_cast<int>(l_eosmemtype));
+        OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
+        break;
+    }
+  }
+  if (HeapCheckOn()) {
+    ValidateHeaps([&] {
+      OS_LOGA("mem>>> HeapValidate after free failed...");
+      OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
+    });
+  }
+}
+
+void OsMemFreeUntracked(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags, bool a_bLock) {
+  COsLog* const l_poslog = OsLogInstance();
+  if (a_pv == nullptr) {
+    OS_LOGA("mem>>> Attempt to free a NULL value...");
+    OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
+    return;
+  }
+  COsMemImpl* const l_posmemimpl = Impl();
+  if (l_posmemimpl == nullptr) {
+    GlobalFree(a_pv);
+    return;
+  }
+  CMemLock l_lock(l_posmemimpl, a_bLock);
+  if (LogEnabled())
+    OsLogPrint(l_poslog, a_szFile, a_iLine, static_cast<int>(a_u32LogFlags & 0xFFF), "mem>>> x   AD:%p ", a_pv);
+  if (l_posmemimpl->m_pfnfree != nullptr)
+    l_posmemimpl->m_pfnfree(a_pv);
+  else
+    GlobalFree(a_pv);
+}
+
+EOSSTS OsMemManage(void* a_pv, std::uint32_t a_u32Size) {
+  COsMemImpl* const l_posmemimpl = Impl();
+  OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", OS_STS_FAIL);
+  CMemLock l_lock(l_posmemimpl, true);
+  ++l_posmemimpl->m_u32AC;
+  ++l_posmemimpl->m_u32CC;
+  COsMemItem* const l_pitem = a_pv != nullptr ? Record(l_posmemimpl, a_pv, OS_MEM_TYPE_EXTERNAL, a_u32Size, nullptr)
+                                              : nullptr;
+  if (l_pitem == nullptr) {
+    OS_LOGA("mem>>> Manage failed...<%p>", a_pv);
+    return OS_STS_FAIL;
+  }
+  l_posmemimpl->m_u64CB += a_u32Size;
+  OS_LOGX(OS_LOG_MEM2, "mem>>> e+   AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu", a_pv,
+          static_cast<int>(a_u32Size), static_cast<int>(l_posmemimpl->m_u32AC), static_cast<int>(l_posmemimpl->m_u32FC),
+          static_cast<int>(l_posmemimpl->m_u32CC), static_cast<unsigned long long>(l_posmemimpl->m_u64CB),
+          static_cast<unsigned long long>(l_posmemimpl->m_u64PB));
+  return OS_STS_SUCCESS;
+}
+
+void* OsMemLock(void* a_hMemory) {
+  COsMemImpl* const l_posmemimpl = Impl();
+  OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", nullptr);
+  OS_RETURN_IF_NULL(a_hMemory, OS_LOG_ASSERT, "mem>>> a_handle is null...", nullptr);
+  CMemLock l_lock(l_posmemimpl, true);
+  const COsMemItem* const l_pitem = OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FIND, a_hMemory, nullptr, nullptr, nullptr);
+  if (l_pitem == nullptr)
+    return l_posmemimpl->m_pfnlock != nullptr ? l_posmemimpl->m_pfnlock(a_hMemory) : GlobalLock(a_hMemory);
+  switch (l_pitem->m_eosmemtype) {
+    case OS_MEM_TYPE_GLOBALALLOC: return GlobalLock(a_hMemory);
+    case OS_MEM_TYPE_DSM:
+      if (l_posmemimpl->m_pfnlock != nullptr) return l_posmemimpl->m_pfnlock(a_hMemory);
+      OS_LOGA("mem>>> m_pfnlock is null...");
+      return nullptr;
+    default: OS_LOGA("mem>>> Unrecognized memtype...%d", static_cast<int>(l_pitem->m_eosmemtype)); return nullptr;
+  }
+}
+
+void OsMemUnlock(void* a_hMemory) {
+  COsMemImpl* const l_posmemimpl = Impl();
+  OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", );
+  OS_RETURN_IF_NULL(a_hMemory, OS_LOG_ASSERT, "mem>>> a_handle is null...", );
+  CMemLock l_lock(l_posmemimpl, true);
+  const COsMemItem* const l_pitem = OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FIND, a_hMemory, nullptr, nullptr, nullptr);
+  if (l_pitem == nullptr) {
+    if (l_posmemimpl->m_pfnunlock != nullptr)
+      l_posmemimpl->m_pfnunlock(a_hMemory);
+    else
+      GlobalUnlock(a_hMemory);
+    return;
+  }
+  switch (l_pitem->m_eosmemtype) {
+    case OS_MEM_TYPE_GLOBALALLOC: GlobalUnlock(a_hMemory); return;
+    case OS_MEM_TYPE_DSM:
+      if (l_posmemimpl->m_pfnunlock != nullptr)
+        l_posmemimpl->m_pfnunlock(a_hMemory);
+      else
+        OS_LOGA("mem>>> m_pfnunlock is null...");
+      return;
+    default: OS_LOGA("mem>>> Unrecognized memtype...%d", static_cast<int>(l_pitem->m_eosmemtype)); return;
+  }
+}
+
+EOSSTS OsMemSetAccess(void* a_pv, EOSMEMACCESS a_eosmemaccess) {
+  COsMemImpl* const l_posmemimpl = Impl();
+  OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", OS_STS_FAIL);
+  CMemLock l_lock(l_posmemimpl, true);
+  const COsMemItem* const l_pitem = OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FIND, a_pv, nullptr, nullptr, nullptr);
+  OS_RETURN_IF_NULL(l_pitem, OS_LOG_ASSERT, "mem>>> SetAccess on unmanaged handle...", OS_STS_FAIL);
+  OS_RETURN_IF(l_pitem->m_eosmemtype != OS_MEM_TYPE_VIRTUAL, OS_LOG_ASSERT, "mem>>> Unrecognized memtype...%d",
+               OS_STS_FAIL, static_cast<int>(l_pitem->m_eosmemtype));
+  OS_RETURN_IF(a_eosmemaccess != OS_MEM_ACCESS_READ && a_eosmemaccess != OS_MEM_ACCESS_READWRITE, OS_LOG_ASSERT,
+               "mem>>> Unrecognized a_eosmemaccess...%d", OS_STS_FAIL, static_cast<int>(a_eosmemaccess));
+  MEMORY_BASIC_INFORMATION l_mbi;
+  OS_RETURN_IF(VirtualQuery(a_pv, &l_mbi, sizeof(l_mbi)) != sizeof(l_mbi), OS_LOG_ASSERT, "mem>>> VirtualQuery failed...",
+               OS_STS_FAIL);
+  DWORD l_dwOld = 0;
+  if (!VirtualProtect(l_mbi.BaseAddress, l_mbi.RegionSize,
+                      a_eosmemaccess == OS_MEM_ACCESS_READ ? PAGE_READONLY : PAGE_READWRITE, &l_dwOld))
+    return OS_STS_FAIL;
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS OsMemSetCallbacks(OsMemPfnAlloc a_pfnalloc, OsMemPfnFree a_pfnfree, OsMemPfnLock a_pfnlock,
+                         OsMemPfnUnlock a_pfnunlock) {
+  COsMemImpl* const l_posmemimpl = Impl();
+  OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", OS_STS_FAIL);
+  OS_RETURN_IF(a_pfnalloc == nullptr || a_pfnfree == nullptr || a_pfnlock == nullptr || a_pfnunlock == nullptr,
+               OS_LOG_ASSERT, "mem>>> null argument...", OS_STS_FAIL);
+  CMemLock l_lock(l_posmemimpl, true);
+  l_posmemimpl->m_pfnalloc = a_pfnalloc;
+  l_posmemimpl->m_pfnfree = a_pfnfree;
+  l_posmemimpl->m_pfnlock = a_pfnlock;
+  l_posmemimpl->m_pfnunlock = a_pfnunlock;
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS OsMemFindByAddress(const void* a_pvMem, OsMemSettings* a_posmemsettings, bool a_bQuiet) {
+  COsMemImpl* const l_posmemimpl = Impl();
+  OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", OS_STS_FAIL);
+  OS_RETURN_IF_NULL(a_posmemsettings, OS_LOG_ASSERT, "mem>>> a_posmemsettings is NULL...", OS_STS_FAIL);
+  OS_RETURN_IF_NULL(a_pvMem, OS_LOG_ASSERT, "mem>>> a_pvMem is NULL...", OS_STS_FAIL);
+  std::memset(a_posmemsettings, 0, sizeof(*a_posmemsettings));
+  {
+    CMemLock l_lock(l_posmemimpl, true);
+    const COsMemItem* const l_pitem =
+        OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FIND, const_cast<void*>(a_pvMem), nullptr, nullptr, nullptr);
+    if (l_pitem != nullptr) {
+      FillSettings(l_posmemimpl, l_pitem, a_posmemsettings);
+      return OS_STS_SUCCESS;
+    }
+  }
+  if (a_bQuiet)
+    OS_LOGI("mem>>> Manage didn't find mapping (this is okay)...%p", a_pvMem);
+  else
+    OS_LOGA("mem>>> Manage didn't find mapping...%p", a_pvMem);
+  return OS_STS_FAIL;
+}
+
+EOSSTS OsMemFindByName(const char* a_szName, OsMemSettings* a_posmemsettings, bool a_bQuiet) {
+  COsMemImpl* const l_posmemimpl = Impl();
+  OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", OS_STS_FAIL);
+  OS_RETURN_IF_NULL(a_posmemsettings, OS_LOG_ASSERT, "mem>>> a_posmemsettings is NULL...", OS_STS_FAIL);
+  OS_RETURN_IF_NULL(a_szName, OS_LOG_ASSERT, "mem>>> a_szFile is NULL...", OS_STS_FAIL);
+  std::memset(a_posmemsettings, 0, sizeof(*a_posmemsettings));
+  {
+    CMemLock l_lock(l_posmemimpl, true);
+    const COsMemItem* const l_pitem =
+        OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FINDNAME, nullptr, a_szName, nullptr, nullptr);
+    if (l_pitem != nullptr) {
+      FillSettings(l_posmemimpl, l_pitem, a_posmemsettings);
+      return OS_STS_SUCCESS;
+    }
+  }
+  if (a_bQuiet)
+    OS_LOGI("mem>>> Manage didn't find mapping (this is okay)...<%s>", a_szName);
+  else
+    OS_LOGA("mem>>> Manage didn't find mapping...<%s>", a_szName);
+  return OS_STS_FAIL;
+}
+
+void OsMemDump(const void* a_pvMem) {
+  COsMemImpl* const l_posmemimpl = Impl();
+  OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", );
+  CMemLock l_lock(l_posmemimpl, true);
+  DumpLocked(l_posmemimpl, a_pvMem);
+}
+
+int OsMemValidate(const char* a_szFile, int a_iLine) {
+  if (HeapCheckOn()) {
+    bool l_bReported = false;
+    ValidateHeaps([&] {
+      if (l_bReported) return;
+      l_bReported = true;
+      OS_LOGA("mem>>> HeapValidate failed...");
+      OsLogPrint(OsLogInstance(), a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
+    });
+  }
+  return 1;
+}
+
+std::uint32_t OsMemGetGranularity() {
+  COsMemImpl* const l_posmemimpl = Impl();
+  return l_posmemimpl != nullptr ? l_posmemimpl->m_u32Granularity : 1;
+}
+
+void* OsMemReserve(std::uint64_t a_u64Size) {
+  OS_RETURN_IF(a_u64Size == 0, OS_LOG_ASSERT, "a_u64Size is 0...", nullptr);
+  if (a_u64Size > SIZE_MAX) return nullptr;
+  return VirtualAlloc(nullptr, static_cast<SIZE_T>(a_u64Size), MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+}
+
+void OsMemRelease(void* a_pv) {
+  if (a_pv != nullptr) VirtualFree(a_pv, 0, MEM_RELEASE);
+}

@@ -1,0 +1,56 @@
+// The memory manager's implementation block and its tracking table.
+#pragma once
+
+#include "os_cosmem.h"
+#include "os_win.h"
+
+// One entry of the tracking table.
+struct COsMemItem {
+  EOSMEMTYPE m_eosmemtype;
+  void* m_pvAddress;
+  std::uint32_t m_u32Size;
+  std::uint32_t m_u32Offset;    // mapped items
+  std::uint32_t m_u32ViewSize;  // mapped items; the size for others
+  char m_szName[OS_PATH_SIZE];
+  std::uint32_t m_u32Flags;     // mapped items: bit 0 = file region locked
+  HANDLE m_hFile;
+  HANDLE m_hMapping;
+};
+
+class COsMemImpl {
+ public:
+  EOSMEMMETHOD m_eosmemmethod;
+  std::uint32_t m_u32AC;  // allocation requests and registrations
+  std::uint32_t m_u32CC;  // live blocks
+  std::uint64_t m_u64CB;  // live bytes
+  std::uint64_t m_u64PB;  // the peak of CB after an allocation
+  std::uint32_t m_u32FC;  // releases
+  std::uint32_t m_u32Owner;
+  void* m_apvAddress[OS_MEM_TABLE_SIZE];  // 0 marks a free entry
+  COsMemItem m_aitem[OS_MEM_TABLE_SIZE];
+  std::uint32_t m_u32Granularity;
+  volatile std::uint32_t m_u32Lock;
+  std::uint32_t m_u32ShareMode;
+  OsMemPfnAlloc m_pfnalloc;
+  OsMemPfnFree m_pfnfree;
+  OsMemPfnLock m_pfnlock;
+  OsMemPfnUnlock m_pfnunlock;
+};
+
+// The tracking table's one entry point.
+enum EOSMEMTRACKER : int {
+  OS_MEM_TRACKER_ADD = 1,       // store an address in the first free entry
+  OS_MEM_TRACKER_REMOVE = 2,    // clear the entry of an address
+  OS_MEM_TRACKER_FIND = 3,      // find by address
+  OS_MEM_TRACKER_FINDNAME = 4,  // find by exact name
+  OS_MEM_TRACKER_FINDNEXT = 5,  // next item whose name contains a text, from *a_piIndex
+  OS_MEM_TRACKER_REPLACE = 6,   // replace the address stored in an entry
+};
+
+// a_pvAddress is the address to add, remove, find or replace; a_szName the
+// name searched; a_pvNew the replacing address. Call with the lock held.
+COsMemItem* OsMemTracker(COsMemImpl* a_posmemimpl, EOSMEMTRACKER a_eosmemtracker, void* a_pvAddress,
+                         const char* a_szName, int* a_piIndex, void* a_pvNew);
+
+// The memory report written when an allocation fails.
+void OsMemWriteCrashReport(const char* a_szName);
