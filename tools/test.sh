@@ -8,7 +8,7 @@ cd "$ROOT"
 bash tools/deps.sh
 source tools/wine-env.sh
 
-presets=(i686 x86_64 host)
+presets=(i686 x86_64 host host-asan)
 for p in "${presets[@]}"; do
   [ -f "build/$p/build.ninja" ] || cmake --preset "$p" >/dev/null
   cmake --build --preset "$p"

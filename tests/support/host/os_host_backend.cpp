@@ -1,0 +1,50 @@
+// The host back end of the format engines: the log and memory calls they
+// make, for the native tests, benchmarks and fuzzers only. The Windows
+// library always links the real ones.
+//
+// Lines are formatted and kept in memory while a test captures them
+// (OsHostLogCapture); otherwise they are dropped. Memory comes from the C
+// runtime, zero-filled, with the same slack behind each block as the
+// tracked allocator gives.
+#include "os_host_backend.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "os_coslog.h"
+#include "os_cosmem.h"
+#include "os_lasterror.h"
+
+namespace {
+COsLog s_oslog;
+std::vector<std::string>* s_pvecCapture = nullptr;
+std::uint32_t s_u32Debug = 0;
+}  // namespace
+
+void OsHostLogCapture(std::vector<std::string>* a_pvecLines) { s_pvecCapture = a_pvecLines; }
+void OsHostLogSetDebug(std::uint32_t a_u32Mask) { s_u32Debug = a_u32Mask; }
+
+COsLog* OsLogInstance() { return &s_oslog; }
+
+std::uint32_t OsLogGetDebug(COsLog*) { return s_u32Debug; }
+
+void OsLogPrint(COsLog*, const char* a_szFile, int a_iLine, int a_iLevel, const char* a_szFormat, ...) {
+  if (s_pvecCapture == nullptr) return;
+  (void)a_iLine;
+  char l_sz[4096];
+  va_list l_valist;
+  va_start(l_valist, a_szFormat);
+  std::vsnprintf(l_sz, sizeof(l_sz), a_szFormat, l_valist);
+  va_end(l_valist);
+  const char l_cMark = a_iLevel == OS_LOG_ERROR ? 'E' : a_iLevel == OS_LOG_ASSERT ? 'A' : '.';
+  s_pvecCapture->push_back(std::string(a_szFile) + " " + l_cMark + " " + l_sz);
+}
+
+void OsClearLastError() {}
+
+void* OsMemAlloc(std::uint32_t a_u32Size, const char*, int, std::uint32_t, bool, const char*) {
+  return std::calloc(1, static_cast<std::size_t>(a_u32Size) + 64);
+}
+
+void OsMemFree(void* a_pv, const char*, int, std::uint32_t, bool) { std::free(a_pv); }
