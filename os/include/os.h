@@ -3,7 +3,10 @@
 
 #include "os_coscfg.h"
 #include "os_cosfile.h"
+#include "os_coslocale.h"
 #include "os_coslog.h"
+#include "os_cosmem.h"
+#include "os_cossync.h"
 #include "os_cosstring.h"
 #include "os_cosxml.h"
 #include "os_sts.h"

@@ -7,6 +7,7 @@
 #include "os_coscfg_impl.h"
 #include "os_coscfg_services.h"
 #include "os_coslog.h"
+#include "os_coslocale.h"
 #include "os_cosmem.h"
 #include "os_cosstring.h"
 #include "os_cosxml.h"
@@ -228,6 +229,7 @@ void OsServicesStart(const char* a_szExtra) {
   // manager, the configuration, the text conversion.
   s_szEmpty = static_cast<char*>(std::calloc(1, 1));
   OsMemCreate(l_state.m_eosmemmethod, true);
+  OsLocaleCreate();
 }
 
 void OsServicesStop() {
@@ -242,6 +244,7 @@ void OsServicesStop() {
   RemoveInheritedArgumentVariables();
 
   // Reverse order of creation; each pointer is cleared before its object goes.
+  OsLocaleDestroy(OsLocaleInstance());
   OsMemDestroy(OsMemInstance());
   std::free(s_szEmpty);
   s_szEmpty = nullptr;
