@@ -1,6 +1,14 @@
 // Languages and text conversion: the table of the languages the suite knows,
 // the selection of the current language, and conversions between the
 // library's 8-bit text and the system's UTF-16.
+//
+// Destination sizes of every conversion are in characters of the
+// destination, terminator included. The destination is cleared first and the
+// conversion gets room for size - 1 characters, terminator included: a text
+// of at most size - 2 characters fits, the last character of the destination
+// always stays 0, and a text that does not fit fails. Each returns the
+// characters written (terminator included) or 0 on failure, with an empty
+// destination; failures are logged.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +24,18 @@ enum EOSLANGUAGE : int {
   OS_LANGUAGE_LAST = 130,
   OS_LANGUAGE_COUNT = 131,
 };
+
+// The free conversions between UTF-8 (the library's own text) and UTF-16 (the
+// system's) need no language state: they work before the text-conversion
+// object exists, and every path handed to the system goes through them.
+
+// UTF-16 of a_iSrcLength units (-1: up to and with its terminator) to UTF-8.
+int CopyUtf8FromUnicode(char* a_szDst, std::size_t a_sizetDst, const wchar_t* a_wszSrc, int a_iSrcLength);
+// UTF-8 to UTF-16.
+int CopyStringFromUtf8(wchar_t* a_wszDst, std::size_t a_sizetDst, const char* a_szSrc);
+// 8-bit text unchanged (bounded copy): the same interface for callers that
+// treat every text alike. Returns the copied length with its terminator.
+int CopyStringFromString(char* a_szDst, std::size_t a_sizetDst, const char* a_szSrc);
 
 // Registration flags.
 constexpr std::uint32_t OS_LANGUAGE_NEEDCODEPAGE = 1;  // the row needs a valid code page
@@ -66,6 +86,16 @@ class COsLocale {
   int CopyStringFromUtf8String(char* a_szDst, std::size_t a_sizetDst, const char* a_szSrc);
   int CopyMultibyteFromUnicode(char* a_szDst, std::size_t a_sizetDst, const wchar_t* a_wszSrc);
   int CopyUnicodeFromMultibyte(wchar_t* a_wszDst, std::size_t a_sizetDst, const char* a_szSrc);
+  // The free conversions, for callers that hold the object.
+  int CopyUtf8FromUnicode(char* a_szDst, std::size_t a_sizetDst, const wchar_t* a_wszSrc, int a_iSrcLength) {
+    return ::CopyUtf8FromUnicode(a_szDst, a_sizetDst, a_wszSrc, a_iSrcLength);
+  }
+  int CopyStringFromUtf8(wchar_t* a_wszDst, std::size_t a_sizetDst, const char* a_szSrc) {
+    return ::CopyStringFromUtf8(a_wszDst, a_sizetDst, a_szSrc);
+  }
+  int CopyStringFromString(char* a_szDst, std::size_t a_sizetDst, const char* a_szSrc) {
+    return ::CopyStringFromString(a_szDst, a_sizetDst, a_szSrc);
+  }
 
   EOSLANGUAGE m_eoslanguage;        // the current language
   bool m_bLanguageSet;              // set by the first successful SetLanguage

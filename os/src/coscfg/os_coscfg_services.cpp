@@ -6,6 +6,7 @@
 
 #include "os_coscfg_impl.h"
 #include "os_coscfg_services.h"
+#include "os_coslocale.h"
 #include "os_coslog.h"
 #include "os_coslocale.h"
 #include "os_cosmem.h"
@@ -29,31 +30,14 @@ char* s_szEmpty = nullptr;
 COsLog* s_poslog = nullptr;
 COsCfg* s_poscfg = nullptr;
 
-// ---- environment (16-bit calls; values as UTF-8) ----
-
-bool Utf8ToWide(const char* a_sz, wchar_t* a_wsz, int a_iSize) {
-  return MultiByteToWideChar(CP_UTF8, 0, a_sz, -1, a_wsz, a_iSize) > 0;
-}
-
 // The variable's value as UTF-8; false (and an empty text) when it is unset,
 // empty or does not fit.
 bool GetEnvUtf8(const char* a_szName, char* a_szValue, std::size_t a_sizetValue) {
-  a_szValue[0] = 0;
-  wchar_t l_wszName[OS_PATH_SIZE];
-  wchar_t l_wszValue[OS_ARGUMENTS_SIZE];
-  if (!Utf8ToWide(a_szName, l_wszName, static_cast<int>(OS_PATH_SIZE))) return false;
-  const DWORD l_dw = GetEnvironmentVariableW(l_wszName, l_wszValue, static_cast<DWORD>(OS_ARGUMENTS_SIZE));
-  if (l_dw == 0 || l_dw >= OS_ARGUMENTS_SIZE) return false;
-  if (WideCharToMultiByte(CP_UTF8, 0, l_wszValue, -1, a_szValue, static_cast<int>(a_sizetValue), nullptr, nullptr) <= 0) {
+  if (OsCfgGetEnv(a_szName, nullptr, a_sizetValue, a_szValue, true) != OS_STS_SUCCESS) {
     a_szValue[0] = 0;
     return false;
   }
   return a_szValue[0] != 0;
-}
-
-void RemoveEnv(const char* a_szName) {
-  wchar_t l_wszName[OS_PATH_SIZE];
-  if (Utf8ToWide(a_szName, l_wszName, static_cast<int>(OS_PATH_SIZE))) SetEnvironmentVariableW(l_wszName, nullptr);
 }
 
 // "QRX_OSSERVICESARGUMENTS_<pid>_<tid>": the inherited text for this thread.
@@ -228,8 +212,11 @@ void OsServicesStart(const char* a_szExtra) {
   // The singletons, in this order: the empty string, the log, the memory
   // manager, the configuration, the text conversion.
   s_szEmpty = static_cast<char*>(std::calloc(1, 1));
+  s_poslog = OsLogCreate(l_state.m_szUniqueName, l_state.m_szLogFile, l_state.m_u32LogLevel, l_state.m_szLogFilter);
   OsMemCreate(l_state.m_eosmemmethod, true);
   OsLocaleCreate();
+
+  OS_LOGI("QRX_OSSERVICESARGUMENTS before...<%s>", l_state.m_szInherited);
 }
 
 void OsServicesStop() {
@@ -253,16 +240,26 @@ void OsServicesStop() {
   // it goes when nothing was left in it.
   if (l_szLogDirectory[0] != 0 && l_state.m_bOwner) {
     wchar_t l_wszDirectory[OS_PATH_SIZE];
-    if (Utf8ToWide(l_szLogDirectory, l_wszDirectory, static_cast<int>(OS_PATH_SIZE)))
-      RemoveDirectoryW(l_wszDirectory);
+    if (CopyStringFromUtf8(l_wszDirectory, OS_PATH_SIZE, l_szLogDirectory) > 0) RemoveDirectoryW(l_wszDirectory);
   }
 
   char l_szPerThread[OS_UNIQUENAME_SIZE];
   PerThreadVariableName(l_szPerThread);
-  RemoveEnv(l_szPerThread);
+  OsCfgSetEnvW(l_szPerThread, nullptr);
   if (l_state.m_bOwner) {
-    RemoveEnv("QRX_OSSERVICESARGUMENTS");
-    RemoveEnv("QRX_OSSERVICESARGUMENTSUNICODE");
+    OsCfgSetEnvW("QRX_OSSERVICESARGUMENTS", nullptr);
+    OsCfgSetEnvW("QRX_OSSERVICESARGUMENTSUNICODE", nullptr);
+  }
+  // The environment snapshot belongs to the configuration.
+  OsCfgFreeEnvSnapshot();
+
+  // The log goes last, so that everything above could still report.
+  if (s_poslog != nullptr) {
+    OS_LOGI("mem>>> addr:%p delete-object", static_cast<void*>(s_poslog));
+    OS_LOGP("### OsServicesStop...");
+    COsLog* const l_poslog = s_poslog;
+    s_poslog = nullptr;
+    OsLogDestroy(l_poslog);
   }
 
   std::memset(&l_state, 0, sizeof(l_state));

@@ -1,0 +1,258 @@
+// The header block of a log file: date and settings, processor and memory,
+// operating system, program and library versions. Its lines are formatted
+// with formatters that report on standard error, so that a broken header
+// never recurses into the log.
+#include <cstdarg>
+#include <cstring>
+
+#include "os_coscfg.h"
+#include "os_coslocale.h"
+#include "os_coslog_impl.h"
+#include "os_cosstring_impl.h"
+
+namespace {
+
+constexpr char s_szNoneProvided[] = "(none provided)";
+
+// Process integrity names, indexed by the integrity class.
+const char* const s_aszIntegrity[] = {"undefined",        "protected-low", "low",  "protected-medium",
+                                      "medium",           "protected-high", "high", "last"};
+
+// The system-information items of the header. Their source is the
+// configuration's system information, which this library does not gather
+// yet: until it does, each reads 0.
+struct OsLogSystemItems {
+  int m_iProcessBits;
+  int m_iMachineBits;
+  int m_iMhz;
+  long long m_llTotalPhysical;
+  long long m_llAvailablePhysical;
+  long long m_llTotalVirtual;
+  long long m_llAvailableVirtual;
+  int m_iMemoryLoad;
+};
+void GetSystemItems(OsLogSystemItems* a_pitems) { std::memset(a_pitems, 0, sizeof(*a_pitems)); }
+
+// The process integrity class (0 to 7); 0, "undefined", until the process
+// operations can tell it.
+int GetIntegrityClass() { return 0; }
+
+// The configuration's version as "%02d%02d%02d%02d". The configuration
+// object does not carry its version block yet: no build text until it does.
+bool GetBuildText(char* a_szBuild, std::size_t a_sizetBuild) {
+  (void)a_szBuild;
+  (void)a_sizetBuild;
+  return false;
+}
+
+// The raw-data resource "VERSION" of the library's module; false until the
+// resource operations exist.
+bool GetPackageText(char* a_szPackage, std::size_t a_sizetPackage) {
+  (void)a_szPackage;
+  (void)a_sizetPackage;
+  return false;
+}
+
+// The extended version record, size field 156 as the system expects for it.
+void GetOsVersion(OSVERSIONINFOEXA* a_posversioninfo) {
+  std::memset(a_posversioninfo, 0, sizeof(*a_posversioninfo));
+  a_posversioninfo->dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
+  GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(a_posversioninfo));
+}
+
+void WriteHeaderLine(OsLogSlot* a_poslogslot, HANDLE a_hfile, COsLogImpl* a_poslogimpl) {
+  const std::size_t l_sizetLine = os_cosstring::BoundedLength(a_poslogslot->m_szLine, OS_LOG_LINE_SIZE);
+  OsLogAppend(a_hfile, a_poslogslot->m_szLine, l_sizetLine, &a_poslogslot->m_dwWritten);
+  if (a_poslogimpl->m_u32FlushAll != 0) FlushFileBuffers(a_hfile);
+}
+
+// The program's or the library's line: module path and file version.
+void WriteModuleLine(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a_hfile, HMODULE a_hmodule,
+                     bool a_bLibrary, const char* a_szBuild, const char* a_szPackage) {
+  wchar_t l_wszModule[OS_PATH_SIZE];
+  a_poslogslot->m_szPath1[0] = 0;
+  const DWORD l_dw = GetModuleFileNameW(a_hmodule, l_wszModule, OS_PATH_SIZE);
+  if (l_dw > 0 && l_dw < OS_PATH_SIZE) CopyUtf8FromUnicode(a_poslogslot->m_szPath1, OS_PATH_SIZE, l_wszModule, -1);
+  unsigned l_auPart[4] = {0, 0, 0, 0};
+  a_poslogslot->m_pfixedfileinfo = nullptr;
+  a_poslogslot->m_dwVersionInfoLength = 0;
+  if (l_dw > 0 && l_dw < OS_PATH_SIZE &&
+      GetFileVersionInfoW(l_wszModule, 0, OS_LOG_VERSIONINFO_SIZE, a_poslogslot->m_aucVersionInfo)) {
+    UINT l_uLength = 0;
+    void* l_pv = nullptr;
+    if (VerQueryValueW(a_poslogslot->m_aucVersionInfo, L"\\", &l_pv, &l_uLength) && l_pv != nullptr &&
+        l_uLength >= sizeof(VS_FIXEDFILEINFO)) {
+      a_poslogslot->m_pfixedfileinfo = static_cast<VS_FIXEDFILEINFO*>(l_pv);
+      a_poslogslot->m_dwVersionInfoLength = l_uLength;
+      l_auPart[0] = HIWORD(a_poslogslot->m_pfixedfileinfo->dwFileVersionMS);
+      l_auPart[1] = LOWORD(a_poslogslot->m_pfixedfileinfo->dwFileVersionMS);
+      l_auPart[2] = HIWORD(a_poslogslot->m_pfixedfileinfo->dwFileVersionLS);
+      l_auPart[3] = LOWORD(a_poslogslot->m_pfixedfileinfo->dwFileVersionLS);
+    }
+  }
+  ++a_poslogimpl->m_i32LineCounter;
+  OsLogFormatPrefix(a_poslogimpl, a_poslogslot, a_poslogslot->m_szLine, OS_LOG_LINE_SIZE);
+  if (a_bLibrary)
+    LogSStrCatf(a_poslogslot->m_szLine, OS_LOG_LINE_SIZE, "### dllInfo <%s> internal=%d.%d.%d.%d build=%s package=%s\r\n",
+                a_poslogslot->m_szPath1, l_auPart[0], l_auPart[1], l_auPart[2], l_auPart[3], a_szBuild, a_szPackage);
+  else
+    LogSStrCatf(a_poslogslot->m_szLine, OS_LOG_LINE_SIZE, "### appInfo <%s> internal=%d.%d.%d.%d build=%s package=%s\r\n",
+                a_poslogslot->m_szPath1, l_auPart[0], l_auPart[1], l_auPart[2], l_auPart[3], a_szBuild, a_szPackage);
+  WriteHeaderLine(a_poslogslot, a_hfile, a_poslogimpl);
+}
+
+}  // namespace
+
+int OsLogFormatPrefix(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, char* a_szDst, std::size_t a_sizetDst) {
+  const OsTimeRecord& l_time = a_poslogslot->m_timerecord;
+  int l_iCounter = a_poslogimpl->m_i32LineCounter;
+  unsigned l_auTime[4] = {l_time.m_u16Hour, l_time.m_u16Minute, l_time.m_u16Second, l_time.m_u16Millisecond};
+  DWORD l_dwError = a_poslogslot->m_dwSavedError;
+  if (a_poslogimpl->m_u32Level & OS_LOG_OPT_NOSTAMP) {
+    a_poslogimpl->m_i32LineCounter = 0;
+    l_iCounter = 0;
+    std::memset(l_auTime, 0, sizeof(l_auTime));
+    l_dwError = 0;
+  }
+  const unsigned char* const l_pucState = a_poslogimpl->m_pucState;
+  // The fixed widths of the line format: the precision pads with zeros, and
+  // the '0' flag beside it is the format's own spelling.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+  return LogSStrPrintf(a_szDst, a_sizetDst, "%05.5d %02.2d%02.2d%02.2d%03.3d %-32.32s %5d %5d T%04llu S%d V%c ",
+                       l_iCounter, l_auTime[0], l_auTime[1], l_auTime[2], l_auTime[3], a_poslogslot->m_szModule,
+                       a_poslogslot->m_iLine, static_cast<int>(l_dwError),
+                       static_cast<unsigned long long>(a_poslogslot->m_u64ThreadId),
+                       l_pucState != nullptr ? static_cast<int>(*l_pucState) : 1, a_poslogslot->m_cMark);
+#pragma GCC diagnostic pop
+}
+
+void OsLogWriteHeader(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a_hfile) {
+  char* const l_szLine = a_poslogslot->m_szLine;
+  if (a_poslogimpl->m_u32HeaderPending != 0) {
+    a_poslogimpl->m_u32HeaderPending = 0;
+    a_poslogimpl->m_i32LineCounter = 0;
+    if (a_poslogimpl->m_u32Append == 0) OsLogTruncate(a_hfile);
+    const OsTimeRecord& l_time = a_poslogslot->m_timerecord;
+    OsLogFormatPrefix(a_poslogimpl, a_poslogslot, l_szLine, OS_LOG_LINE_SIZE);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+    LogSStrCatf(l_szLine, OS_LOG_LINE_SIZE,
+                "### (%04.04d/%02.02d/%02.02d %02.02d:%02.02d:%02.02d.%03.03d) Debug=%d DebugFilter=<%s> "
+                "Version=~%s\r\n",
+                l_time.m_u16Year, l_time.m_u16Month, l_time.m_u16Day, l_time.m_u16Hour, l_time.m_u16Minute,
+                l_time.m_u16Second, l_time.m_u16Millisecond, static_cast<int>(a_poslogimpl->m_u32LevelPassed),
+                a_poslogimpl->m_szFilterText, OS_LOG_VERSION);
+#pragma GCC diagnostic pop
+    WriteHeaderLine(a_poslogslot, a_hfile, a_poslogimpl);
+  }
+
+  if (a_poslogimpl->m_u32SystemInfoWritten == 0) {
+    a_poslogimpl->m_u32SystemInfoWritten = 1;
+    DWORD_PTR l_dwptrProcess = 0;
+    DWORD_PTR l_dwptrSystem = 0;
+    GetProcessAffinityMask(GetCurrentProcess(), &l_dwptrProcess, &l_dwptrSystem);
+    GetSystemInfo(&a_poslogslot->m_systeminfo);
+    const SYSTEM_INFO& l_info = a_poslogslot->m_systeminfo;
+    OsLogSystemItems l_items;
+    GetSystemItems(&l_items);
+    int l_iIntegrity = GetIntegrityClass();
+    if (l_iIntegrity < 0 || l_iIntegrity > 7) l_iIntegrity = 0;
+    ++a_poslogimpl->m_i32LineCounter;
+    OsLogFormatPrefix(a_poslogimpl, a_poslogslot, l_szLine, OS_LOG_LINE_SIZE);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+    LogSStrCatf(l_szLine, OS_LOG_LINE_SIZE,
+                "### systemInfo <arch:%d ps:%d pmask:0x%08.8x ncpu:%d cputype:%d cpulevel:%d cpurev:%d",
+                static_cast<int>(l_info.wProcessorArchitecture), static_cast<int>(l_info.dwPageSize),
+                static_cast<unsigned>(l_info.dwActiveProcessorMask), static_cast<int>(l_info.dwNumberOfProcessors),
+                static_cast<int>(l_info.dwProcessorType), static_cast<int>(l_info.wProcessorLevel),
+                static_cast<int>(l_info.wProcessorRevision));
+#pragma GCC diagnostic pop
+    LogSStrCatf(l_szLine, OS_LOG_LINE_SIZE,
+                " bits:proc-%d/mach-%d spd:~%d pid:%llu pmem:%I64d/%I64d vmem:%I64d/%I64d memload:%d "
+                "proc-affinity:0x%p sys-affinity:0x%p",
+                l_items.m_iProcessBits, l_items.m_iMachineBits, l_items.m_iMhz,
+                static_cast<unsigned long long>(GetCurrentProcessId()), l_items.m_llTotalPhysical,
+                l_items.m_llAvailablePhysical, l_items.m_llTotalVirtual, l_items.m_llAvailableVirtual,
+                l_items.m_iMemoryLoad, reinterpret_cast<void*>(l_dwptrProcess), reinterpret_cast<void*>(l_dwptrSystem));
+    LogSStrCatf(l_szLine, OS_LOG_LINE_SIZE, " integrity:%s>\r\n", s_aszIntegrity[l_iIntegrity]);
+    WriteHeaderLine(a_poslogslot, a_hfile, a_poslogimpl);
+
+    GetOsVersion(&a_poslogslot->m_osversioninfo);
+    const OSVERSIONINFOEXA& l_version = a_poslogslot->m_osversioninfo;
+    ++a_poslogimpl->m_i32LineCounter;
+    OsLogFormatPrefix(a_poslogimpl, a_poslogslot, l_szLine, OS_LOG_LINE_SIZE);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+    LogSStrCatf(l_szLine, OS_LOG_LINE_SIZE,
+                "### osInfo <Os:windows Major:%d Minor:%d Build:%d/0x%08.8x Platform:%d Info:[%s]>\r\n",
+                static_cast<int>(l_version.dwMajorVersion), static_cast<int>(l_version.dwMinorVersion),
+                static_cast<int>(l_version.dwBuildNumber), static_cast<unsigned>(l_version.dwBuildNumber),
+                static_cast<int>(l_version.dwPlatformId), l_version.szCSDVersion);
+#pragma GCC diagnostic pop
+    WriteHeaderLine(a_poslogslot, a_hfile, a_poslogimpl);
+  }
+
+  const HMODULE l_hmoduleLibrary = OsLogLibraryModule();
+  const bool l_bLibraryDue = l_hmoduleLibrary != nullptr && a_poslogimpl->m_u32DllInfoWritten == 0;
+  if (a_poslogimpl->m_u32AppInfoWritten == 0 || l_bLibraryDue) {
+    char l_szBuild[OS_LOG_FILTER_SIZE];
+    char l_szPackage[OS_LOG_FILTER_SIZE];
+    if (!GetBuildText(l_szBuild, sizeof(l_szBuild)))
+      os_cosstring::CopyBounded(l_szBuild, sizeof(l_szBuild), s_szNoneProvided, sizeof(s_szNoneProvided));
+    if (l_hmoduleLibrary == nullptr || !GetPackageText(l_szPackage, sizeof(l_szPackage)))
+      os_cosstring::CopyBounded(l_szPackage, sizeof(l_szPackage), s_szNoneProvided, sizeof(s_szNoneProvided));
+    if (a_poslogimpl->m_u32AppInfoWritten == 0) {
+      a_poslogimpl->m_u32AppInfoWritten = 1;
+      WriteModuleLine(a_poslogimpl, a_poslogslot, a_hfile, nullptr, false, l_szBuild, l_szPackage);
+    }
+    if (l_bLibraryDue) {
+      a_poslogimpl->m_u32DllInfoWritten = 1;
+      WriteModuleLine(a_poslogimpl, a_poslogslot, a_hfile, l_hmoduleLibrary, true, l_szBuild, l_szPackage);
+    }
+  }
+}
+
+int LogSStrPrintf(char* a_szDst, std::size_t a_sizetDst, const char* a_szFormat, ...) {
+  if (a_szDst == nullptr || a_sizetDst == 0 || a_szFormat == nullptr) {
+    OsLogStdErr("LogSStrPrintf failed...%p %u %p", static_cast<void*>(a_szDst), static_cast<unsigned>(a_sizetDst),
+                static_cast<const void*>(a_szFormat));
+    OsLogStdErr("\r\n");
+    return -1;
+  }
+  va_list l_valist;
+  va_start(l_valist, a_szFormat);
+  const int l_i = os_cosstring::FormatBounded(a_szDst, a_sizetDst, a_szFormat, l_valist);
+  va_end(l_valist);
+  if (l_i < 0) {
+    OsLogStdErr("LogSStrPrintf failed...<%s>", a_szFormat);
+    OsLogStdErr("\r\n");
+    return -1;
+  }
+  SetLastError(0);
+  return l_i;
+}
+
+int LogSStrCatf(char* a_szDst, std::size_t a_sizetDst, const char* a_szFormat, ...) {
+  if (a_szDst == nullptr || a_sizetDst == 0 || a_szFormat == nullptr) {
+    OsLogStdErr("LogSStrCatf failed...%p %u %p", static_cast<void*>(a_szDst), static_cast<unsigned>(a_sizetDst),
+                static_cast<const void*>(a_szFormat));
+    OsLogStdErr("\r\n");
+    return -1;
+  }
+  const std::size_t l_sizetCurrent = os_cosstring::BoundedLength(a_szDst, a_sizetDst);
+  int l_i = -1;
+  if (l_sizetCurrent < a_sizetDst) {
+    va_list l_valist;
+    va_start(l_valist, a_szFormat);
+    l_i = os_cosstring::FormatBounded(a_szDst + l_sizetCurrent, a_sizetDst - l_sizetCurrent, a_szFormat, l_valist);
+    va_end(l_valist);
+  }
+  if (l_i < 0) {
+    OsLogStdErr("LogSStrCatf failed...<%s>", a_szFormat);
+    OsLogStdErr("\r\n");
+    return -1;
+  }
+  return static_cast<int>(l_sizetCurrent) + l_i;
+}
