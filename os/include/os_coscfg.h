@@ -45,6 +45,7 @@ constexpr int OS_CFGSECTION_MAIN = 1;  // dsIdentity
 constexpr int OS_CFGTAG_ROOTPATH = 10;
 constexpr int OS_CFGTAG_LOGDIRECTORY = 12;
 constexpr int OS_CFGTAG_USERROOTDIRECTORY = 13;
+constexpr int OS_CFGTAG_TMPDIRECTORY = 23;
 constexpr int OS_CFGTAG_DEBUG = 35;
 constexpr int OS_CFGTAG_DEBUGFILTER = 36;
 constexpr int OS_CFGTAG_DEBUGDISPLAYLENGTH = 38;

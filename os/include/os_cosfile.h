@@ -1,19 +1,192 @@
 // Files, paths and directory operations.
+//
+// Paths are 8-bit text (UTF-8) of at most 259 bytes and a terminator; every
+// function converts them to UTF-16 for the system. A longer path is refused
+// (logged) and nothing is written past any buffer. Output paths use
+// backslashes, one between parts.
 #pragma once
 
-#include "os_sts.h"
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
 
-// Entry types of the directory operations.
-enum EOSFILETYPE : int {
+#include "os_costime.h"
+#include "os_sts.h"
+#include "os_types.h"
+
+// Entry types.
+enum EOSFILETYPE : std::uint32_t {
   OS_FILE_TYPE_NONE = 0,       // not found
   OS_FILE_TYPE_DIRECTORY = 1,
   OS_FILE_TYPE_FILE = 2,
   OS_FILE_TYPE_SYSTEM = 3,     // an entry with the system attribute: never deleted
 };
 
+// Access of an open file, and of an entry (the entry record uses 1 and 3).
+enum EOSFILEACCESS : std::uint32_t {
+  OS_FILE_ACCESS_READ = 1,
+  OS_FILE_ACCESS_WRITE = 2,
+  OS_FILE_ACCESS_READWRITE = 3,
+  OS_FILE_ACCESS_NONE = 4,  // no data access (query only)
+};
+
+enum EOSFILEOPEN : std::uint32_t {
+  OS_FILE_OPEN_CREATE = 1,     // create always, truncating
+  OS_FILE_OPEN_EXISTING = 2,
+  OS_FILE_OPEN_ALWAYS = 3,     // create when missing
+  OS_FILE_OPEN_TEMPORARY = 4,  // create always, deleted when closed
+  OS_FILE_OPEN_BACKUP = 5,     // open existing with backup semantics (directories too)
+};
+
+enum EOSFILESHARE : std::uint32_t {
+  OS_FILE_SHARE_NONE = 1,
+  OS_FILE_SHARE_READ = 2,
+  OS_FILE_SHARE_WRITE = 3,
+  OS_FILE_SHARE_READWRITE = 4,
+};
+
+enum EOSFILEPOINTER : std::uint32_t {
+  OS_FILE_POINTER_BEGIN = 1,
+  OS_FILE_POINTER_CURRENT = 2,
+  OS_FILE_POINTER_END = 3,
+};
+
+// A directory entry. Invariant: m_szFullPath is the directory's absolute
+// path, one backslash and the entry's name ("." and ".." included).
+struct OsFileInfo {
+  char m_szName[OS_PATH_SIZE];
+  char m_szNameLower[OS_PATH_SIZE];
+  char m_szFullPath[OS_PATH_SIZE];
+  std::uint32_t m_u32Size;  // the low 32 bits of the size
+  EOSFILETYPE m_eosfiletype;
+  EOSFILEACCESS m_eosfileaccess;
+  OsTimeRecord m_ostimerecordAccessed;  // UTC
+  OsTimeRecord m_ostimerecordModified;  // UTC
+  void* m_hSearch;                      // the open system search, or null
+};
+
+// What a copy-tree callback is told of each entry.
+struct OsFileCopyTreeEntry {
+  std::uint32_t m_u32Size;  // 16
+  const char* m_szName;     // null for a directory
+  const char* m_szSource;   // the entry's full source path
+  void* m_pvContext;        // the caller's pointer
+};
+// Answers: 0 go on, 6 copy this subtree without further calls, 8 skip this entry.
+typedef EOSSTS (*OsFileCopyTreeCallback)(const OsFileCopyTreeEntry* a_posfilecopytreeentry);
+constexpr EOSSTS OS_FILE_COPYTREE_ALL = OS_STS_NOMORE;
+constexpr EOSSTS OS_FILE_COPYTREE_SKIP = static_cast<EOSSTS>(8);
+
+// ---- path text ----
+
+// Every run of '/' and '\' becomes one a_cSeparator; a leading pair of
+// backslashes (a UNC prefix) stays two. In place; returns the string.
+char* OsFilePathNormalize(char* a_szPath, char a_cSeparator);
+// Copies and normalizes; a source that does not fit leaves dest empty.
+void OsFilePathCopy(char* a_szDest, std::size_t a_sizetDest, const char* a_szSource);
+// Appends a backslash and a_szTail (a drive prefix of the tail is dropped)
+// and normalizes.
+void OsFilePathAppend(char* a_szPath, std::size_t a_sizetPath, const char* a_szTail);
+// Normalizes in place and finds the last backslash: its offset (0 when none)
+// and the name after it (the whole path when none). Either out may be null.
+void OsFilePathSplit(char* a_szPath, std::size_t* a_psizetSeparator, char** a_pszName);
+// Normalizes and removes one trailing backslash; the length before that.
+std::size_t OsFilePathStripTrailing(char* a_szPath);
+void OsFileAddExeExtension(char* a_szPath, std::size_t a_sizetPath);
+void OsFileAddDllExtension(char* a_szPath, std::size_t a_sizetPath);
+// The absolute, normalized form of a_szName.
+EOSSTS OsFileGetFullPath(char* a_szAbsolute, std::size_t a_sizetAbsolute, const char* a_szName);
+
+// ---- enumeration ----
+
+// 0 and the first entry, or 257 with a zeroed record and no open search.
+EOSSTS OsFileFindFirst(const char* a_szPattern, OsFileInfo* a_posfileinfo);
+// 0 and the next entry, or 257 at the end (the search is then closed).
+EOSSTS OsFileFindNext(OsFileInfo* a_posfileinfo);
+// Closes an open search and clears the record.
+EOSSTS OsFileFindClose(OsFileInfo* a_posfileinfo);
+bool OsFileExists(const char* a_szFilename);
+
+// ---- tree operations ----
+
+// Creates the directory and every missing parent (261 when it exists).
+EOSSTS OsFileCreateDirectory(const char* a_szDirectory, void* a_psecurityattributes);
 // Deletes a file or a directory (a_bRecursive: with everything below it).
 // a_eosfiletype 0 takes whatever is there; otherwise the entry must be of that
 // type (status 1). Read-only entries are deleted; a system entry stops the
 // delete with 1. A directory link met inside the tree is removed itself, its
 // target is never entered. Wildcards are refused with 3.
 EOSSTS OsFileDelete(const char* a_szFilename, EOSFILETYPE a_eosfiletype, bool a_bRecursive);
+EOSSTS OsFileMove(const char* a_szFilename, const char* a_szNewFilename);
+// Copies one file; an existing destination is never overwritten.
+EOSSTS OsFileCopy(const char* a_szFilename, const char* a_szNewFilename);
+EOSSTS OsFileCopyTree(const char* a_szSource, const char* a_szDestination, bool a_bRecursive,
+                      OsFileCopyTreeCallback a_pfnCallback, void* a_pvContext);
+// Read-only (1) or read-write (3); outside callers pass depth 0.
+EOSSTS OsFileSetAccess(const char* a_szFilename, EOSFILEACCESS a_eosfileaccess, bool a_bRecursive, int a_iDepth);
+
+// ---- other ----
+
+EOSSTS OsFileGetTempName(const char* a_szTempDir, char* a_szTempName, const char* a_szTempPrefix,
+                         std::size_t a_sizetTempName);
+EOSSTS OsFileGetTempDirectory(char* a_szTempDir, std::size_t a_sizetTempDir);
+EOSSTS OsFileGetCurrentDirectory(char* a_szDirectory, std::size_t a_sizetDirectory);
+EOSSTS OsFileSetCurrentDirectory(const char* a_szDirectory);
+// Off (false) and on (true) again the file-system redirection of a 32-bit
+// process on 64-bit Windows, for the calling thread.
+EOSSTS OsFileWow64Redirection(bool a_bOn);
+
+// ---- the file object ----
+
+class COsFileImpl;
+
+// One open file. Used by one thread at a time.
+class COsFile {
+ public:
+  COsFile();
+  ~COsFile();
+  COsFile(const COsFile&) = delete;
+  COsFile& operator=(const COsFile&) = delete;
+
+  // Opening an open object closes the earlier file first.
+  EOSSTS Open(const char* a_szFilename, EOSFILEOPEN a_eosfileopen, EOSFILEACCESS a_eosfileaccess,
+              EOSFILESHARE a_eosfileshare);
+  EOSSTS Close();
+  bool IsOpen();
+  EOSSTS Read(void* a_pBuffer, std::uint32_t a_u32Bytes, std::uint32_t* a_pu32Read);
+  EOSSTS Write(const void* a_pBuffer, std::uint32_t a_u32Bytes, std::uint32_t* a_pu32Written);
+  // Formatted writes through a buffer allocated once (65536 bytes by
+  // default); the bytes written, or -1 (nothing is written when the text
+  // does not fit).
+  int Printf(const char* a_szFormat, ...) OS_FORMAT_PRINTF(2, 3);
+  int Vprintf(const char* a_szFormat, va_list a_valist) OS_FORMAT_PRINTF(2, 0);
+  // The previous size, or -1.
+  int SetPrintfBufferSize(std::uint32_t a_u32Bytes);
+  EOSSTS Size(std::uint32_t* a_pu32Bytes);
+  EOSSTS Size64(std::uint64_t* a_pu64Bytes);
+  EOSSTS GetFilePointer(std::uint32_t* a_pu32Bytes);
+  EOSSTS GetFilePointer64(std::uint64_t* a_pu64Bytes);
+  EOSSTS SetFilePointer32(EOSFILEPOINTER a_eosfilepointer, std::int32_t a_i32Distance);
+  EOSSTS SetFilePointer64(EOSFILEPOINTER a_eosfilepointer, std::int64_t a_i64Distance);
+  EOSSTS SetEndOfFile();
+  EOSSTS Flush();
+  // Region locks (64 slots per object): 4 when another handle holds the
+  // region after a_u32TimeoutMs (tried every 100 ms).
+  EOSSTS Lock(std::uint32_t a_u32Offset, std::uint32_t a_u32Length, std::uint32_t a_u32TimeoutMs, const char* a_szName);
+  EOSSTS Unlock(std::uint32_t a_u32Offset, std::uint32_t a_u32Length);
+  // 0 when the region is free, 4 when someone else holds it.
+  EOSSTS TestLock(std::uint32_t a_u32Offset, std::uint32_t a_u32Length);
+  EOSSTS GetName(char* a_szName, std::size_t a_sizetName);
+  // UTC; either record may be null.
+  EOSSTS GetFileTimes(OsTimeRecord* a_ptimerecordAccessed, OsTimeRecord* a_ptimerecordModified);
+  // The creation and write times both become the write time.
+  EOSSTS SetFileTimes(const OsTimeRecord* a_ptimerecordAccessed, const OsTimeRecord* a_ptimerecordModified);
+  // Prints to standard error, turning the ANSI colour codes ESC[30m..[37m,
+  // [41m..[46m, [1m and [0m into console attributes.
+  EOSSTS ConsolePrint(const char* a_szText);
+  // Prints the prompt (coloured when a_szColour is not empty) and reads one
+  // line (the newline kept) of at most size - 2 characters; null at the end of input.
+  char* ConsolePrompt(const char* a_szColour, const char* a_szPrompt, char* a_szLine, std::size_t a_sizetLine);
+
+  COsFileImpl* m_posfileimpl;
+};

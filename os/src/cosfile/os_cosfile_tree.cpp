@@ -1,34 +1,24 @@
-// Directory-tree operations.
+// Directory-tree operations: create with parents, delete, move, copy, copy a
+// tree, set access; temporary names, current directory, redirection.
 #include <cstring>
-#include <cwchar>
 
-#include "os_cosfile.h"
+#include "os_coscfg.h"
+#include "os_cosfile_impl.h"
 #include "os_cosstring.h"
 #include "os_log.h"
 #include "os_scoped.h"
-#include "os_win.h"
+#include "os_sysinfo.h"
 
 namespace {
 
-bool ToWide(const char* a_sz, wchar_t (&a_wsz)[OS_PATH_SIZE]) {
-  return MultiByteToWideChar(CP_UTF8, 0, a_sz, -1, a_wsz, static_cast<int>(OS_PATH_SIZE)) > 0;
-}
-bool ToUtf8(const wchar_t* a_wsz, char (&a_sz)[OS_PATH_SIZE]) {
-  return WideCharToMultiByte(CP_UTF8, 0, a_wsz, -1, a_sz, static_cast<int>(OS_PATH_SIZE), nullptr, nullptr) > 0;
-}
+bool IsDotName(const char* a_szName) { return std::strcmp(a_szName, ".") == 0 || std::strcmp(a_szName, "..") == 0; }
 
-EOSFILETYPE TypeFromAttributes(DWORD a_dwAttributes) {
-  if (a_dwAttributes & FILE_ATTRIBUTE_DIRECTORY) return OS_FILE_TYPE_DIRECTORY;
-  if (a_dwAttributes & FILE_ATTRIBUTE_SYSTEM) return OS_FILE_TYPE_SYSTEM;
-  return OS_FILE_TYPE_FILE;
-}
-
-// A directory symbolic link or junction: deleting below it would delete its
-// target's contents. Windows keeps the reparse bit on a handle opened on the
-// link itself; Wine shows it only in the attributes read by path, so both
-// are asked.
-bool IsReparsePoint(const wchar_t* a_wszPath, DWORD a_dwAttributes) {
-  if (a_dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+// A directory symbolic link or junction. Windows keeps the reparse bit on a
+// handle opened on the link itself; Wine shows it only in the attributes
+// read by path: both are asked.
+bool IsReparsePoint(const wchar_t* a_wszPath) {
+  const DWORD l_dwAttributes = GetFileAttributesW(a_wszPath);
+  if (l_dwAttributes != INVALID_FILE_ATTRIBUTES && (l_dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
   COsHandle l_handle(CreateFileW(a_wszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                  nullptr));
@@ -37,14 +27,112 @@ bool IsReparsePoint(const wchar_t* a_wszPath, DWORD a_dwAttributes) {
          (l_info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-EOSSTS RemoveDirectoryEntry(const wchar_t* a_wszPath, const char* a_szPath) {
+// The system refuses to remove read-only entries: their attributes are
+// reset and the removal tried again.
+bool RemoveWithAttributesReset(const wchar_t* a_wszPath, BOOL(WINAPI* a_pfnRemove)(LPCWSTR)) {
+  if (a_pfnRemove(a_wszPath)) return true;
+  if (GetLastError() != ERROR_ACCESS_DENIED) return false;
   SetFileAttributesW(a_wszPath, FILE_ATTRIBUTE_NORMAL);
-  if (RemoveDirectoryW(a_wszPath)) return OS_STS_SUCCESS;
+  return a_pfnRemove(a_wszPath) != FALSE;
+}
+
+// Removes a directory link without entering it. A link the system shows as
+// a file goes as a file.
+EOSSTS RemoveLink(const char* a_szPath, const wchar_t* a_wszPath) {
+  if (RemoveWithAttributesReset(a_wszPath, RemoveDirectoryW) || DeleteFileW(a_wszPath)) return OS_STS_SUCCESS;
   OS_LOGI("RemoveDirectory failed...%s", a_szPath);
+  SetLastError(0);
+  return OS_STS_FAIL;
+}
+
+// Deletes an entry whose type is known (looked up, or reported by the
+// enumeration of its parent).
+EOSSTS DeleteEntry(const char* a_szPath, EOSFILETYPE a_eosfiletype, bool a_bRecursive) {
+  wchar_t l_wszPath[OS_WPATH_SIZE];
+  if (!OsFileToWide(a_szPath, l_wszPath)) return OS_STS_FAIL;
+  if (a_eosfiletype == OS_FILE_TYPE_FILE) {
+    if (RemoveWithAttributesReset(l_wszPath, DeleteFileW)) return OS_STS_SUCCESS;
+    OS_LOGI("DeleteFile failed...%s", a_szPath);
+    SetLastError(0);
+    return OS_STS_FAIL;
+  }
+  if (a_eosfiletype != OS_FILE_TYPE_DIRECTORY) return OS_STS_FAIL;  // nothing, or a system entry
+  // A link is removed as an entry of its own; its target is never entered.
+  if (IsReparsePoint(l_wszPath)) return RemoveLink(a_szPath, l_wszPath);
+  if (a_bRecursive) {
+    char l_szPattern[OS_PATH_SIZE];
+    SStrPrintf(l_szPattern, sizeof(l_szPattern), "%s/*", a_szPath);
+    OsFileInfo l_child;
+    for (EOSSTS l_eossts = l_szPattern[0] != 0 ? OsFileFindFirst(l_szPattern, &l_child) : OS_STS_NOTFOUND;
+         l_eossts == OS_STS_SUCCESS; l_eossts = OsFileFindNext(&l_child)) {
+      if (IsDotName(l_child.m_szNameLower)) continue;
+      OS_LOGI("Delete: <%s> %d %d", l_child.m_szFullPath, static_cast<int>(l_child.m_eosfiletype), 1);
+      const EOSSTS l_eosstsChild = DeleteEntry(l_child.m_szFullPath, l_child.m_eosfiletype, true);
+      if (l_eosstsChild != OS_STS_SUCCESS) {
+        OsFileFindClose(&l_child);
+        return l_eosstsChild;
+      }
+    }
+    OsFileFindClose(&l_child);
+  }
+  if (RemoveWithAttributesReset(l_wszPath, RemoveDirectoryW)) return OS_STS_SUCCESS;
+  OS_LOGI("RemoveDirectory failed...%s", a_szPath);
+  SetLastError(0);
+  return OS_STS_FAIL;
+}
+
+EOSSTS CreateDirectoryStatus(DWORD a_dwError) {
+  if (a_dwError == ERROR_PATH_NOT_FOUND) return OS_STS_NOTFOUND;
+  if (a_dwError == ERROR_ACCESS_DENIED) return OS_STS_ACCESSDENIED;
   return OS_STS_FAIL;
 }
 
 }  // namespace
+
+EOSSTS OsFileCreateDirectory(const char* a_szDirectory, void* a_psecurityattributes) {
+  OS_RETURN_IF_NULL(a_szDirectory, OS_LOG_ERROR, "a_szDirectory is NULL...", OS_STS_FAIL);
+  if (OsFileExists(a_szDirectory)) return OS_STS_EXISTS;
+  OS_LOGI("Creating directory...<%s>", a_szDirectory);
+
+  char l_szWork[OS_PATH_SIZE];
+  OsFilePathCopy(l_szWork, sizeof(l_szWork), a_szDirectory);
+  OS_RETURN_IF(l_szWork[0] == 0, OS_LOG_ERROR, "a_szDirectory is NULL...", OS_STS_FAIL);
+  char l_szPrefix[OS_PATH_SIZE] = "";
+  const char* l_psz = l_szWork;
+  // Leading separators stay: a root-relative path keeps its root, and the
+  // server and share of a UNC path are never created.
+  int l_iUncParts = 0;
+  if (l_psz[0] == '\\' && l_psz[1] == '\\') {
+    SStrCpy(l_szPrefix, sizeof(l_szPrefix), "\\\\");
+    l_psz += 2;
+    l_iUncParts = 2;
+  } else if (l_psz[0] == '\\') {
+    SStrCpy(l_szPrefix, sizeof(l_szPrefix), "\\");
+    l_psz += 1;
+  }
+  while (*l_psz != 0) {
+    const char* l_pszEnd = std::strchr(l_psz, '\\');
+    if (l_pszEnd == nullptr) l_pszEnd = l_psz + std::strlen(l_psz);
+    SStrNcat(l_szPrefix, sizeof(l_szPrefix), l_psz, static_cast<std::size_t>(l_pszEnd - l_psz));
+    const bool l_bDrive = l_szPrefix[1] == ':' && l_szPrefix[2] == 0;
+    if (l_iUncParts > 0) {
+      --l_iUncParts;
+    } else if (!l_bDrive && !OsFileExists(l_szPrefix)) {
+      wchar_t l_wszPrefix[OS_WPATH_SIZE];
+      if (!OsFileToWide(l_szPrefix, l_wszPrefix)) return OS_STS_FAIL;
+      if (!CreateDirectoryW(l_wszPrefix, static_cast<SECURITY_ATTRIBUTES*>(a_psecurityattributes))) {
+        const DWORD l_dwError = GetLastError();
+        SetLastError(0);
+        // Another process may have made it meanwhile: that is success.
+        if (l_dwError != ERROR_ALREADY_EXISTS) return CreateDirectoryStatus(l_dwError);
+      }
+    }
+    if (*l_pszEnd == 0) break;
+    SStrCat(l_szPrefix, sizeof(l_szPrefix), "\\");
+    l_psz = l_pszEnd + 1;
+  }
+  return OS_STS_SUCCESS;
+}
 
 EOSSTS OsFileDelete(const char* a_szFilename, EOSFILETYPE a_eosfiletype, bool a_bRecursive) {
   OS_RETURN_IF_NULL(a_szFilename, OS_LOG_ERROR, "a_szFilename is null...", OS_STS_BADARG);
@@ -52,42 +140,247 @@ EOSSTS OsFileDelete(const char* a_szFilename, EOSFILETYPE a_eosfiletype, bool a_
                OS_STS_BADARG);
   OS_LOGI("Delete: <%s> %d %d", a_szFilename, static_cast<int>(a_eosfiletype), a_bRecursive ? 1 : 0);
 
-  wchar_t l_wszPath[OS_PATH_SIZE];
-  if (a_szFilename[0] == 0 || !ToWide(a_szFilename, l_wszPath)) return OS_STS_FAIL;
-  const DWORD l_dwAttributes = GetFileAttributesW(l_wszPath);
-  const EOSFILETYPE l_eosfiletype =
-      l_dwAttributes == INVALID_FILE_ATTRIBUTES ? OS_FILE_TYPE_NONE : TypeFromAttributes(l_dwAttributes);
+  OsFileInfo l_info;
+  OsFileFindFirst(a_szFilename, &l_info);
+  const EOSFILETYPE l_eosfiletype = l_info.m_eosfiletype;
+  OsFileFindClose(&l_info);
   if (a_eosfiletype != OS_FILE_TYPE_NONE && a_eosfiletype != l_eosfiletype) return OS_STS_FAIL;
+  return DeleteEntry(a_szFilename, l_eosfiletype, a_bRecursive);
+}
 
-  if (l_eosfiletype == OS_FILE_TYPE_DIRECTORY) {
-    // A link is removed as an entry of its own; its target is never entered.
-    if (a_bRecursive && !IsReparsePoint(l_wszPath, l_dwAttributes)) {
-      wchar_t l_wszPattern[OS_PATH_SIZE];
-      SWcsCpy(l_wszPattern, OS_PATH_SIZE, l_wszPath);
-      SWcsCat(l_wszPattern, OS_PATH_SIZE, L"\\*");
-      WIN32_FIND_DATAW l_data;
-      COsFindHandle l_find(FindFirstFileW(l_wszPattern, &l_data));
-      for (bool l_bMore = l_find.IsValid(); l_bMore; l_bMore = FindNextFileW(l_find.Get(), &l_data) != 0) {
-        if (std::wcscmp(l_data.cFileName, L".") == 0 || std::wcscmp(l_data.cFileName, L"..") == 0) continue;
-        char l_szName[OS_PATH_SIZE];
-        char l_szEntry[OS_PATH_SIZE];
-        if (!ToUtf8(l_data.cFileName, l_szName)) return OS_STS_FAIL;
-        SStrCpy(l_szEntry, sizeof(l_szEntry), a_szFilename);
-        SStrCat(l_szEntry, sizeof(l_szEntry), "\\");
-        SStrCat(l_szEntry, sizeof(l_szEntry), l_szName);
-        if (l_szEntry[0] == 0) return OS_STS_FAIL;  // the entry's path does not fit
-        const EOSSTS l_eossts = OsFileDelete(l_szEntry, TypeFromAttributes(l_data.dwFileAttributes), true);
-        if (l_eossts != OS_STS_SUCCESS) return l_eossts;
-      }
-      SetLastError(0);
-    }
-    return RemoveDirectoryEntry(l_wszPath, a_szFilename);
-  }
-  if (l_eosfiletype == OS_FILE_TYPE_FILE) {
-    SetFileAttributesW(l_wszPath, FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(l_wszPath)) return OS_STS_SUCCESS;
-    OS_LOGI("DeleteFile failed...%s", a_szFilename);
+EOSSTS OsFileMove(const char* a_szFilename, const char* a_szNewFilename) {
+  OS_RETURN_IF_NULL(a_szFilename, OS_LOG_ERROR, "a_szFilename is null...", OS_STS_BADARG);
+  OS_RETURN_IF_NULL(a_szNewFilename, OS_LOG_ERROR, "a_szNewFilename is NULL...", OS_STS_BADARG);
+  wchar_t l_wszFrom[OS_WPATH_SIZE];
+  wchar_t l_wszTo[OS_WPATH_SIZE];
+  if (!OsFileToWide(a_szFilename, l_wszFrom) || !OsFileToWide(a_szNewFilename, l_wszTo) || !MoveFileW(l_wszFrom, l_wszTo)) {
+    OS_LOGE("MoveFileW failed...");
+    SetLastError(0);
     return OS_STS_FAIL;
   }
-  return OS_STS_FAIL;
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS OsFileCopy(const char* a_szFilename, const char* a_szNewFilename) {
+  OS_RETURN_IF_NULL(a_szFilename, OS_LOG_ERROR, "a_szFilename is null...", OS_STS_BADARG);
+  OS_RETURN_IF_NULL(a_szNewFilename, OS_LOG_ERROR, "a_szNewFilename is NULL...", OS_STS_BADARG);
+  wchar_t l_wszFrom[OS_WPATH_SIZE];
+  wchar_t l_wszTo[OS_WPATH_SIZE];
+  if (!OsFileToWide(a_szFilename, l_wszFrom) || !OsFileToWide(a_szNewFilename, l_wszTo) ||
+      !CopyFileW(l_wszFrom, l_wszTo, TRUE)) {
+    OS_LOGI("CopyFile failed...");
+    OS_LOGI("src: %s", a_szFilename);
+    OS_LOGI("dst: %s", a_szNewFilename);
+    SetLastError(0);
+    return OS_STS_FAIL;
+  }
+  return OS_STS_SUCCESS;
+}
+
+namespace {
+
+// Creates the destination of a copy once; a failure becomes the result when
+// none is set yet.
+void CreateCopyDestination(const char* a_szDestination, bool* a_pbCreated, EOSSTS* a_peossts) {
+  if (*a_pbCreated) return;
+  const EOSSTS l_eossts = OsFileCreateDirectory(a_szDestination, nullptr);
+  if (l_eossts != OS_STS_SUCCESS && l_eossts != OS_STS_EXISTS) {
+    OS_LOGE("OsFileCreateDirectory failed...<%s>", a_szDestination);
+    if (*a_peossts == OS_STS_SUCCESS) *a_peossts = l_eossts;
+  }
+  *a_pbCreated = true;
+}
+
+}  // namespace
+
+EOSSTS OsFileCopyTree(const char* a_szSource, const char* a_szDestination, bool a_bRecursive,
+                      OsFileCopyTreeCallback a_pfnCallback, void* a_pvContext) {
+  OS_RETURN_IF(a_szSource == nullptr || a_szDestination == nullptr, OS_LOG_ERROR, "a_szFilename is null...",
+               OS_STS_BADARG);
+  EOSSTS l_eossts = OS_STS_SUCCESS;
+  bool l_bCreated = false;
+  if (a_pfnCallback == nullptr) CreateCopyDestination(a_szDestination, &l_bCreated, &l_eossts);
+
+  char l_szPattern[OS_PATH_SIZE];
+  OsFilePathCopy(l_szPattern, sizeof(l_szPattern), a_szSource);
+  OsFilePathAppend(l_szPattern, sizeof(l_szPattern), "*");
+  OsFileInfo l_info;
+  for (EOSSTS l_eosstsFind = l_szPattern[0] != 0 ? OsFileFindFirst(l_szPattern, &l_info) : OS_STS_NOTFOUND;
+       l_eosstsFind == OS_STS_SUCCESS; l_eosstsFind = OsFileFindNext(&l_info)) {
+    EOSSTS l_eosstsEntry = OS_STS_SUCCESS;
+    char l_szTarget[OS_PATH_SIZE];
+    SStrCpy(l_szTarget, sizeof(l_szTarget), a_szDestination);
+    OsFilePathAppend(l_szTarget, sizeof(l_szTarget), l_info.m_szName);
+    if (l_info.m_eosfiletype == OS_FILE_TYPE_DIRECTORY) {
+      if (IsDotName(l_info.m_szName) || !a_bRecursive) continue;
+      if (a_pfnCallback == nullptr) {
+        l_eosstsEntry = OsFileCopyTree(l_info.m_szFullPath, l_szTarget, true, nullptr, nullptr);
+      } else {
+        const OsFileCopyTreeEntry l_entry = {16u, nullptr,
+                                             l_info.m_szFullPath, a_pvContext};
+        const EOSSTS l_eosstsAnswer = a_pfnCallback(&l_entry);
+        if (l_eosstsAnswer == OS_STS_SUCCESS) {
+          l_eosstsEntry = OsFileCopyTree(l_info.m_szFullPath, l_szTarget, true, a_pfnCallback, a_pvContext);
+        } else if (l_eosstsAnswer == OS_FILE_COPYTREE_ALL) {
+          l_eosstsEntry = OsFileCopyTree(l_info.m_szFullPath, l_szTarget, true, nullptr, nullptr);
+        } else if (l_eosstsAnswer != OS_FILE_COPYTREE_SKIP) {
+          OS_LOGA("Unexpected callback status: %d", static_cast<int>(l_eosstsAnswer));
+          l_eosstsEntry = l_eosstsAnswer;
+        }
+      }
+    } else if (a_pfnCallback == nullptr) {
+      OsFileCopy(l_info.m_szFullPath, l_szTarget);  // an existing file is left as it is
+    } else {
+      const OsFileCopyTreeEntry l_entry = {16u, l_info.m_szName, l_info.m_szFullPath, a_pvContext};
+      const EOSSTS l_eosstsAnswer = a_pfnCallback(&l_entry);
+      if (l_eosstsAnswer == OS_STS_SUCCESS) {
+        CreateCopyDestination(a_szDestination, &l_bCreated, &l_eossts);
+        l_eosstsEntry = OsFileCopy(l_info.m_szFullPath, l_szTarget);
+      } else if (l_eosstsAnswer != OS_FILE_COPYTREE_SKIP) {
+        OS_LOGA("Unexpected callback status: %d", static_cast<int>(l_eosstsAnswer));
+        l_eosstsEntry = l_eosstsAnswer;
+      }
+      if (l_eosstsEntry != OS_STS_SUCCESS) OS_LOGE("OsFileCopy failed...<%s> <%s>", l_info.m_szFullPath, l_szTarget);
+    }
+    if (l_eossts == OS_STS_SUCCESS) l_eossts = l_eosstsEntry;
+  }
+  OsFileFindClose(&l_info);
+  return l_eossts;
+}
+
+EOSSTS OsFileSetAccess(const char* a_szFilename, EOSFILEACCESS a_eosfileaccess, bool a_bRecursive, int a_iDepth) {
+  OS_RETURN_IF_NULL(a_szFilename, OS_LOG_ERROR, "a_szFilename is null...", OS_STS_BADARG);
+  char l_szPath[OS_PATH_SIZE];
+  SStrCpy(l_szPath, sizeof(l_szPath), a_szFilename);
+  for (std::size_t l_n = std::strlen(l_szPath); l_n > 0 && (l_szPath[l_n - 1] == '\\' || l_szPath[l_n - 1] == '/');)
+    l_szPath[--l_n] = 0;
+  OsFileInfo l_info;
+  const bool l_bFound = l_szPath[0] != 0 && OsFileFindFirst(l_szPath, &l_info) == OS_STS_SUCCESS;
+  const EOSFILETYPE l_eosfiletype = l_info.m_eosfiletype;
+  OsFileFindClose(&l_info);
+  if (!l_bFound) {
+    OS_LOGE("Can't find file to set its access: %s", a_szFilename);
+    return OS_STS_NOTFOUND;
+  }
+  if (a_bRecursive && l_eosfiletype == OS_FILE_TYPE_DIRECTORY) {
+    char l_szPattern[OS_PATH_SIZE];
+    SStrCpy(l_szPattern, sizeof(l_szPattern), l_szPath);
+    OsFilePathAppend(l_szPattern, sizeof(l_szPattern), "*");
+    OsFileInfo l_child;
+    for (EOSSTS l_eossts = l_szPattern[0] != 0 ? OsFileFindFirst(l_szPattern, &l_child) : OS_STS_NOTFOUND;
+         l_eossts == OS_STS_SUCCESS; l_eossts = OsFileFindNext(&l_child)) {
+      if (!IsDotName(l_child.m_szName)) OsFileSetAccess(l_child.m_szFullPath, a_eosfileaccess, true, a_iDepth + 1);
+    }
+    OsFileFindClose(&l_child);
+  }
+  DWORD l_dwAttributes = 0;
+  if (a_eosfileaccess == OS_FILE_ACCESS_READ) {
+    l_dwAttributes = FILE_ATTRIBUTE_READONLY;
+  } else if (a_eosfileaccess == OS_FILE_ACCESS_READWRITE) {
+    l_dwAttributes = FILE_ATTRIBUTE_NORMAL;
+  } else {
+    OS_LOGI("Invalid file access for SetFileAccess: %d", static_cast<int>(a_eosfileaccess));
+    return OS_STS_BADARG;
+  }
+  wchar_t l_wszPath[OS_WPATH_SIZE];
+  if (!OsFileToWide(l_szPath, l_wszPath) || !SetFileAttributesW(l_wszPath, l_dwAttributes)) {
+    SetLastError(0);
+    return OS_STS_FAIL;
+  }
+  // Vista and later report the new attributes only a moment later.
+  if (a_iDepth == 0 && OsSysIsVistaOrLater()) Sleep(1);
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS OsFileGetTempName(const char* a_szTempDir, char* a_szTempName, const char* a_szTempPrefix,
+                         std::size_t a_sizetTempName) {
+  OS_RETURN_IF_NULL(a_szTempDir, OS_LOG_ERROR, "a_szTempDir is NULL...%d", OS_STS_BADARG,
+                    static_cast<int>(a_sizetTempName));
+  OS_RETURN_IF_NULL(a_szTempName, OS_LOG_ERROR, "a_szTempName is NULL...", OS_STS_BADARG);
+  OS_RETURN_IF_NULL(a_szTempPrefix, OS_LOG_ERROR, "a_szTempPrefix is NULL...", OS_STS_BADARG);
+  wchar_t l_wszDir[OS_WPATH_SIZE];
+  wchar_t l_wszPrefix[OS_WPATH_SIZE];
+  wchar_t l_wszName[MAX_PATH] = L"";
+  if (OsFileToWide(a_szTempDir, l_wszDir) && OsFileToWide(a_szTempPrefix, l_wszPrefix))
+    GetTempFileNameW(l_wszDir, l_wszPrefix, 0, l_wszName);
+  SetLastError(0);
+  OsFileFromWide(l_wszName, a_szTempName, a_sizetTempName);
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS OsFileGetTempDirectory(char* a_szTempDir, std::size_t a_sizetTempDir) {
+  static bool s_bCreate = true;
+  OS_RETURN_IF_NULL(a_szTempDir, OS_LOG_ERROR, "a_szTempDir is null...", OS_STS_BADARG);
+  COsCfg* const l_poscfg = OsCfgInstance();
+  const char* const l_szItem = l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_TMPDIRECTORY) : nullptr;
+  OsFilePathCopy(a_szTempDir, a_sizetTempDir, l_szItem != nullptr ? l_szItem : "");
+  if (s_bCreate && a_szTempDir[0] != 0) {
+    OsFileCreateDirectory(a_szTempDir, nullptr);
+    s_bCreate = false;
+  }
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS OsFileGetCurrentDirectory(char* a_szDirectory, std::size_t a_sizetDirectory) {
+  OS_RETURN_IF_NULL(a_szDirectory, OS_LOG_ERROR, "a_szDirectory is NULL...", OS_STS_BADARG);
+  wchar_t l_wsz[MAX_PATH];
+  const DWORD l_dw = GetCurrentDirectoryW(MAX_PATH, l_wsz);
+  if (l_dw == 0 || l_dw >= MAX_PATH) return OS_STS_FAIL;
+  if (l_dw >= a_sizetDirectory || !OsFileFromWide(l_wsz, a_szDirectory, a_sizetDirectory)) return OS_STS_TOOSMALL;
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS OsFileSetCurrentDirectory(const char* a_szDirectory) {
+  OS_RETURN_IF_NULL(a_szDirectory, OS_LOG_ERROR, "a_szDirectory is NULL...", OS_STS_BADARG);
+  wchar_t l_wsz[OS_WPATH_SIZE];
+  if (!OsFileToWide(a_szDirectory, l_wsz) || !SetCurrentDirectoryW(l_wsz)) {
+    SetLastError(0);
+    return OS_STS_FAIL;
+  }
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS OsFileWow64Redirection(bool a_bOn) {
+  typedef BOOL(WINAPI * PfnDisable)(PVOID*);
+  typedef BOOL(WINAPI * PfnRevert)(PVOID);
+  static PfnDisable s_pfnDisable = nullptr;
+  static PfnRevert s_pfnRevert = nullptr;
+  static PVOID s_pvSaved = nullptr;
+  static bool s_bOff = false;
+
+  if (!OsSysIsWow64()) return OS_STS_SUCCESS;  // 32-bit system or 64-bit process: nothing redirects
+  if (s_pfnDisable == nullptr || s_pfnRevert == nullptr) {
+    HMODULE const l_hmodule = GetModuleHandleW(L"kernel32.dll");
+    s_pfnDisable = reinterpret_cast<PfnDisable>(
+        reinterpret_cast<void*>(GetProcAddress(l_hmodule, "Wow64DisableWow64FsRedirection")));
+    s_pfnRevert = reinterpret_cast<PfnRevert>(
+        reinterpret_cast<void*>(GetProcAddress(l_hmodule, "Wow64RevertWow64FsRedirection")));
+    if (s_pfnDisable == nullptr || s_pfnRevert == nullptr) {
+      OS_LOGA("Can't get our redirector functions...");
+      SetLastError(0);
+      return OS_STS_FAIL;
+    }
+  }
+  EOSSTS l_eossts = OS_STS_SUCCESS;
+  if (!a_bOn) {
+    s_pvSaved = nullptr;
+    if (!s_pfnDisable(&s_pvSaved)) {
+      OS_LOGA("Wow64DisableWow64FsRedirection failed...");
+      l_eossts = OS_STS_FAIL;
+    } else {
+      s_bOff = true;
+    }
+  } else if (s_bOff) {
+    if (s_pfnRevert(s_pvSaved)) {
+      s_bOff = false;
+    } else {
+      OS_LOGA("Wow64RevertWow64FsRedirection failed...");
+      l_eossts = OS_STS_FAIL;
+    }
+    s_pvSaved = nullptr;
+  } else {
+    OS_LOGI("Attempt to turn redirection on without having turned it off first...");
+  }
+  SetLastError(0);
+  return l_eossts;
 }

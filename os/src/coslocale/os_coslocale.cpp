@@ -8,6 +8,7 @@
 #include "os_cosstring.h"
 #include "os_log.h"
 #include "os_memnew.h"
+#include "os_sysinfo.h"
 #include "os_win.h"
 
 namespace {
@@ -23,16 +24,8 @@ bool IsNeutral(int a_i) { return static_cast<int>(Row(a_i).m_u32Neutral) == a_i;
 
 // Vista and later report the user-interface language; earlier systems the
 // user's default language.
-bool IsVistaOrLater() {
-  OSVERSIONINFOEXW l_osvi = {};
-  l_osvi.dwOSVersionInfoSize = sizeof(l_osvi);
-  l_osvi.dwMajorVersion = 6;
-  const DWORDLONG l_dwlMask = VerSetConditionMask(0, VER_MAJORVERSION, VER_GREATER_EQUAL);
-  return VerifyVersionInfoW(&l_osvi, VER_MAJORVERSION, l_dwlMask) != FALSE;
-}
-
 std::uint16_t SystemLanguage() {
-  return IsVistaOrLater() ? static_cast<std::uint16_t>(GetUserDefaultUILanguage())
+  return OsSysIsVistaOrLater() ? static_cast<std::uint16_t>(GetUserDefaultUILanguage())
                           : static_cast<std::uint16_t>(GetUserDefaultLangID());
 }
 

@@ -1,0 +1,112 @@
+// Path text: separators, composition, splitting and extensions. Pure text
+// operations on the caller's buffers.
+#include <cstdint>
+#include <cstring>
+
+#include "os_cosfile.h"
+#include "os_cosstring.h"
+#include "os_log.h"
+
+namespace {
+
+inline bool IsSeparator(char a_c) { return a_c == '/' || a_c == '\\'; }
+
+inline char LowerAscii(char a_c) { return (a_c >= 'A' && a_c <= 'Z') ? static_cast<char>(a_c - 'A' + 'a') : a_c; }
+
+// a_szPath ends with a_szExtension (four characters), compared without case.
+bool EndsWithExtension(const char* a_szPath, const char* a_szExtension) {
+  const std::size_t l_n = std::strlen(a_szPath);
+  if (l_n < 4) return false;
+  for (std::size_t l_i = 0; l_i < 4; ++l_i)
+    if (LowerAscii(a_szPath[l_n - 4 + l_i]) != a_szExtension[l_i]) return false;
+  return true;
+}
+
+void AddExtension(char* a_szPath, std::size_t a_sizetPath, const char* a_szExtension) {
+  if (!EndsWithExtension(a_szPath, a_szExtension)) SStrCat(a_szPath, a_sizetPath, a_szExtension);
+  OsFilePathNormalize(a_szPath, '\\');
+}
+
+}  // namespace
+
+char* OsFilePathNormalize(char* a_szPath, char a_cSeparator) {
+  if (a_szPath == nullptr) return nullptr;
+  std::size_t l_iRead = 0;
+  std::size_t l_iWrite = 0;
+  // A UNC prefix keeps its two backslashes.
+  if (a_szPath[0] == '\\' && a_szPath[1] == '\\') {
+    l_iRead = l_iWrite = 2;
+    while (IsSeparator(a_szPath[l_iRead])) ++l_iRead;
+  }
+  while (a_szPath[l_iRead] != 0) {
+    if (IsSeparator(a_szPath[l_iRead])) {
+      while (IsSeparator(a_szPath[l_iRead])) ++l_iRead;
+      a_szPath[l_iWrite++] = a_cSeparator;
+    } else {
+      a_szPath[l_iWrite++] = a_szPath[l_iRead++];
+    }
+  }
+  a_szPath[l_iWrite] = 0;
+  return a_szPath;
+}
+
+void OsFilePathCopy(char* a_szDest, std::size_t a_sizetDest, const char* a_szSource) {
+  if (a_szDest == nullptr || a_szSource == nullptr) {
+    OS_LOGA("null argument...%p %d", static_cast<void*>(a_szDest),
+            static_cast<int>(reinterpret_cast<std::intptr_t>(a_szSource)));
+    return;
+  }
+  const std::size_t l_n = std::strlen(a_szSource);
+  if (a_sizetDest < l_n + 1) {
+    OS_LOGA("buffer overflow...%u <%s>", static_cast<unsigned>(a_sizetDest), a_szSource);
+    if (a_sizetDest != 0) a_szDest[0] = 0;
+    return;
+  }
+  std::memmove(a_szDest, a_szSource, l_n + 1);
+  OsFilePathNormalize(a_szDest, '\\');
+}
+
+void OsFilePathAppend(char* a_szPath, std::size_t a_sizetPath, const char* a_szTail) {
+  if (a_szPath == nullptr || a_szTail == nullptr) {
+    OS_LOGA("null argument...%p %d", static_cast<void*>(a_szPath),
+            static_cast<int>(reinterpret_cast<std::intptr_t>(a_szTail)));
+    return;
+  }
+  SStrCat(a_szPath, a_sizetPath, "\\");
+  if (a_szTail[0] != 0 && a_szTail[1] == ':') {
+    OS_LOGI("PathAppend stripping drive letter...<%s>", a_szTail);
+    a_szTail += 2;
+  }
+  SStrCat(a_szPath, a_sizetPath, a_szTail);
+  OsFilePathNormalize(a_szPath, '\\');
+}
+
+void OsFilePathSplit(char* a_szPath, std::size_t* a_psizetSeparator, char** a_pszName) {
+  if (a_szPath == nullptr) return;
+  OsFilePathNormalize(a_szPath, '\\');
+  char* const l_psz = std::strrchr(a_szPath, '\\');
+  if (a_psizetSeparator != nullptr) *a_psizetSeparator = l_psz != nullptr ? static_cast<std::size_t>(l_psz - a_szPath) : 0;
+  if (a_pszName != nullptr) *a_pszName = l_psz != nullptr ? l_psz + 1 : a_szPath;
+}
+
+std::size_t OsFilePathStripTrailing(char* a_szPath) {
+  if (a_szPath == nullptr) return 0;
+  OsFilePathNormalize(a_szPath, '\\');
+  const std::size_t l_n = std::strlen(a_szPath);
+  if (l_n > 0 && a_szPath[l_n - 1] == '\\') a_szPath[l_n - 1] = 0;
+  return l_n;
+}
+
+void OsFileAddExeExtension(char* a_szPath, std::size_t a_sizetPath) {
+  OS_RETURN_IF_NULL(a_szPath, OS_LOG_ASSERT, "a_szPath is null...", );
+  AddExtension(a_szPath, a_sizetPath, ".exe");
+}
+
+void OsFileAddDllExtension(char* a_szPath, std::size_t a_sizetPath) {
+  OS_RETURN_IF_NULL(a_szPath, OS_LOG_ASSERT, "a_szPath is null...", );
+  AddExtension(a_szPath, a_sizetPath, ".dll");
+}
+
+#ifdef _WINDOWS_
+#error "format engines are platform-free"
+#endif
