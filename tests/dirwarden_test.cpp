@@ -49,7 +49,62 @@ RunResult RunDirwarden(const std::wstring& a_wsArguments) {
   return l_run;
 }
 
-class Dirwarden : public OsTest {};
+class Dirwarden : public OsTest {
+ protected:
+  void SetUp() override {
+    OsTest::SetUp();
+    wchar_t l_wsz[MAX_PATH];
+    ASSERT_GT(GetEnvironmentVariableW(L"ProgramData", l_wsz, MAX_PATH), 0u);
+    m_wsProgramData = l_wsz;
+    m_wsCompany = L"qrxtest" + std::to_wstring(GetCurrentProcessId());
+    OsTestRemoveTree(m_wsProgramData + L"\\" + m_wsCompany);
+  }
+  void TearDown() override {
+    OsTestRemoveTree(m_wsProgramData + L"\\" + m_wsCompany);
+    OsTest::TearDown();
+  }
+  static bool IsDirectory(const std::wstring& a_ws) {
+    const DWORD l_dw = GetFileAttributesW(a_ws.c_str());
+    return l_dw != INVALID_FILE_ATTRIBUTES && (l_dw & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  std::wstring m_wsProgramData;
+  std::wstring m_wsCompany;
+};
+
+TEST_F(Dirwarden, LeavesTheCompanyFolderAndItsCommonSubfolder) {
+  SetEnv(L"QRX_DEBUG", nullptr);
+  const std::wstring l_wsFolder = m_wsProgramData + L"\\" + m_wsCompany;
+  for (int l_iRun = 0; l_iRun < 2; ++l_iRun) {
+    const RunResult l_run = RunDirwarden(L" " + m_wsCompany);
+    EXPECT_EQ(l_run.m_dwExitCode, 0u);
+    EXPECT_EQ(l_run.m_sOutput, "");
+    EXPECT_TRUE(IsDirectory(l_wsFolder + L"\\common"));
+    EXPECT_FALSE(IsDirectory(l_wsFolder + L"\\dirwarden")) << "the per-program subtree is removed";
+    if (l_iRun == 0) {
+      HANDLE const l_h = CreateFileW((l_wsFolder + L"\\common\\kept.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
+      CloseHandle(l_h);
+    }
+  }
+  // A second run keeps what the folder holds.
+  EXPECT_NE(GetFileAttributesW((l_wsFolder + L"\\common\\kept.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Dirwarden, ACompanyNameThatLeavesTheFolderIsRefused) {
+  const std::wstring l_wsEvil = L"qrxevil" + std::to_wstring(GetCurrentProcessId());
+  wchar_t l_wszRoot[MAX_PATH];
+  GetWindowsDirectoryW(l_wszRoot, MAX_PATH);
+  const std::wstring l_wsDrive = std::wstring(l_wszRoot).substr(0, 2);
+  for (const std::wstring& l_wsArgument : {L"..\\" + l_wsEvil, l_wsDrive + L"\\" + l_wsEvil, L"a/" + l_wsEvil}) {
+    const RunResult l_run = RunDirwarden(L" \"" + l_wsArgument + L"\"");
+    EXPECT_EQ(l_run.m_dwExitCode, 0u);
+    EXPECT_EQ(l_run.m_sOutput, "");
+  }
+  EXPECT_FALSE(IsDirectory(l_wsDrive + L"\\" + l_wsEvil));
+  EXPECT_FALSE(IsDirectory(m_wsProgramData + L"\\a"));
+  OsTestRemoveTree(l_wsDrive + L"\\" + l_wsEvil);
+}
 
 TEST_F(Dirwarden, ExitsWithZeroAndPrintsNothing) {
   SetEnv(L"QRX_DEBUG", nullptr);

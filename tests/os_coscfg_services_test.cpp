@@ -20,6 +20,8 @@ class Services : public OsTest {
     OsTest::SetUp();
     m_szSaved = g_szOsServicesArguments;
     SetEnv(L"QRX_DEBUG", nullptr);
+    SetEnv(L"QRX_APPDATADIR", WDir().c_str());
+    SetEnv(L"QRX_COMPANYNAMESHORT", nullptr);
   }
   void TearDown() override {
     OsServicesStop();

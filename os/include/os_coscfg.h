@@ -33,6 +33,11 @@ class COsCfg {
   // The item's text, never null (empty for an unknown or empty item); null
   // only without an implementation. The text belongs to the configuration.
   const char* GetItem(int a_iSection, int a_iTag);
+  // The item of a section and tag name (without case); empty when either is unknown.
+  const char* GetItemByName(const char* a_szSection, const char* a_szTag);
+  // Points the item at a_szText, which must live as long as the
+  // configuration; 3 when the address is out of range.
+  EOSSTS SetItem(int a_iSection, int a_iTag, const char* a_szText);
 
   COsCfgImpl* m_poscfgimpl = nullptr;
 };

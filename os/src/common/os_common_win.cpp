@@ -1,3 +1,5 @@
+#include <cwchar>
+
 #include "os_lasterror.h"
 #include "os_sysinfo.h"
 #include "os_win.h"
@@ -23,4 +25,23 @@ bool OsSysIsWow64() {
   BOOL l_b = FALSE;
   return l_pfn != nullptr && l_pfn(GetCurrentProcess(), &l_b) && l_b;
 #endif
+}
+
+bool OsSysIsXpOrLater() {
+  OSVERSIONINFOEXW l_osvi = {};
+  l_osvi.dwOSVersionInfoSize = sizeof(l_osvi);
+  l_osvi.dwMajorVersion = 5;
+  l_osvi.dwMinorVersion = 1;
+  const DWORDLONG l_dwlMask =
+      VerSetConditionMask(VerSetConditionMask(0, VER_MAJORVERSION, VER_GREATER_EQUAL), VER_MINORVERSION, VER_GREATER_EQUAL);
+  return VerifyVersionInfoW(&l_osvi, VER_MAJORVERSION | VER_MINORVERSION, l_dwlMask) != FALSE;
+}
+
+bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_uSize) {
+  const UINT l_u = GetSystemDirectoryW(a_wszPath, a_uSize);
+  const size_t l_nName = wcslen(a_wszName);
+  if (l_u == 0 || l_u + 1 + l_nName + 1 > a_uSize) return false;
+  a_wszPath[l_u] = L'\\';
+  wmemcpy(a_wszPath + l_u + 1, a_wszName, l_nName + 1);
+  return true;
 }

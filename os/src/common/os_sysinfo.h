@@ -6,3 +6,8 @@
 bool OsSysIsVistaOrLater();
 // A 32-bit process on 64-bit Windows, whose file system is redirected.
 bool OsSysIsWow64();
+// Windows XP or later (version 5.1 and above).
+bool OsSysIsXpOrLater();
+// The full path of a library in the system directory, so that a system
+// library is never taken from the program's own folder.
+bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_uSize);

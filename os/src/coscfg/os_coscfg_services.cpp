@@ -167,6 +167,44 @@ void ReadArguments(OsServicesState& a_state, const char* a_szArguments) {
   }
 }
 
+// The argument text that children and loaded libraries of the suite
+// inherit (not written to the environment here).
+void ComposeChildArguments(OsServicesState& a_state, const char* a_szArguments) {
+  COsCfg* const l_poscfg = s_poscfg;
+  if (l_poscfg == nullptr || l_poscfg->m_poscfgimpl == nullptr) return;
+  if (std::strstr(a_szArguments, "<inherit>false</inherit>") != nullptr) return;
+  const char* l_szModel = nullptr;
+  switch (a_state.m_eoscfgentity) {
+    case OS_CFG_ENTITY_APPLICATION:
+    case OS_CFG_ENTITY_DLL: l_szModel = ""; break;
+    case OS_CFG_ENTITY_DRIVER: l_szModel = l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_MODELDIRECTORYREAL); break;
+    default: return;
+  }
+  COsCfgImpl* const l_poscfgimpl = l_poscfg->m_poscfgimpl;
+  SStrCpy(l_poscfgimpl->m_szModelDirectory, OS_PATH_SIZE, l_szModel);
+  l_poscfg->SetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY, l_poscfgimpl->m_szLogDirectory);
+  l_poscfg->SetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_MODELDIRECTORY, l_poscfgimpl->m_szModelDirectory);
+  OsLogSetDebug(OsLogInstance(), static_cast<std::uint32_t>(std::strtoul(l_poscfgimpl->m_szLogDebug, nullptr, 10)));
+  const unsigned l_uLevel = OsLogInstance() != nullptr ? OsLogGetDebug(OsLogInstance())
+                                                       : static_cast<unsigned>(std::strtoul(l_poscfgimpl->m_szLogDebug, nullptr, 10));
+  const char* const l_szRoot = l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_ROOTPATH);
+  const char* const l_szLog = l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY);
+  const char* const l_szApp = l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_APPLICATION);
+  if (l_szModel[0] != 0) {
+    SStrPrintf(a_state.m_szInherited, sizeof(a_state.m_szInherited),
+               "<arguments>\n\t<rootpath>%s</rootpath>\n\t<logpath>%s</logpath>\n\t<logmodel>%s</logmodel>\n\t"
+               "<loglevel>%d</loglevel>\n\t<callersuniquename>%s</callersuniquename>\n\t<frominterfaceopen>%s"
+               "</frominterfaceopen>\n\t<forcesetaccess>%s</forcesetaccess>\n\t<app><![CDATA[%s]]></app>\n</arguments>",
+               l_szRoot, l_szLog, l_szModel, static_cast<int>(l_uLevel), a_state.m_szUniqueName, "false", "false", l_szApp);
+  } else {
+    SStrPrintf(a_state.m_szInherited, sizeof(a_state.m_szInherited),
+               "<arguments>\n\t<rootpath>%s</rootpath>\n\t<logpath>%s</logpath>\n\t<loglevel>%d</loglevel>\n\t"
+               "<callersuniquename>%s</callersuniquename>\n\t<frominterfaceopen>%s</frominterfaceopen>\n\t"
+               "<forcesetaccess>%s</forcesetaccess>\n\t<app><![CDATA[%s]]></app>\n</arguments>",
+               l_szRoot, l_szLog, static_cast<int>(l_uLevel), a_state.m_szUniqueName, "false", "false", l_szApp);
+  }
+}
+
 }  // namespace
 
 const OsServicesState& OsServicesGetState() { return s_osservices; }
@@ -212,11 +250,30 @@ void OsServicesStart(const char* a_szExtra) {
   // The singletons, in this order: the empty string, the log, the memory
   // manager, the configuration, the text conversion.
   s_szEmpty = static_cast<char*>(std::calloc(1, 1));
+  // The descriptors of the writeable root, events and mutexes come first:
+  // the configuration creates the tree with them.
+  OsCfgBuildSecurity();
   s_poslog = OsLogCreate(l_state.m_szUniqueName, l_state.m_szLogFile, l_state.m_u32LogLevel, l_state.m_szLogFilter);
   OsMemCreate(l_state.m_eosmemmethod, true);
+  OsCfgStartup l_oscfgstartup = {};
+  l_oscfgstartup.m_szUniqueName = l_state.m_szUniqueName;
+  l_oscfgstartup.m_eoscfgentity = l_state.m_eoscfgentity;
+  l_oscfgstartup.m_szExtra = a_szExtra;
+  l_oscfgstartup.m_paszVersion = l_state.m_aszVersion;
+  l_oscfgstartup.m_bForceSetAccess = l_state.m_bForceSetAccess;
+  l_oscfgstartup.m_szApplication = "";
+  l_oscfgstartup.m_szRootPath = l_state.m_szRootPath;
+  l_oscfgstartup.m_bOwner = l_state.m_bOwner;
+  s_poscfg = OsCfgCreate(l_oscfgstartup);
   OsLocaleCreate();
 
+  // A level given to the process turns the configuration's Debug item on.
+  if (s_poscfg != nullptr && s_poscfg->m_poscfgimpl != nullptr && std::strcmp(s_poscfg->GetItem(1, OS_CFGTAG_DEBUG), "0") == 0 &&
+      l_state.m_u32LogLevel != 0)
+    SStrCpy(s_poscfg->m_poscfgimpl->m_szLogDebug, OS_CFG_LOGMEMBER_SIZE, "1");
   OS_LOGI("QRX_OSSERVICESARGUMENTS before...<%s>", l_state.m_szInherited);
+  ComposeChildArguments(l_state, l_szArguments);
+  OS_LOGI("QRX_OSSERVICESARGUMENTS after...<%s>", l_state.m_szInherited);
 }
 
 void OsServicesStop() {
@@ -232,7 +289,11 @@ void OsServicesStop() {
 
   // Reverse order of creation; each pointer is cleared before its object goes.
   OsLocaleDestroy(OsLocaleInstance());
+  COsCfg* const l_poscfg = s_poscfg;
+  s_poscfg = nullptr;
+  OsCfgDestroy(l_poscfg);
   OsMemDestroy(OsMemInstance());
+  OsCfgFreeSecurity();
   std::free(s_szEmpty);
   s_szEmpty = nullptr;
 

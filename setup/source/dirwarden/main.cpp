@@ -9,9 +9,28 @@
 const char* g_szOsServicesArguments =
     "<arguments>\n\t<uniquename>dirwarden</uniquename>\n\t<entity>application</entity>\n</arguments>";
 
+namespace {
+
+// An elevated process must not follow junctions that a non-administrator
+// planted in a tree every user may write. Systems that do not know the
+// mitigation go on without it.
+void TrustOnlyAdministratorRedirections() {
+  typedef BOOL(WINAPI * PfnSetPolicy)(int, PVOID, SIZE_T);
+  constexpr int l_iProcessRedirectionTrustPolicy = 16;
+  constexpr DWORD l_dwEnforceRedirectionTrust = 0x1;
+  const PfnSetPolicy l_pfn = reinterpret_cast<PfnSetPolicy>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetProcessMitigationPolicy")));
+  DWORD l_dwFlags = l_dwEnforceRedirectionTrust;
+  if (l_pfn != nullptr) l_pfn(l_iProcessRedirectionTrustPolicy, &l_dwFlags, sizeof(l_dwFlags));
+  SetLastError(0);
+}
+
+}  // namespace
+
 // The wide entry point: a company name outside the ANSI code page arrives
 // intact and is handed on unchanged.
 int wmain(int argc, wchar_t** argv) {
+  TrustOnlyAdministratorRedirections();
   if (argc > 1) SetEnvironmentVariableW(L"QRX_COMPANYNAMESHORT", argv[1]);
   SetEnvironmentVariableW(L"QRX_FORCESETACCESS", L"1");
 

@@ -1,0 +1,423 @@
+// The directory layout: every directory and file name of the suite for the
+// running process, the writeable tree and its access, log-directory rotation.
+#include <cstdlib>
+#include <cstring>
+
+#include "os_coscfg_fullpath.h"
+#include "os_coscfg_impl.h"
+#include "os_cosfile.h"
+#include "os_coslocale.h"
+#include "os_coslog.h"
+#include "os_cosmem.h"
+#include "os_cosstring.h"
+#include "os_costhread.h"
+#include "os_costime.h"
+#include "os_log.h"
+#include "os_memnew.h"
+#include "os_scoped.h"
+#include "os_sysinfo.h"
+#include "os_win.h"
+
+#include <shlobj.h>
+
+namespace {
+
+constexpr int OS_CSIDL_COMMON_APPDATA = 35;
+constexpr int OS_CSIDL_DESKTOPDIRECTORY = 16;
+constexpr int OS_INTEGRITY_PROTECTED_LOW = 1;
+constexpr int OS_LOG_ROTATION_SLOTS = 16;
+constexpr std::int64_t OS_LOG_ROTATION_AGE_MS = 9999;
+
+const GUID s_guidLocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+const GUID s_guidInternetCache = {0x352481E8, 0x33BE, 0x4251, {0xBA, 0x85, 0x60, 0x07, 0xCA, 0xED, 0xCF, 0x9D}};
+
+// path = a, then b (one backslash; a drive of b is dropped; normalized).
+void Join(char* a_szOut, const char* a_szA, const char* a_szB) {
+  char l_sz[OS_PATH_SIZE];
+  OsFilePathCopy(l_sz, sizeof(l_sz), a_szA);
+  OsFilePathAppend(l_sz, sizeof(l_sz), a_szB);
+  SStrCpy(a_szOut, OS_PATH_SIZE, l_sz);
+}
+
+void FromWide(const wchar_t* a_wsz, char* a_sz) {
+  a_sz[0] = 0;
+  char l_sz[OS_PATH_SIZE + 1];
+  if (CopyUtf8FromUnicode(l_sz, sizeof(l_sz), a_wsz, -1) > 0) OsFilePathCopy(a_sz, OS_PATH_SIZE, l_sz);
+}
+
+// A known folder through the shell's newer interface (Vista and later);
+// empty where it is missing or fails.
+void KnownFolder(const GUID& a_guid, DWORD a_dwFlags, char* a_sz) {
+  a_sz[0] = 0;
+  wchar_t l_wszLibrary[MAX_PATH];
+  if (!OsSysLibraryPath(L"SHELL32.DLL", l_wszLibrary, MAX_PATH)) return;
+  COsModule l_module(LoadLibraryW(l_wszLibrary));
+  HMODULE const l_hole32 = GetModuleHandleW(L"ole32.dll");
+  typedef HRESULT(WINAPI * PfnKnown)(const GUID&, DWORD, HANDLE, PWSTR*);
+  typedef void(WINAPI * PfnFree)(LPVOID);
+  const PfnKnown l_pfn = l_module ? reinterpret_cast<PfnKnown>(reinterpret_cast<void*>(
+                                        GetProcAddress(l_module.Get(), "SHGetKnownFolderPath")))
+                                  : nullptr;
+  const PfnFree l_pfnFree =
+      l_hole32 != nullptr ? reinterpret_cast<PfnFree>(reinterpret_cast<void*>(GetProcAddress(l_hole32, "CoTaskMemFree")))
+                          : nullptr;
+  if (l_pfn == nullptr || l_pfnFree == nullptr) {
+    SetLastError(0);
+    return;
+  }
+  PWSTR l_pwsz = nullptr;
+  if (SUCCEEDED(l_pfn(a_guid, a_dwFlags, nullptr, &l_pwsz)) && l_pwsz != nullptr) FromWide(l_pwsz, a_sz);
+  if (l_pwsz != nullptr) l_pfnFree(l_pwsz);
+  SetLastError(0);
+}
+
+// A folder through the older interface of shfolder.dll; false when the
+// library cannot be had.
+bool FolderPath(int a_iCsidl, char* a_sz) {
+  a_sz[0] = 0;
+  wchar_t l_wszLibrary[MAX_PATH];
+  COsModule l_module(OsSysLibraryPath(L"shfolder.dll", l_wszLibrary, MAX_PATH) ? LoadLibraryW(l_wszLibrary) : nullptr);
+  if (!l_module) {
+    OS_LOGA("LoadLibrary failed...");
+    SetLastError(0);
+    return false;
+  }
+  typedef HRESULT(WINAPI * PfnFolder)(HWND, int, HANDLE, DWORD, LPWSTR);
+  const PfnFolder l_pfn =
+      reinterpret_cast<PfnFolder>(reinterpret_cast<void*>(GetProcAddress(l_module.Get(), "SHGetFolderPathW")));
+  wchar_t l_wsz[MAX_PATH];
+  if (l_pfn != nullptr && SUCCEEDED(l_pfn(nullptr, a_iCsidl, nullptr, 0, l_wsz))) FromWide(l_wsz, a_sz);
+  SetLastError(0);
+  return true;
+}
+
+// The name of the directory a_iUp levels above the last component of a_szPath.
+bool NameAbove(const char* a_szPath, int a_iUp, char* a_szName) {
+  char l_sz[OS_PATH_SIZE];
+  OsFilePathCopy(l_sz, sizeof(l_sz), a_szPath);
+  for (int l_i = 0; l_i < a_iUp; ++l_i) {
+    char* const l_psz = std::strrchr(l_sz, '\\');
+    if (l_psz == nullptr) return false;
+    *l_psz = 0;
+  }
+  const char* const l_psz = std::strrchr(l_sz, '\\');
+  if (l_psz == nullptr) return false;
+  SStrCpy(a_szName, OS_PATH_SIZE, l_psz + 1);
+  return true;
+}
+
+bool IsUtility(EOSCFGENTITY a_eoscfgentity) {
+  return a_eoscfgentity == OS_CFG_ENTITY_UTILITY || a_eoscfgentity == OS_CFG_ENTITY_APPUTILITY;
+}
+
+bool Exists(const char* a_sz) { return a_sz[0] != 0 && OsFileExists(a_sz); }
+
+// The program file, its directory and its lower-cased name.
+void ProgramFile(COsCfgImpl& a_c) {
+  wchar_t l_wszModule[OS_PATH_SIZE];
+  wchar_t l_wszFull[OS_PATH_SIZE + 1];
+  const DWORD l_dw = GetModuleFileNameW(nullptr, l_wszModule, OS_PATH_SIZE - 2);
+  const unsigned long l_ul = l_dw != 0 ? LockGetFullPathName(l_wszModule, l_wszFull, OS_PATH_SIZE + 1) : 0;
+  if (l_dw == 0) OS_LOGA("GetModuleFileNameW failed...");
+  if (l_dw != 0 && (l_ul == 0 || l_ul > OS_PATH_SIZE)) OS_LOGA("LockGetFullPathName failed...");
+  a_c.m_szLibraryPath[0] = 0;
+  if (l_ul != 0 && l_ul <= OS_PATH_SIZE) FromWide(l_wszFull, a_c.m_szLibraryPath);
+  SStrCpy(a_c.m_szHomeDirectory, OS_PATH_SIZE, a_c.m_szLibraryPath);
+  char* const l_psz = std::strrchr(a_c.m_szHomeDirectory, '\\');
+  if (l_psz != nullptr) *l_psz = 0;
+  const char* const l_pszName = std::strrchr(a_c.m_szLibraryPath, '\\');
+  a_c.m_szLibraryName = l_pszName != nullptr ? l_pszName + 1 : a_c.m_szLibraryPath;
+  SStrCpy(a_c.m_szProgramFileName, OS_PATH_SIZE, a_c.m_szLibraryName);
+  for (char* l_p = a_c.m_szProgramFileName; *l_p != 0; ++l_p)
+    if (*l_p >= 'A' && *l_p <= 'Z') *l_p = static_cast<char>(*l_p - 'A' + 'a');
+  SetLastError(0);
+}
+
+}  // namespace
+
+EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
+  COsCfgImpl& l_c = *a_poscfgimpl;
+  OS_RETURN_IF(l_c.m_bCompanyRefused, OS_LOG_ERROR, "company name refused...<%s>", OS_STS_FAIL, l_c.m_szRootDirectory);
+  const char* const l_szUnique = l_c.m_szFudge;
+  ProgramFile(l_c);
+
+  // The writeable folder that replaces the shell's (the shared paths then
+  // equal the user paths).
+  char l_szWriteable[OS_PATH_SIZE] = "";
+  OsCfgGetEnv("QRX_SHGETFOLDERPATH", nullptr, sizeof(l_szWriteable), l_szWriteable, true);
+  const bool l_bShGetFolderPath = l_szWriteable[0] != 0;
+
+  char l_szLocalLow[OS_PATH_SIZE];
+  KnownFolder(s_guidLocalAppDataLow, KF_FLAG_CREATE | KF_FLAG_INIT, l_szLocalLow);
+  if (l_szLocalLow[0] != 0) Join(l_szLocalLow, l_szLocalLow, l_c.m_szCompanyNameShort);
+  char l_szCache[OS_PATH_SIZE];
+  KnownFolder(s_guidInternetCache, 0, l_szCache);
+  if (l_szCache[0] != 0) Join(l_c.m_szVirtualizedDirectory, l_szCache, "Virtualized");
+
+  const bool l_bProtected = OsProcessIntegrityGet() == OS_INTEGRITY_PROTECTED_LOW;
+  if (l_szWriteable[0] == 0 && l_bProtected)
+    SStrCpy(l_szWriteable, sizeof(l_szWriteable), l_szLocalLow);
+  else
+    l_c.m_szVirtualizedDirectory[0] = 0;
+
+  // The model name by entity kind.
+  char l_szLogFile[OS_PATH_SIZE] = "";
+  OsLogGetFilename(OsLogInstance(), l_szLogFile, sizeof(l_szLogFile));
+  switch (l_c.m_eoscfgentity) {
+    case OS_CFG_ENTITY_APPLICATION:
+    case OS_CFG_ENTITY_DLL:
+      SStrCpy(l_c.m_szModelDirectory, OS_PATH_SIZE, l_szUnique);
+      SStrCpy(l_c.m_szModelDirectoryReal, OS_PATH_SIZE, l_szUnique);
+      break;
+    case OS_CFG_ENTITY_DRIVER:
+      if (!NameAbove(l_c.m_szLibraryPath, 1, l_c.m_szModelDirectory)) {
+        OS_LOGA("OsFilePathSplit failed...<%s>", l_c.m_szLibraryPath);
+        return OS_STS_FAIL;
+      }
+      SStrCpy(l_c.m_szModelDirectoryReal, OS_PATH_SIZE, l_c.m_szModelDirectory);
+      break;
+    case OS_CFG_ENTITY_UTILITY:
+    case OS_CFG_ENTITY_APPUTILITY:
+      if (!NameAbove(l_szLogFile, 4, l_c.m_szModelDirectory)) {
+        OS_LOGA("slash not found...<%s>", l_szLogFile);
+        return OS_STS_FAIL;
+      }
+      if (!NameAbove(l_c.m_szLibraryPath, 2, l_c.m_szModelDirectoryReal)) l_c.m_szModelDirectoryReal[0] = 0;
+      break;
+    default:
+      OS_LOGA("Unsupported m_eoscfgentity...%d", static_cast<int>(l_c.m_eoscfgentity));
+      return OS_STS_FAIL;
+  }
+
+  // The writeable root and the shared root.
+  char l_szAppData[OS_PATH_SIZE] = "";
+  OsCfgGetEnv("QRX_APPDATADIR", nullptr, sizeof(l_szAppData), l_szAppData, true);
+  if (l_szAppData[0] == 0 && !FolderPath(OS_CSIDL_COMMON_APPDATA, l_szAppData)) return OS_STS_FAIL;
+  OsFilePathNormalize(l_szAppData, '\\');
+  Join(l_c.m_szSharedRootWriteableDirectory, l_szAppData, l_c.m_szRootDirectory);
+  if (a_oscfgstartup.m_szRootPath != nullptr && a_oscfgstartup.m_szRootPath[0] != 0) {
+    OsFilePathCopy(l_c.m_szRootWriteableDirectory, OS_PATH_SIZE, a_oscfgstartup.m_szRootPath);
+  } else {
+    const bool l_bBase = l_szWriteable[0] != 0 && OsFileExists(l_szWriteable);
+    if (l_bBase)
+      Join(l_c.m_szRootWriteableDirectory, l_szWriteable, std::strlen(l_szAppData) > 2 ? l_szAppData + 2 : "");
+    else
+      SStrCpy(l_c.m_szRootWriteableDirectory, OS_PATH_SIZE, l_szAppData);
+    Join(l_c.m_szRootWriteableDirectory, l_c.m_szRootWriteableDirectory, l_c.m_szRootDirectory);
+  }
+
+  // The system directory, the log time stamp, the desktop.
+  wchar_t l_wszSystem[MAX_PATH];
+  char l_szSystem[OS_PATH_SIZE] = "";
+  if (GetSystemDirectoryW(l_wszSystem, MAX_PATH) != 0) FromWide(l_wszSystem, l_szSystem);
+  Join(l_c.m_szSystemDirectory, l_szSystem, l_c.m_szCompanyNameShort[0] != 0 ? l_c.m_szCompanyNameShort : "orvik");
+  OsTimeRecord l_ostimerecord;
+  OsTimeGetLocal(&l_ostimerecord, 0);
+  OsTimeToString(&l_ostimerecord, l_c.m_szLogTimeStamp, OS_PATH_SIZE);
+  FolderPath(OS_CSIDL_DESKTOPDIRECTORY, l_c.m_szSharedDesktopDirectory);
+  if (l_bProtected)
+    l_c.m_szDesktopDirectory[0] = 0;
+  else
+    SStrCpy(l_c.m_szDesktopDirectory, OS_PATH_SIZE, l_c.m_szSharedDesktopDirectory);
+
+  // The members below the roots.
+  const char* const l_szModel = l_c.m_szModelDirectory;
+  char l_szCommonName[OS_PATH_SIZE];
+  SStrCpy(l_szCommonName, sizeof(l_szCommonName), "common");
+  if (IsUtility(l_c.m_eoscfgentity)) {
+    // A utility's common directories are named after its unique name up to the first '_'.
+    SStrCpy(l_szCommonName, sizeof(l_szCommonName), l_szUnique);
+    char* const l_psz = std::strchr(l_szCommonName, '_');
+    if (l_psz != nullptr) *l_psz = 0;
+  }
+  const char* const l_szUserName = std::strcmp(l_szUnique, "qrx") == 0 ? "twain" : l_szUnique;
+  Join(l_c.m_szSharedRootCommonDirectory, l_c.m_szSharedRootWriteableDirectory, "common");
+  Join(l_c.m_szSharedUserRootDirectory, l_c.m_szSharedRootWriteableDirectory, l_szModel);
+  Join(l_c.m_szSharedCommonDirectory, l_c.m_szSharedUserRootDirectory, l_szCommonName);
+  Join(l_c.m_szSharedDeviceDirectory, l_c.m_szSharedUserRootDirectory, "device");
+  Join(l_c.m_szSharedUserDirectory, l_c.m_szSharedUserRootDirectory, l_szUserName);
+  Join(l_c.m_szRootCommonDirectory, l_c.m_szRootWriteableDirectory, "common");
+  Join(l_c.m_szUserRootDirectory, l_c.m_szRootWriteableDirectory, l_szModel);
+  Join(l_c.m_szCommonDirectory, l_c.m_szUserRootDirectory, l_szCommonName);
+  char l_szLogParent[OS_PATH_SIZE];
+  if (IsUtility(l_c.m_eoscfgentity)) {
+    // A utility writes into the log directory its parent chose.
+    SStrCpy(l_c.m_szLogFilename, OS_PATH_SIZE, l_szLogFile);
+    SStrCpy(l_c.m_szUserDirectory, OS_PATH_SIZE, l_szLogFile);
+    char* const l_psz = std::strrchr(l_c.m_szUserDirectory, '\\');
+    if (l_psz != nullptr) *l_psz = 0;
+    SStrCpy(l_c.m_szLogDirectory, OS_PATH_SIZE, l_c.m_szUserDirectory);
+    SStrCpy(l_c.m_szSharedUserDirectory, OS_PATH_SIZE, "(not valid)");
+    SStrCpy(l_szLogParent, sizeof(l_szLogParent), l_c.m_szLogDirectory);
+    char* const l_pszParent = std::strrchr(l_szLogParent, '\\');
+    if (l_pszParent != nullptr) *l_pszParent = 0;
+  } else {
+    Join(l_c.m_szUserDirectory, l_c.m_szUserRootDirectory, l_szUserName);
+    char l_szLogName[OS_PATH_SIZE];
+    SStrPrintf(l_szLogName, sizeof(l_szLogName), "log.%s", l_c.m_szLogTimeStamp);
+    Join(l_c.m_szLogDirectory, l_c.m_szUserDirectory, l_szLogName);
+    SStrCpy(l_szLogParent, sizeof(l_szLogParent), l_c.m_szLogDirectory);
+    char l_szFile[OS_PATH_SIZE];
+    SStrPrintf(l_szFile, sizeof(l_szFile), "%s.log", l_szUnique);
+    Join(l_c.m_szLogFilename, l_c.m_szLogDirectory, l_szFile);
+  }
+  SStrCpy(l_c.m_szDriverDirectory, OS_PATH_SIZE, l_c.m_szUserDirectory);
+  Join(l_c.m_szFwDirectory, l_szLogParent, "firmware");
+  Join(l_c.m_szPondoDirectory, l_szLogParent, "pondo");
+  Join(l_c.m_szUiDirectory, l_szLogParent, "ui");
+  Join(l_c.m_szTmpDirectory, l_c.m_szLogDirectory, "tmp");
+  Join(l_c.m_szSimulatorFilename, l_c.m_szCommonDirectory, "ramscan.txt");
+  Join(l_c.m_szGuiFilename, l_c.m_szUserDirectory, "setup001.ini");
+  wchar_t l_wszWindows[MAX_PATH];
+  char l_szWindows[OS_PATH_SIZE] = "";
+  if (GetWindowsDirectoryW(l_wszWindows, MAX_PATH) != 0) FromWide(l_wszWindows, l_szWindows);
+  Join(l_c.m_szMultimediaDirectory, l_szWindows, "media");
+  if (l_szLocalLow[0] != 0) {
+    Join(l_c.m_szLocalLowDirectory, l_szLocalLow,
+         std::strlen(l_c.m_szSharedUserRootDirectory) > 2 ? l_c.m_szSharedUserRootDirectory + 2 : "");
+  }
+
+  // Profile names.
+  char l_szProfile[OS_PATH_SIZE];
+  SStrPrintf(l_szProfile, sizeof(l_szProfile), "%s.ini", l_szUnique);
+  if (IsUtility(l_c.m_eoscfgentity)) {
+    Join(l_c.m_szConfigFilenameConstIni, l_c.m_szCommonDirectory, "const.ini");
+    Join(l_c.m_szSharedConfigFilenameConstIni, l_c.m_szSharedCommonDirectory, "const.ini");
+    Join(l_c.m_szConfigFilename, l_c.m_szCommonDirectory, l_szProfile);
+    Join(l_c.m_szSharedConfigFilename, l_c.m_szSharedCommonDirectory, l_szProfile);
+  } else if (std::strcmp(l_szUnique, "qrx") == 0) {
+    Join(l_c.m_szConfigFilename, l_c.m_szUserDirectory, "const.ini");
+    Join(l_c.m_szSharedConfigFilename, l_c.m_szSharedUserDirectory, "const.ini");
+    SStrCpy(l_c.m_szConfigFilenameConstIni, OS_PATH_SIZE, l_c.m_szConfigFilename);
+    SStrCpy(l_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, l_c.m_szSharedConfigFilename);
+  } else {
+    Join(l_c.m_szConfigFilenameConstIni, l_c.m_szUserDirectory, "const.ini");
+    Join(l_c.m_szSharedConfigFilenameConstIni, l_c.m_szSharedUserDirectory, "const.ini");
+    Join(l_c.m_szConfigFilename, l_c.m_szUserDirectory, l_szProfile);
+    Join(l_c.m_szSharedConfigFilename, l_c.m_szSharedUserDirectory, l_szProfile);
+  }
+  if (Exists(l_c.m_szSharedConfigFilenameConstIni)) {
+    SStrCpy(l_c.m_szConfigFilename, OS_PATH_SIZE, l_c.m_szConfigFilenameConstIni);
+    SStrCpy(l_c.m_szSharedConfigFilename, OS_PATH_SIZE, l_c.m_szSharedConfigFilenameConstIni);
+  } else {
+    SStrCat(l_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, ".txt");
+    if (Exists(l_c.m_szSharedConfigFilenameConstIni)) {
+      SStrCat(l_c.m_szConfigFilenameConstIni, OS_PATH_SIZE, ".txt");
+      SStrCpy(l_c.m_szConfigFilename, OS_PATH_SIZE, l_c.m_szConfigFilenameConstIni);
+      SStrCpy(l_c.m_szSharedConfigFilename, OS_PATH_SIZE, l_c.m_szSharedConfigFilenameConstIni);
+    }
+  }
+
+  if (l_bShGetFolderPath) {
+    SStrCpy(l_c.m_szSharedRootWriteableDirectory, OS_PATH_SIZE, l_c.m_szRootWriteableDirectory);
+    SStrCpy(l_c.m_szSharedRootCommonDirectory, OS_PATH_SIZE, l_c.m_szRootCommonDirectory);
+    SStrCpy(l_c.m_szSharedUserRootDirectory, OS_PATH_SIZE, l_c.m_szUserRootDirectory);
+    SStrCpy(l_c.m_szSharedCommonDirectory, OS_PATH_SIZE, l_c.m_szCommonDirectory);
+    SStrCpy(l_c.m_szSharedDeviceDirectory, OS_PATH_SIZE, l_c.m_szCommonDirectory);
+    SStrCpy(l_c.m_szSharedUserDirectory, OS_PATH_SIZE, l_c.m_szUserDirectory);
+    SStrCpy(l_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, l_c.m_szConfigFilenameConstIni);
+    SStrCpy(l_c.m_szSharedConfigFilename, OS_PATH_SIZE, l_c.m_szConfigFilename);
+    SStrCpy(l_c.m_szSharedDesktopDirectory, OS_PATH_SIZE, l_c.m_szDesktopDirectory);
+  }
+
+  // The writeable tree: the root open to everyone, then its subdirectories.
+  OsFileCreateDirectory(l_c.m_szRootWriteableDirectory, OsCfgSecurityAttributes(0));
+  char l_szForce[4] = "";
+  OsCfgGetEnv("QRX_FORCESETACCESS", nullptr, sizeof(l_szForce), l_szForce, false);
+  if (l_c.m_bForceSetAccess || l_szForce[0] == '1') OsCfgSetAccess(l_c.m_szRootWriteableDirectory, 3);
+  OsFileCreateDirectory(l_c.m_szRootCommonDirectory, nullptr);
+  OsFileCreateDirectory(l_c.m_szCommonDirectory, nullptr);
+  OsFileCreateDirectory(l_c.m_szUserDirectory, nullptr);
+  if (l_c.m_szDesktopDirectory[0] == 0) {
+    Join(l_c.m_szDesktopDirectory, l_c.m_szUserRootDirectory, "userfiles");
+    OsFileCreateDirectory(l_c.m_szDesktopDirectory, nullptr);
+  }
+
+  // A protected-mode copy of the shared tree left by an earlier run goes.
+  if (a_oscfgstartup.m_bOwner && l_c.m_szVirtualizedDirectory[0] != 0 && l_c.m_szSharedUserRootDirectory[1] == ':') {
+    char l_szVirtual[OS_PATH_SIZE];
+    const char l_szDrive[2] = {l_c.m_szSharedUserRootDirectory[0], 0};
+    Join(l_szVirtual, l_c.m_szVirtualizedDirectory, l_szDrive);
+    Join(l_szVirtual, l_szVirtual, l_c.m_szSharedUserRootDirectory + 2);
+    if (OsFileExists(l_szVirtual)) {
+      OS_LOGE("Removing virtualized files...<%s>", l_szVirtual);
+      OsFileDelete(l_szVirtual, OS_FILE_TYPE_DIRECTORY, true);
+    }
+  }
+  if (l_c.m_eosstsLogDirectory == OS_STS_NOTCREATED)
+    l_c.m_eosstsLogDirectory = OsFileCreateDirectory(l_c.m_szLogDirectory, nullptr);
+  return OS_STS_SUCCESS;
+}
+
+void OsCfgRotateLogDirectories(COsCfgImpl* a_poscfgimpl) {
+  COsCfgImpl& l_c = *a_poscfgimpl;
+  struct WorkArea {
+    char m_aszName[OS_LOG_ROTATION_SLOTS][OS_PATH_SIZE];
+    char m_szLock[OS_PATH_SIZE];
+    char m_szLogDirectory[OS_PATH_SIZE];
+  };
+  WorkArea* const l_pwork = static_cast<WorkArea*>(OS_MEM_ALLOC(sizeof(WorkArea), "log rotation"));
+  OS_RETURN_IF_NULL(l_pwork, OS_LOG_ASSERT, "OsMemAlloc failed...", );
+
+  // The log directory (up to its "log." component) and its lock file, held
+  // open and exclusive while this process uses the directory.
+  SStrCpy(l_pwork->m_szLogDirectory, OS_PATH_SIZE, l_c.m_szLogDirectory);
+  for (char* l_psz = std::strstr(l_pwork->m_szLogDirectory, "\\log."); l_psz != nullptr;
+       l_psz = std::strstr(l_psz + 1, "\\log.")) {
+    char* const l_pszEnd = std::strchr(l_psz + 1, '\\');
+    if (l_pszEnd != nullptr) *l_pszEnd = 0;
+    break;
+  }
+  Join(l_pwork->m_szLock, l_pwork->m_szLogDirectory, "log.lock");
+  if (l_c.m_posfileLogLock == nullptr) l_c.m_posfileLogLock = OsMemNew(COsFile, "COsFile");
+  if (l_c.m_posfileLogLock != nullptr)
+    l_c.m_posfileLogLock->Open(l_pwork->m_szLock, OS_FILE_OPEN_TEMPORARY, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE);
+
+  // How many to keep; logging keeps two more.
+  const char* const l_szBackup = l_c.m_aaszItem[OS_CFGSECTION_MAIN][OS_CFGTAG_LOGBACKUP];
+  long l_lKeep = std::strtol(l_szBackup != nullptr ? l_szBackup : "3", nullptr, 0);
+  if (l_lKeep == -1) {
+    OS_MEM_FREE(l_pwork);
+    return;
+  }
+  if (l_lKeep != 0 && (OsLogGetDebug(OsLogInstance()) != 0 || std::strcmp(l_c.m_szLogDebug, "0") != 0)) l_lKeep += 2;
+
+  char l_szPattern[OS_PATH_SIZE];
+  SStrCpy(l_szPattern, sizeof(l_szPattern), l_pwork->m_szLogDirectory);
+  char* l_psz = std::strrchr(l_szPattern, '\\');
+  if (l_psz != nullptr) *l_psz = 0;
+  l_psz = std::strrchr(l_szPattern, '\\');
+  if (l_psz != nullptr && std::strstr(l_psz, "log.") != nullptr) *l_psz = 0;
+  OsFilePathAppend(l_szPattern, sizeof(l_szPattern), "log.*");
+
+  OsTimeRecord l_ostimerecordNow;
+  OsTimeGetUtc(&l_ostimerecordNow);
+  int l_iFound = 0;
+  OsFileInfo l_info;
+  for (EOSSTS l_eossts = OsFileFindFirst(l_szPattern, &l_info); l_eossts == OS_STS_SUCCESS;
+       l_eossts = OsFileFindNext(&l_info)) {
+    if (l_info.m_eosfiletype != OS_FILE_TYPE_DIRECTORY) continue;
+    if (OsTimeCompare(&l_ostimerecordNow, &l_info.m_ostimerecordModified) <= OS_LOG_ROTATION_AGE_MS) continue;
+    if (_stricmp(l_info.m_szFullPath, l_pwork->m_szLogDirectory) == 0) continue;
+    SStrCpy(l_pwork->m_aszName[l_iFound % OS_LOG_ROTATION_SLOTS], OS_PATH_SIZE, l_info.m_szFullPath);
+    ++l_iFound;
+  }
+  OsFileFindClose(&l_info);
+  const int l_iCount = l_iFound < OS_LOG_ROTATION_SLOTS ? l_iFound : OS_LOG_ROTATION_SLOTS;
+  // Newest time stamp first.
+  std::qsort(l_pwork->m_aszName, static_cast<std::size_t>(l_iCount), OS_PATH_SIZE,
+             [](const void* a_pv1, const void* a_pv2) {
+               return -std::strcmp(static_cast<const char*>(a_pv1), static_cast<const char*>(a_pv2));
+             });
+  for (int l_i = static_cast<int>(l_lKeep < 0 ? 0 : l_lKeep); l_i < l_iCount; ++l_i) {
+    char l_szLock[OS_PATH_SIZE];
+    Join(l_szLock, l_pwork->m_aszName[l_i], "log.lock");
+    COsFile l_lock;
+    // A directory whose lock another process holds is in use.
+    if (l_lock.Open(l_szLock, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE) == OS_STS_SHARING)
+      continue;
+    l_lock.Close();
+    OsFileDelete(l_pwork->m_aszName[l_i], OS_FILE_TYPE_DIRECTORY, true);
+  }
+  OS_MEM_FREE(l_pwork);
+}
