@@ -164,7 +164,7 @@ TEST_F(Log, PrefixHasTheFixedFormatFieldByField) {
   EXPECT_EQ(l_lines[8].m_cMark, 'P');
   for (const auto& l_line : l_lines) {
     EXPECT_TRUE(l_line.m_bValid) << l_line.m_sRaw;
-    EXPECT_EQ(l_line.m_sThread.size() >= 4, true);
+    EXPECT_GE(l_line.m_sThread.size(), 4u);
   }
 }
 

@@ -163,9 +163,9 @@ HANDLE OpenLogFile(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot) {
 void WriteLine(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a_hfile, int a_iLevel,
                const char* a_szFormat, va_list a_valist) {
   OsLogSpinLock(&a_poslogimpl->m_lSpinLock);
-  const HMODULE l_hmoduleLibrary = OsLogLibraryModule();
   if (a_poslogimpl->m_u32HeaderPending != 0 || a_poslogimpl->m_u32SystemInfoWritten == 0 ||
-      a_poslogimpl->m_u32AppInfoWritten == 0 || (l_hmoduleLibrary != nullptr && a_poslogimpl->m_u32DllInfoWritten == 0))
+      a_poslogimpl->m_u32AppInfoWritten == 0 ||
+      (a_poslogimpl->m_u32DllInfoWritten == 0 && OsLogLibraryModule() != nullptr))
     OsLogWriteHeader(a_poslogimpl, a_poslogslot, a_hfile);
 
   // The counter moves under the lock, so the numbers follow the file's order.
