@@ -124,12 +124,11 @@ bool DirectoryExists(OsLogSlot* a_poslogslot, const char* a_szPath) {
 
 // QRX_DEBUGDIR moves the log into a file of its own in that directory.
 void ApplyDebugDirectory(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot) {
-  char* const l_szDirectory = a_poslogslot->m_szPath1;
-  if (OsCfgGetEnv("QRX_DEBUGDIR", nullptr, OS_PATH_SIZE, l_szDirectory, true) != OS_STS_SUCCESS ||
+  char l_szDirectory[OS_PATH_SIZE];
+  if (OsCfgGetEnv("QRX_DEBUGDIR", nullptr, sizeof(l_szDirectory), l_szDirectory, true) != OS_STS_SUCCESS ||
       l_szDirectory[0] == 0)
     return;
   OsLogCreateDirectories(a_poslogslot, l_szDirectory, true);
-  os_cosstring::CopyBounded(l_szDirectory, OS_PATH_SIZE, a_poslogslot->m_szPath1, OS_PATH_SIZE - 1);
   OsTimeRecord l_timerecord;
   OsTimeGetLocal(&l_timerecord, 0);
   char l_szStamp[OS_TIME_STRING_SIZE];
@@ -164,9 +163,9 @@ HANDLE OpenLogFile(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot) {
 void WriteLine(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a_hfile, int a_iLevel,
                const char* a_szFormat, va_list a_valist) {
   OsLogSpinLock(&a_poslogimpl->m_lSpinLock);
-  const HMODULE l_hmoduleLibrary = OsLogLibraryModule();
   if (a_poslogimpl->m_u32HeaderPending != 0 || a_poslogimpl->m_u32SystemInfoWritten == 0 ||
-      a_poslogimpl->m_u32AppInfoWritten == 0 || (l_hmoduleLibrary != nullptr && a_poslogimpl->m_u32DllInfoWritten == 0))
+      a_poslogimpl->m_u32AppInfoWritten == 0 ||
+      (a_poslogimpl->m_u32DllInfoWritten == 0 && OsLogLibraryModule() != nullptr))
     OsLogWriteHeader(a_poslogimpl, a_poslogslot, a_hfile);
 
   // The counter moves under the lock, so the numbers follow the file's order.
