@@ -3,6 +3,7 @@
 
 #include "os_coscfg.h"
 #include "os_cosfile.h"
+#include "os_cosfile_compress.h"
 #include "os_coslog.h"
 #include "os_cosstring.h"
 #include "os_cosxml.h"
