@@ -4,6 +4,7 @@
 #include "os_coscfg.h"
 #include "os_cosfile.h"
 #include "os_coslocale.h"
+#include "os_cosfile_compress.h"
 #include "os_coslog.h"
 #include "os_cosmem.h"
 #include "os_cossync.h"

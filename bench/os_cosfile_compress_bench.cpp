@@ -1,0 +1,257 @@
+// Throughput and size of the compression container (block-sorting pipeline
+// and run-length only) against bzip2 at block size 1, in one process, per
+// input class; and the slowest single 64 KiB block of the full pipeline.
+//
+// Usage: os_compress_bench <text corpus file> [runs]. Every figure is the
+// median of the runs, with the minimum and maximum beside it.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <bzlib.h>
+
+#include "os_cosfile_compress.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::size_t s_sizetClassSize = 16u << 20;
+
+double Seconds(const std::function<void()>& a_fn) {
+  const auto l_start = std::chrono::steady_clock::now();
+  a_fn();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - l_start).count();
+}
+
+struct CFigure {
+  double m_dMedian = 0, m_dMin = 0, m_dMax = 0;  // MB/s
+};
+
+CFigure Throughput(std::size_t a_sizetBytes, std::vector<double> a_vecSeconds) {
+  std::sort(a_vecSeconds.begin(), a_vecSeconds.end());
+  const double l_dMb = static_cast<double>(a_sizetBytes) / 1e6;
+  CFigure l_figure;
+  l_figure.m_dMedian = l_dMb / a_vecSeconds[a_vecSeconds.size() / 2];
+  l_figure.m_dMax = l_dMb / a_vecSeconds.front();
+  l_figure.m_dMin = l_dMb / a_vecSeconds.back();
+  return l_figure;
+}
+
+std::uint64_t s_u64Seed = 88172645463325252ull;
+std::uint8_t NextByte() {
+  s_u64Seed ^= s_u64Seed << 13;
+  s_u64Seed ^= s_u64Seed >> 7;
+  s_u64Seed ^= s_u64Seed << 17;
+  return static_cast<std::uint8_t>(s_u64Seed >> 29);
+}
+
+// Lines in the library's own log format: sequence, time, module, line,
+// error, thread, state, mark, message.
+Bytes SyntheticLog(std::size_t a_sizet) {
+  static const char* const s_aszModules[] = {"os_coscfg.cpp", "os_cosmem.cpp", "os_cosfile_compress.cpp",
+                                             "os_coslog.cpp", "os_cosxml.cpp", "os_costhread.cpp"};
+  static const char* const s_aszTexts[] = {
+      "mem>>> addr:%p  size:%7d  new COsFileImpl", "thr>>> stopping...<worker>",
+      "mem>>> +   AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d", "sync>>> waiting for group...<scan>",
+      "xml>>> tag not found...<uniquename>", "CreateFileW failed...2 0x0 0x0 0x0 0x0 <C:\\ProgramData\\Qrx\\log>"};
+  Bytes l_bytes;
+  l_bytes.reserve(a_sizet + 512);
+  char l_sz[512];
+  unsigned l_uMs = 0;
+  for (int l_iLine = 0; l_bytes.size() < a_sizet; ++l_iLine) {
+    l_uMs += NextByte() % 40;
+    const unsigned l_uModule = NextByte() % 6;
+    const unsigned l_uText = NextByte() % 6;
+    const int l_iLength =
+        std::snprintf(l_sz, sizeof(l_sz), "%05d %02u%02u%02u%03u %-32.32s %5u %5u T%04u S1 V%c ", l_iLine % 100000,
+                      (l_uMs / 3600000) % 24, (l_uMs / 60000) % 60, (l_uMs / 1000) % 60, l_uMs % 1000,
+                      s_aszModules[l_uModule], 100 + (NextByte() % 8) * 37, l_uText == 5 ? 2u : 0u,
+                      4000 + NextByte() % 4, l_uText == 5 ? 'E' : '.');
+    std::string l_s(l_sz, static_cast<std::size_t>(l_iLength));
+    std::string l_sText = s_aszTexts[l_uText];
+    const std::size_t l_sizetP = l_sText.find("%p");
+    if (l_sizetP != std::string::npos) {
+      std::snprintf(l_sz, sizeof(l_sz), "%08X", 0x02A40000u + (NextByte() << 4));
+      l_sText.replace(l_sizetP, 2, l_sz);
+    }
+    l_s += l_sText + "\r\n";
+    l_bytes.insert(l_bytes.end(), l_s.begin(), l_s.end());
+  }
+  l_bytes.resize(a_sizet);
+  return l_bytes;
+}
+
+struct CResult {
+  CFigure m_compress, m_decompress;
+  double m_dRatio = 0;
+};
+
+CResult RunContainer(const Bytes& a_input, EOSCOMPRESS a_eoscompress, int a_iRuns) {
+  const std::uint32_t l_u32Length = static_cast<std::uint32_t>(a_input.size());
+  const std::uint32_t l_u32Bound = static_cast<std::uint32_t>(OsFileCompressBound(l_u32Length));
+  Bytes l_container(l_u32Bound), l_scratch(l_u32Bound), l_output(l_u32Length + (1u << 20));
+  std::uint32_t l_u32Container = 0;
+  std::vector<double> l_vecCompress, l_vecDecompress;
+  for (int l_iRun = 0; l_iRun < a_iRuns; ++l_iRun) {
+    OsCompressContext l_context;
+    l_vecCompress.push_back(Seconds([&] {
+      l_u32Container = l_u32Bound;
+      if (OsFileCompress(l_container.data(), &l_u32Container, a_input.data(), l_u32Length, a_eoscompress,
+                         l_scratch.data(), &l_context) != OS_STS_SUCCESS) {
+        std::fprintf(stderr, "OsFileCompress failed\n");
+        std::exit(1);
+      }
+    }));
+    OsFileCompressContextFree(&l_context);
+    std::uint32_t l_u32Out = 0;
+    l_vecDecompress.push_back(Seconds([&] {
+      l_u32Out = static_cast<std::uint32_t>(l_output.size());
+      if (OsFileDecompress(l_output.data(), &l_u32Out, l_container.data(), l_u32Container, l_scratch.data()) !=
+          OS_STS_SUCCESS) {
+        std::fprintf(stderr, "OsFileDecompress failed\n");
+        std::exit(1);
+      }
+    }));
+    if (l_u32Out != l_u32Length || std::memcmp(l_output.data(), a_input.data(), l_u32Length) != 0) {
+      std::fprintf(stderr, "the container did not round-trip\n");
+      std::exit(1);
+    }
+  }
+  return {Throughput(a_input.size(), l_vecCompress), Throughput(a_input.size(), l_vecDecompress),
+          static_cast<double>(l_u32Container) / static_cast<double>(a_input.size())};
+}
+
+CResult RunBzip2(const Bytes& a_input, int a_iRuns) {
+  const unsigned l_uLength = static_cast<unsigned>(a_input.size());
+  std::vector<char> l_compressed(l_uLength + l_uLength / 100 + 1024), l_output(l_uLength + 1);
+  Bytes l_input(a_input);  // the library takes non-const buffers
+  unsigned l_uCompressed = 0;
+  std::vector<double> l_vecCompress, l_vecDecompress;
+  for (int l_iRun = 0; l_iRun < a_iRuns; ++l_iRun) {
+    l_vecCompress.push_back(Seconds([&] {
+      l_uCompressed = static_cast<unsigned>(l_compressed.size());
+      if (BZ2_bzBuffToBuffCompress(l_compressed.data(), &l_uCompressed, reinterpret_cast<char*>(l_input.data()),
+                                   l_uLength, 1, 0, 0) != BZ_OK) {
+        std::fprintf(stderr, "BZ2_bzBuffToBuffCompress failed\n");
+        std::exit(1);
+      }
+    }));
+    unsigned l_uOut = 0;
+    l_vecDecompress.push_back(Seconds([&] {
+      l_uOut = static_cast<unsigned>(l_output.size());
+      if (BZ2_bzBuffToBuffDecompress(l_output.data(), &l_uOut, l_compressed.data(), l_uCompressed, 0, 0) != BZ_OK) {
+        std::fprintf(stderr, "BZ2_bzBuffToBuffDecompress failed\n");
+        std::exit(1);
+      }
+    }));
+    if (l_uOut != l_uLength || std::memcmp(l_output.data(), a_input.data(), l_uLength) != 0) {
+      std::fprintf(stderr, "bzip2 did not round-trip\n");
+      std::exit(1);
+    }
+  }
+  return {Throughput(a_input.size(), l_vecCompress), Throughput(a_input.size(), l_vecDecompress),
+          static_cast<double>(l_uCompressed) / static_cast<double>(a_input.size())};
+}
+
+// The slowest 64 KiB block of the full pipeline, each block compressed as a
+// container of its own (best of three tries per block, to keep other
+// processes' time slices out of the figure).
+double SlowestBlockMs(const Bytes& a_input) {
+  Bytes l_container(OsFileCompressBound(OS_COMPRESS_BLOCK_SIZE)), l_scratch(l_container.size());
+  OsCompressContext l_context;
+  double l_dWorst = 0;
+  for (std::size_t l_u = 0; l_u + OS_COMPRESS_BLOCK_SIZE <= a_input.size(); l_u += OS_COMPRESS_BLOCK_SIZE) {
+    double l_dBest = 1e9;
+    for (int l_iTry = 0; l_iTry < 3; ++l_iTry) {
+      l_dBest = std::min(l_dBest, Seconds([&] {
+        std::uint32_t l_u32Size = static_cast<std::uint32_t>(l_container.size());
+        OsFileCompress(l_container.data(), &l_u32Size, a_input.data() + l_u, OS_COMPRESS_BLOCK_SIZE, OS_COMPRESS_BWT,
+                       l_scratch.data(), &l_context);
+      }));
+    }
+    l_dWorst = std::max(l_dWorst, l_dBest);
+  }
+  OsFileCompressContextFree(&l_context);
+  return l_dWorst * 1000;
+}
+
+void PrintFigure(const CFigure& a_figure) {
+  std::printf(" %7.1f [%6.1f-%6.1f]", a_figure.m_dMedian, a_figure.m_dMin, a_figure.m_dMax);
+}
+
+}  // namespace
+
+int main(int a_iArgc, char** a_aszArgv) {
+  if (a_iArgc < 2) {
+    std::fprintf(stderr, "usage: %s <text corpus> [runs]\n", a_aszArgv[0]);
+    return 2;
+  }
+  const int l_iRuns = a_iArgc > 2 ? std::max(5, std::atoi(a_aszArgv[2])) : 5;
+  std::ifstream l_file(a_aszArgv[1], std::ios::binary);
+  Bytes l_corpus((std::istreambuf_iterator<char>(l_file)), std::istreambuf_iterator<char>());
+  if (l_corpus.size() < (32u << 20)) {
+    std::fprintf(stderr, "the text corpus has %zu bytes, fewer than 32 MiB\n", l_corpus.size());
+    return 2;
+  }
+
+  std::vector<std::pair<std::string, Bytes>> l_vecInputs;
+  l_vecInputs.emplace_back("text corpus", std::move(l_corpus));
+  l_vecInputs.emplace_back("synthetic log", SyntheticLog(s_sizetClassSize));
+  Bytes l_random(s_sizetClassSize);
+  for (std::uint8_t& l_u8 : l_random) l_u8 = NextByte();
+  l_vecInputs.emplace_back("random", std::move(l_random));
+  l_vecInputs.emplace_back("all zero", Bytes(s_sizetClassSize, 0));
+  Bytes l_period2(s_sizetClassSize), l_period1000(s_sizetClassSize), l_unit(1000);
+  for (std::uint8_t& l_u8 : l_unit) l_u8 = NextByte();
+  for (std::size_t l_u = 0; l_u < s_sizetClassSize; ++l_u) {
+    l_period2[l_u] = (l_u & 1) != 0 ? 'b' : 'a';
+    l_period1000[l_u] = l_unit[l_u % 1000];
+  }
+  l_vecInputs.emplace_back("period 2", std::move(l_period2));
+  l_vecInputs.emplace_back("period 1000", std::move(l_period1000));
+
+  std::printf("MB/s: median [min-max] of %d runs; ratio = compressed size / input size\n\n", l_iRuns);
+  std::printf("%-14s %-9s %9s %26s %26s %8s\n", "input", "coder", "MiB", "compress MB/s", "decompress MB/s",
+              "ratio");
+  double l_dTextCompress = 0;
+  std::vector<std::pair<std::string, double>> l_vecMethod2Compress;
+  std::vector<std::pair<std::string, double>> l_vecSlowest;
+  for (const auto& l_input : l_vecInputs) {
+    const CResult l_bwt = RunContainer(l_input.second, OS_COMPRESS_BWT, l_iRuns);
+    const CResult l_rle = RunContainer(l_input.second, OS_COMPRESS_RLE, l_iRuns);
+    const CResult l_bz = RunBzip2(l_input.second, l_iRuns);
+    const double l_dMib = static_cast<double>(l_input.second.size()) / (1 << 20);
+    const std::pair<const char*, const CResult*> l_arows[] = {
+        {"method 2", &l_bwt}, {"method 3", &l_rle}, {"bzip2 -1", &l_bz}};
+    for (const auto& l_row : l_arows) {
+      std::printf("%-14s %-9s %9.1f", l_input.first.c_str(), l_row.first, l_dMib);
+      PrintFigure(l_row.second->m_compress);
+      PrintFigure(l_row.second->m_decompress);
+      std::printf(" %8.4f\n", l_row.second->m_dRatio);
+    }
+    if (l_input.first == "text corpus") {
+      l_dTextCompress = l_bwt.m_compress.m_dMedian;
+      std::printf("  text corpus, method 2 / bzip2: compress %.2fx, decompress %.2fx; method 3 / bzip2 compress %.1fx\n",
+                  l_bwt.m_compress.m_dMedian / l_bz.m_compress.m_dMedian,
+                  l_bwt.m_decompress.m_dMedian / l_bz.m_decompress.m_dMedian,
+                  l_rle.m_compress.m_dMedian / l_bz.m_compress.m_dMedian);
+    }
+    l_vecMethod2Compress.emplace_back(l_input.first, l_bwt.m_compress.m_dMedian);
+    l_vecSlowest.emplace_back(l_input.first, SlowestBlockMs(l_input.second));
+    std::fflush(stdout);
+  }
+  std::printf("\n%-14s %28s %22s\n", "input", "method 2 compress / text", "slowest 64 KiB block");
+  for (std::size_t l_u = 0; l_u < l_vecMethod2Compress.size(); ++l_u) {
+    std::printf("%-14s %28.2f %19.2f ms\n", l_vecMethod2Compress[l_u].first.c_str(),
+                l_vecMethod2Compress[l_u].second / l_dTextCompress, l_vecSlowest[l_u].second);
+  }
+  return 0;
+}

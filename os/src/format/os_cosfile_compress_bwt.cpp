@@ -1,0 +1,335 @@
+// The block-sorting transform of the compression container and its inverse.
+//
+// The transform sorts the cyclic rotations of a block in linear time: the
+// block is turned to start at its least rotation and the suffixes of that
+// string (with an end mark below every byte) are sorted by induced sorting.
+// For a block that starts at its least rotation w^m (w primitive), two
+// rotations that differ are told apart within |w| bytes, and the suffix
+// order agrees with that order even when one suffix ends first: the end
+// lands where the rotation would go on with w itself, which is smaller than
+// every other rotation of w. Equal rotations (periodic blocks) have equal
+// output bytes, so their order does not matter, and the row of rotation 0
+// that comes out is one of the equal rows, each of which decodes.
+#include <cstdint>
+#include <cstring>
+
+#include "os_cosfile_compress.h"
+#include "os_cosmem.h"
+#include "os_log.h"
+
+namespace {
+
+constexpr std::uint32_t s_u32Empty = UINT32_MAX;
+// The bytes 0..255 become symbols 1..256; 0 is the end mark.
+constexpr std::uint32_t s_u32ByteSymbols = 257;
+
+// Where the sort keeps its buckets and its type marks (one byte per
+// position, level after level: at most twice the text in all).
+struct CSortWork {
+  std::uint32_t* m_pu32Buckets;
+  std::uint8_t* m_pu8Types;
+};
+
+std::uint32_t BucketWords(std::uint64_t a_u64Symbols) {
+  // A reduced string has at most half as many symbols as positions.
+  const std::uint64_t l_u64Half = a_u64Symbols / 2 + 1;
+  return static_cast<std::uint32_t>(l_u64Half > s_u32ByteSymbols ? l_u64Half : s_u32ByteSymbols);
+}
+
+std::uint64_t WorkBytes(std::uint64_t a_u64Symbols) {
+  return static_cast<std::uint64_t>(BucketWords(a_u64Symbols)) * 4 + 2 * a_u64Symbols + 64;
+}
+
+void GetBuckets(const std::uint32_t* a_pu32Text, std::uint32_t a_u32Length, std::uint32_t a_u32Symbols,
+                std::uint32_t* a_pu32Buckets, bool a_bEnds) {
+  for (std::uint32_t l_u = 0; l_u < a_u32Symbols; ++l_u) a_pu32Buckets[l_u] = 0;
+  for (std::uint32_t l_u = 0; l_u < a_u32Length; ++l_u) ++a_pu32Buckets[a_pu32Text[l_u]];
+  std::uint32_t l_u32Sum = 0;
+  for (std::uint32_t l_u = 0; l_u < a_u32Symbols; ++l_u) {
+    l_u32Sum += a_pu32Buckets[l_u];
+    a_pu32Buckets[l_u] = a_bEnds ? l_u32Sum : l_u32Sum - a_pu32Buckets[l_u];
+  }
+}
+
+inline bool IsLms(const std::uint8_t* a_pu8Types, std::uint32_t a_u32Pos) {
+  return a_u32Pos > 0 && a_pu8Types[a_u32Pos] != 0 && a_pu8Types[a_u32Pos - 1] == 0;
+}
+
+// Places the L-type suffixes from the sorted ones, scanning forward.
+void InduceL(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const std::uint32_t* a_pu32Text,
+             std::uint32_t* a_pu32Buckets, std::uint32_t a_u32Length, std::uint32_t a_u32Symbols) {
+  GetBuckets(a_pu32Text, a_u32Length, a_u32Symbols, a_pu32Buckets, false);
+  for (std::uint32_t l_u = 0; l_u < a_u32Length; ++l_u) {
+    const std::uint32_t l_u32Suffix = a_pu32Sa[l_u];
+    if (l_u32Suffix == s_u32Empty || l_u32Suffix == 0) continue;
+    const std::uint32_t l_u32Prev = l_u32Suffix - 1;
+    if (a_pu8Types[l_u32Prev] == 0) a_pu32Sa[a_pu32Buckets[a_pu32Text[l_u32Prev]]++] = l_u32Prev;
+  }
+}
+
+// Places the S-type suffixes from the sorted ones, scanning backward.
+void InduceS(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const std::uint32_t* a_pu32Text,
+             std::uint32_t* a_pu32Buckets, std::uint32_t a_u32Length, std::uint32_t a_u32Symbols) {
+  GetBuckets(a_pu32Text, a_u32Length, a_u32Symbols, a_pu32Buckets, true);
+  for (std::uint32_t l_u = a_u32Length; l_u-- > 0;) {
+    const std::uint32_t l_u32Suffix = a_pu32Sa[l_u];
+    if (l_u32Suffix == s_u32Empty || l_u32Suffix == 0) continue;
+    const std::uint32_t l_u32Prev = l_u32Suffix - 1;
+    if (a_pu8Types[l_u32Prev] != 0) a_pu32Sa[--a_pu32Buckets[a_pu32Text[l_u32Prev]]] = l_u32Prev;
+  }
+}
+
+// The suffix array of a_pu32Text[0..n), symbols below a_u32Symbols, whose last
+// symbol is a unique 0 (n >= 2). The reduced problem lives in the upper part
+// of the suffix array itself.
+void SortSuffixes(const std::uint32_t* a_pu32Text, std::uint32_t* a_pu32Sa, std::uint32_t a_u32Length,
+                  std::uint32_t a_u32Symbols, CSortWork a_work) {
+  const std::uint32_t l_n = a_u32Length;
+  std::uint8_t* const l_pu8Types = a_work.m_pu8Types;  // 1: S-type, 0: L-type
+  std::uint32_t* const l_pu32Buckets = a_work.m_pu32Buckets;
+
+  l_pu8Types[l_n - 1] = 1;
+  l_pu8Types[l_n - 2] = 0;
+  for (std::uint32_t l_u = l_n - 2; l_u-- > 0;) {
+    l_pu8Types[l_u] = (a_pu32Text[l_u] < a_pu32Text[l_u + 1] ||
+                       (a_pu32Text[l_u] == a_pu32Text[l_u + 1] && l_pu8Types[l_u + 1] != 0))
+                          ? 1
+                          : 0;
+  }
+
+  // Sort the LMS substrings.
+  GetBuckets(a_pu32Text, l_n, a_u32Symbols, l_pu32Buckets, true);
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
+  for (std::uint32_t l_u = 1; l_u < l_n; ++l_u) {
+    if (IsLms(l_pu8Types, l_u)) a_pu32Sa[--l_pu32Buckets[a_pu32Text[l_u]]] = l_u;
+  }
+  InduceL(l_pu8Types, a_pu32Sa, a_pu32Text, l_pu32Buckets, l_n, a_u32Symbols);
+  InduceS(l_pu8Types, a_pu32Sa, a_pu32Text, l_pu32Buckets, l_n, a_u32Symbols);
+
+  // Gather the sorted LMS positions at the front (there are at most n / 2).
+  std::uint32_t l_n1 = 0;
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
+    if (IsLms(l_pu8Types, a_pu32Sa[l_u])) a_pu32Sa[l_n1++] = a_pu32Sa[l_u];
+  }
+
+  // Name the LMS substrings; names go at n1 + pos / 2, LMS positions being
+  // at least two apart.
+  for (std::uint32_t l_u = l_n1; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
+  std::uint32_t l_u32Names = 0;
+  std::uint32_t l_u32Prev = s_u32Empty;
+  for (std::uint32_t l_u = 0; l_u < l_n1; ++l_u) {
+    const std::uint32_t l_u32Pos = a_pu32Sa[l_u];
+    bool l_bDiff = false;
+    for (std::uint32_t l_d = 0; l_d < l_n; ++l_d) {
+      // The end mark is unique, so neither position passes the text.
+      if (l_u32Prev == s_u32Empty || a_pu32Text[l_u32Pos + l_d] != a_pu32Text[l_u32Prev + l_d] ||
+          l_pu8Types[l_u32Pos + l_d] != l_pu8Types[l_u32Prev + l_d]) {
+        l_bDiff = true;
+        break;
+      }
+      if (l_d > 0 && (IsLms(l_pu8Types, l_u32Pos + l_d) || IsLms(l_pu8Types, l_u32Prev + l_d))) break;
+    }
+    if (l_bDiff) {
+      ++l_u32Names;
+      l_u32Prev = l_u32Pos;
+    }
+    a_pu32Sa[l_n1 + l_u32Pos / 2] = l_u32Names - 1;
+  }
+  for (std::uint32_t l_u = l_n, l_j = l_n; l_u-- > l_n1;) {
+    if (a_pu32Sa[l_u] != s_u32Empty) a_pu32Sa[--l_j] = a_pu32Sa[l_u];
+  }
+
+  // Sort the reduced string (recursively while names repeat).
+  std::uint32_t* const l_pu32Sa1 = a_pu32Sa;
+  std::uint32_t* const l_pu32Text1 = a_pu32Sa + l_n - l_n1;
+  if (l_u32Names < l_n1) {
+    SortSuffixes(l_pu32Text1, l_pu32Sa1, l_n1, l_u32Names, CSortWork{l_pu32Buckets, l_pu8Types + l_n});
+  } else {
+    for (std::uint32_t l_u = 0; l_u < l_n1; ++l_u) l_pu32Sa1[l_pu32Text1[l_u]] = l_u;
+  }
+
+  // Induce the full order from the sorted LMS suffixes.
+  GetBuckets(a_pu32Text, l_n, a_u32Symbols, l_pu32Buckets, true);
+  for (std::uint32_t l_u = 1, l_j = 0; l_u < l_n; ++l_u) {
+    if (IsLms(l_pu8Types, l_u)) l_pu32Text1[l_j++] = l_u;
+  }
+  for (std::uint32_t l_u = 0; l_u < l_n1; ++l_u) l_pu32Sa1[l_u] = l_pu32Text1[l_pu32Sa1[l_u]];
+  for (std::uint32_t l_u = l_n1; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
+  for (std::uint32_t l_u = l_n1; l_u-- > 0;) {
+    const std::uint32_t l_u32Pos = a_pu32Sa[l_u];
+    a_pu32Sa[l_u] = s_u32Empty;
+    a_pu32Sa[--l_pu32Buckets[a_pu32Text[l_u32Pos]]] = l_u32Pos;
+  }
+  InduceL(l_pu8Types, a_pu32Sa, a_pu32Text, l_pu32Buckets, l_n, a_u32Symbols);
+  InduceS(l_pu8Types, a_pu32Sa, a_pu32Text, l_pu32Buckets, l_n, a_u32Symbols);
+}
+
+// The start of the least cyclic rotation (two candidates race; each mismatch
+// moves the loser past everything it has compared, so the scan is linear).
+std::uint32_t LeastRotation(const std::uint8_t* a_pu8Block, std::uint32_t a_u32Length) {
+  const std::uint64_t l_n = a_u32Length;
+  std::uint64_t l_i = 0;
+  std::uint64_t l_j = 1;
+  std::uint64_t l_k = 0;
+  while (l_i < l_n && l_j < l_n && l_k < l_n) {
+    std::uint64_t l_ik = l_i + l_k;
+    if (l_ik >= l_n) l_ik -= l_n;
+    std::uint64_t l_jk = l_j + l_k;
+    if (l_jk >= l_n) l_jk -= l_n;
+    const std::uint8_t l_a = a_pu8Block[l_ik];
+    const std::uint8_t l_b = a_pu8Block[l_jk];
+    if (l_a == l_b) {
+      ++l_k;
+      continue;
+    }
+    if (l_a > l_b) {
+      l_i += l_k + 1;
+    } else {
+      l_j += l_k + 1;
+    }
+    if (l_i == l_j) ++l_j;
+    l_k = 0;
+  }
+  return static_cast<std::uint32_t>(l_i < l_j ? l_i : l_j);
+}
+
+// Makes the context's arrays hold a block of a_u32Length bytes.
+EOSSTS PrepareContext(OsCompressContext* a_poscompresscontext, std::uint32_t a_u32Length) {
+  if (a_poscompresscontext->m_pu32Rotations != nullptr && a_poscompresscontext->m_pu32Symbols != nullptr &&
+      a_poscompresscontext->m_pu32Work != nullptr && a_poscompresscontext->m_u32Length >= a_u32Length) {
+    return OS_STS_SUCCESS;
+  }
+  OsFileCompressContextFree(a_poscompresscontext);
+  const std::uint64_t l_u64Entries = static_cast<std::uint64_t>(a_u32Length) + 1;
+  const std::uint64_t l_u64ArrayBytes = l_u64Entries * sizeof(std::uint32_t);
+  const std::uint64_t l_u64WorkBytes = WorkBytes(l_u64Entries);
+  OS_RETURN_IF(l_u64WorkBytes > UINT32_MAX - 4096, OS_LOG_ASSERT, "OsMemAlloc failed...", OS_STS_FAIL);
+  a_poscompresscontext->m_pu32Rotations =
+      static_cast<std::uint32_t*>(OS_MEM_ALLOC(static_cast<std::uint32_t>(l_u64ArrayBytes), "bwt-rotations"));
+  a_poscompresscontext->m_pu32Symbols =
+      static_cast<std::uint32_t*>(OS_MEM_ALLOC(static_cast<std::uint32_t>(l_u64ArrayBytes), "bwt-symbols"));
+  a_poscompresscontext->m_pu32Work =
+      static_cast<std::uint32_t*>(OS_MEM_ALLOC(static_cast<std::uint32_t>(l_u64WorkBytes), "bwt-work"));
+  if (a_poscompresscontext->m_pu32Rotations == nullptr || a_poscompresscontext->m_pu32Symbols == nullptr ||
+      a_poscompresscontext->m_pu32Work == nullptr) {
+    OS_LOGA("OsMemAlloc failed...");
+    OsFileCompressContextFree(a_poscompresscontext);
+    return OS_STS_FAIL;
+  }
+  a_poscompresscontext->m_u32Length = a_u32Length;
+  return OS_STS_SUCCESS;
+}
+
+}  // namespace
+
+void OsFileCompressContextFree(OsCompressContext* a_poscompresscontext) {
+  if (a_poscompresscontext == nullptr) return;
+  if (a_poscompresscontext->m_pu32Rotations != nullptr) OS_MEM_FREE(a_poscompresscontext->m_pu32Rotations);
+  if (a_poscompresscontext->m_pu32Symbols != nullptr) OS_MEM_FREE(a_poscompresscontext->m_pu32Symbols);
+  if (a_poscompresscontext->m_pu32Work != nullptr) OS_MEM_FREE(a_poscompresscontext->m_pu32Work);
+  *a_poscompresscontext = OsCompressContext{};
+}
+
+EOSSTS BWTTransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a_pvInput,
+                    std::uint32_t a_u32InputLength, std::uint32_t* a_pu32PrimaryIndex,
+                    OsCompressContext* a_poscompresscontext) {
+  OS_RETURN_IF(a_u32OutputSize < a_u32InputLength, OS_LOG_ASSERT, "a_szOutput buffer is too small...", OS_STS_FAIL);
+  OS_RETURN_IF(a_u32InputLength == UINT32_MAX, OS_LOG_ASSERT, "Buffer overflow, need a bigger uNumber_t...",
+               OS_STS_FAIL);
+  OS_RETURN_IF_NULL(a_pu32PrimaryIndex, OS_LOG_ASSERT, "a_pu32PrimaryIndex is null...", OS_STS_BADARG);
+  OS_RETURN_IF_NULL(a_poscompresscontext, OS_LOG_ASSERT, "a_poscompresscontext is null...", OS_STS_BADARG);
+  *a_pu32PrimaryIndex = 0;
+  const std::uint32_t l_n = a_u32InputLength;
+  if (l_n == 0) return OS_STS_SUCCESS;
+  OS_RETURN_IF(a_pvOutput == nullptr || a_pvInput == nullptr, OS_LOG_ASSERT, "a_szOutput is null...", OS_STS_BADARG);
+  const std::uint8_t* const l_pu8In = static_cast<const std::uint8_t*>(a_pvInput);
+  std::uint8_t* const l_pu8Out = static_cast<std::uint8_t*>(a_pvOutput);
+  if (l_n == 1) {
+    l_pu8Out[0] = l_pu8In[0];
+    return OS_STS_SUCCESS;
+  }
+  if (PrepareContext(a_poscompresscontext, l_n) != OS_STS_SUCCESS) return OS_STS_FAIL;
+
+  const std::uint32_t l_u32Start = LeastRotation(l_pu8In, l_n);
+  std::uint32_t* const l_pu32Text = a_poscompresscontext->m_pu32Symbols;
+  std::uint32_t* const l_pu32Sa = a_poscompresscontext->m_pu32Rotations;
+  for (std::uint32_t l_u = 0, l_src = l_u32Start; l_u < l_n; ++l_u) {
+    l_pu32Text[l_u] = static_cast<std::uint32_t>(l_pu8In[l_src]) + 1;
+    if (++l_src == l_n) l_src = 0;
+  }
+  l_pu32Text[l_n] = 0;
+
+  const std::uint32_t l_u32BucketWords = BucketWords(static_cast<std::uint64_t>(l_n) + 1);
+  CSortWork l_work{a_poscompresscontext->m_pu32Work,
+                   reinterpret_cast<std::uint8_t*>(a_poscompresscontext->m_pu32Work + l_u32BucketWords)};
+  SortSuffixes(l_pu32Text, l_pu32Sa, l_n + 1, s_u32ByteSymbols, l_work);
+
+  // Row i is the rotation starting at l_pu32Sa[i + 1] + l_u32Start (row 0 of
+  // the suffix array is the end mark).
+  std::uint32_t l_u32Primary = 0;
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
+    std::uint32_t l_u32Rotation = l_pu32Sa[l_u + 1] + l_u32Start;
+    if (l_u32Rotation >= l_n) l_u32Rotation -= l_n;
+    if (l_u32Rotation == 0) {
+      l_u32Primary = l_u;
+      l_u32Rotation = l_n;
+    }
+    l_pu8Out[l_u] = l_pu8In[l_u32Rotation - 1];
+  }
+  *a_pu32PrimaryIndex = l_u32Primary;
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS BWTUntransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a_pvInput,
+                      std::uint32_t a_u32InputLength, std::uint32_t a_u32PrimaryIndex) {
+  OS_RETURN_IF(a_u32OutputSize < a_u32InputLength, OS_LOG_ASSERT, "Output buffer is too small...", OS_STS_FAIL);
+  const std::uint32_t l_n = a_u32InputLength;
+  if (l_n == 0) return OS_STS_SUCCESS;
+  OS_RETURN_IF(a_pvOutput == nullptr || a_pvInput == nullptr, OS_LOG_ASSERT, "a_szOutput is null...", OS_STS_BADARG);
+  OS_RETURN_IF(a_u32PrimaryIndex >= l_n, OS_LOG_ERROR, "Primary index is out of range...<%u> <%u>", OS_STS_FAIL,
+               a_u32PrimaryIndex, l_n);
+  const std::uint64_t l_u64Bytes = (static_cast<std::uint64_t>(l_n) + 1) * sizeof(std::uint32_t);
+  OS_RETURN_IF(l_u64Bytes > UINT32_MAX - 4096, OS_LOG_ASSERT, "Output buffer is too small...", OS_STS_FAIL);
+  std::uint32_t* const l_pu32Next =
+      static_cast<std::uint32_t*>(OS_MEM_ALLOC(static_cast<std::uint32_t>(l_u64Bytes), "bwt-untransform"));
+  OS_RETURN_IF_NULL(l_pu32Next, OS_LOG_ASSERT, "Output buffer is too small...", OS_STS_FAIL);
+
+  const std::uint8_t* const l_pu8Column = static_cast<const std::uint8_t*>(a_pvInput);
+  std::uint8_t* const l_pu8Out = static_cast<std::uint8_t*>(a_pvOutput);
+  // The k-th smallest byte of the column, in stable order, is the column
+  // position next[k]: counting gives it in one pass.
+  std::uint32_t l_au32Start[256] = {};
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) ++l_au32Start[l_pu8Column[l_u]];
+  std::uint32_t l_u32Sum = 0;
+  for (std::uint32_t& l_u32Count : l_au32Start) {
+    const std::uint32_t l_u32Count0 = l_u32Count;
+    l_u32Count = l_u32Sum;
+    l_u32Sum += l_u32Count0;
+  }
+  if (l_n < (1u << 24)) {
+    // Each entry carries the byte at the position it names, so the walk
+    // makes one dependent load per output byte.
+    for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
+      const std::uint32_t l_u32Byte = l_pu8Column[l_u];
+      l_pu32Next[l_au32Start[l_u32Byte]++] = (l_u << 8) | l_u32Byte;
+    }
+    std::uint32_t l_u32Entry = l_pu32Next[a_u32PrimaryIndex];
+    for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
+      l_pu8Out[l_u] = static_cast<std::uint8_t>(l_u32Entry);
+      l_u32Entry = l_pu32Next[l_u32Entry >> 8];
+    }
+  } else {
+    for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) l_pu32Next[l_au32Start[l_pu8Column[l_u]]++] = l_u;
+    std::uint32_t l_u32Pos = l_pu32Next[a_u32PrimaryIndex];
+    for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
+      l_pu8Out[l_u] = l_pu8Column[l_u32Pos];
+      l_u32Pos = l_pu32Next[l_u32Pos];
+    }
+  }
+  OS_MEM_FREE(l_pu32Next);
+  return OS_STS_SUCCESS;
+}
+
+#ifdef _WINDOWS_
+#error "format engines are platform-free"
+#endif
