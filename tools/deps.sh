@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, once: MinGW-w64 (posix thread
 # model drivers for i686 and x86_64), Wine for both bitnesses (with the i386
-# architecture added), CMake, Ninja and the GoogleTest sources.
+# architecture added), CMake, Ninja and the GoogleTest sources; clang for
+# the libFuzzer targets, pugixml and expat for the XML benchmark's peers.
 # Idempotent: a second run checks the packages and installs nothing.
 set -euo pipefail
 
@@ -13,6 +14,7 @@ packages=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   cmake ninja-build googletest g++ make
+  clang libpugixml-dev libexpat1-dev
 )
 
 missing=()

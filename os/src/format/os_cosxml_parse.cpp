@@ -35,10 +35,17 @@ constexpr char s_szCdata[] = "<![CDATA[";
 constexpr std::int32_t s_lCdata = sizeof(s_szCdata) - 1;
 constexpr std::int32_t s_lDeclarationGrowth = 8;
 
-// The offset of the first a_c in [a_lFrom, a_lLength), or -1.
+// The offset of the first a_c in [a_lFrom, a_lLength), or -1. Most runs
+// between markup characters are short (a name, a value, an indentation), so
+// the first bytes are looked at directly before a library scan takes over.
 inline std::int32_t Find(const char* a_szText, std::int32_t a_lFrom, std::int32_t a_lLength, char a_c) {
-  if (a_lFrom >= a_lLength) return -1;
-  const void* const l_pv = std::memchr(a_szText + a_lFrom, a_c, static_cast<std::size_t>(a_lLength - a_lFrom));
+  constexpr std::int32_t l_lDirect = 16;
+  const std::int32_t l_lDirectEnd = a_lLength - a_lFrom > l_lDirect ? a_lFrom + l_lDirect : a_lLength;
+  for (std::int32_t l_l = a_lFrom; l_l < l_lDirectEnd; ++l_l)
+    if (a_szText[l_l] == a_c) return l_l;
+  if (l_lDirectEnd >= a_lLength) return -1;
+  const void* const l_pv =
+      std::memchr(a_szText + l_lDirectEnd, a_c, static_cast<std::size_t>(a_lLength - l_lDirectEnd));
   return l_pv == nullptr ? -1 : static_cast<std::int32_t>(static_cast<const char*>(l_pv) - a_szText);
 }
 
