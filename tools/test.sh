@@ -40,5 +40,35 @@ for p in "${presets[@]}"; do
     status=1
   fi
 done
+# The libFuzzer targets (clang, their own build), each for a fixed time after
+# the tests; a finding counts as a failed test, a clean run as a passed one.
+fuzz_run() {
+  local name=$1 seeds=$2 dict=$3
+  local log="build/fuzz/$name.log"
+  mkdir -p "build/fuzz/corpus_$name"
+  set +e
+  "build/fuzz/$name" -max_total_time=20 -dict="$dict" -artifact_prefix="build/fuzz/$name-" \
+    "build/fuzz/corpus_$name" "$seeds" >"$log" 2>&1
+  local rc=$?
+  set -e
+  if [ "$rc" = 0 ]; then
+    echo "fuzz: $name: no finding ($(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$log" | tail -n 1 | sed 's/ second/ s/'))"
+    passed=$((passed + 1))
+  else
+    echo "fuzz: $name: FINDING (exit $rc), see $log"
+    tail -n 30 "$log"
+    failed=$((failed + 1))
+    status=1
+  fi
+}
+echo "== fuzz"
+if cmake -S tests/fuzz -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null && cmake --build build/fuzz; then
+  fuzz_run os_cosxml_fuzz tests/fuzz/seeds/xml tests/fuzz/os_cosxml.dict
+else
+  echo "fuzz: the targets did not build"
+  failed=$((failed + 1))
+  status=1
+fi
+
 echo "ctest: $passed passed, $failed failed"
 exit $status
