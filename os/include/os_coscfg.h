@@ -22,6 +22,7 @@ void OsServicesStop();
 extern const char* g_szOsServicesArguments;
 
 class COsCfgImpl;
+enum EOSCFGINFO : int;
 
 // The configuration: items addressed by section (1 to 5) and tag (1 to 271).
 class COsCfg {
@@ -39,7 +40,117 @@ class COsCfg {
   // configuration; 3 when the address is out of range.
   EOSSTS SetItem(int a_iSection, int a_iTag, const char* a_szText);
 
+  // ---- profiles: section-and-key text files through the process-wide cache ----
+  // Each returns 0 on success and 1 on failure (also without an implementation).
+  // The value of a_szKey ("@n": the n-th line of the section) into a_szOut;
+  // empty on failure.
+  EOSSTS ProfileRead(const char* a_szFile, const char* a_szSection, const char* a_szKey, char* a_szOut,
+                     std::size_t a_sizetOut);
+  // Sets or adds the key in the cached image; nothing is written to the file yet.
+  EOSSTS ProfileWrite(const char* a_szFile, const char* a_szSection, const char* a_szKey, const char* a_szValue);
+  // Removes the key's line; a missing section or key is not an error.
+  EOSSTS ProfileDelete(const char* a_szFile, const char* a_szSection, const char* a_szKey);
+  // Writes a changed cached image back to its file.
+  EOSSTS ProfileFlush(const char* a_szFile);
+  // The same on the configuration's own profile pair (the user profile, or
+  // the shared one where the user's does not exist).
+  EOSSTS ConfigRead(const char* a_szSection, const char* a_szKey, char* a_szOut, std::size_t a_sizetOut);
+  EOSSTS ConfigWrite(const char* a_szSection, const char* a_szKey, const char* a_szValue);
+  EOSSTS ConfigFlush();
+
+  // ---- system information (one detection pass per start-up) ----
+  // A text (null for an unknown code or a bad processor index).
+  const char* InfoGetText(EOSCFGINFO a_eoscfginfo, long a_lProcessor);
+  // A number, a 64-bit number, a flag; 0 for an unknown code or a bad index.
+  long InfoGetNumber(EOSCFGINFO a_eoscfginfo, long a_lProcessor);
+  unsigned long long InfoGetNumber64(EOSCFGINFO a_eoscfginfo, long a_lProcessor);
+  bool InfoGetFlag(EOSCFGINFO a_eoscfginfo, long a_lProcessor);
+  // The number of processors (0 when unknown).
+  long InfoGetProcessorCount();
+  // Writes the configuration report into a_szDirectory (null: the log
+  // directory): 0 or 1.
+  EOSSTS Report(const char* a_szDirectory);
+
+  // ---- versions and paths ----
+  // The version text: "%02d%02d%02d%02d" of the version block when the
+  // configuration file changed it, else the program's "VERSION" resource
+  // (its first 32 bytes), else the formatted numbers. With a_bWide the text
+  // is returned as a 16-bit string. The text lives as long as the configuration.
+  const void* VersionText(bool a_bWide);
+  // The path of the data-source manager into a_szPath; whether the file exists.
+  bool DsmPath(char* a_szPath, std::size_t a_sizetPath, bool a_bNewManager);
+  // The brand resource text: as read (a_iWidth 0), or one line per line of
+  // it with a_iWidth tabs in front (1 to 4). Empty without a configuration.
+  const char* BrandText(int a_iWidth);
+  // Query mode of the directory layout, for start-ups that have no
+  // configuration yet: the writeable root, the model name, the company
+  // folder above it and the writeable root followed by "qrx_orvik", each
+  // optional (null). 0 or 1.
+  EOSSTS QueryDirectories(char* a_szRoot, std::size_t a_sizetRoot, char* a_szModel, std::size_t a_sizetModel,
+                          char* a_szCompany, std::size_t a_sizetCompany, char* a_szBrandRoot,
+                          std::size_t a_sizetBrandRoot);
+
   COsCfgImpl* m_poscfgimpl = nullptr;
+};
+
+// Information codes of the system-information queries.
+enum EOSCFGINFO : int {
+  OS_CFGINFO_OS_BUILDSTRING = 1,
+  OS_CFGINFO_OS_NAMESTRING = 2,
+  OS_CFGINFO_OS_VERSIONSTRING = 3,
+  OS_CFGINFO_OS_KERNELVERSIONSTRING = 4,
+  OS_CFGINFO_OS_PLATFORM = 7,
+  OS_CFGINFO_OS_CODE = 8,
+  OS_CFGINFO_MEM_TOTALPHYSICAL = 9,
+  OS_CFGINFO_MEM_AVAILABLEPHYSICAL = 10,
+  OS_CFGINFO_MEM_TOTALVIRTUAL = 11,
+  OS_CFGINFO_MEM_AVAILABLEVIRTUAL = 12,
+  OS_CFGINFO_MEM_TOTALPAGEFILE = 13,
+  OS_CFGINFO_MEM_AVAILABLEPAGEFILE = 14,
+  OS_CFGINFO_MEM_LOAD = 15,
+  OS_CFGINFO_CPU_CACHESIZE = 16,
+  OS_CFGINFO_CPU_FAMILY = 17,
+  OS_CFGINFO_CPU_IS_FPU = 18,
+  OS_CFGINFO_CPU_IS_MMX = 19,
+  OS_CFGINFO_CPU_IS_SSE = 20,
+  OS_CFGINFO_CPU_IS_SSE2 = 21,
+  OS_CFGINFO_CPU_IS_SSE3 = 22,
+  OS_CFGINFO_CPU_IS_SSSE3 = 23,
+  OS_CFGINFO_CPU_IS_SSE41 = 24,
+  OS_CFGINFO_CPU_IS_SSE42 = 25,
+  OS_CFGINFO_CPU_IS_SSE4A = 26,
+  OS_CFGINFO_CPU_IS_POPCNT = 27,
+  OS_CFGINFO_CPU_IS_3DNOW = 28,
+  OS_CFGINFO_CPU_LEVEL = 29,
+  OS_CFGINFO_CPU_MODEL = 30,
+  OS_CFGINFO_CPU_MHZ = 31,
+  OS_CFGINFO_CPU_MODELSTRING = 32,
+  OS_CFGINFO_CPU_STEPPING = 33,
+  OS_CFGINFO_CPU_TOTAL = 34,
+  OS_CFGINFO_CPU_VENDORSTRING = 35,
+  OS_CFGINFO_CPU_PROCESSBITS = 36,
+  OS_CFGINFO_CPU_MACHINEBITS = 37,
+  OS_CFGINFO_CPU_IS_HYPERTHREADING = 38,
+  OS_CFGINFO_VOLUME_DEVICEID = 39,
+  OS_CFGINFO_VOLUME_SERIALNUMBER = 40,
+  OS_CFGINFO_NETWORK_HOSTNAME = 51,
+};
+
+// Operating-system codes of OS_CFGINFO_OS_CODE (compare versions with them).
+enum EOSCFGOS : int {
+  OS_CFG_OS_OTHER = 1,
+  OS_CFG_OS_WINNT = 6,
+  OS_CFG_OS_WIN2K = 7,
+  OS_CFG_OS_WINXP = 8,
+  OS_CFG_OS_WINVISTA = 10,
+  OS_CFG_OS_WIN2008 = 11,
+  OS_CFG_OS_WIN7 = 12,
+  OS_CFG_OS_WIN2008R2 = 13,
+  OS_CFG_OS_WIN8 = 14,
+  OS_CFG_OS_WIN2012 = 15,
+  OS_CFG_OS_WIN81 = 16,
+  OS_CFG_OS_WIN2012R2 = 17,
+  OS_CFG_OS_WIN10 = 18,
 };
 
 // The process-wide configuration created by OsServicesStart, or null.
