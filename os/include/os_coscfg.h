@@ -16,6 +16,13 @@ void OsServicesStart(const char* a_szExtra);
 // again in the same process. Tolerates missing singletons.
 void OsServicesStop();
 
+// The start-up of a library of the suite opened through its interface: acts
+// only when a_szArguments holds "<interfaceopen>". It composes the argument
+// text (log directory, level, root) that the library's own start-up then
+// inherits, unless inherited arguments are already present and
+// "<inherit>false</inherit>" does not refuse them.
+void OsServicesStartInterfaceOpen(const char* a_szArguments);
+
 // The program's built-in argument text read by OsServicesStart, for example
 // "<arguments>\n\t<uniquename>name</uniquename>\n\t<entity>application</entity>\n</arguments>".
 // Each program of the suite defines it.
@@ -165,6 +172,7 @@ constexpr int OS_CFGTAG_TMPDIRECTORY = 23;
 constexpr int OS_CFGTAG_DEBUG = 35;
 constexpr int OS_CFGTAG_DEBUGFILTER = 36;
 constexpr int OS_CFGTAG_DEBUGDISPLAYLENGTH = 38;
+constexpr int OS_CFGTAG_VERSIONMAJORNUM = 48;  // then minor, patch, build, day, month, year
 
 // ---- environment and registry ----
 // Every value arrives as 8-bit text (UTF-8 when it came from a 16-bit

@@ -4,9 +4,12 @@
 #include <cstring>
 
 #include "os_coscfg_impl.h"
+#include "os_coscfg_profile.h"
 #include "os_cosfile.h"
+#include "os_coslocale.h"
 #include "os_coslog.h"
 #include "os_cosmem.h"
+#include "os_cosresource.h"
 #include "os_cosstring.h"
 #include "os_cosxml.h"
 #include "os_log.h"
@@ -45,28 +48,6 @@ void ReadLocalTables(COsCfgImpl* a_poscfgimpl, const char* a_szExtra) {
   a_poscfgimpl->m_iLocalTags = l_iTags + 1;
 }
 
-// The module the library lives in: the program itself, or the library that
-// holds this code.
-HMODULE LibraryModule() {
-  HMODULE l_hmodule = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&LibraryModule), &l_hmodule);
-  return l_hmodule;
-}
-
-// The raw bytes of a resource of the library's module, or null.
-const char* ReadLocalResource(const wchar_t* a_wszName, const wchar_t* a_wszType, DWORD* a_pdwSize) {
-  HMODULE const l_hmodule = LibraryModule();
-  HRSRC const l_hrsrc = FindResourceW(l_hmodule, a_wszName, a_wszType);
-  if (l_hrsrc == nullptr) {
-    SetLastError(0);
-    return nullptr;
-  }
-  HGLOBAL const l_hglobal = LoadResource(l_hmodule, l_hrsrc);
-  *a_pdwSize = SizeofResource(l_hmodule, l_hrsrc);
-  return l_hglobal != nullptr ? static_cast<const char*>(LockResource(l_hglobal)) : nullptr;
-}
-
 void SetBrandMember(char* a_szMember, const char* a_szBrand, const char* a_szOpening, const char* a_szClosing) {
   char l_sz[OS_PATH_SIZE];
   if (OsXmlGetTagValue(a_szBrand, a_szOpening, a_szClosing, l_sz, sizeof(l_sz)) == OS_STS_SUCCESS)
@@ -90,10 +71,10 @@ void ReadBrand(COsCfgImpl* a_poscfgimpl) {
     return;
   }
   SStrCpy(a_poscfgimpl->m_szRootDirectory, OS_PATH_SIZE, s_szDefaultRoot);
-  DWORD l_dwSize = 0;
-  const char* const l_pc = ReadLocalResource(L"BRAND", MAKEINTRESOURCEW(10) /* RCDATA */, &l_dwSize);
-  if (l_pc == nullptr) return;
-  std::size_t l_sizet = l_dwSize;
+  COsResource l_osresource;
+  if (l_osresource.Load(OS_RESOURCE_LOCAL, "BRAND", OS_RESOURCE_TYPE_RCDATA) != OS_STS_SUCCESS) return;
+  const char* const l_pc = static_cast<const char*>(l_osresource.DataGet());
+  std::size_t l_sizet = l_osresource.SizeGet();
   if (l_sizet >= OS_CFG_BRAND_SIZE) {
     OS_LOGA("m_szBrand too small...");
     l_sizet = OS_CFG_BRAND_SIZE - 1;  // the text is cut to the brand buffer
@@ -134,8 +115,9 @@ void SetDefaults(COsCfgImpl* a_poscfgimpl) {
   for (int l_i = 0; l_i < OS_VERSION_FIELDS; ++l_i) l_items[OS_CFGTAG_VERSIONMAJOR + l_i] = a_poscfgimpl->m_aszVersion[l_i];
 }
 
-// The directory items point at the layout's members.
-void PointDirectoryItems(COsCfgImpl* a_poscfgimpl) {
+}  // namespace
+
+void OsCfgPointDirectoryItems(COsCfgImpl* a_poscfgimpl) {
   COsCfgImpl& l_c = *a_poscfgimpl;
   auto& l_items = l_c.m_aaszItem[OS_CFGSECTION_MAIN];
   l_items[OS_CFGTAG_HOMEDIRECTORY] = l_c.m_szHomeDirectory;
@@ -170,6 +152,8 @@ void PointDirectoryItems(COsCfgImpl* a_poscfgimpl) {
   if (l_items[OS_CFGTAG_DRIVERDIRECTORY] == nullptr || l_items[OS_CFGTAG_DRIVERDIRECTORY][0] == 0)
     l_items[OS_CFGTAG_DRIVERDIRECTORY] = l_c.m_szDriverDirectory;
 }
+
+namespace {
 
 void SetBrandItems(COsCfgImpl* a_poscfgimpl) {
   COsCfgImpl& l_c = *a_poscfgimpl;
@@ -223,27 +207,94 @@ void IdentifyApplication(COsCfgImpl* a_poscfgimpl) {
   if (GetModuleHandleW(L"firmwarewia.dll") != nullptr || GetModuleHandleW(L"devicewia.dll") != nullptr) l_items[157] = "1";
 }
 
+// Whether an item's text came from the configuration file.
+bool IsFromFile(const COsCfgImpl* a_poscfgimpl, const char* a_szItem) {
+  return a_szItem != nullptr && a_szItem >= a_poscfgimpl->m_szFileData &&
+         a_szItem < a_poscfgimpl->m_szFileData + OS_CFG_FILEDATA_SIZE && a_szItem[0] != 0;
+}
+
+// A file of the user's (or, for a utility, the common) directory unless the
+// configuration file names one.
+void SetFileItem(COsCfgImpl* a_poscfgimpl, int a_iTag, char* a_szMember, const char* a_szName) {
+  COsCfgImpl& l_c = *a_poscfgimpl;
+  const char* const l_szItem = l_c.m_aaszItem[OS_CFGSECTION_MAIN][a_iTag];
+  if (IsFromFile(a_poscfgimpl, l_szItem)) {
+    SStrCpy(a_szMember, OS_PATH_SIZE, l_szItem);
+  } else {
+    const char* l_szDirectory = l_c.m_szUserDirectory;
+    switch (l_c.m_eoscfgentity) {
+      case OS_CFG_ENTITY_UTILITY: l_szDirectory = l_c.m_szCommonDirectory; break;
+      case OS_CFG_ENTITY_APPLICATION:
+      case OS_CFG_ENTITY_DRIVER:
+      case OS_CFG_ENTITY_APPUTILITY:
+      case OS_CFG_ENTITY_DLL: break;
+      default: OS_LOGA("Unrecognized entity...%d", static_cast<int>(l_c.m_eoscfgentity)); break;
+    }
+    OsFilePathCopy(a_szMember, OS_PATH_SIZE, l_szDirectory);
+    OsFilePathAppend(a_szMember, OS_PATH_SIZE, a_szName);
+  }
+  l_c.m_aaszItem[OS_CFGSECTION_MAIN][a_iTag] = a_szMember;
+}
+
 void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
+  COsCfgImpl& l_c = *a_poscfgimpl;
   ReadBrand(a_poscfgimpl);
-  if (OsCfgSetDirectories(a_poscfgimpl, a_oscfgstartup) != OS_STS_SUCCESS) {
+  if (OsCfgSetDirectories(a_poscfgimpl, a_oscfgstartup, nullptr) != OS_STS_SUCCESS) {
     OS_LOGE("SetDirectories failed...");
     return;
   }
   OS_LOGI("Setting configuration defaults...");
   SetDefaults(a_poscfgimpl);
-  PointDirectoryItems(a_poscfgimpl);
+  OsCfgPointDirectoryItems(a_poscfgimpl);
+
+  // The shared configuration file; a changed major or minor version means
+  // the file set the version.
+  auto& l_items = l_c.m_aaszItem[OS_CFGSECTION_MAIN];
+  const long l_lMajor = std::strtol(l_items[OS_CFGTAG_VERSIONMAJOR], nullptr, 10);
+  const long l_lMinor = std::strtol(l_items[OS_CFGTAG_VERSIONMAJOR + 1], nullptr, 10);
+  const EOSSTS l_eossts = OsCfgLoadSharedFile(a_poscfgimpl);
+  if (l_eossts != OS_STS_SUCCESS && l_eossts != OS_STS_NOTFOUND) OS_LOGA("LoadFile failed...");
   OS_LOGI("Done setting configuration defaults...");
+  const char* const l_szMajor = l_items[OS_CFGTAG_VERSIONMAJOR] != nullptr ? l_items[OS_CFGTAG_VERSIONMAJOR] : "";
+  const char* const l_szMinor = l_items[OS_CFGTAG_VERSIONMAJOR + 1] != nullptr ? l_items[OS_CFGTAG_VERSIONMAJOR + 1] : "";
+  if (std::strtol(l_szMajor, nullptr, 10) != l_lMajor || std::strtol(l_szMinor, nullptr, 10) != l_lMinor)
+    l_c.m_bVersionFromFile = true;
+  const char* const l_szDesktop = l_items[OS_CFGTAG_DESKTOPDIRECTORY];
+  if (IsFromFile(a_poscfgimpl, l_szDesktop)) {
+    SStrCpy(l_c.m_szDesktopDirectory, OS_PATH_SIZE, l_szDesktop);
+    SStrCpy(l_c.m_szSharedDesktopDirectory, OS_PATH_SIZE, l_szDesktop);
+  }
+  // The file cannot move the directories.
+  OsCfgPointDirectoryItems(a_poscfgimpl);
 
   COsLog* const l_poslog = OsLogInstance();
   if (l_poslog != nullptr) {
+    const char* const l_szFilter = l_items[OS_CFGTAG_DEBUGFILTER] != nullptr ? l_items[OS_CFGTAG_DEBUGFILTER] : "";
     const std::uint32_t l_u32Level =
-        OsLogGetDebug(l_poslog) | static_cast<std::uint32_t>(std::strtoul(a_poscfgimpl->m_szLogDebug, nullptr, 10));
-    OsLogReconfigure(l_poslog, a_poscfgimpl->m_szLogFilename, l_u32Level, a_poscfgimpl->m_szLogFilter, nullptr);
+        OsLogGetDebug(l_poslog) | static_cast<std::uint32_t>(std::strtoul(l_c.m_szLogDebug, nullptr, 10));
+    OsLogReconfigure(l_poslog, l_c.m_szLogFilename, l_u32Level, l_szFilter, nullptr);
   }
   SetBrandItems(a_poscfgimpl);
-  SStrCat(a_poscfgimpl->m_szFwDirectory, OS_PATH_SIZE, "\\");
-  SStrCat(a_poscfgimpl->m_szPondoDirectory, OS_PATH_SIZE, "\\");
-  SStrCat(a_poscfgimpl->m_szUiDirectory, OS_PATH_SIZE, "\\");
+  l_items[OS_CFGTAG_QRXLOG] = l_c.m_szLogFilename;
+  SStrCat(l_c.m_szFwDirectory, OS_PATH_SIZE, "\\");
+  SStrCat(l_c.m_szPondoDirectory, OS_PATH_SIZE, "\\");
+  SStrCat(l_c.m_szUiDirectory, OS_PATH_SIZE, "\\");
+  if (l_c.m_eoscfgentity == OS_CFG_ENTITY_DRIVER &&
+      (l_items[OS_CFGTAG_PONDOLOGPATH] == nullptr || l_items[OS_CFGTAG_PONDOLOGPATH][0] == 0))
+    l_items[OS_CFGTAG_PONDOLOGPATH] = l_c.m_szPondoDirectory;
+  SetFileItem(a_poscfgimpl, OS_CFGTAG_SETUP001, l_c.m_szGuiFilename, "setup001.ini");
+  SetFileItem(a_poscfgimpl, OS_CFGTAG_RAMSCAN, l_c.m_szSimulatorFilename, "ramscan.txt");
+  if (!OsFileExists(l_c.m_szSimulatorFilename)) {
+    OsFilePathCopy(l_c.m_szSimulatorFilename, OS_PATH_SIZE, l_c.m_szHomeDirectory);
+    OsFilePathAppend(l_c.m_szSimulatorFilename, OS_PATH_SIZE, "ramscan.txt");
+  }
+  l_items[OS_CFGTAG_CONSTINI] = l_c.m_szConfigFilenameConstIni;
+  l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilenameConstIni;
+  const char* const l_szSane = l_items[OS_CFGTAG_SANETWAINVERSION];
+  if (std::strtol(l_szSane != nullptr ? l_szSane : "", nullptr, 10) == 0) {
+    OsCfgGetEnv("SANETWAIN_VERSION", "00000000", sizeof(l_c.m_szSaneTwainVersion), l_c.m_szSaneTwainVersion, false);
+    l_items[OS_CFGTAG_SANETWAINVERSION] = l_c.m_szSaneTwainVersion;
+  }
   IdentifyApplication(a_poscfgimpl);
   if (a_oscfgstartup.m_bOwner) OsCfgRotateLogDirectories(a_poscfgimpl);
 }
@@ -280,7 +331,9 @@ COsCfg* OsCfgCreate(const OsCfgStartup& a_oscfgstartup) {
   SStrCpy(l_poscfgimpl->m_szForceUsbMonitorTimeout, OS_CFG_LOGMEMBER_SIZE, l_szLong != nullptr ? l_szLong : "10");
   SStrCpy(l_poscfgimpl->m_szUiTimeout, OS_CFG_LOGMEMBER_SIZE, l_szLong != nullptr ? l_szLong : "0");
   l_poscfg->m_poscfgimpl = l_poscfgimpl;
-  Initialise(l_poscfgimpl, a_oscfgstartup);
+  OsCfgStartup l_oscfgstartup = a_oscfgstartup;
+  l_oscfgstartup.m_poscfg = l_poscfg;
+  Initialise(l_poscfgimpl, l_oscfgstartup);
   SetLastError(0);
   return l_poscfg;
 }
@@ -294,8 +347,106 @@ void OsCfgDestroy(COsCfg* a_poscfg) {
       l_poscfgimpl->m_posfileLogLock->Close();  // a temporary file: closing removes it
       OsMemDelete(l_poscfgimpl->m_posfileLogLock);
     }
+    OsCfgProfileFreeAll();  // changes that were not flushed are lost
     OS_LOGI("mem>>> addr:%p delete-object", static_cast<void*>(l_poscfgimpl));
     VirtualFree(l_poscfgimpl, 0, MEM_RELEASE);
   }
   OsMemDelete(a_poscfg);
+}
+
+EOSSTS OsCfgQueryDirectories(const char* a_szUniqueName, EOSCFGENTITY a_eoscfgentity, OsCfgQuery* a_pquery) {
+  void* const l_pv = VirtualAlloc(nullptr, sizeof(COsCfgImpl), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  OS_RETURN_IF_NULL(l_pv, OS_LOG_ASSERT, "OsMemNew failed...", OS_STS_FAIL);
+  COsCfgImpl* const l_poscfgimpl = static_cast<COsCfgImpl*>(l_pv);
+  l_poscfgimpl->m_eoscfgentity = a_eoscfgentity;
+  SStrCpy(l_poscfgimpl->m_szFudge, sizeof(l_poscfgimpl->m_szFudge), a_szUniqueName != nullptr ? a_szUniqueName : "");
+  l_poscfgimpl->m_eosstsLogDirectory = OS_STS_NOTCREATED;
+  ReadBrand(l_poscfgimpl);
+  const OsCfgStartup l_oscfgstartup = {};
+  const EOSSTS l_eossts = OsCfgSetDirectories(l_poscfgimpl, l_oscfgstartup, a_pquery);
+  VirtualFree(l_pv, 0, MEM_RELEASE);
+  return l_eossts;
+}
+
+EOSSTS COsCfg::QueryDirectories(char* a_szRoot, std::size_t a_sizetRoot, char* a_szModel, std::size_t a_sizetModel,
+                                char* a_szCompany, std::size_t a_sizetCompany, char* a_szBrandRoot,
+                                std::size_t a_sizetBrandRoot) {
+  OS_RETURN_IF_NULL(m_poscfgimpl, OS_LOG_ASSERT, "m_poscfgimpl is null...", OS_STS_FAIL);
+  OsCfgQuery l_query = {a_szRoot,    a_sizetRoot,    a_szModel,   a_sizetModel,
+                        a_szCompany, a_sizetCompany, a_szBrandRoot, a_sizetBrandRoot};
+  return OsCfgQueryDirectories(m_poscfgimpl->m_szFudge, m_poscfgimpl->m_eoscfgentity, &l_query);
+}
+
+const void* COsCfg::VersionText(bool a_bWide) {
+  OS_RETURN_IF_NULL(m_poscfgimpl, OS_LOG_ASSERT, "m_poscfgimpl is null...", nullptr);
+  COsCfgImpl& l_c = *m_poscfgimpl;
+  auto l_field = [this](int a_iField) {
+    return static_cast<int>(std::strtol(GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_VERSIONMAJOR + a_iField), nullptr, 10));
+  };
+  bool l_bDone = false;
+  if (!l_c.m_bVersionFromFile) {
+    COsResource l_osresource;
+    if (l_osresource.Load(OS_RESOURCE_LOCAL, "VERSION", OS_RESOURCE_TYPE_RCDATA) == OS_STS_SUCCESS) {
+      // The resource's text up to its first 32 bytes (or its terminator).
+      const std::uint32_t l_u32Size = l_osresource.SizeGet() < 32 ? l_osresource.SizeGet() : 32;
+      std::memcpy(l_c.m_szVersionText, l_osresource.DataGet(), l_u32Size);
+      l_c.m_szVersionText[l_u32Size] = 0;
+      l_bDone = true;
+    }
+  }
+  if (!l_bDone)
+    SStrPrintf(l_c.m_szVersionText, sizeof(l_c.m_szVersionText), "%02d%02d%02d%02d", l_field(0), l_field(1), l_field(2),
+               l_field(3));
+  if (!a_bWide) return l_c.m_szVersionText;
+  if (CopyStringFromUtf8(l_c.m_wszVersionText, sizeof(l_c.m_wszVersionText) / sizeof(wchar_t), l_c.m_szVersionText) <= 0)
+    l_c.m_wszVersionText[0] = 0;
+  return l_c.m_wszVersionText;
+}
+
+bool COsCfg::DsmPath(char* a_szPath, std::size_t a_sizetPath, bool a_bNewManager) {
+  OS_RETURN_IF_NULL(m_poscfgimpl, OS_LOG_ASSERT, "m_poscfgimpl is null...", false);
+  OS_RETURN_IF(a_szPath == nullptr || a_sizetPath == 0, OS_LOG_ASSERT, "bad argument...", false);
+  char l_sz[OS_PATH_SIZE] = "";
+  OsCfgGetEnv("QRX_ALTERNATEDSM", nullptr, sizeof(l_sz), l_sz, true);
+  if (l_sz[0] != 0 && OsFileExists(l_sz)) {
+    SStrCpy(a_szPath, a_sizetPath, l_sz);
+    return true;
+  }
+  wchar_t l_wsz[MAX_PATH];
+  if (a_bNewManager && GetSystemDirectoryW(l_wsz, MAX_PATH) != 0 && CopyUtf8FromUnicode(l_sz, sizeof(l_sz), l_wsz, -1) > 0) {
+    OsFilePathAppend(l_sz, sizeof(l_sz), "TWAINDSM.DLL");
+    if (OsFileExists(l_sz)) {
+      SStrCpy(a_szPath, a_sizetPath, l_sz);
+      return true;
+    }
+  }
+  l_sz[0] = 0;
+  if (GetWindowsDirectoryW(l_wsz, MAX_PATH) != 0 && CopyUtf8FromUnicode(l_sz, sizeof(l_sz), l_wsz, -1) > 0)
+    OsFilePathAppend(l_sz, sizeof(l_sz), "TWAIN_32.DLL");
+  SStrCpy(a_szPath, a_sizetPath, l_sz);
+  SetLastError(0);
+  return l_sz[0] != 0 && OsFileExists(l_sz);
+}
+
+const char* COsCfg::BrandText(int a_iWidth) {
+  if (m_poscfgimpl == nullptr) return "";
+  COsCfgImpl& l_c = *m_poscfgimpl;
+  if (a_iWidth <= 0) return l_c.m_szBrand;
+  if (a_iWidth > 4) a_iWidth = 4;
+  // Each line of the brand text with a_iWidth tabs in front.
+  l_c.m_szBrandLines[0] = 0;
+  std::size_t l_sizetUsed = 0;
+  const char* l_psz = l_c.m_szBrand;
+  while (*l_psz != 0) {
+    const std::size_t l_sizetLine = std::strcspn(l_psz, "\r\n");
+    if (l_sizetLine != 0) {
+      const int l_iWritten = SStrPrintf(l_c.m_szBrandLines + l_sizetUsed, sizeof(l_c.m_szBrandLines) - l_sizetUsed,
+                                        "%*.*s%.*s\n", a_iWidth, a_iWidth, "\t\t\t\t", static_cast<int>(l_sizetLine), l_psz);
+      if (l_iWritten <= 0) break;  // the rest does not fit
+      l_sizetUsed += static_cast<std::size_t>(l_iWritten);
+    }
+    l_psz += l_sizetLine;
+    while (*l_psz == '\r' || *l_psz == '\n') ++l_psz;
+  }
+  return l_c.m_szBrandLines;
 }

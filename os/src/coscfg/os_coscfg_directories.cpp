@@ -5,6 +5,7 @@
 
 #include "os_coscfg_fullpath.h"
 #include "os_coscfg_impl.h"
+#include "os_coscfg_profile.h"
 #include "os_cosfile.h"
 #include "os_coslocale.h"
 #include "os_coslog.h"
@@ -133,19 +134,92 @@ void ProgramFile(COsCfgImpl& a_c) {
   SetLastError(0);
 }
 
+// The roots that overrides and the environment choose.
+struct OsCfgOverrides {
+  char m_szOverrideRoot[OS_PATH_SIZE];  // "root" of the override profile
+  char m_szWriteable[OS_PATH_SIZE];     // the folder that replaces the shell's
+  bool m_bShGetFolderPath;              // the writeable folder came from QRX_SHGETFOLDERPATH
+};
+
+// The override profile next to the program: its root, or the root of the
+// profile that QRX_OVERRIDEINI names, or its writeable folder; without
+// either, QRX_SHGETFOLDERPATH gives the writeable folder.
+void ReadOverrides(const COsCfgImpl& a_c, OsCfgOverrides& a_overrides) {
+  std::memset(&a_overrides, 0, sizeof(a_overrides));
+  char l_szProfile[OS_PATH_SIZE];
+  SStrCpy(l_szProfile, sizeof(l_szProfile), a_c.m_szLibraryPath);
+  char* const l_pszName = std::strrchr(l_szProfile, '\\');
+  char* const l_pszDot = std::strrchr(l_pszName != nullptr ? l_pszName : l_szProfile, '.');
+  if (l_pszDot != nullptr) *l_pszDot = 0;
+  SStrCat(l_szProfile, sizeof(l_szProfile), "_override.ini");
+  if (a_c.m_szLibraryPath[0] != 0 && OsFileExists(l_szProfile)) {
+    if (OsCfgProfileRead(l_szProfile, "main", "root", a_overrides.m_szOverrideRoot, OS_PATH_SIZE) == OS_STS_SUCCESS &&
+        a_overrides.m_szOverrideRoot[0] != 0) {
+      OsFilePathNormalize(a_overrides.m_szOverrideRoot, '\\');
+      OsCfgSetEnv("QRX_OVERRIDEINI", a_overrides.m_szOverrideRoot);
+    } else {
+      a_overrides.m_szOverrideRoot[0] = 0;
+      char l_szInherited[OS_PATH_SIZE] = "";
+      OsCfgGetEnv("QRX_OVERRIDEINI", nullptr, sizeof(l_szInherited), l_szInherited, true);
+      if (l_szInherited[0] != 0 &&
+          OsCfgProfileRead(l_szInherited, "main", "root", a_overrides.m_szOverrideRoot, OS_PATH_SIZE) == OS_STS_SUCCESS)
+        OsFilePathNormalize(a_overrides.m_szOverrideRoot, '\\');
+      else
+        a_overrides.m_szOverrideRoot[0] = 0;
+    }
+    if (a_overrides.m_szOverrideRoot[0] == 0 &&
+        OsCfgProfileRead(l_szProfile, "main", "writeable", a_overrides.m_szWriteable, OS_PATH_SIZE) != OS_STS_SUCCESS)
+      a_overrides.m_szWriteable[0] = 0;
+  }
+  if (a_overrides.m_szOverrideRoot[0] == 0 && a_overrides.m_szWriteable[0] == 0) {
+    OsCfgGetEnv("QRX_SHGETFOLDERPATH", nullptr, OS_PATH_SIZE, a_overrides.m_szWriteable, true);
+    a_overrides.m_bShGetFolderPath = a_overrides.m_szWriteable[0] != 0;
+  }
+  SetLastError(0);
+}
+
+// a_szBase, then a_szPath without its drive (a path re-rooted under a base).
+void Reroot(char* a_szOut, const char* a_szBase, const char* a_szPath) {
+  Join(a_szOut, a_szBase, std::strlen(a_szPath) > 2 ? a_szPath + 2 : "");
+}
+
+// Query mode: the program's model folder (its parent when it is "lib") and
+// the folder above it.
+EOSSTS AnswerQuery(const COsCfgImpl& a_c, OsCfgQuery& a_query) {
+  if (a_query.m_szBrandRoot != nullptr) {
+    char l_sz[OS_PATH_SIZE];
+    Join(l_sz, a_c.m_szRootWriteableDirectory, "qrx_orvik");
+    SStrCpy(a_query.m_szBrandRoot, a_query.m_sizetBrandRoot, l_sz);
+  }
+  if (a_query.m_szRoot != nullptr) SStrCpy(a_query.m_szRoot, a_query.m_sizetRoot, a_c.m_szRootWriteableDirectory);
+  char l_szModel[OS_PATH_SIZE];
+  char l_szCompany[OS_PATH_SIZE];
+  int l_iUp = 1;
+  const bool l_bFound = NameAbove(a_c.m_szLibraryPath, l_iUp, l_szModel) &&
+                        (_stricmp(l_szModel, "lib") != 0 || NameAbove(a_c.m_szLibraryPath, ++l_iUp, l_szModel)) &&
+                        NameAbove(a_c.m_szLibraryPath, l_iUp + 1, l_szCompany);
+  if (!l_bFound) {
+    OS_LOGA("slash not found...<%s>", a_c.m_szLibraryPath);
+    return OS_STS_FAIL;
+  }
+  if (a_query.m_szModel != nullptr) SStrCpy(a_query.m_szModel, a_query.m_sizetModel, l_szModel);
+  if (a_query.m_szCompany != nullptr) SStrCpy(a_query.m_szCompany, a_query.m_sizetCompany, l_szCompany);
+  return OS_STS_SUCCESS;
+}
+
 }  // namespace
 
-EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
+EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup, OsCfgQuery* a_pquery) {
   COsCfgImpl& l_c = *a_poscfgimpl;
   OS_RETURN_IF(l_c.m_bCompanyRefused, OS_LOG_ERROR, "company name refused...<%s>", OS_STS_FAIL, l_c.m_szRootDirectory);
   const char* const l_szUnique = l_c.m_szFudge;
   ProgramFile(l_c);
 
-  // The writeable folder that replaces the shell's (the shared paths then
-  // equal the user paths).
-  char l_szWriteable[OS_PATH_SIZE] = "";
-  OsCfgGetEnv("QRX_SHGETFOLDERPATH", nullptr, sizeof(l_szWriteable), l_szWriteable, true);
-  const bool l_bShGetFolderPath = l_szWriteable[0] != 0;
+  OsCfgOverrides l_overrides;
+  ReadOverrides(l_c, l_overrides);
+  const char* const l_szOverrideRoot = l_overrides.m_szOverrideRoot;
+  char* const l_szWriteable = l_overrides.m_szWriteable;
+  const bool l_bShGetFolderPath = l_overrides.m_bShGetFolderPath;
 
   char l_szLocalLow[OS_PATH_SIZE];
   KnownFolder(s_guidLocalAppDataLow, KF_FLAG_CREATE | KF_FLAG_INIT, l_szLocalLow);
@@ -155,15 +229,15 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   if (l_szCache[0] != 0) Join(l_c.m_szVirtualizedDirectory, l_szCache, "Virtualized");
 
   const bool l_bProtected = OsProcessIntegrityGet() == OS_INTEGRITY_PROTECTED_LOW;
-  if (l_szWriteable[0] == 0 && l_bProtected)
-    SStrCpy(l_szWriteable, sizeof(l_szWriteable), l_szLocalLow);
+  if (l_szOverrideRoot[0] == 0 && l_szWriteable[0] == 0 && l_bProtected)
+    SStrCpy(l_szWriteable, OS_PATH_SIZE, l_szLocalLow);
   else
     l_c.m_szVirtualizedDirectory[0] = 0;
 
-  // The model name by entity kind.
+  // The model name by entity kind (query mode finds it from the program's folder).
   char l_szLogFile[OS_PATH_SIZE] = "";
   OsLogGetFilename(OsLogInstance(), l_szLogFile, sizeof(l_szLogFile));
-  switch (l_c.m_eoscfgentity) {
+  switch (a_pquery != nullptr ? OS_CFG_ENTITY_APPLICATION : l_c.m_eoscfgentity) {
     case OS_CFG_ENTITY_APPLICATION:
     case OS_CFG_ENTITY_DLL:
       SStrCpy(l_c.m_szModelDirectory, OS_PATH_SIZE, l_szUnique);
@@ -197,19 +271,25 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   Join(l_c.m_szSharedRootWriteableDirectory, l_szAppData, l_c.m_szRootDirectory);
   if (a_oscfgstartup.m_szRootPath != nullptr && a_oscfgstartup.m_szRootPath[0] != 0) {
     OsFilePathCopy(l_c.m_szRootWriteableDirectory, OS_PATH_SIZE, a_oscfgstartup.m_szRootPath);
+    if (l_szOverrideRoot[0] != 0)
+      SStrCpy(l_c.m_szSharedRootWriteableDirectory, OS_PATH_SIZE, l_c.m_szRootWriteableDirectory);
   } else {
-    const bool l_bBase = l_szWriteable[0] != 0 && OsFileExists(l_szWriteable);
-    if (l_bBase)
-      Join(l_c.m_szRootWriteableDirectory, l_szWriteable, std::strlen(l_szAppData) > 2 ? l_szAppData + 2 : "");
+    const char* const l_szBase = l_szOverrideRoot[0] != 0                            ? l_szOverrideRoot
+                                 : l_szWriteable[0] != 0 && OsFileExists(l_szWriteable) ? l_szWriteable
+                                                                                       : nullptr;
+    if (l_szBase != nullptr)
+      Reroot(l_c.m_szRootWriteableDirectory, l_szBase, l_szAppData);
     else
       SStrCpy(l_c.m_szRootWriteableDirectory, OS_PATH_SIZE, l_szAppData);
     Join(l_c.m_szRootWriteableDirectory, l_c.m_szRootWriteableDirectory, l_c.m_szRootDirectory);
   }
+  if (a_pquery != nullptr) return AnswerQuery(l_c, *a_pquery);
 
   // The system directory, the log time stamp, the desktop.
   wchar_t l_wszSystem[MAX_PATH];
   char l_szSystem[OS_PATH_SIZE] = "";
   if (GetSystemDirectoryW(l_wszSystem, MAX_PATH) != 0) FromWide(l_wszSystem, l_szSystem);
+  if (l_szOverrideRoot[0] != 0) Reroot(l_szSystem, l_szOverrideRoot, l_szSystem);
   Join(l_c.m_szSystemDirectory, l_szSystem, l_c.m_szCompanyNameShort[0] != 0 ? l_c.m_szCompanyNameShort : "orvik");
   OsTimeRecord l_ostimerecord;
   OsTimeGetLocal(&l_ostimerecord, 0);
@@ -320,6 +400,8 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
     SStrCpy(l_c.m_szSharedDesktopDirectory, OS_PATH_SIZE, l_c.m_szDesktopDirectory);
   }
 
+  OsCfgPointDirectoryItems(a_poscfgimpl);
+
   // The writeable tree: the root open to everyone, then its subdirectories.
   OsFileCreateDirectory(l_c.m_szRootWriteableDirectory, OsCfgSecurityAttributes(0));
   char l_szForce[4] = "";
@@ -328,7 +410,7 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   OsFileCreateDirectory(l_c.m_szRootCommonDirectory, nullptr);
   OsFileCreateDirectory(l_c.m_szCommonDirectory, nullptr);
   OsFileCreateDirectory(l_c.m_szUserDirectory, nullptr);
-  if (l_c.m_szDesktopDirectory[0] == 0) {
+  if (l_szOverrideRoot[0] != 0 || l_c.m_szDesktopDirectory[0] == 0) {
     Join(l_c.m_szDesktopDirectory, l_c.m_szUserRootDirectory, "userfiles");
     OsFileCreateDirectory(l_c.m_szDesktopDirectory, nullptr);
   }
@@ -346,6 +428,7 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   }
   if (l_c.m_eosstsLogDirectory == OS_STS_NOTCREATED)
     l_c.m_eosstsLogDirectory = OsFileCreateDirectory(l_c.m_szLogDirectory, nullptr);
+  if (OsCfgIsEnvUnset("QRX_DEBUG") == 0 && a_oscfgstartup.m_poscfg != nullptr) a_oscfgstartup.m_poscfg->Report(nullptr);
   return OS_STS_SUCCESS;
 }
 

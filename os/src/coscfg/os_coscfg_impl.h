@@ -60,6 +60,8 @@ enum EOSCFGTAG : int {
   OS_CFGTAG_SETUP001 = 33,
   OS_CFGTAG_RAMSCAN = 34,
   OS_CFGTAG_VERSIONMAJOR = 48,
+  OS_CFGTAG_SANETWAINVERSION = 57,
+  OS_CFGTAG_PONDOLOGPATH = 61,
   OS_CFGTAG_MANUFACTURER = 56,
   OS_CFGTAG_UITIMEOUT = 62,
   OS_CFGTAG_LOGBACKUP = 63,
@@ -148,6 +150,10 @@ class COsCfgImpl {
 
   char m_aszVersion[OS_VERSION_FIELDS][OS_VERSION_FIELD_SIZE];
   bool m_bVersionFromFile;
+  char m_szVersionText[33];
+  wchar_t m_wszVersionText[16];
+  char m_szSaneTwainVersion[33];
+  char m_szBrandLines[2 * OS_CFG_BRAND_SIZE];
 
   // Local items.
   const OsCfgName* m_posLocalSections;
@@ -172,14 +178,33 @@ struct OsCfgStartup {
   const char* m_szApplication;
   const char* m_szRootPath;  // from inherited arguments, or empty
   bool m_bOwner;             // this process composed its own arguments
+  COsCfg* m_poscfg;          // the configuration being built (for its report)
+};
+
+// The outputs of the directory layout's query mode; each buffer may be null.
+struct OsCfgQuery {
+  char* m_szRoot;
+  std::size_t m_sizetRoot;
+  char* m_szModel;
+  std::size_t m_sizetModel;
+  char* m_szCompany;
+  std::size_t m_sizetCompany;
+  char* m_szBrandRoot;
+  std::size_t m_sizetBrandRoot;
 };
 
 // Creates the process-wide configuration; null when it cannot be made.
 COsCfg* OsCfgCreate(const OsCfgStartup& a_oscfgstartup);
 void OsCfgDestroy(COsCfg* a_poscfg);
 
-// Resolves and stores the directory layout (full mode). 0 or 1.
-EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup);
+// Resolves and stores the directory layout (full mode, a_pquery null), or
+// stops once the writeable root is known and answers the query. 0 or 1.
+EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup, OsCfgQuery* a_pquery);
+// Query mode on a temporary implementation of the given identity.
+EOSSTS OsCfgQueryDirectories(const char* a_szUniqueName, EOSCFGENTITY a_eoscfgentity, OsCfgQuery* a_pquery);
+// Points the directory items of section 1 at the layout's members (the
+// driver directory keeps a value from the configuration file).
+void OsCfgPointDirectoryItems(COsCfgImpl* a_poscfgimpl);
 // Applies descriptor 0 to a directory (mode 3 only): 0, or 1 on failure.
 EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode);
 // The three descriptors of directories, events and mutexes.

@@ -7,10 +7,11 @@
 #include "os_coscfg_impl.h"
 #include "os_coscfg_services.h"
 #include "os_coslocale.h"
+#include "os_cosfile.h"
 #include "os_coslog.h"
-#include "os_coslocale.h"
 #include "os_cosmem.h"
 #include "os_cosstring.h"
+#include "os_costime.h"
 #include "os_cosxml.h"
 #include "os_log.h"
 #include "os_win.h"
@@ -71,6 +72,44 @@ void RemoveInheritedArgumentVariables() {
     SetEnvironmentVariableW(l_wszName, nullptr);
   }
   FreeEnvironmentStringsW(l_wszBlock);
+}
+
+// ---- inherited arguments ----
+
+bool IsArgumentText(const char* a_sz) {
+  return std::strstr(a_sz, "<arguments>") != nullptr && std::strstr(a_sz, "</arguments>") != nullptr;
+}
+
+// The inherited argument text into the buffer: the per-thread variable, then
+// the 8-bit and the 16-bit shared ones; the first that holds a whole
+// argument text counts. A disabling variable withdraws them all first.
+void ReadInheritedArguments(OsServicesState& a_state) {
+  char l_szPerThread[OS_UNIQUENAME_SIZE];
+  PerThreadVariableName(l_szPerThread);
+  char l_szDisabled[4] = "";
+  OsCfgGetEnv("QRX_OSSERVICESARGUMENTSDISABLED", nullptr, sizeof(l_szDisabled), l_szDisabled, false);
+  if (l_szDisabled[0] == '1') {
+    OsCfgSetEnv("QRX_OSSERVICESARGUMENTSDISABLED", nullptr);
+    OsCfgSetEnvW(l_szPerThread, nullptr);
+    OsCfgSetEnv("QRX_OSSERVICESARGUMENTS", nullptr);
+    OsCfgSetEnvW("QRX_OSSERVICESARGUMENTSUNICODE", nullptr);
+  }
+  a_state.m_szInherited[0] = 0;
+  const struct {
+    const char* m_szName;
+    bool m_bUnicode;
+  } s_asource[] = {{l_szPerThread, true}, {"QRX_OSSERVICESARGUMENTS", false}, {"QRX_OSSERVICESARGUMENTSUNICODE", true}};
+  for (const auto& l_source : s_asource) {
+    // A value longer than the buffer is cut to it (and then is whole only
+    // when its closing tag survived).
+    char l_szValue[OS_ARGUMENTS_SIZE * 2];
+    if (OsCfgGetEnv(l_source.m_szName, nullptr, sizeof(l_szValue), l_szValue, l_source.m_bUnicode) != OS_STS_SUCCESS)
+      continue;
+    l_szValue[OS_ARGUMENTS_SIZE - 1] = 0;
+    if (!IsArgumentText(l_szValue)) continue;
+    SStrCpy(a_state.m_szInherited, sizeof(a_state.m_szInherited), l_szValue);
+    return;
+  }
 }
 
 // ---- argument text ----
@@ -167,6 +206,94 @@ void ReadArguments(OsServicesState& a_state, const char* a_szArguments) {
   }
 }
 
+// The argument text handed to children, cut to the buffer.
+void FormatArguments(OsServicesState& a_state, const char* a_szRoot, const char* a_szLog, const char* a_szModel,
+                     int a_iLevel, bool a_bFromInterfaceOpen, bool a_bForceSetAccess, const char* a_szApp) {
+  const char* const l_szFromInterfaceOpen = a_bFromInterfaceOpen ? "true" : "false";
+  const char* const l_szForceSetAccess = a_bForceSetAccess ? "true" : "false";
+  char l_szText[OS_ARGUMENTS_SIZE * 2];
+  if (a_szModel[0] != 0) {
+    SStrPrintf(l_szText, sizeof(l_szText),
+               "<arguments>\n\t<rootpath>%s</rootpath>\n\t<logpath>%s</logpath>\n\t<logmodel>%s</logmodel>\n\t"
+               "<loglevel>%d</loglevel>\n\t<callersuniquename>%s</callersuniquename>\n\t<frominterfaceopen>%s"
+               "</frominterfaceopen>\n\t<forcesetaccess>%s</forcesetaccess>\n\t<app><![CDATA[%s]]></app>\n</arguments>",
+               a_szRoot, a_szLog, a_szModel, a_iLevel, a_state.m_szUniqueName, l_szFromInterfaceOpen, l_szForceSetAccess,
+               a_szApp);
+  } else {
+    SStrPrintf(l_szText, sizeof(l_szText),
+               "<arguments>\n\t<rootpath>%s</rootpath>\n\t<logpath>%s</logpath>\n\t<loglevel>%d</loglevel>\n\t"
+               "<callersuniquename>%s</callersuniquename>\n\t<frominterfaceopen>%s</frominterfaceopen>\n\t"
+               "<forcesetaccess>%s</forcesetaccess>\n\t<app><![CDATA[%s]]></app>\n</arguments>",
+               a_szRoot, a_szLog, a_iLevel, a_state.m_szUniqueName, l_szFromInterfaceOpen, l_szForceSetAccess, a_szApp);
+  }
+  l_szText[OS_ARGUMENTS_SIZE - 1] = 0;
+  SStrCpy(a_state.m_szInherited, sizeof(a_state.m_szInherited), l_szText);
+}
+
+// A utility started without inherited arguments: its own, from the
+// writeable root and the model name that the query found.
+void ComposeUtilityArguments(OsServicesState& a_state, const char* a_szRoot, const char* a_szModel) {
+  char l_szLog[OS_PATH_SIZE];
+  OsFilePathCopy(l_szLog, sizeof(l_szLog), a_szRoot);
+  OsFilePathAppend(l_szLog, sizeof(l_szLog), a_szModel);
+  OsFilePathAppend(l_szLog, sizeof(l_szLog), "rivu");
+  OsFilePathAppend(l_szLog, sizeof(l_szLog), "log");
+  const char* const l_pszLevel = std::strstr(a_state.m_szInherited, "<loglevel>");
+  const int l_iLevel = l_pszLevel != nullptr ? std::atoi(l_pszLevel + std::strlen("<loglevel>")) : 0;
+  FormatArguments(a_state, a_szRoot, l_szLog, a_szModel, l_iLevel, false, a_state.m_bForceSetAccess, "");
+}
+
+// Utility start-up: its log and root come from the arguments its parent
+// handed on (or that it composed for itself). False when the layout query
+// fails: start-up then ends without singletons.
+bool StartUtility(OsServicesState& a_state) {
+  const bool l_bEmpty = a_state.m_szInherited[0] == 0;
+  if (l_bEmpty) a_state.m_bOwner = true;
+  char l_szRoot[OS_PATH_SIZE] = "";
+  char l_szModel[OS_PATH_SIZE] = "";
+  OsCfgQuery l_query = {l_szRoot, sizeof(l_szRoot), l_szModel, sizeof(l_szModel), nullptr, 0, nullptr, 0};
+  if (OsCfgQueryDirectories("rivu", OS_CFG_ENTITY_UTILITY, &l_query) != OS_STS_SUCCESS) {
+    OS_LOGE("SetDirectories failed...");
+    return false;
+  }
+  if (l_bEmpty) {
+    ComposeUtilityArguments(a_state, l_szRoot, l_szModel);
+    OsServicesWriteArguments(a_state.m_szInherited);
+  }
+  const char* const l_szInherited = a_state.m_szInherited;
+  char l_szLogModel[OS_PATH_SIZE];
+  GetArgument(l_szInherited, "<logmodel>", "</logmodel>", l_szLogModel, sizeof(l_szLogModel), true);
+  char l_szLogPath[OS_PATH_SIZE];
+  GetArgument(l_szInherited, "<logpath>", "</logpath>", l_szLogPath, sizeof(l_szLogPath), true);
+  if (l_szLogPath[0] != 0 && !IsNoneText(l_szLogPath)) {
+    // <logpath>\<unique>\<unique>_<model>.log
+    char l_szDirectory[OS_PATH_SIZE];
+    OsFilePathCopy(l_szDirectory, sizeof(l_szDirectory), l_szLogPath);
+    OsFilePathAppend(l_szDirectory, sizeof(l_szDirectory), a_state.m_szUniqueName);
+    OsFileCreateDirectory(l_szDirectory, nullptr);
+    char l_szName[OS_PATH_SIZE];
+    SStrPrintf(l_szName, sizeof(l_szName), "%s_%s.log", a_state.m_szUniqueName,
+               l_szModel[0] != 0 ? l_szModel : l_szLogModel);
+    OsFilePathCopy(a_state.m_szLogFile, OS_PATH_SIZE, l_szDirectory);
+    OsFilePathAppend(a_state.m_szLogFile, OS_PATH_SIZE, l_szName);
+  }
+  char l_szValue[OS_LEVEL_SIZE];
+  GetArgument(l_szInherited, "<loglevel>", "</loglevel>", l_szValue, sizeof(l_szValue), true);
+  if (a_state.m_u32LogLevel == 0) a_state.m_u32LogLevel = static_cast<std::uint32_t>(std::strtoul(l_szValue, nullptr, 10));
+  GetArgument(l_szInherited, "<rootpath>", "</rootpath>", a_state.m_szRootPath, OS_PATH_SIZE, false);
+  GetArgument(l_szInherited, "<callersuniquename>", "</callersuniquename>", a_state.m_szCallersUniqueName,
+              OS_UNIQUENAME_SIZE, false);
+  GetArgument(l_szInherited, "<app>", "</app>", a_state.m_szApp, OS_PATH_SIZE, false);
+  // The application path travels as character data.
+  const std::size_t l_sizetApp = std::strlen(a_state.m_szApp);
+  if (l_sizetApp >= 12 && std::strncmp(a_state.m_szApp, "<![CDATA[", 9) == 0 &&
+      std::strcmp(a_state.m_szApp + l_sizetApp - 3, "]]>") == 0) {
+    std::memmove(a_state.m_szApp, a_state.m_szApp + 9, l_sizetApp - 12);
+    a_state.m_szApp[l_sizetApp - 12] = 0;
+  }
+  return true;
+}
+
 // The argument text that children and loaded libraries of the suite
 // inherit (not written to the environment here).
 void ComposeChildArguments(OsServicesState& a_state, const char* a_szArguments) {
@@ -187,27 +314,105 @@ void ComposeChildArguments(OsServicesState& a_state, const char* a_szArguments) 
   OsLogSetDebug(OsLogInstance(), static_cast<std::uint32_t>(std::strtoul(l_poscfgimpl->m_szLogDebug, nullptr, 10)));
   const unsigned l_uLevel = OsLogInstance() != nullptr ? OsLogGetDebug(OsLogInstance())
                                                        : static_cast<unsigned>(std::strtoul(l_poscfgimpl->m_szLogDebug, nullptr, 10));
-  const char* const l_szRoot = l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_ROOTPATH);
-  const char* const l_szLog = l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY);
-  const char* const l_szApp = l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_APPLICATION);
-  if (l_szModel[0] != 0) {
-    SStrPrintf(a_state.m_szInherited, sizeof(a_state.m_szInherited),
-               "<arguments>\n\t<rootpath>%s</rootpath>\n\t<logpath>%s</logpath>\n\t<logmodel>%s</logmodel>\n\t"
-               "<loglevel>%d</loglevel>\n\t<callersuniquename>%s</callersuniquename>\n\t<frominterfaceopen>%s"
-               "</frominterfaceopen>\n\t<forcesetaccess>%s</forcesetaccess>\n\t<app><![CDATA[%s]]></app>\n</arguments>",
-               l_szRoot, l_szLog, l_szModel, static_cast<int>(l_uLevel), a_state.m_szUniqueName, "false", "false", l_szApp);
-  } else {
-    SStrPrintf(a_state.m_szInherited, sizeof(a_state.m_szInherited),
-               "<arguments>\n\t<rootpath>%s</rootpath>\n\t<logpath>%s</logpath>\n\t<loglevel>%d</loglevel>\n\t"
-               "<callersuniquename>%s</callersuniquename>\n\t<frominterfaceopen>%s</frominterfaceopen>\n\t"
-               "<forcesetaccess>%s</forcesetaccess>\n\t<app><![CDATA[%s]]></app>\n</arguments>",
-               l_szRoot, l_szLog, static_cast<int>(l_uLevel), a_state.m_szUniqueName, "false", "false", l_szApp);
-  }
+  FormatArguments(a_state, l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_ROOTPATH),
+                  l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY), l_szModel, static_cast<int>(l_uLevel),
+                  false, false, l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_APPLICATION));
 }
 
 }  // namespace
 
 const OsServicesState& OsServicesGetState() { return s_osservices; }
+
+void OsServicesWriteArguments(const char* a_szArguments) {
+  OS_LOGI("QRX_OSSERVICESARGUMENTS set...<%s>", a_szArguments);
+  char l_szPerThread[OS_UNIQUENAME_SIZE];
+  PerThreadVariableName(l_szPerThread);
+  OsCfgSetEnvW(l_szPerThread, a_szArguments);
+  OsCfgSetEnv("QRX_OSSERVICESARGUMENTS", a_szArguments);
+  OsCfgSetEnvW("QRX_OSSERVICESARGUMENTSUNICODE", a_szArguments);
+}
+
+void OsServicesStartInterfaceOpen(const char* a_szArguments) {
+  if (a_szArguments == nullptr || std::strstr(a_szArguments, "<interfaceopen>") == nullptr) return;
+  OsServicesState& l_state = s_osservices;
+  char l_szValue[OS_PATH_SIZE];
+
+  // Arguments inherited from a program of the suite win unless the caller
+  // refuses them.
+  ReadInheritedArguments(l_state);
+  if (l_state.m_szInherited[0] != 0) {
+    GetArgument(a_szArguments, "<inherit>", "</inherit>", l_szValue, sizeof(l_szValue), false);
+    if (_stricmp(l_szValue, "false") != 0) return;
+    char l_szPerThread[OS_UNIQUENAME_SIZE];
+    PerThreadVariableName(l_szPerThread);
+    OsCfgSetEnvW(l_szPerThread, nullptr);
+    if (l_state.m_bOwner) {
+      OsCfgSetEnvW("QRX_OSSERVICESARGUMENTS", nullptr);
+      OsCfgSetEnvW("QRX_OSSERVICESARGUMENTSUNICODE", nullptr);
+    }
+  }
+
+  char l_szCaller[OS_UNIQUENAME_SIZE];
+  GetArgument(a_szArguments, "<callername>", "</callername>", l_szCaller, sizeof(l_szCaller), false);
+  if (l_szCaller[0] == 0) SStrCpy(l_szCaller, sizeof(l_szCaller), "rivu");
+  char l_szLevel[OS_LEVEL_SIZE];
+  GetArgument(a_szArguments, "<logginglevel>", "</logginglevel>", l_szLevel, sizeof(l_szLevel), false);
+  GetArgument(a_szArguments, "<logging>", "</logging>", l_szValue, sizeof(l_szValue), false);
+  int l_iLevel = l_szLevel[0] != 0 ? std::atoi(l_szLevel) : 0;
+  if (std::strcmp(l_szValue, "off") == 0)
+    l_iLevel = 0;
+  else if (std::strcmp(l_szValue, "on") == 0 && l_szLevel[0] == 0)
+    l_iLevel = 1;
+  GetArgument(a_szArguments, "<forcesetaccess>", "</forcesetaccess>", l_szValue, sizeof(l_szValue), false);
+  const bool l_bForceSetAccess = std::strcmp(l_szValue, "true") == 0;
+
+  char l_szRoot[OS_PATH_SIZE] = "";
+  char l_szModel[OS_PATH_SIZE] = "";
+  char l_szCompany[OS_PATH_SIZE] = "";
+  char l_szBrandRoot[OS_PATH_SIZE] = "";
+  OsCfgQuery l_query = {l_szRoot,    sizeof(l_szRoot),    l_szModel,     sizeof(l_szModel),
+                        l_szCompany, sizeof(l_szCompany), l_szBrandRoot, sizeof(l_szBrandRoot)};
+  if (OsCfgQueryDirectories(l_szCaller, OS_CFG_ENTITY_UTILITY, &l_query) != OS_STS_SUCCESS) return;
+  if (_stricmp(l_szCompany, "orvik") == 0) SStrCpy(l_szCompany, sizeof(l_szCompany), "qrx_orvik");
+
+  // The caller's folder and its log directory of this start.
+  char l_szCallerDirectory[OS_PATH_SIZE];
+  OsFilePathCopy(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szRoot);
+  OsFilePathAppend(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szCompany);
+  OsFilePathAppend(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szModel);
+  OsFilePathAppend(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szCaller);
+  OsTimeRecord l_ostimerecord;
+  OsTimeGetLocal(&l_ostimerecord, 0);
+  char l_szStamp[OS_PATH_SIZE];
+  OsTimeToString(&l_ostimerecord, l_szStamp, sizeof(l_szStamp));
+  char l_szLog[OS_PATH_SIZE];
+  SStrPrintf(l_szValue, sizeof(l_szValue), "log.%s", l_szStamp);
+  OsFilePathCopy(l_szLog, sizeof(l_szLog), l_szCallerDirectory);
+  OsFilePathAppend(l_szLog, sizeof(l_szLog), l_szValue);
+
+  // A "debug=" in the head of the caller's const.ini turns its logging on.
+  char l_szConst[OS_PATH_SIZE];
+  OsFilePathCopy(l_szConst, sizeof(l_szConst), l_szCallerDirectory);
+  OsFilePathAppend(l_szConst, sizeof(l_szConst), "const.ini");
+  COsFile l_osfile;
+  if (l_osfile.Open(l_szConst, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READWRITE) == OS_STS_SUCCESS) {
+    char l_szHead[128] = "";
+    std::uint32_t l_u32Read = 0;
+    if (l_osfile.Read(l_szHead, sizeof(l_szHead) - 1, &l_u32Read) == OS_STS_SUCCESS && l_u32Read < sizeof(l_szHead)) {
+      l_szHead[l_u32Read] = 0;
+      for (char* l_p = l_szHead; *l_p != 0; ++l_p)
+        if (*l_p >= 'A' && *l_p <= 'Z') *l_p = static_cast<char>(*l_p - 'A' + 'a');
+      const char* const l_pszDebug = std::strstr(l_szHead, "debug=");
+      const int l_iDebug = l_pszDebug != nullptr ? std::atoi(l_pszDebug + 6) : 0;
+      if (l_iDebug != 0) l_iLevel = l_iDebug;
+    }
+    l_osfile.Close();
+  }
+
+  FormatArguments(l_state, l_szBrandRoot, l_szLog, l_szModel, l_iLevel, true, l_bForceSetAccess, "");
+  OsServicesWriteArguments(l_state.m_szInherited);
+  l_state.m_bOwner = true;
+}
 COsLog* OsLogInstance() { return s_poslog; }
 COsCfg* OsCfgInstance() { return s_poscfg; }
 
@@ -236,6 +441,12 @@ void OsServicesStart(const char* a_szExtra) {
       l_state.m_szInherited[0] = 0;
       l_state.m_bOwner = true;
       break;
+    case OS_CFG_ENTITY_APPUTILITY:
+      ReadInheritedArguments(l_state);
+      [[fallthrough]];
+    case OS_CFG_ENTITY_UTILITY:
+      if (!StartUtility(l_state)) return;
+      break;
     default:
       break;
   }
@@ -261,7 +472,7 @@ void OsServicesStart(const char* a_szExtra) {
   l_oscfgstartup.m_szExtra = a_szExtra;
   l_oscfgstartup.m_paszVersion = l_state.m_aszVersion;
   l_oscfgstartup.m_bForceSetAccess = l_state.m_bForceSetAccess;
-  l_oscfgstartup.m_szApplication = "";
+  l_oscfgstartup.m_szApplication = l_state.m_szApp;
   l_oscfgstartup.m_szRootPath = l_state.m_szRootPath;
   l_oscfgstartup.m_bOwner = l_state.m_bOwner;
   s_poscfg = OsCfgCreate(l_oscfgstartup);

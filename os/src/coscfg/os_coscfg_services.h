@@ -27,6 +27,11 @@ struct OsServicesState {
   EOSMEMMETHOD m_eosmemmethod;
   bool m_bForceSetAccess;
   char m_aszVersion[OS_VERSION_FIELDS][OS_VERSION_FIELD_SIZE];
+  char m_szApp[OS_PATH_SIZE];  // the <app> text of inherited arguments
 };
 
 const OsServicesState& OsServicesGetState();
+
+// Hands the argument text to children and libraries started from this
+// thread: the per-thread variable, then the 8-bit and 16-bit shared ones.
+void OsServicesWriteArguments(const char* a_szArguments);

@@ -3,10 +3,13 @@
 // with formatters that report on standard error, so that a broken header
 // never recurses into the log.
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include "os_coscfg.h"
 #include "os_coslocale.h"
+#include "os_cosresource.h"
+#include "os_costhread.h"
 #include "os_coslog_impl.h"
 #include "os_cosstring_impl.h"
 
@@ -33,24 +36,43 @@ struct OsLogSystemItems {
 };
 void GetSystemItems(OsLogSystemItems* a_pitems) { std::memset(a_pitems, 0, sizeof(*a_pitems)); }
 
-// The process integrity class (0 to 7); 0, "undefined", until the process
-// operations can tell it.
-int GetIntegrityClass() { return 0; }
+// The process integrity class (0 to 7).
+int GetIntegrityClass() { return OsProcessIntegrityGet(); }
 
-// The configuration's version as "%02d%02d%02d%02d". The configuration
-// object does not carry its version block yet: no build text until it does.
+// The configuration's version as "%02d%02d%02d%02d"; false without a configuration.
 bool GetBuildText(char* a_szBuild, std::size_t a_sizetBuild) {
-  (void)a_szBuild;
-  (void)a_sizetBuild;
-  return false;
+  COsCfg* const l_poscfg = OsCfgInstance();
+  if (l_poscfg == nullptr || l_poscfg->m_poscfgimpl == nullptr) return false;
+  int l_aiPart[4];
+  for (int l_i = 0; l_i < 4; ++l_i)
+    l_aiPart[l_i] = std::atoi(l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_VERSIONMAJORNUM + l_i));
+  return LogSStrPrintf(a_szBuild, a_sizetBuild, "%02d%02d%02d%02d", l_aiPart[0], l_aiPart[1], l_aiPart[2],
+                       l_aiPart[3]) > 0;
 }
 
-// The raw-data resource "VERSION" of the library's module; false until the
-// resource operations exist.
+// The raw-data resource "VERSION" of the library's module (at most 32
+// bytes), read with the log suspended; false without a configuration or
+// without the resource.
 bool GetPackageText(char* a_szPackage, std::size_t a_sizetPackage) {
-  (void)a_szPackage;
-  (void)a_sizetPackage;
-  return false;
+  COsCfg* const l_poscfg = OsCfgInstance();
+  if (l_poscfg == nullptr || l_poscfg->m_poscfgimpl == nullptr) return false;
+  const int l_iSuspended = OsLogSuspend(OsLogInstance(), 1);
+  bool l_bFound = false;
+  {
+    COsResource l_osresource;
+    if (l_osresource.Load(OS_RESOURCE_LOCAL, "VERSION", OS_RESOURCE_TYPE_RCDATA) == OS_STS_SUCCESS) {
+      std::size_t l_sizet = l_osresource.SizeGet();
+      if (l_sizet > 32) l_sizet = 32;
+      if (l_sizet >= a_sizetPackage) l_sizet = a_sizetPackage - 1;
+      const char* const l_pc = static_cast<const char*>(l_osresource.DataGet());
+      l_sizet = os_cosstring::BoundedLength(l_pc, l_sizet);  // up to its terminator
+      std::memcpy(a_szPackage, l_pc, l_sizet);
+      a_szPackage[l_sizet] = 0;
+      l_bFound = l_sizet != 0;
+    }
+  }
+  OsLogSuspend(OsLogInstance(), l_iSuspended);
+  return l_bFound;
 }
 
 // The extended version record, size field 156 as the system expects for it.
