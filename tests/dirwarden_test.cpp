@@ -1,10 +1,15 @@
 // dirwarden.exe run as a process, as the set-up runs it.
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "os_test.h"
+#include "os_test_log.h"
 
 namespace {
 
@@ -13,11 +18,12 @@ struct RunResult {
   std::string m_sOutput;
 };
 
-// Runs the program with its output (both streams) caught in one pipe.
-RunResult RunDirwarden(const std::wstring& a_wsArguments) {
+// Runs a program that the test registration names in a_szVariable, with its
+// output (both streams) caught in one pipe.
+RunResult RunProgram(const char* a_szVariable, const std::wstring& a_wsArguments) {
   RunResult l_run;
-  const char* const l_szExe = std::getenv("OS_TEST_DIRWARDEN");
-  EXPECT_NE(l_szExe, nullptr) << "the test registration sets OS_TEST_DIRWARDEN";
+  const char* const l_szExe = std::getenv(a_szVariable);
+  EXPECT_NE(l_szExe, nullptr) << "the test registration sets " << a_szVariable;
   if (l_szExe == nullptr) return l_run;
   SECURITY_ATTRIBUTES l_sa = {sizeof(l_sa), nullptr, TRUE};
   HANDLE l_hRead = nullptr;
@@ -48,6 +54,8 @@ RunResult RunDirwarden(const std::wstring& a_wsArguments) {
   CloseHandle(l_hRead);
   return l_run;
 }
+
+RunResult RunDirwarden(const std::wstring& a_wsArguments) { return RunProgram("OS_TEST_DIRWARDEN", a_wsArguments); }
 
 class Dirwarden : public OsTest {
  protected:
@@ -112,6 +120,138 @@ TEST_F(Dirwarden, ExitsWithZeroAndPrintsNothing) {
     const RunResult l_run = RunDirwarden(l_wszArguments);
     EXPECT_EQ(l_run.m_dwExitCode, 0u) << OsTestUtf8(l_wszArguments);
     EXPECT_EQ(l_run.m_sOutput, "") << OsTestUtf8(l_wszArguments);
+  }
+}
+
+// Everyone's access mask in the folder's DACL (0 when there is no entry for it).
+ACCESS_MASK EveryoneAccess(const std::wstring& a_wsPath, std::wstring* a_pwsSddl) {
+  PACL l_pacl = nullptr;
+  PSECURITY_DESCRIPTOR l_psd = nullptr;
+  if (GetNamedSecurityInfoW(a_wsPath.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+                            nullptr, nullptr, &l_pacl, nullptr, &l_psd) != ERROR_SUCCESS)
+    return 0;
+  LPWSTR l_wszSddl = nullptr;
+  if (a_pwsSddl != nullptr &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          l_psd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION, &l_wszSddl, nullptr)) {
+    *a_pwsSddl = l_wszSddl;
+    LocalFree(l_wszSddl);
+  }
+  ACCESS_MASK l_mask = 0;
+  SID_IDENTIFIER_AUTHORITY l_world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID l_psidEveryone = nullptr;
+  AllocateAndInitializeSid(&l_world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &l_psidEveryone);
+  for (DWORD l_i = 0; l_pacl != nullptr && l_i < l_pacl->AceCount; ++l_i) {
+    ACCESS_ALLOWED_ACE* l_pace = nullptr;
+    if (!GetAce(l_pacl, l_i, reinterpret_cast<void**>(&l_pace)) || l_pace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+      continue;
+    if (EqualSid(reinterpret_cast<PSID>(&l_pace->SidStart), l_psidEveryone)) l_mask |= l_pace->Mask;
+  }
+  FreeSid(l_psidEveryone);
+  LocalFree(l_psd);
+  return l_mask;
+}
+
+TEST_F(Dirwarden, TheCompanyFolderIsOpenToEveryone) {
+  const RunResult l_run = RunDirwarden(L" " + m_wsCompany);
+  ASSERT_EQ(l_run.m_dwExitCode, 0u);
+  std::wstring l_wsSddl;
+  const ACCESS_MASK l_mask = EveryoneAccess(m_wsProgramData + L"\\" + m_wsCompany, &l_wsSddl);
+  // What every file system keeps: everyone may add files and folders.
+  EXPECT_EQ(l_mask & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY), static_cast<ACCESS_MASK>(FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY))
+      << OsTestUtf8(l_wsSddl);
+  if (OsTestIsWine()) GTEST_SKIP() << "Wine keeps no DACL or label on this file system, only mode bits";
+  for (const wchar_t* l_wszTrustee : {L";;;SY)", L";;;BA)", L";;;WD)", L";;;BU)"}) {
+    const std::size_t l_sizet = l_wsSddl.find(l_wszTrustee);
+    ASSERT_NE(l_sizet, std::wstring::npos) << OsTestUtf8(l_wsSddl);
+    EXPECT_NE(l_wsSddl.rfind(L"(A;OICI", l_sizet), std::wstring::npos);
+  }
+  OSVERSIONINFOW l_version = {sizeof(l_version)};
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  GetVersionExW(&l_version);
+#pragma GCC diagnostic pop
+  if (l_version.dwMajorVersion >= 6) EXPECT_NE(l_wsSddl.find(L"S:(ML;OICI;NW;;;LW)"), std::wstring::npos);
+}
+
+// The report that a debugging run leaves where QRX_OSCFGDIR says, with
+// every section in order and the layout's items and members.
+TEST_F(Dirwarden, ADebuggingRunWritesTheConfigurationReport) {
+  SetEnv(L"QRX_DEBUG", L"1");
+  SetEnv(L"QRX_OSCFGDIR", WDir().c_str());
+  const RunResult l_run = RunDirwarden(L" " + m_wsCompany);
+  EXPECT_EQ(l_run.m_dwExitCode, 0u);
+  EXPECT_EQ(l_run.m_sOutput, "");
+  WIN32_FIND_DATAW l_find;
+  HANDLE const l_hfind = FindFirstFileW((WDir() + L"\\qrxoscfg_*.txt").c_str(), &l_find);
+  ASSERT_NE(l_hfind, INVALID_HANDLE_VALUE) << "no report in " << Dir();
+  std::wstring l_wsName = l_find.cFileName;
+  FindClose(l_hfind);
+  const std::string l_sReport = OsTestReadFile(WDir() + L"\\" + l_wsName);
+  std::size_t l_sizetAt = 0;
+  for (const char* l_szSection :
+       {"*** Environmentals ***", "*** CFG Info ***", "OS_CFGINFO_OS_NAMESTRING..............", "*** OS Library Items ***",
+        "OS_CFGSECTION_MAIN", "OS_CFGSECTION_SUPPORTEDSIZES", "OS_CFGSECTION_QRX_ALL", "*** There are no local items ***",
+        "*** Directories ***"}) {
+    const std::size_t l_sizet = l_sReport.find(l_szSection, l_sizetAt);
+    ASSERT_NE(l_sizet, std::string::npos) << l_szSection;
+    l_sizetAt = l_sizet;
+  }
+  const std::string l_sRoot = OsTestUtf8(m_wsProgramData + L"\\" + m_wsCompany);
+  char l_szLine[512];
+  std::snprintf(l_szLine, sizeof(l_szLine), "\r\n%-48s <%s>\r\n", "RootPath", l_sRoot.c_str());
+  EXPECT_NE(l_sReport.find(l_szLine), std::string::npos) << l_szLine;
+  std::snprintf(l_szLine, sizeof(l_szLine), "\r\n%-48s <%s>\r\n", "UserRootDirectory", (l_sRoot + "\\dirwarden").c_str());
+  EXPECT_NE(l_sReport.find(l_szLine), std::string::npos) << l_szLine;
+  std::snprintf(l_szLine, sizeof(l_szLine), "\r\nm_szRootWriteableDirectory          = <%s>\r\n", l_sRoot.c_str());
+  EXPECT_NE(l_sReport.find(l_szLine), std::string::npos) << l_szLine;
+  EXPECT_NE(l_sReport.find("\r\n---\r\n"), std::string::npos);
+}
+
+// The version the library detects depends on the program's manifest, as on
+// Windows: without a Windows 10 entry the system reports an older version
+// (dirwarden relies on this), with one it reports 10.0, which the version
+// table names "WinNT1000" and places below Vista: no low label then.
+TEST_F(Dirwarden, AWindows10ManifestChangesTheDetectedVersion) {
+  SetEnv(L"QRX_APPDATADIR", WDir().c_str());
+  SetEnv(L"QRX_DEBUG", nullptr);
+  const RunResult l_plain = RunProgram("OS_TEST_PROBE", L"");
+  const RunResult l_win10 = RunProgram("OS_TEST_PROBE_WIN10", L"");
+  ASSERT_EQ(l_plain.m_dwExitCode, 0u) << l_plain.m_sOutput;
+  ASSERT_EQ(l_win10.m_dwExitCode, 0u) << l_win10.m_sOutput;
+  char l_szVersion[16] = "";
+  long l_lCode = 0;
+  int l_iLabel = -1;
+  unsigned long l_ulMajor = 0;
+  ASSERT_EQ(std::sscanf(l_plain.m_sOutput.c_str(), "%15s %ld %d %lu", l_szVersion, &l_lCode, &l_iLabel, &l_ulMajor), 4)
+      << l_plain.m_sOutput;
+  if (l_ulMajor < 10) GTEST_SKIP() << "the system is older than Windows 10: no version lie to show";
+  EXPECT_GE(l_lCode, 10) << l_plain.m_sOutput;  // Vista or later
+  EXPECT_STRNE(l_szVersion, "1000");
+  EXPECT_EQ(l_iLabel, 1);
+  ASSERT_EQ(std::sscanf(l_win10.m_sOutput.c_str(), "%15s %ld %d %lu", l_szVersion, &l_lCode, &l_iLabel, &l_ulMajor), 4)
+      << l_win10.m_sOutput;
+  EXPECT_STREQ(l_szVersion, "1000");
+  EXPECT_EQ(l_lCode, 1);
+  EXPECT_EQ(l_iLabel, 0);
+}
+
+// Links planted before the run (see make_dirwarden_links.sh): in place of the
+// program's own folder, and in place of the whole company folder.
+TEST_F(Dirwarden, PlantedLinksLeadNowhere) {
+  const char* const l_szDir = std::getenv("OS_TEST_LINKS_DIR");
+  ASSERT_NE(l_szDir, nullptr) << "the links fixture sets OS_TEST_LINKS_DIR";
+  const std::wstring l_wsDir = OsTestWide(l_szDir);
+  for (const wchar_t* l_wszCompany : {L"qrxlinkuser", L"qrxlinkco"}) {
+    const std::wstring l_wsTarget = l_wsDir + (std::wstring(l_wszCompany) == L"qrxlinkco" ? L"\\target_co" : L"\\target_user");
+    const ACCESS_MASK l_maskBefore = EveryoneAccess(l_wsTarget, nullptr);
+    const RunResult l_run = RunDirwarden(std::wstring(L" ") + l_wszCompany);
+    EXPECT_EQ(l_run.m_dwExitCode, 0u);
+    EXPECT_EQ(l_run.m_sOutput, "");
+    EXPECT_NE(GetFileAttributesW((l_wsTarget + L"\\keep.txt").c_str()), INVALID_FILE_ATTRIBUTES)
+        << OsTestUtf8(l_wszCompany) << ": a file outside the tree was deleted";
+    EXPECT_EQ(EveryoneAccess(l_wsTarget, nullptr) & FILE_ADD_FILE, l_maskBefore & FILE_ADD_FILE)
+        << OsTestUtf8(l_wszCompany) << ": access was opened outside the tree";
   }
 }
 
