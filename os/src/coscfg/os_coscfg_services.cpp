@@ -482,6 +482,7 @@ void OsServicesStart(const char* a_szExtra) {
   if (s_poscfg != nullptr && s_poscfg->m_poscfgimpl != nullptr && std::strcmp(s_poscfg->GetItem(1, OS_CFGTAG_DEBUG), "0") == 0 &&
       l_state.m_u32LogLevel != 0)
     SStrCpy(s_poscfg->m_poscfgimpl->m_szLogDebug, OS_CFG_LOGMEMBER_SIZE, "1");
+  if (s_poscfg != nullptr && s_poscfg->m_poscfgimpl != nullptr && OsLogGetDebug(s_poslog) != 0) s_poscfg->Report(nullptr);
   OS_LOGI("QRX_OSSERVICESARGUMENTS before...<%s>", l_state.m_szInherited);
   ComposeChildArguments(l_state, l_szArguments);
   OS_LOGI("QRX_OSSERVICESARGUMENTS after...<%s>", l_state.m_szInherited);
