@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "os_coscfg_impl.h"
+#include "os_coscfg_sysinfo.h"
 #include "os_cosfile.h"
 #include "os_coslog.h"
 #include "os_cosmem.h"
@@ -166,6 +167,7 @@ void PointDirectoryItems(COsCfgImpl* a_poscfgimpl) {
   l_items[OS_CFGTAG_SETUP001] = l_c.m_szGuiFilename;
   l_items[OS_CFGTAG_RAMSCAN] = l_c.m_szSimulatorFilename;
   l_items[OS_CFGTAG_APPLICATION] = l_c.m_szApplication;
+  l_items[OS_CFGTAG_OSNAME] = OsCfgSysNames().m_szName;
   // The driver directory keeps a value from the configuration file.
   if (l_items[OS_CFGTAG_DRIVERDIRECTORY] == nullptr || l_items[OS_CFGTAG_DRIVERDIRECTORY][0] == 0)
     l_items[OS_CFGTAG_DRIVERDIRECTORY] = l_c.m_szDriverDirectory;
@@ -224,6 +226,7 @@ void IdentifyApplication(COsCfgImpl* a_poscfgimpl) {
 }
 
 void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
+  OsCfgSysDetect();
   ReadBrand(a_poscfgimpl);
   if (OsCfgSetDirectories(a_poscfgimpl, a_oscfgstartup) != OS_STS_SUCCESS) {
     OS_LOGE("SetDirectories failed...");
