@@ -106,11 +106,15 @@ TEST_F(LogStartup, HeaderLinesAreNumberedAndWrittenOnce) {
   EXPECT_TRUE(std::regex_match(l_lines[0].m_sText, l_date)) << l_lines[0].m_sText;
   const std::regex l_system(
       R"(### systemInfo <arch:\d+ ps:4096 pmask:0x[0-9a-f]{8} ncpu:[1-9]\d* cputype:\d+ cpulevel:\d+ cpurev:\d+ )"
-      R"(bits:proc-0/mach-0 spd:~0 pid:(\d+) pmem:0/0 vmem:0/0 memload:0 proc-affinity:0x[0-9A-Fa-f]+ )"
+      R"(bits:proc-(32|64)/mach-(32|64) spd:~-?\d+ pid:(\d+) pmem:([1-9]\d*)/\d+ vmem:([1-9]\d*)/\d+ memload:\d+ )"
+      R"(proc-affinity:0x[0-9A-Fa-f]+ )"
       R"(sys-affinity:0x[0-9A-Fa-f]+ integrity:undefined>)");
   std::smatch l_match;
   ASSERT_TRUE(std::regex_match(l_lines[1].m_sText, l_match, l_system)) << l_lines[1].m_sText;
-  EXPECT_EQ(std::stoul(l_match[1].str()), GetCurrentProcessId());
+  // The figures of the system-information detection, which the header runs
+  // before any configuration exists.
+  EXPECT_EQ(std::stoul(l_match[1].str()), sizeof(void*) * 8);
+  EXPECT_EQ(std::stoul(l_match[3].str()), GetCurrentProcessId());
   EXPECT_TRUE(std::regex_match(l_lines[2].m_sText,
                                std::regex(R"(### osInfo <Os:windows Major:\d+ Minor:\d+ Build:\d+/0x[0-9a-f]{8} Platform:2 Info:\[.*\]>)")))
       << l_lines[2].m_sText;

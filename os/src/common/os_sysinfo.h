@@ -1,13 +1,15 @@
-// What the library must know of the running system before the
-// configuration's system information exists.
+// What the library's modules ask of the running system: the answers of the
+// configuration's detection pass, which runs on first use (before any
+// configuration exists too) and once per start-up.
 #pragma once
 
-// Windows Vista or later (version 6 and above).
-bool OsSysIsVistaOrLater();
-// A 32-bit process on 64-bit Windows, whose file system is redirected.
-bool OsSysIsWow64();
-// Windows XP or later (version 5.1 and above).
-bool OsSysIsXpOrLater();
+// The operating-system code (the EOSCFGOS values: above 7 is XP or later,
+// above 9 Vista or later); 0 when the pass found nothing.
+int OsSysOsCode();
+// Machine bits (32 or 64) and process bits (32 or 64); 0 without a
+// processor table.
+int OsSysMachineBits();
+int OsSysProcessBits();
 // The full path of a library in the system directory, so that a system
 // library is never taken from the program's own folder.
 bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_uSize);

@@ -5,6 +5,7 @@
 
 #include "os_coscfg_impl.h"
 #include "os_coscfg_profile.h"
+#include "os_coscfg_sysinfo.h"
 #include "os_cosfile.h"
 #include "os_coslocale.h"
 #include "os_coslog.h"
@@ -142,12 +143,14 @@ void OsCfgPointDirectoryItems(COsCfgImpl* a_poscfgimpl) {
   l_items[OS_CFGTAG_DRIVERPATH] = l_c.m_szLibraryPath;
   l_items[OS_CFGTAG_SYSTEMDIRECTORY] = l_c.m_szSystemDirectory;
   l_items[OS_CFGTAG_TMPDIRECTORY] = l_c.m_szTmpDirectory;
+  l_items[OS_CFGTAG_OSNAME] = OsCfgSysNames().m_szName;
   l_items[OS_CFGTAG_CONSTINI] = l_c.m_szConfigFilenameConstIni;
   l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilenameConstIni;
   l_items[OS_CFGTAG_QRXLOG] = l_c.m_szLogFilename;
   l_items[OS_CFGTAG_SETUP001] = l_c.m_szGuiFilename;
   l_items[OS_CFGTAG_RAMSCAN] = l_c.m_szSimulatorFilename;
   l_items[OS_CFGTAG_APPLICATION] = l_c.m_szApplication;
+  l_items[OS_CFGTAG_OSNAME] = OsCfgSysNames().m_szName;
   // The driver directory keeps a value from the configuration file.
   if (l_items[OS_CFGTAG_DRIVERDIRECTORY] == nullptr || l_items[OS_CFGTAG_DRIVERDIRECTORY][0] == 0)
     l_items[OS_CFGTAG_DRIVERDIRECTORY] = l_c.m_szDriverDirectory;
@@ -237,6 +240,7 @@ void SetFileItem(COsCfgImpl* a_poscfgimpl, int a_iTag, char* a_szMember, const c
 }
 
 void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
+  OsCfgSysDetect();
   COsCfgImpl& l_c = *a_poscfgimpl;
   ReadBrand(a_poscfgimpl);
   if (OsCfgSetDirectories(a_poscfgimpl, a_oscfgstartup, nullptr) != OS_STS_SUCCESS) {
@@ -288,6 +292,7 @@ void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
     OsFilePathCopy(l_c.m_szSimulatorFilename, OS_PATH_SIZE, l_c.m_szHomeDirectory);
     OsFilePathAppend(l_c.m_szSimulatorFilename, OS_PATH_SIZE, "ramscan.txt");
   }
+  l_items[OS_CFGTAG_OSNAME] = OsCfgSysNames().m_szName;
   l_items[OS_CFGTAG_CONSTINI] = l_c.m_szConfigFilenameConstIni;
   l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilenameConstIni;
   const char* const l_szSane = l_items[OS_CFGTAG_SANETWAINVERSION];
@@ -331,9 +336,7 @@ COsCfg* OsCfgCreate(const OsCfgStartup& a_oscfgstartup) {
   SStrCpy(l_poscfgimpl->m_szForceUsbMonitorTimeout, OS_CFG_LOGMEMBER_SIZE, l_szLong != nullptr ? l_szLong : "10");
   SStrCpy(l_poscfgimpl->m_szUiTimeout, OS_CFG_LOGMEMBER_SIZE, l_szLong != nullptr ? l_szLong : "0");
   l_poscfg->m_poscfgimpl = l_poscfgimpl;
-  OsCfgStartup l_oscfgstartup = a_oscfgstartup;
-  l_oscfgstartup.m_poscfg = l_poscfg;
-  Initialise(l_poscfgimpl, l_oscfgstartup);
+  Initialise(l_poscfgimpl, a_oscfgstartup);
   SetLastError(0);
   return l_poscfg;
 }

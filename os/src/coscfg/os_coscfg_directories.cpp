@@ -6,6 +6,7 @@
 #include "os_coscfg_fullpath.h"
 #include "os_coscfg_impl.h"
 #include "os_coscfg_profile.h"
+#include "os_coscfg_sysinfo.h"
 #include "os_cosfile.h"
 #include "os_coslocale.h"
 #include "os_coslog.h"
@@ -428,7 +429,7 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   }
   if (l_c.m_eosstsLogDirectory == OS_STS_NOTCREATED)
     l_c.m_eosstsLogDirectory = OsFileCreateDirectory(l_c.m_szLogDirectory, nullptr);
-  if (OsCfgIsEnvUnset("QRX_DEBUG") == 0 && a_oscfgstartup.m_poscfg != nullptr) a_oscfgstartup.m_poscfg->Report(nullptr);
+  if (OsCfgIsEnvUnset("QRX_DEBUG") == 0) OsCfgReport(a_poscfgimpl, l_c.m_szLogDirectory);
   return OS_STS_SUCCESS;
 }
 

@@ -54,6 +54,8 @@ enum EOSCFGTAG : int {
   OS_CFGTAG_DRIVERNAME = 20,
   OS_CFGTAG_DRIVERPATH = 21,
   OS_CFGTAG_SYSTEMDIRECTORY = 22,
+  OS_CFGTAG_OSNAME = 25,
+  OS_CFGTAG_OSNAME = 25,
   OS_CFGTAG_CONSTINI = 30,
   OS_CFGTAG_CONSTINISHARED = 31,
   OS_CFGTAG_QRXLOG = 32,
@@ -178,7 +180,6 @@ struct OsCfgStartup {
   const char* m_szApplication;
   const char* m_szRootPath;  // from inherited arguments, or empty
   bool m_bOwner;             // this process composed its own arguments
-  COsCfg* m_poscfg;          // the configuration being built (for its report)
 };
 
 // The outputs of the directory layout's query mode; each buffer may be null.

@@ -8,7 +8,7 @@
 #include "os_coslocale.h"
 #include "os_log.h"
 #include "os_scoped.h"
-#include "os_sysinfo.h"
+#include "os_coscfg_sysinfo.h"
 #include "os_win.h"
 
 #include <aclapi.h>
@@ -33,6 +33,10 @@ struct OsCfgSecurity {
 };
 OsCfgSecurity s_aoscfgsecurity[OS_CFG_DESCRIPTORS];
 
+// Vista and later carry the low label. Without a processor count the
+// detection found nothing to go by: no label.
+bool WithLowLabel() { return OsCfgSysGetProcessorCount() != 0 && OsCfgSysOsCode() >= OS_CFG_OS_WINVISTA; }
+
 bool HasTrailingSeparator(const char* a_sz) {
   const std::size_t l_n = std::strlen(a_sz);
   return l_n > 0 && (a_sz[l_n - 1] == '\\' || a_sz[l_n - 1] == '/');
@@ -42,7 +46,7 @@ bool HasTrailingSeparator(const char* a_sz) {
 
 EOSSTS OsCfgBuildSecurity() {
   OsCfgFreeSecurity();
-  const bool l_bLabel = OsSysIsVistaOrLater();
+  const bool l_bLabel = WithLowLabel();
   for (int l_i = 0; l_i < OS_CFG_DESCRIPTORS; ++l_i) {
     wchar_t l_wsz[512];
     SWcsCpy(l_wsz, 512, s_awszSddl[l_i]);
@@ -78,7 +82,8 @@ void* OsCfgSecurityAttributes(int a_iIndex) {
 // junction or link planted in its place is refused, never followed, so that
 // its target is not opened to everyone.
 EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode) {
-  if (a_iMode != 3 || !OsSysIsXpOrLater()) return OS_STS_SUCCESS;
+  // XP and later only; nothing either when the detection found no processors.
+  if (a_iMode != 3 || OsCfgSysGetProcessorCount() == 0 || OsCfgSysOsCode() < OS_CFG_OS_WINXP) return OS_STS_SUCCESS;
   OS_RETURN_IF_NULL(a_szPath, OS_LOG_ASSERT, "a_szPath is null...", OS_STS_FAIL);
   char l_szPath[OS_PATH_SIZE];
   SStrCpy(l_szPath, sizeof(l_szPath), a_szPath);
@@ -92,7 +97,7 @@ EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode) {
     OS_LOGE("GetSecurityDescriptorDacl failed...<%s>", l_szPath);
     return OS_STS_FAIL;
   }
-  const bool l_bLabel = OsSysIsVistaOrLater();
+  const bool l_bLabel = WithLowLabel();
   if (l_bLabel && (!GetSecurityDescriptorSacl(l_psd, &l_bPresent, &l_psacl, &l_bDefaulted) || !l_bPresent)) {
     OS_LOGE("GetSecurityDescriptorSacl failed...<%s>", l_szPath);
     return OS_STS_FAIL;

@@ -6,6 +6,7 @@
 
 #include "os_coscfg_impl.h"
 #include "os_coscfg_services.h"
+#include "os_coscfg_sysinfo.h"
 #include "os_coslocale.h"
 #include "os_cosfile.h"
 #include "os_coslog.h"
@@ -535,5 +536,6 @@ void OsServicesStop() {
     OsLogDestroy(l_poslog);
   }
 
+  OsCfgSysClear();
   std::memset(&l_state, 0, sizeof(l_state));
 }

@@ -288,7 +288,7 @@ EOSSTS OsFileSetAccess(const char* a_szFilename, EOSFILEACCESS a_eosfileaccess, 
     return OS_STS_FAIL;
   }
   // Vista and later report the new attributes only a moment later.
-  if (a_iDepth == 0 && OsSysIsVistaOrLater()) Sleep(1);
+  if (a_iDepth == 0 && OsSysOsCode() >= OS_CFG_OS_WINVISTA) Sleep(1);
   return OS_STS_SUCCESS;
 }
 
@@ -348,7 +348,8 @@ EOSSTS OsFileWow64Redirection(bool a_bOn) {
   static PVOID s_pvSaved = nullptr;
   static bool s_bOff = false;
 
-  if (!OsSysIsWow64()) return OS_STS_SUCCESS;  // 32-bit system or 64-bit process: nothing redirects
+  // 32-bit system or 64-bit process: nothing redirects.
+  if (OsSysMachineBits() != 64 || OsSysProcessBits() == 64) return OS_STS_SUCCESS;
   if (s_pfnDisable == nullptr || s_pfnRevert == nullptr) {
     HMODULE const l_hmodule = GetModuleHandleW(L"kernel32.dll");
     s_pfnDisable = reinterpret_cast<PfnDisable>(

@@ -25,7 +25,7 @@ bool IsNeutral(int a_i) { return static_cast<int>(Row(a_i).m_u32Neutral) == a_i;
 // Vista and later report the user-interface language; earlier systems the
 // user's default language.
 std::uint16_t SystemLanguage() {
-  return OsSysIsVistaOrLater() ? static_cast<std::uint16_t>(GetUserDefaultUILanguage())
+  return OsSysOsCode() >= OS_CFG_OS_WINVISTA ? static_cast<std::uint16_t>(GetUserDefaultUILanguage())
                           : static_cast<std::uint16_t>(GetUserDefaultLangID());
 }
 

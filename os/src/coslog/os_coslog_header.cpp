@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "os_coscfg.h"
+#include "os_coscfg_sysinfo.h"
 #include "os_coslocale.h"
 #include "os_cosresource.h"
 #include "os_costhread.h"
@@ -21,9 +22,9 @@ constexpr char s_szNoneProvided[] = "(none provided)";
 const char* const s_aszIntegrity[] = {"undefined",        "protected-low", "low",  "protected-medium",
                                       "medium",           "protected-high", "high", "last"};
 
-// The system-information items of the header. Their source is the
-// configuration's system information, which this library does not gather
-// yet: until it does, each reads 0.
+// The system-information items of the header, from the detection pass,
+// which runs here when no configuration has run it yet. The pass never logs
+// and takes no lock but its own, so it is safe under the log's lock.
 struct OsLogSystemItems {
   int m_iProcessBits;
   int m_iMachineBits;
@@ -34,7 +35,25 @@ struct OsLogSystemItems {
   long long m_llAvailableVirtual;
   int m_iMemoryLoad;
 };
-void GetSystemItems(OsLogSystemItems* a_pitems) { std::memset(a_pitems, 0, sizeof(*a_pitems)); }
+void GetSystemItems(OsLogSystemItems* a_pitems) {
+  std::memset(a_pitems, 0, sizeof(*a_pitems));
+  const OsCfgProcessor* const l_posprocessor = OsCfgSysProcessor(0);
+  if (l_posprocessor != nullptr) {
+    a_pitems->m_iProcessBits = l_posprocessor->m_i32ProcessBits;
+    a_pitems->m_iMachineBits = l_posprocessor->m_i32MachineBits;
+    a_pitems->m_iMhz = l_posprocessor->m_i32Mhz;
+  }
+  // The totals as detected, the available figures and the load as they are now.
+  OsCfgMemory l_osmemoryStored;
+  OsCfgMemory l_osmemoryNow;
+  OsCfgSysMemory(&l_osmemoryStored, false);
+  OsCfgSysMemory(&l_osmemoryNow, true);
+  a_pitems->m_llTotalPhysical = static_cast<long long>(l_osmemoryStored.m_u64TotalPhysical);
+  a_pitems->m_llAvailablePhysical = static_cast<long long>(l_osmemoryNow.m_u64AvailablePhysical);
+  a_pitems->m_llTotalVirtual = static_cast<long long>(l_osmemoryStored.m_u64TotalVirtual);
+  a_pitems->m_llAvailableVirtual = static_cast<long long>(l_osmemoryNow.m_u64AvailableVirtual);
+  a_pitems->m_iMemoryLoad = static_cast<int>(l_osmemoryNow.m_u32Load);
+}
 
 // The process integrity class (0 to 7).
 int GetIntegrityClass() { return OsProcessIntegrityGet(); }
@@ -75,11 +94,23 @@ bool GetPackageText(char* a_szPackage, std::size_t a_sizetPackage) {
   return l_bFound;
 }
 
-// The extended version record, size field 156 as the system expects for it.
+// The extended version record (size field 156) filled from the detection
+// pass's bisection, not from the reported version.
 void GetOsVersion(OSVERSIONINFOEXA* a_posversioninfo) {
   std::memset(a_posversioninfo, 0, sizeof(*a_posversioninfo));
   a_posversioninfo->dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
-  GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(a_posversioninfo));
+  const OsCfgOsVersion& l_osversion = OsCfgSysVersion();
+  a_posversioninfo->dwMajorVersion = l_osversion.m_u32Major;
+  a_posversioninfo->dwMinorVersion = l_osversion.m_u32Minor;
+  a_posversioninfo->dwBuildNumber = l_osversion.m_u32Build;
+  a_posversioninfo->dwPlatformId = l_osversion.m_u32PlatformId;
+  a_posversioninfo->wServicePackMajor = l_osversion.m_u16ServicePackMajor;
+  a_posversioninfo->wServicePackMinor = l_osversion.m_u16ServicePackMinor;
+  a_posversioninfo->wSuiteMask = l_osversion.m_u16SuiteMask;
+  a_posversioninfo->wProductType = l_osversion.m_u8ProductType;
+  const char* const l_szServicePack = OsCfgSysNames().m_szServicePack;
+  os_cosstring::CopyBounded(a_posversioninfo->szCSDVersion, sizeof(a_posversioninfo->szCSDVersion), l_szServicePack,
+                            std::strlen(l_szServicePack));
 }
 
 void WriteHeaderLine(OsLogSlot* a_poslogslot, HANDLE a_hfile, COsLogImpl* a_poslogimpl) {
