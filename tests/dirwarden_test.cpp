@@ -166,12 +166,15 @@ TEST_F(Dirwarden, TheCompanyFolderIsOpenToEveryone) {
     ASSERT_NE(l_sizet, std::wstring::npos) << OsTestUtf8(l_wsSddl);
     EXPECT_NE(l_wsSddl.rfind(L"(A;OICI", l_sizet), std::wstring::npos);
   }
-  OSVERSIONINFOW l_version = {sizeof(l_version)};
+  OSVERSIONINFOW l_version = {};
+  l_version.dwOSVersionInfoSize = sizeof(l_version);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   GetVersionExW(&l_version);
 #pragma GCC diagnostic pop
-  if (l_version.dwMajorVersion >= 6) EXPECT_NE(l_wsSddl.find(L"S:(ML;OICI;NW;;;LW)"), std::wstring::npos);
+  if (l_version.dwMajorVersion >= 6) {
+    EXPECT_NE(l_wsSddl.find(L"S:(ML;OICI;NW;;;LW)"), std::wstring::npos);
+  }
 }
 
 // The report that a debugging run leaves where QRX_OSCFGDIR says, with
@@ -215,8 +218,22 @@ TEST_F(Dirwarden, ADebuggingRunWritesTheConfigurationReport) {
 TEST_F(Dirwarden, AWindows10ManifestChangesTheDetectedVersion) {
   SetEnv(L"QRX_APPDATADIR", WDir().c_str());
   SetEnv(L"QRX_DEBUG", nullptr);
+  // Under Wine the two probes (and nothing else) run on a Windows 10 prefix.
+  static const wchar_t* const s_awszKey[] = {L"Software\\Wine\\AppDefaults\\os_version_probe.exe",
+                                             L"Software\\Wine\\AppDefaults\\os_version_probe_win10.exe"};
+  if (OsTestIsWine()) {
+    for (const wchar_t* l_wszKey : s_awszKey) {
+      HKEY l_hkey = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, l_wszKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &l_hkey, nullptr),
+                ERROR_SUCCESS);
+      RegSetValueExW(l_hkey, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"win10"), 6 * sizeof(wchar_t));
+      RegCloseKey(l_hkey);
+    }
+  }
   const RunResult l_plain = RunProgram("OS_TEST_PROBE", L"");
   const RunResult l_win10 = RunProgram("OS_TEST_PROBE_WIN10", L"");
+  if (OsTestIsWine())
+    for (const wchar_t* l_wszKey : s_awszKey) RegDeleteKeyW(HKEY_CURRENT_USER, l_wszKey);
   ASSERT_EQ(l_plain.m_dwExitCode, 0u) << l_plain.m_sOutput;
   ASSERT_EQ(l_win10.m_dwExitCode, 0u) << l_win10.m_sOutput;
   char l_szVersion[16] = "";

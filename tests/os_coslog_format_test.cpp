@@ -11,6 +11,7 @@
 #include "os.h"
 #include "os_coslocale.h"
 #include "os_costime.h"
+#include "os_costhread.h"
 #include "os_test.h"
 #include "os_test_log.h"
 
@@ -108,13 +109,16 @@ TEST_F(LogStartup, HeaderLinesAreNumberedAndWrittenOnce) {
       R"(### systemInfo <arch:\d+ ps:4096 pmask:0x[0-9a-f]{8} ncpu:[1-9]\d* cputype:\d+ cpulevel:\d+ cpurev:\d+ )"
       R"(bits:proc-(32|64)/mach-(32|64) spd:~-?\d+ pid:(\d+) pmem:([1-9]\d*)/\d+ vmem:([1-9]\d*)/\d+ memload:\d+ )"
       R"(proc-affinity:0x[0-9A-Fa-f]+ )"
-      R"(sys-affinity:0x[0-9A-Fa-f]+ integrity:undefined>)");
+      R"(sys-affinity:0x[0-9A-Fa-f]+ integrity:(\w+(-\w+)?)>)");
   std::smatch l_match;
   ASSERT_TRUE(std::regex_match(l_lines[1].m_sText, l_match, l_system)) << l_lines[1].m_sText;
   // The figures of the system-information detection, which the header runs
   // before any configuration exists.
   EXPECT_EQ(std::stoul(l_match[1].str()), sizeof(void*) * 8);
   EXPECT_EQ(std::stoul(l_match[3].str()), GetCurrentProcessId());
+  static const char* const s_aszIntegrity[] = {"undefined", "protected-low", "low", "protected-medium",
+                                               "medium", "protected-high", "high", "last"};
+  EXPECT_EQ(l_match[6].str(), s_aszIntegrity[OsProcessIntegrityGet()]);
   EXPECT_TRUE(std::regex_match(l_lines[2].m_sText,
                                std::regex(R"(### osInfo <Os:windows Major:\d+ Minor:\d+ Build:\d+/0x[0-9a-f]{8} Platform:2 Info:\[.*\]>)")))
       << l_lines[2].m_sText;

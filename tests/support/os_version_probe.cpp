@@ -30,7 +30,8 @@ int main() {
   }
   // The system's true version, which no manifest changes.
   typedef LONG(WINAPI * PfnRtlGetVersion)(OSVERSIONINFOW*);
-  OSVERSIONINFOW l_version = {sizeof(l_version)};
+  OSVERSIONINFOW l_version = {};
+  l_version.dwOSVersionInfoSize = sizeof(l_version);
   const PfnRtlGetVersion l_pfn = reinterpret_cast<PfnRtlGetVersion>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
   if (l_pfn != nullptr) l_pfn(&l_version);

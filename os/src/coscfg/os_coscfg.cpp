@@ -150,7 +150,6 @@ void OsCfgPointDirectoryItems(COsCfgImpl* a_poscfgimpl) {
   l_items[OS_CFGTAG_SETUP001] = l_c.m_szGuiFilename;
   l_items[OS_CFGTAG_RAMSCAN] = l_c.m_szSimulatorFilename;
   l_items[OS_CFGTAG_APPLICATION] = l_c.m_szApplication;
-  l_items[OS_CFGTAG_OSNAME] = OsCfgSysNames().m_szName;
   // The driver directory keeps a value from the configuration file.
   if (l_items[OS_CFGTAG_DRIVERDIRECTORY] == nullptr || l_items[OS_CFGTAG_DRIVERDIRECTORY][0] == 0)
     l_items[OS_CFGTAG_DRIVERDIRECTORY] = l_c.m_szDriverDirectory;
@@ -292,7 +291,6 @@ void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
     OsFilePathCopy(l_c.m_szSimulatorFilename, OS_PATH_SIZE, l_c.m_szHomeDirectory);
     OsFilePathAppend(l_c.m_szSimulatorFilename, OS_PATH_SIZE, "ramscan.txt");
   }
-  l_items[OS_CFGTAG_OSNAME] = OsCfgSysNames().m_szName;
   l_items[OS_CFGTAG_CONSTINI] = l_c.m_szConfigFilenameConstIni;
   l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilenameConstIni;
   const char* const l_szSane = l_items[OS_CFGTAG_SANETWAINVERSION];
@@ -401,8 +399,12 @@ const void* COsCfg::VersionText(bool a_bWide) {
     SStrPrintf(l_c.m_szVersionText, sizeof(l_c.m_szVersionText), "%02d%02d%02d%02d", l_field(0), l_field(1), l_field(2),
                l_field(3));
   if (!a_bWide) return l_c.m_szVersionText;
-  if (CopyStringFromUtf8(l_c.m_wszVersionText, sizeof(l_c.m_wszVersionText) / sizeof(wchar_t), l_c.m_szVersionText) <= 0)
-    l_c.m_wszVersionText[0] = 0;
+  // The version text is plain ASCII: widened unit by unit, cut to the buffer.
+  constexpr std::size_t l_sizetWide = sizeof(l_c.m_wszVersionText) / sizeof(wchar_t);
+  std::size_t l_i = 0;
+  for (; l_i + 1 < l_sizetWide && l_c.m_szVersionText[l_i] != 0; ++l_i)
+    l_c.m_wszVersionText[l_i] = static_cast<unsigned char>(l_c.m_szVersionText[l_i]);
+  l_c.m_wszVersionText[l_i] = 0;
   return l_c.m_wszVersionText;
 }
 

@@ -205,7 +205,7 @@ bool OpenForReuse(COsFile* a_posfile, const char* a_szFilename) {
           OS_STS_SUCCESS ||
       a_posfile->Open(a_szFilename, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ) == OS_STS_SUCCESS)
     return true;
-  if (!OsSysIsWow64()) return false;
+  if (OsSysProcessBits() != 32 || OsSysMachineBits() != 64) return false;  // only a redirected process
   char l_szLower[OS_PATH_SIZE];
   SStrCpy(l_szLower, sizeof(l_szLower), a_szFilename);
   for (char* l_pc = l_szLower; *l_pc != 0; ++l_pc)
