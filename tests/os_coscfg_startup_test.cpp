@@ -10,6 +10,7 @@
 #include "os.h"
 #include "os_coscfg_impl.h"
 #include "os_coscfg_services.h"
+#include "os_costhread.h"
 #include "os_test.h"
 
 namespace {
@@ -122,6 +123,36 @@ TEST_F(Startup, FilesNextToTheTreeAndTheDataSourceManager) {
   OsCfgInstance()->DsmPath(l_sz, sizeof(l_sz), false);
   EXPECT_EQ(std::string(l_sz).size() > 13 ? std::string(l_sz).substr(std::string(l_sz).size() - 13) : "",
             "\\TWAIN_32.DLL");
+}
+
+TEST_F(Startup, TheSharedConfigurationFileSetsItemsButNotTheLayout) {
+  const std::string l_sUser = Dir() + "\\testco\\sharedtest\\sharedtest";
+  for (const std::string& l_s : {Dir() + "\\testco", Dir() + "\\testco\\sharedtest", l_sUser})
+    ASSERT_TRUE(CreateDirectoryW(OsTestWide(l_s).c_str(), nullptr));
+  WriteText(l_sUser + "\\sharedtest.ini",
+            "; shared settings\r\n[dsIdentity]\r\nForceNetRetry=  5\r\nUserRootDirectory=C:\\elsewhere\r\n"
+            "ForceThreadAffinity=0x1\r\nVersion.MajorNum=9\r\n[NoSuchSection]\r\nForceNetTimeoutCommand=77\r\n");
+  DWORD_PTR l_dwptrProcess = 0;
+  DWORD_PTR l_dwptrSystem = 0;
+  GetProcessAffinityMask(GetCurrentProcess(), &l_dwptrProcess, &l_dwptrSystem);
+  Start("sharedtest", "application");
+  ASSERT_NE(OsCfgInstance(), nullptr);
+  EXPECT_EQ(Item(1, 113), "5");                                  // blanks after '=' skipped
+  EXPECT_EQ(Item(1, 13), Dir() + "\\testco\\sharedtest");     // the layout is re-pointed after the file
+  EXPECT_NE(Item(1, 114), "77");                                 // under a header that names no section
+  // The file changed the version: the version text is the block's numbers.
+  EXPECT_STREQ(static_cast<const char*>(OsCfgInstance()->VersionText(false)), "09020304");
+  // The same value through the configuration's profile pair, as written.
+  char l_sz[64];
+  EXPECT_EQ(OsCfgInstance()->ConfigRead("dsIdentity", "ForceNetRetry", l_sz, sizeof(l_sz)), OS_STS_SUCCESS);
+  EXPECT_STREQ(l_sz, "  5");
+  // The forced affinity applies to the thread that started the services.
+  EXPECT_EQ(OsThreadGetDefaultAffinity(), 1u);
+  const DWORD_PTR l_dwptrBefore = SetThreadAffinityMask(GetCurrentThread(), l_dwptrProcess);
+  if (l_dwptrProcess != 1) {
+    EXPECT_EQ(l_dwptrBefore, static_cast<DWORD_PTR>(1));
+  }
+  OsThreadSetDefaultAffinity(0);
 }
 
 // ---- utilities ----

@@ -62,7 +62,8 @@ TEST_F(Cfg, TheLayoutOfAnApplication) {
   EXPECT_EQ(l_sLog.size() - (l_sRoot + "\\cfgtest\\cfgtest\\log.").size(), 17u);  // the time stamp
   EXPECT_EQ(Item(1, 23), l_sLog + "\\tmp");
   EXPECT_EQ(Item(1, 32), l_sLog + "\\cfgtest.log");
-  EXPECT_EQ(Item(1, 30), l_sRoot + "\\cfgtest\\cfgtest\\const.ini");
+  EXPECT_EQ(Item(1, 30), l_sRoot + "\\cfgtest\\cfgtest\\cfgtest.ini");  // the user profile
+  EXPECT_EQ(Item(1, 31), l_sRoot + "\\cfgtest\\cfgtest\\cfgtest.ini");  // and the shared one, here the same
   EXPECT_EQ(Item(1, 16), "");  // an application hands no model name on
   for (int l_iTag : {10, 3, 5, 8, 12}) EXPECT_TRUE(IsDirectory(Item(1, l_iTag))) << l_iTag;
   EXPECT_NE(Item(1, 2).find(".exe"), std::string::npos);

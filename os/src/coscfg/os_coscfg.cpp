@@ -144,8 +144,8 @@ void OsCfgPointDirectoryItems(COsCfgImpl* a_poscfgimpl) {
   l_items[OS_CFGTAG_SYSTEMDIRECTORY] = l_c.m_szSystemDirectory;
   l_items[OS_CFGTAG_TMPDIRECTORY] = l_c.m_szTmpDirectory;
   l_items[OS_CFGTAG_OSNAME] = OsCfgSysNames().m_szName;
-  l_items[OS_CFGTAG_CONSTINI] = l_c.m_szConfigFilenameConstIni;
-  l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilenameConstIni;
+  l_items[OS_CFGTAG_CONSTINI] = l_c.m_szConfigFilename;
+  l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilename;
   l_items[OS_CFGTAG_QRXLOG] = l_c.m_szLogFilename;
   l_items[OS_CFGTAG_SETUP001] = l_c.m_szGuiFilename;
   l_items[OS_CFGTAG_RAMSCAN] = l_c.m_szSimulatorFilename;
@@ -291,8 +291,8 @@ void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
     OsFilePathCopy(l_c.m_szSimulatorFilename, OS_PATH_SIZE, l_c.m_szHomeDirectory);
     OsFilePathAppend(l_c.m_szSimulatorFilename, OS_PATH_SIZE, "ramscan.txt");
   }
-  l_items[OS_CFGTAG_CONSTINI] = l_c.m_szConfigFilenameConstIni;
-  l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilenameConstIni;
+  l_items[OS_CFGTAG_CONSTINI] = l_c.m_szConfigFilename;
+  l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilename;
   const char* const l_szSane = l_items[OS_CFGTAG_SANETWAINVERSION];
   if (std::strtol(l_szSane != nullptr ? l_szSane : "", nullptr, 10) == 0) {
     OsCfgGetEnv("SANETWAIN_VERSION", "00000000", sizeof(l_c.m_szSaneTwainVersion), l_c.m_szSaneTwainVersion, false);

@@ -12,6 +12,7 @@
 #include "os_coslog.h"
 #include "os_cosmem.h"
 #include "os_cosstring.h"
+#include "os_costhread.h"
 #include "os_costime.h"
 #include "os_cosxml.h"
 #include "os_log.h"
@@ -487,6 +488,15 @@ void OsServicesStart(const char* a_szExtra) {
   OS_LOGI("QRX_OSSERVICESARGUMENTS before...<%s>", l_state.m_szInherited);
   ComposeChildArguments(l_state, l_szArguments);
   OS_LOGI("QRX_OSSERVICESARGUMENTS after...<%s>", l_state.m_szInherited);
+
+  // A forced affinity for the main thread and the threads it starts.
+  if (s_poscfg != nullptr && s_poscfg->m_poscfgimpl != nullptr) {
+    const long l_lAffinity = std::strtol(s_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_FORCETHREADAFFINITY), nullptr, 0);
+    if (l_lAffinity != 0) {
+      OS_LOGI("ForceThreadAffinity set to %d...", static_cast<int>(l_lAffinity));
+      OsThreadApplyDefaultAffinity(static_cast<std::uint64_t>(static_cast<unsigned long>(l_lAffinity)));
+    }
+  }
 }
 
 void OsServicesStop() {

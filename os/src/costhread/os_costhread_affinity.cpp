@@ -1,0 +1,39 @@
+// Processor affinity: the default mask of the process's threads.
+#include <atomic>
+
+#include "os_coscfg_sysinfo.h"
+#include "os_costhread.h"
+#include "os_log.h"
+#include "os_win.h"
+
+namespace {
+
+std::atomic<std::uint64_t> s_u64DefaultAffinity{0};
+
+}  // namespace
+
+void OsThreadSetDefaultAffinity(std::uint64_t a_u64Mask) { s_u64DefaultAffinity = a_u64Mask; }
+
+std::uint64_t OsThreadGetDefaultAffinity() { return s_u64DefaultAffinity; }
+
+EOSSTS OsThreadApplyDefaultAffinity(std::uint64_t a_u64Mask) {
+  s_u64DefaultAffinity = a_u64Mask;
+  if (OsCfgSysProcessorCountQuiet() <= 1) return OS_STS_SUCCESS;
+  std::uint64_t l_u64Mask = a_u64Mask;
+  if (l_u64Mask == 0) {
+    DWORD_PTR l_dwptrProcess = 0;
+    DWORD_PTR l_dwptrSystem = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &l_dwptrProcess, &l_dwptrSystem))
+      l_u64Mask = l_dwptrProcess != 0 ? l_dwptrProcess : l_dwptrSystem;
+  }
+  if (SetThreadIdealProcessor(GetCurrentThread(), static_cast<DWORD>(l_u64Mask - 1)) == static_cast<DWORD>(-1)) {
+    OS_LOGA("SetThreadIdealProcessor failed...%d", static_cast<int>(a_u64Mask));
+    return OS_STS_FAIL;
+  }
+  if (SetThreadAffinityMask(GetCurrentThread(), static_cast<DWORD_PTR>(l_u64Mask)) == 0) {
+    OS_LOGA("SetThreadAffinityMask failed...%d", static_cast<int>(a_u64Mask));
+    return OS_STS_FAIL;
+  }
+  Sleep(0);  // lets the scheduler move the thread
+  return OS_STS_SUCCESS;
+}
