@@ -10,34 +10,17 @@
 #include "os_coscfg_impl.h"
 #include "os_test.h"
 #include "os_test_log.h"
+#include "os_test_services.h"
 
 namespace {
 
-class Report : public OsTest {
+class Report : public OsServicesTest {
  protected:
-  void SetUp() override {
-    OsTest::SetUp();
-    m_szSaved = g_szOsServicesArguments;
-    SetEnv(L"QRX_APPDATADIR", WDir().c_str());
-    SetEnv(L"QRX_COMPANYNAMESHORT", nullptr);
-    SetEnv(L"QRX_SHGETFOLDERPATH", nullptr);
-    SetEnv(L"QRX_FORCESETACCESS", nullptr);
-    SetEnv(L"QRX_DEBUG", nullptr);
-    SetEnv(L"QRX_LOGDIR", nullptr);
-    SetEnv(L"QRX_DEBUGDIR", nullptr);
-    SetEnv(L"QRX_OSCFGDIR", nullptr);
-  }
-  void TearDown() override {
-    OsServicesStop();
-    g_szOsServicesArguments = m_szSaved;
-    OsTest::TearDown();
-  }
   void Start(const char* a_szExtra = nullptr) {
     OsServicesStart(a_szExtra);
     ASSERT_NE(OsCfgInstance(), nullptr);
     ASSERT_NE(OsCfgInstance()->m_poscfgimpl, nullptr);
   }
-  std::string Item(int a_iSection, int a_iTag) { return OsCfgInstance()->GetItem(a_iSection, a_iTag); }
   // The report's lines (split at CR LF) from a directory of the test.
   std::vector<std::string> ReportLines(const std::string& a_sFile) {
     bool l_bComplete = false;
@@ -70,8 +53,6 @@ class Report : public OsTest {
     FindClose(l_h);
     return l_files;
   }
-
-  const char* m_szSaved = nullptr;
 };
 
 TEST_F(Report, SectionsInOrderWithItemsAndMembers) {

@@ -12,6 +12,7 @@
 #include "os_coscfg_services.h"
 #include "os_costhread.h"
 #include "os_test.h"
+#include "os_test_services.h"
 
 namespace {
 
@@ -56,33 +57,15 @@ struct ProgramPlace {
   }
 };
 
-class Startup : public OsTest {
+class Startup : public OsServicesTest {
  protected:
   void SetUp() override {
-    OsTest::SetUp();
-    m_szSaved = g_szOsServicesArguments;
-    SetEnv(L"QRX_APPDATADIR", WDir().c_str());
-    for (const wchar_t* l_wsz : {L"QRX_COMPANYNAMESHORT", L"QRX_SHGETFOLDERPATH", L"QRX_FORCESETACCESS", L"QRX_DEBUG",
-                                 L"QRX_OVERRIDEINI", L"QRX_OSSERVICESARGUMENTS", L"QRX_OSSERVICESARGUMENTSUNICODE",
-                                 L"QRX_OSSERVICESARGUMENTSDISABLED", L"QRX_ALTERNATEDSM", L"SANETWAIN_VERSION"})
-      SetEnv(l_wsz, nullptr);
+    OsServicesTest::SetUp();
+    SetEnv(L"SANETWAIN_VERSION", nullptr);
     SetEnv(OsTestWide(PerThreadName()).c_str(), nullptr);
   }
-  void TearDown() override {
-    OsServicesStop();
-    g_szOsServicesArguments = m_szSaved;
-    OsTest::TearDown();
-  }
-  void Start(const std::string& a_sUnique, const std::string& a_sEntity, const std::string& a_sMore = "") {
-    m_sArguments = "<arguments><uniquename>" + a_sUnique + "</uniquename><entity>" + a_sEntity + "</entity>" + a_sMore +
-                   "</arguments>";
-    g_szOsServicesArguments = m_sArguments.c_str();
-    OsServicesStart(nullptr);
-  }
-  std::string Item(int a_iSection, int a_iTag) { return OsCfgInstance()->GetItem(a_iSection, a_iTag); }
+  void Start(const std::string& a_sUnique, const std::string& a_sEntity) { StartAs(a_sUnique, a_sEntity); }
 
-  std::string m_sArguments;
-  const char* m_szSaved = nullptr;
   ProgramPlace m_place;
 };
 

@@ -12,40 +12,20 @@
 #include "os.h"
 #include "os_coscfg_impl.h"
 #include "os_test.h"
+#include "os_test_services.h"
 
 namespace {
 
-class Cfg : public OsTest {
+class Cfg : public OsServicesTest {
  protected:
-  void SetUp() override {
-    OsTest::SetUp();
-    m_szSaved = g_szOsServicesArguments;
-    SetEnv(L"QRX_APPDATADIR", WDir().c_str());
-    SetEnv(L"QRX_COMPANYNAMESHORT", nullptr);
-    SetEnv(L"QRX_SHGETFOLDERPATH", nullptr);
-    SetEnv(L"QRX_FORCESETACCESS", nullptr);
-    SetEnv(L"QRX_DEBUG", nullptr);
-  }
-  void TearDown() override {
-    OsServicesStop();
-    g_szOsServicesArguments = m_szSaved;
-    OsTest::TearDown();
-  }
   void Start(const char* a_szUnique = "cfgtest", const char* a_szEntity = "application") {
-    m_sArguments = std::string("<arguments><uniquename>") + a_szUnique + "</uniquename><entity>" + a_szEntity +
-                   "</entity></arguments>";
-    g_szOsServicesArguments = m_sArguments.c_str();
-    OsServicesStart(nullptr);
+    StartAs(a_szUnique, a_szEntity);
     ASSERT_NE(OsCfgInstance(), nullptr);
   }
-  std::string Item(int a_iSection, int a_iTag) { return OsCfgInstance()->GetItem(a_iSection, a_iTag); }
   static bool IsDirectory(const std::string& a_s) {
     const DWORD l_dw = GetFileAttributesW(OsTestWide(a_s).c_str());
     return l_dw != INVALID_FILE_ATTRIBUTES && (l_dw & FILE_ATTRIBUTE_DIRECTORY);
   }
-
-  std::string m_sArguments;
-  const char* m_szSaved = nullptr;
 };
 
 TEST_F(Cfg, TheLayoutOfAnApplication) {
@@ -111,9 +91,7 @@ TEST_F(Cfg, LocalItems) {
                 static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(s_aSections)),
                 static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(s_aTags)),
                 static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(s_aszData)));
-  m_sArguments = "<arguments><uniquename>cfglocal</uniquename><entity>application</entity></arguments>";
-  g_szOsServicesArguments = m_sArguments.c_str();
-  OsServicesStart(l_szExtra);
+  StartAs("cfglocal", "application", "", l_szExtra);
   COsCfg* const l_poscfg = OsCfgInstance();
   ASSERT_NE(l_poscfg, nullptr);
   EXPECT_STREQ(l_poscfg->GetItem(1001, 1002), "b1");

@@ -7,8 +7,8 @@
 #include "os_coscfg_impl.h"
 #include "os_coscfg_services.h"
 #include "os_coscfg_sysinfo.h"
-#include "os_coslocale.h"
 #include "os_cosfile.h"
+#include "os_coslocale.h"
 #include "os_coslog.h"
 #include "os_cosmem.h"
 #include "os_cosstring.h"
@@ -78,6 +78,17 @@ void RemoveInheritedArgumentVariables() {
 
 // ---- inherited arguments ----
 
+// Removes this thread's inherited text and, with a_bShared, the two shared variables.
+void WithdrawArguments(bool a_bShared) {
+  char l_szPerThread[OS_UNIQUENAME_SIZE];
+  PerThreadVariableName(l_szPerThread);
+  OsCfgSetEnvW(l_szPerThread, nullptr);
+  if (a_bShared) {
+    OsCfgSetEnv("QRX_OSSERVICESARGUMENTS", nullptr);
+    OsCfgSetEnvW("QRX_OSSERVICESARGUMENTSUNICODE", nullptr);
+  }
+}
+
 bool IsArgumentText(const char* a_sz) {
   return std::strstr(a_sz, "<arguments>") != nullptr && std::strstr(a_sz, "</arguments>") != nullptr;
 }
@@ -92,9 +103,7 @@ void ReadInheritedArguments(OsServicesState& a_state) {
   OsCfgGetEnv("QRX_OSSERVICESARGUMENTSDISABLED", nullptr, sizeof(l_szDisabled), l_szDisabled, false);
   if (l_szDisabled[0] == '1') {
     OsCfgSetEnv("QRX_OSSERVICESARGUMENTSDISABLED", nullptr);
-    OsCfgSetEnvW(l_szPerThread, nullptr);
-    OsCfgSetEnv("QRX_OSSERVICESARGUMENTS", nullptr);
-    OsCfgSetEnvW("QRX_OSSERVICESARGUMENTSUNICODE", nullptr);
+    WithdrawArguments(true);
   }
   a_state.m_szInherited[0] = 0;
   const struct {
@@ -345,13 +354,7 @@ void OsServicesStartInterfaceOpen(const char* a_szArguments) {
   if (l_state.m_szInherited[0] != 0) {
     GetArgument(a_szArguments, "<inherit>", "</inherit>", l_szValue, sizeof(l_szValue), false);
     if (_stricmp(l_szValue, "false") != 0) return;
-    char l_szPerThread[OS_UNIQUENAME_SIZE];
-    PerThreadVariableName(l_szPerThread);
-    OsCfgSetEnvW(l_szPerThread, nullptr);
-    if (l_state.m_bOwner) {
-      OsCfgSetEnvW("QRX_OSSERVICESARGUMENTS", nullptr);
-      OsCfgSetEnvW("QRX_OSSERVICESARGUMENTSUNICODE", nullptr);
-    }
+    WithdrawArguments(l_state.m_bOwner);
   }
 
   char l_szCaller[OS_UNIQUENAME_SIZE];
@@ -527,13 +530,7 @@ void OsServicesStop() {
     if (CopyStringFromUtf8(l_wszDirectory, OS_PATH_SIZE, l_szLogDirectory) > 0) RemoveDirectoryW(l_wszDirectory);
   }
 
-  char l_szPerThread[OS_UNIQUENAME_SIZE];
-  PerThreadVariableName(l_szPerThread);
-  OsCfgSetEnvW(l_szPerThread, nullptr);
-  if (l_state.m_bOwner) {
-    OsCfgSetEnvW("QRX_OSSERVICESARGUMENTS", nullptr);
-    OsCfgSetEnvW("QRX_OSSERVICESARGUMENTSUNICODE", nullptr);
-  }
+  WithdrawArguments(l_state.m_bOwner);
   // The environment snapshot belongs to the configuration.
   OsCfgFreeEnvSnapshot();
 

@@ -1,0 +1,44 @@
+// The fixture of tests that start the services library: the common
+// application-data folder in the test's own directory, the library's
+// variables cleared (and restored afterwards), the program's argument text
+// set per start, and a stop after every test.
+#pragma once
+
+#include <string>
+
+#include "os.h"
+#include "os_test.h"
+
+class OsServicesTest : public OsTest {
+ protected:
+  void SetUp() override {
+    OsTest::SetUp();
+    m_szSavedArguments = g_szOsServicesArguments;
+    SetEnv(L"QRX_APPDATADIR", WDir().c_str());
+    for (const wchar_t* l_wsz :
+         {L"QRX_COMPANYNAMESHORT", L"QRX_SHGETFOLDERPATH", L"QRX_FORCESETACCESS", L"QRX_DEBUG", L"QRX_LOGDIR",
+          L"QRX_DEBUGDIR", L"QRX_OSCFGDIR", L"QRX_OVERRIDEINI", L"QRX_OSSERVICESARGUMENTS",
+          L"QRX_OSSERVICESARGUMENTSUNICODE", L"QRX_OSSERVICESARGUMENTSDISABLED", L"QRX_ALTERNATEDSM"})
+      SetEnv(l_wsz, nullptr);
+  }
+  void TearDown() override {
+    OsServicesStop();
+    g_szOsServicesArguments = m_szSavedArguments;
+    OsTest::TearDown();
+  }
+  // Starts the services as a program with this identity; a_sMore goes into
+  // the argument text, a_szExtra to the configuration.
+  void StartAs(const std::string& a_sUnique, const std::string& a_sEntity, const std::string& a_sMore = "",
+               const char* a_szExtra = nullptr) {
+    m_sArguments = "<arguments><uniquename>" + a_sUnique + "</uniquename><entity>" + a_sEntity + "</entity>" +
+                   a_sMore + "</arguments>";
+    g_szOsServicesArguments = m_sArguments.c_str();
+    OsServicesStart(a_szExtra);
+  }
+  std::string Item(int a_iSection, int a_iTag) { return OsCfgInstance()->GetItem(a_iSection, a_iTag); }
+
+  std::string m_sArguments;
+
+ private:
+  const char* m_szSavedArguments = nullptr;
+};
