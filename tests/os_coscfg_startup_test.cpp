@@ -10,6 +10,7 @@
 #include "os.h"
 #include "os_coscfg_impl.h"
 #include "os_coscfg_services.h"
+#include "os_coslog.h"
 #include "os_costhread.h"
 #include "os_test.h"
 #include "os_test_services.h"
@@ -114,7 +115,8 @@ TEST_F(Startup, TheSharedConfigurationFileSetsItemsButNotTheLayout) {
     ASSERT_TRUE(CreateDirectoryW(OsTestWide(l_s).c_str(), nullptr));
   WriteText(l_sUser + "\\sharedtest.ini",
             "; shared settings\r\n[dsIdentity]\r\nForceNetRetry=  5\r\nUserRootDirectory=C:\\elsewhere\r\n"
-            "ForceThreadAffinity=0x1\r\nVersion.MajorNum=9\r\n[NoSuchSection]\r\nForceNetTimeoutCommand=77\r\n");
+            "ForceThreadAffinity=0x1\r\nVersion.MajorNum=9\r\nDebug=9\r\nSETUP001.INI=C:\\elsewhere\\setup.ini\r\n"
+            "[NoSuchSection]\r\nForceNetTimeoutCommand=77\r\n");
   DWORD_PTR l_dwptrProcess = 0;
   DWORD_PTR l_dwptrSystem = 0;
   GetProcessAffinityMask(GetCurrentProcess(), &l_dwptrProcess, &l_dwptrSystem);
@@ -123,6 +125,11 @@ TEST_F(Startup, TheSharedConfigurationFileSetsItemsButNotTheLayout) {
   EXPECT_EQ(Item(1, 113), "5");                                  // blanks after '=' skipped
   EXPECT_EQ(Item(1, 13), Dir() + "\\testco\\sharedtest");     // the layout is re-pointed after the file
   EXPECT_NE(Item(1, 114), "77");                                 // under a header that names no section
+  EXPECT_EQ(Item(1, 33), "C:\\elsewhere\\setup.ini");            // a file the configuration file names
+  // The file's Debug turns the log on, and the children inherit its level.
+  EXPECT_EQ(Item(1, 35), "9");
+  EXPECT_EQ(OsLogGetDebug(OsLogInstance()), 9u);
+  EXPECT_NE(std::string(OsServicesGetState().m_szInherited).find("<loglevel>9</loglevel>"), std::string::npos);
   // The file changed the version: the version text is the block's numbers.
   EXPECT_STREQ(static_cast<const char*>(OsCfgInstance()->VersionText(false)), "09020304");
   // The same value through the configuration's profile pair, as written.
@@ -170,7 +177,7 @@ TEST_F(Startup, AnAppUtilityInheritsItsParentsArguments) {
   const std::string l_sLogPath = Dir() + "\\parent\\scanmodel\\parentapp\\log.1";
   const std::string l_sText = "<arguments>\n\t<rootpath>" + Dir() + "\\altroot</rootpath>\n\t<logpath>" + l_sLogPath +
                               "</logpath>\n\t<logmodel>scanmodel</logmodel>\n\t<loglevel>0</loglevel>\n\t"
-                              "<callersuniquename>parentapp</callersuniquename>\n\t<app><![CDATA[C:\\x\\parent.exe]]></app>\n"
+                              "<callersuniquename>parentapp</callersuniquename>\n\t<app><![CDATA[C:\\pavexe\\parent.exe]]></app>\n"
                               "</arguments>";
   SetEnv(L"QRX_OSSERVICESARGUMENTS", OsTestWide(l_sText).c_str());
   Start("apptest", "apputility");
@@ -181,7 +188,8 @@ TEST_F(Startup, AnAppUtilityInheritsItsParentsArguments) {
   EXPECT_EQ(Item(1, 11), Dir() + "\\testco");  // no override root: the shared root stays
   EXPECT_EQ(Item(1, 32), l_sLogPath + "\\apptest\\apptest_" + m_place.m_sFolderName + ".log");
   EXPECT_EQ(Item(1, 16), "scanmodel");
-  EXPECT_EQ(Item(1, 152), "C:\\x\\parent.exe");
+  EXPECT_EQ(Item(1, 152), "C:\\pavexe\\parent.exe");
+  EXPECT_EQ(Item(1, 167), "");  // only the program's file name tells a pavexe
   EXPECT_EQ(Item(1, 33), Item(1, 8) + "\\setup001.ini");  // an apputility's is the user's
   // The inherited text is left as it was.
   EXPECT_EQ(Env(L"QRX_OSSERVICESARGUMENTS"), l_sText);
@@ -199,8 +207,19 @@ TEST_F(Startup, TheFirstWholeInheritedTextCounts) {
   EXPECT_EQ(Item(1, 32).rfind(Dir() + "\\p\\m\\c\\log.1\\order\\order_", 0), 0u) << Item(1, 32);
 }
 
+TEST_F(Startup, ALongInheritedTextIsCutToItsBuffer) {
+  // Whole, but longer than the buffer and the usual reads: taken, then cut.
+  const std::string l_sText = "<arguments><logpath>" + Dir() + "\\p\\m\\c\\log.1</logpath><pad>" +
+                              std::string(6000, 'x') + "</pad></arguments>";
+  SetEnv(L"QRX_OSSERVICESARGUMENTS", OsTestWide(l_sText).c_str());
+  Start("longtext", "apputility");
+  ASSERT_NE(OsCfgInstance(), nullptr);
+  EXPECT_EQ(std::string(OsServicesGetState().m_szInherited), l_sText.substr(0, 2047));
+  EXPECT_EQ(Item(1, 32).rfind(Dir() + "\\p\\m\\c\\log.1\\longtext\\", 0), 0u) << Item(1, 32);
+}
+
 TEST_F(Startup, DisabledInheritedArgumentsAreWithdrawn) {
-  SetEnv(L"QRX_OSSERVICESARGUMENTSDISABLED", L"1");
+  SetEnv(L"QRX_OSSERVICESARGUMENTSDISABLED", L"1 and more than a few characters after it");
   SetEnv(L"QRX_OSSERVICESARGUMENTS", L"<arguments><logpath>C:\\parent</logpath></arguments>");
   Start("disabled", "apputility");
   ASSERT_NE(OsCfgInstance(), nullptr);

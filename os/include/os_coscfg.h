@@ -194,6 +194,12 @@ int OsCfgGetEnvNumber(const char* a_szEnvName, int a_iDefault);
 // 1 when the variable does not exist (an empty one exists), else 0; 1 for a
 // null name.
 int OsCfgIsEnvUnset(const char* a_szEnvName);
+// The whole value of the variable, however long, as UTF-8 (a_bUnicode) or
+// 8-bit text in a block that the caller frees with std::free; null when the
+// variable does not exist (or memory is short).
+char* OsCfgGetEnvWhole(const char* a_szEnvName, bool a_bUnicode);
+// Whether the variable exists and its value begins with a_c.
+bool OsCfgEnvBeginsWith(const char* a_szEnvName, char a_c);
 // Sets the variable with the 8-bit call; a null a_szValue removes it (and
 // always succeeds).
 EOSSTS OsCfgSetEnv(const char* a_szEnvName, const char* a_szValue);

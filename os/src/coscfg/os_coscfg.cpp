@@ -144,11 +144,6 @@ void OsCfgPointDirectoryItems(COsCfgImpl* a_poscfgimpl) {
   l_items[OS_CFGTAG_SYSTEMDIRECTORY] = l_c.m_szSystemDirectory;
   l_items[OS_CFGTAG_TMPDIRECTORY] = l_c.m_szTmpDirectory;
   l_items[OS_CFGTAG_OSNAME] = OsCfgSysNames().m_szName;
-  l_items[OS_CFGTAG_CONSTINI] = l_c.m_szConfigFilename;
-  l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilename;
-  l_items[OS_CFGTAG_QRXLOG] = l_c.m_szLogFilename;
-  l_items[OS_CFGTAG_SETUP001] = l_c.m_szGuiFilename;
-  l_items[OS_CFGTAG_RAMSCAN] = l_c.m_szSimulatorFilename;
   l_items[OS_CFGTAG_APPLICATION] = l_c.m_szApplication;
   // The driver directory keeps a value from the configuration file.
   if (l_items[OS_CFGTAG_DRIVERDIRECTORY] == nullptr || l_items[OS_CFGTAG_DRIVERDIRECTORY][0] == 0)
@@ -173,8 +168,10 @@ void IdentifyApplication(COsCfgImpl* a_poscfgimpl) {
   auto& l_items = l_c.m_aaszItem[OS_CFGSECTION_MAIN];
   if (l_c.m_szApplication[0] == 0) SStrCpy(l_c.m_szApplication, OS_PATH_SIZE, l_c.m_szLibraryPath);
   OsFilePathNormalize(l_c.m_szApplication, '\\');
+  // The program's file name, lower-cased.
+  const char* const l_pszFile = std::strrchr(l_c.m_szApplication, '\\');
   char l_szLower[OS_PATH_SIZE];
-  SStrCpy(l_szLower, sizeof(l_szLower), l_c.m_szApplication);
+  SStrCpy(l_szLower, sizeof(l_szLower), l_pszFile != nullptr ? l_pszFile + 1 : l_c.m_szApplication);
   for (char* l_p = l_szLower; *l_p != 0; ++l_p)
     if (*l_p >= 'A' && *l_p <= 'Z') *l_p = static_cast<char>(*l_p - 'A' + 'a');
   if (std::strstr(l_szLower, "driverpavexe") != nullptr)
@@ -262,6 +259,24 @@ void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
   const char* const l_szMinor = l_items[OS_CFGTAG_VERSIONMAJOR + 1] != nullptr ? l_items[OS_CFGTAG_VERSIONMAJOR + 1] : "";
   if (std::strtol(l_szMajor, nullptr, 10) != l_lMajor || std::strtol(l_szMinor, nullptr, 10) != l_lMinor)
     l_c.m_bVersionFromFile = true;
+  // Log settings from the file live in their members, where start-up and
+  // the log read and change them.
+  const struct {
+    int m_iTag;
+    char* m_szMember;
+    std::size_t m_sizetMember;
+  } s_amember[] = {{OS_CFGTAG_DEBUG, l_c.m_szLogDebug, sizeof(l_c.m_szLogDebug)},
+                   {OS_CFGTAG_DEBUGFILTER, l_c.m_szLogFilter, sizeof(l_c.m_szLogFilter)},
+                   {OS_CFGTAG_DEBUGDISPLAYLENGTH, l_c.m_szDebugDisplayLength, sizeof(l_c.m_szDebugDisplayLength)},
+                   {OS_CFGTAG_FORCESOCKETMONITORTIMEOUT, l_c.m_szForceSocketMonitorTimeout,
+                    sizeof(l_c.m_szForceSocketMonitorTimeout)},
+                   {OS_CFGTAG_FORCEUSBMONITORTIMEOUT, l_c.m_szForceUsbMonitorTimeout, sizeof(l_c.m_szForceUsbMonitorTimeout)},
+                   {OS_CFGTAG_UITIMEOUT, l_c.m_szUiTimeout, sizeof(l_c.m_szUiTimeout)}};
+  for (const auto& l_member : s_amember) {
+    if (IsFromFile(a_poscfgimpl, l_items[l_member.m_iTag]))
+      SStrNcpy(l_member.m_szMember, l_member.m_sizetMember, l_items[l_member.m_iTag], l_member.m_sizetMember - 1);
+    l_items[l_member.m_iTag] = l_member.m_szMember;
+  }
   const char* const l_szDesktop = l_items[OS_CFGTAG_DESKTOPDIRECTORY];
   if (IsFromFile(a_poscfgimpl, l_szDesktop)) {
     SStrCpy(l_c.m_szDesktopDirectory, OS_PATH_SIZE, l_szDesktop);
@@ -295,7 +310,9 @@ void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
   l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilename;
   const char* const l_szSane = l_items[OS_CFGTAG_SANETWAINVERSION];
   if (std::strtol(l_szSane != nullptr ? l_szSane : "", nullptr, 10) == 0) {
-    OsCfgGetEnv("SANETWAIN_VERSION", "00000000", sizeof(l_c.m_szSaneTwainVersion), l_c.m_szSaneTwainVersion, false);
+    if (OsCfgGetEnv("SANETWAIN_VERSION", "00000000", sizeof(l_c.m_szSaneTwainVersion), l_c.m_szSaneTwainVersion,
+                    false) != OS_STS_SUCCESS)
+      SStrCpy(l_c.m_szSaneTwainVersion, sizeof(l_c.m_szSaneTwainVersion), "00000000");
     l_items[OS_CFGTAG_SANETWAINVERSION] = l_c.m_szSaneTwainVersion;
   }
   IdentifyApplication(a_poscfgimpl);
@@ -434,7 +451,7 @@ bool COsCfg::DsmPath(char* a_szPath, std::size_t a_sizetPath, bool a_bNewManager
 }
 
 const char* COsCfg::BrandText(int a_iWidth) {
-  if (m_poscfgimpl == nullptr) return "";
+  OS_RETURN_IF_NULL(m_poscfgimpl, OS_LOG_ASSERT, "m_poscfgimpl is null...", "");
   COsCfgImpl& l_c = *m_poscfgimpl;
   if (a_iWidth <= 0) return l_c.m_szBrand;
   if (a_iWidth > 4) a_iWidth = 4;

@@ -54,7 +54,9 @@ void KnownFolder(const GUID& a_guid, DWORD a_dwFlags, char* a_sz) {
   wchar_t l_wszLibrary[MAX_PATH];
   if (!OsSysLibraryPath(L"SHELL32.DLL", l_wszLibrary, MAX_PATH)) return;
   COsModule l_module(LoadLibraryW(l_wszLibrary));
-  HMODULE const l_hole32 = GetModuleHandleW(L"ole32.dll");
+  wchar_t l_wszOle32[MAX_PATH];
+  COsModule l_ole32(OsSysLibraryPath(L"ole32.dll", l_wszOle32, MAX_PATH) ? LoadLibraryW(l_wszOle32) : nullptr);
+  HMODULE const l_hole32 = l_ole32.Get();
   typedef HRESULT(WINAPI * PfnKnown)(const GUID&, DWORD, HANDLE, PWSTR*);
   typedef void(WINAPI * PfnFree)(LPVOID);
   const PfnKnown l_pfn = l_module ? reinterpret_cast<PfnKnown>(reinterpret_cast<void*>(
@@ -174,7 +176,8 @@ void ReadOverrides(const COsCfgImpl& a_c, OsCfgOverrides& a_overrides) {
   }
   if (a_overrides.m_szOverrideRoot[0] == 0 && a_overrides.m_szWriteable[0] == 0) {
     OsCfgGetEnv("QRX_SHGETFOLDERPATH", nullptr, OS_PATH_SIZE, a_overrides.m_szWriteable, true);
-    a_overrides.m_bShGetFolderPath = a_overrides.m_szWriteable[0] != 0;
+    // Only a folder that exists replaces the shell's (and so evens the shared paths out).
+    a_overrides.m_bShGetFolderPath = a_overrides.m_szWriteable[0] != 0 && OsFileExists(a_overrides.m_szWriteable);
   }
   SetLastError(0);
 }
@@ -405,9 +408,8 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
 
   // The writeable tree: the root open to everyone, then its subdirectories.
   OsFileCreateDirectory(l_c.m_szRootWriteableDirectory, OsCfgSecurityAttributes(0));
-  char l_szForce[4] = "";
-  OsCfgGetEnv("QRX_FORCESETACCESS", nullptr, sizeof(l_szForce), l_szForce, false);
-  if (l_c.m_bForceSetAccess || l_szForce[0] == '1') OsCfgSetAccess(l_c.m_szRootWriteableDirectory, 3);
+  if (l_c.m_bForceSetAccess || OsCfgEnvBeginsWith("QRX_FORCESETACCESS", '1'))
+    OsCfgSetAccess(l_c.m_szRootWriteableDirectory, 3);
   OsFileCreateDirectory(l_c.m_szRootCommonDirectory, nullptr);
   OsFileCreateDirectory(l_c.m_szCommonDirectory, nullptr);
   OsFileCreateDirectory(l_c.m_szUserDirectory, nullptr);

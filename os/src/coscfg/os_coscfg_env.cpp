@@ -260,3 +260,43 @@ const OsCfgEnvPair* OsCfgGetEnvSnapshot() {
   SnapshotSetReadOnly(s_aoscfgenvpair, s_sizetEnvPairBytes);
   return s_aoscfgenvpair;
 }
+
+char* OsCfgGetEnvWhole(const char* a_szEnvName, bool a_bUnicode) {
+  OS_RETURN_IF(a_szEnvName == nullptr || a_szEnvName[0] == 0, OS_LOG_ASSERT, "a_szEnvName is null...", nullptr);
+  char* l_szValue = nullptr;
+  if (!a_bUnicode) {
+    const DWORD l_dwSize = GetEnvironmentVariableA(a_szEnvName, nullptr, 0);
+    l_szValue = l_dwSize != 0 ? static_cast<char*>(std::malloc(l_dwSize)) : nullptr;
+    // The value can change between the two calls: a value that no longer fits is not taken.
+    if (l_szValue != nullptr && GetEnvironmentVariableA(a_szEnvName, l_szValue, l_dwSize) >= l_dwSize) {
+      std::free(l_szValue);
+      l_szValue = nullptr;
+    }
+    SetLastError(0);
+    return l_szValue;
+  }
+  wchar_t l_wszName[OS_ENV_NAME_UNITS + 1];
+  if (CopyStringFromUtf8(l_wszName, OS_ENV_NAME_UNITS + 1, a_szEnvName) <= 0) return nullptr;
+  const DWORD l_dwUnits = GetEnvironmentVariableW(l_wszName, nullptr, 0);
+  wchar_t* const l_wszValue =
+      l_dwUnits != 0 ? static_cast<wchar_t*>(std::malloc(static_cast<std::size_t>(l_dwUnits) * sizeof(wchar_t))) : nullptr;
+  if (l_wszValue != nullptr && GetEnvironmentVariableW(l_wszName, l_wszValue, l_dwUnits) < l_dwUnits) {
+    const int l_iBytes = WideCharToMultiByte(CP_UTF8, 0, l_wszValue, -1, nullptr, 0, nullptr, nullptr);
+    l_szValue = l_iBytes > 0 ? static_cast<char*>(std::malloc(static_cast<std::size_t>(l_iBytes))) : nullptr;
+    if (l_szValue != nullptr &&
+        WideCharToMultiByte(CP_UTF8, 0, l_wszValue, -1, l_szValue, l_iBytes, nullptr, nullptr) != l_iBytes) {
+      std::free(l_szValue);
+      l_szValue = nullptr;
+    }
+  }
+  std::free(l_wszValue);
+  SetLastError(0);
+  return l_szValue;
+}
+
+bool OsCfgEnvBeginsWith(const char* a_szEnvName, char a_c) {
+  char* const l_szValue = OsCfgGetEnvWhole(a_szEnvName, false);
+  const bool l_b = l_szValue != nullptr && l_szValue[0] == a_c;
+  std::free(l_szValue);
+  return l_b;
+}

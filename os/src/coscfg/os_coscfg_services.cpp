@@ -1,6 +1,7 @@
 // Services start-up and shut-down: the process's identity, the process-wide
 // singletons and the inherited-argument variables.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +12,7 @@
 #include "os_coslocale.h"
 #include "os_coslog.h"
 #include "os_cosmem.h"
+#include "os_cosresource.h"
 #include "os_cosstring.h"
 #include "os_costhread.h"
 #include "os_costime.h"
@@ -99,9 +101,7 @@ bool IsArgumentText(const char* a_sz) {
 void ReadInheritedArguments(OsServicesState& a_state) {
   char l_szPerThread[OS_UNIQUENAME_SIZE];
   PerThreadVariableName(l_szPerThread);
-  char l_szDisabled[4] = "";
-  OsCfgGetEnv("QRX_OSSERVICESARGUMENTSDISABLED", nullptr, sizeof(l_szDisabled), l_szDisabled, false);
-  if (l_szDisabled[0] == '1') {
+  if (OsCfgEnvBeginsWith("QRX_OSSERVICESARGUMENTSDISABLED", '1')) {
     OsCfgSetEnv("QRX_OSSERVICESARGUMENTSDISABLED", nullptr);
     WithdrawArguments(true);
   }
@@ -111,15 +111,17 @@ void ReadInheritedArguments(OsServicesState& a_state) {
     bool m_bUnicode;
   } s_asource[] = {{l_szPerThread, true}, {"QRX_OSSERVICESARGUMENTS", false}, {"QRX_OSSERVICESARGUMENTSUNICODE", true}};
   for (const auto& l_source : s_asource) {
-    // A value longer than the buffer is cut to it (and then is whole only
-    // when its closing tag survived).
-    char l_szValue[OS_ARGUMENTS_SIZE * 2];
-    if (OsCfgGetEnv(l_source.m_szName, nullptr, sizeof(l_szValue), l_szValue, l_source.m_bUnicode) != OS_STS_SUCCESS)
-      continue;
-    l_szValue[OS_ARGUMENTS_SIZE - 1] = 0;
-    if (!IsArgumentText(l_szValue)) continue;
-    SStrCpy(a_state.m_szInherited, sizeof(a_state.m_szInherited), l_szValue);
-    return;
+    // The whole value must hold the text; it is then cut to the buffer.
+    char* const l_szValue = OsCfgGetEnvWhole(l_source.m_szName, l_source.m_bUnicode);
+    const bool l_bTaken = l_szValue != nullptr && IsArgumentText(l_szValue);
+    if (l_bTaken) {
+      const std::size_t l_sizet = std::strlen(l_szValue);
+      const std::size_t l_sizetCopy = l_sizet < OS_ARGUMENTS_SIZE - 1 ? l_sizet : OS_ARGUMENTS_SIZE - 1;
+      std::memcpy(a_state.m_szInherited, l_szValue, l_sizetCopy);
+      a_state.m_szInherited[l_sizetCopy] = 0;
+    }
+    std::free(l_szValue);
+    if (l_bTaken) return;
   }
 }
 
@@ -160,19 +162,16 @@ void VersionFromResource(OsServicesState& a_state) {
   wchar_t l_wszModule[MAX_PATH];
   const DWORD l_dwLength = GetModuleFileNameW(nullptr, l_wszModule, MAX_PATH);
   if (l_dwLength == 0 || l_dwLength >= MAX_PATH) return;
-  DWORD l_dwHandle = 0;
-  const DWORD l_dwSize = GetFileVersionInfoSizeW(l_wszModule, &l_dwHandle);
-  alignas(8) unsigned char l_aucBlock[4096];
-  if (l_dwSize == 0 || l_dwSize > sizeof(l_aucBlock)) return;
-  if (!GetFileVersionInfoW(l_wszModule, 0, l_dwSize, l_aucBlock)) return;
-  VS_FIXEDFILEINFO* l_pinfo = nullptr;
-  UINT l_uLength = 0;
-  if (!VerQueryValueW(l_aucBlock, L"\\", reinterpret_cast<void**>(&l_pinfo), &l_uLength) || l_pinfo == nullptr ||
-      l_uLength < sizeof(VS_FIXEDFILEINFO))
+  char l_szModule[OS_PATH_SIZE * 3];
+  if (CopyUtf8FromUnicode(l_szModule, sizeof(l_szModule), l_wszModule, -1) <= 0) return;
+  // The same text the module resources give for a file's version: "%u.%u.%u.%u".
+  COsResource l_osresource;
+  if (l_osresource.Load(l_szModule, "VERSION", OS_RESOURCE_TYPE_RCDATA) != OS_STS_SUCCESS) return;
+  unsigned l_auPart[4] = {0, 0, 0, 0};
+  if (std::sscanf(static_cast<const char*>(l_osresource.DataGet()), "%u.%u.%u.%u", &l_auPart[0], &l_auPart[1],
+                  &l_auPart[2], &l_auPart[3]) != 4)
     return;
-  const unsigned l_auPart[4] = {HIWORD(l_pinfo->dwFileVersionMS), LOWORD(l_pinfo->dwFileVersionMS),
-                                HIWORD(l_pinfo->dwFileVersionLS), LOWORD(l_pinfo->dwFileVersionLS)};
-  for (int l_i = 0; l_i < 4; ++l_i) SStrPrintf(a_state.m_aszVersion[l_i], OS_VERSION_FIELD_SIZE, "%02d", l_auPart[l_i]);
+  for (int l_i = 0; l_i < 4; ++l_i) SStrPrintf(a_state.m_aszVersion[l_i], OS_VERSION_FIELD_SIZE, "%02u", l_auPart[l_i]);
 }
 
 void VersionFromArguments(OsServicesState& a_state, const char* a_szArguments) {
@@ -456,6 +455,9 @@ void OsServicesStart(const char* a_szExtra) {
       break;
   }
 
+  // The descriptors of the writeable root, events and mutexes: the
+  // configuration creates the tree with them.
+  OsCfgBuildSecurity();
   // "pavexe" must not keep the language-pack library that the system loaded
   // into it.
   if (std::strcmp(l_state.m_szUniqueName, "pavexe") == 0) {
@@ -466,9 +468,6 @@ void OsServicesStart(const char* a_szExtra) {
   // The singletons, in this order: the empty string, the log, the memory
   // manager, the configuration, the text conversion.
   s_szEmpty = static_cast<char*>(std::calloc(1, 1));
-  // The descriptors of the writeable root, events and mutexes come first:
-  // the configuration creates the tree with them.
-  OsCfgBuildSecurity();
   s_poslog = OsLogCreate(l_state.m_szUniqueName, l_state.m_szLogFile, l_state.m_u32LogLevel, l_state.m_szLogFilter);
   OsMemCreate(l_state.m_eosmemmethod, true);
   OsCfgStartup l_oscfgstartup = {};
@@ -494,10 +493,11 @@ void OsServicesStart(const char* a_szExtra) {
 
   // A forced affinity for the main thread and the threads it starts.
   if (s_poscfg != nullptr && s_poscfg->m_poscfgimpl != nullptr) {
-    const long l_lAffinity = std::strtol(s_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_FORCETHREADAFFINITY), nullptr, 0);
-    if (l_lAffinity != 0) {
-      OS_LOGI("ForceThreadAffinity set to %d...", static_cast<int>(l_lAffinity));
-      OsThreadApplyDefaultAffinity(static_cast<std::uint64_t>(static_cast<unsigned long>(l_lAffinity)));
+    const unsigned long long l_ullAffinity =
+        std::strtoull(s_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_FORCETHREADAFFINITY), nullptr, 0);
+    if (l_ullAffinity != 0) {
+      OS_LOGI("ForceThreadAffinity set to %d...", static_cast<int>(l_ullAffinity));
+      OsThreadApplyDefaultAffinity(l_ullAffinity);
     }
   }
 }

@@ -252,7 +252,7 @@ void OsLogWriteHeader(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE 
   if (a_poslogimpl->m_u32AppInfoWritten == 0 || l_bLibraryDue) {
     char l_szBuild[OS_LOG_FILTER_SIZE];
     char l_szPackage[OS_LOG_FILTER_SIZE];
-    if (!GetBuildText(l_szBuild, sizeof(l_szBuild)))
+    if (l_hmoduleLibrary == nullptr || !GetBuildText(l_szBuild, sizeof(l_szBuild)))
       os_cosstring::CopyBounded(l_szBuild, sizeof(l_szBuild), s_szNoneProvided, sizeof(s_szNoneProvided));
     if (l_hmoduleLibrary == nullptr || !GetPackageText(l_szPackage, sizeof(l_szPackage)))
       os_cosstring::CopyBounded(l_szPackage, sizeof(l_szPackage), s_szNoneProvided, sizeof(s_szNoneProvided));

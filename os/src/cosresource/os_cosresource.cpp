@@ -99,15 +99,18 @@ EOSSTS COsResource::Load(const char* a_szModule, const char* a_szResourceName, i
   } else if (!IsPath(a_szModule)) {
     l_pimpl->m_hmodule = LocalModule();
   } else {
-    l_pimpl->m_hmodule = LoadLibraryExW(l_wszModule, nullptr, 0);
+    // Only its resources are wanted: the module's own code never runs.
+    l_pimpl->m_hmodule = LoadLibraryExW(l_wszModule, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (l_pimpl->m_hmodule == nullptr) {
       SetLastError(0);
       return OS_STS_FAIL;
     }
     l_pimpl->m_u32ModuleOwned = 1;
   }
-  wchar_t l_wszName[OS_RESOURCE_NAME_CHARS + 1];
-  if (CopyStringFromUtf8(l_wszName, OS_RESOURCE_NAME_CHARS + 1, a_szResourceName) <= 0) l_wszName[0] = 0;
+  // The name, cut to its first 64 characters.
+  wchar_t l_wszName[OS_PATH_SIZE];
+  if (CopyStringFromUtf8(l_wszName, OS_PATH_SIZE, a_szResourceName) <= 0) l_wszName[0] = 0;
+  l_wszName[OS_RESOURCE_NAME_CHARS] = 0;
   l_pimpl->m_hrsrc = FindResourceW(l_pimpl->m_hmodule, l_wszName, MAKEINTRESOURCEW(10) /* RT_RCDATA */);
   if (l_pimpl->m_hrsrc == nullptr) {
     OS_LOGI("FindResource failed...<%s>", a_szResourceName);
