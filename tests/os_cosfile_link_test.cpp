@@ -8,23 +8,15 @@
 #include "os_cosfile.h"
 #include "os_cosmem.h"
 #include "os_test.h"
+#include "os_test_mem.h"
 
 namespace {
 
-class Links : public OsTest {
+class Links : public OsTestWithMem {
  protected:
-  void SetUp() override {
-    OsTest::SetUp();
-    m_posmem = OsMemCreate(OS_MEM_METHOD_MALLOC, true);
-  }
-  void TearDown() override {
-    OsMemDestroy(m_posmem);
-    OsTest::TearDown();
-  }
   static bool Exists(const std::string& a_s) {
     return GetFileAttributesW(OsTestWide(a_s).c_str()) != INVALID_FILE_ATTRIBUTES;
   }
-  COsMem* m_posmem = nullptr;
 };
 
 TEST_F(Links, ALinkMadeByTheSystem) {

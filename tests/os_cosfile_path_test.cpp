@@ -11,19 +11,12 @@
 #include "os_cosfile.h"
 #include "os_cosmem.h"
 #include "os_test.h"
+#include "os_test_mem.h"
 
 namespace {
 
-class Files : public OsTest {
+class Files : public OsTestWithMem {
  protected:
-  void SetUp() override {
-    OsTest::SetUp();
-    m_posmem = OsMemCreate(OS_MEM_METHOD_MALLOC, true);
-  }
-  void TearDown() override {
-    OsMemDestroy(m_posmem);
-    OsTest::TearDown();
-  }
   std::string Path(const std::string& a_s) const { return Dir() + "\\" + a_s; }
   void WriteFile(const std::string& a_sPath, const std::string& a_sText = "x") {
     HANDLE const l_h = CreateFileW(OsTestWide(a_sPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -45,7 +38,6 @@ class Files : public OsTest {
   bool Exists(const std::string& a_sPath) { return GetFileAttributesW(OsTestWide(a_sPath).c_str()) != INVALID_FILE_ATTRIBUTES; }
   void MakeDir(const std::string& a_sPath) { ASSERT_TRUE(CreateDirectoryW(OsTestWide(a_sPath).c_str(), nullptr)) << a_sPath; }
 
-  COsMem* m_posmem = nullptr;
 };
 
 TEST(FilePathText, Normalize) {

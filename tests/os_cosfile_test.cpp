@@ -12,22 +12,14 @@
 #include "os_cosfile.h"
 #include "os_cosmem.h"
 #include "os_test.h"
+#include "os_test_mem.h"
 
 namespace {
 
-class File : public OsTest {
+class File : public OsTestWithMem {
  protected:
-  void SetUp() override {
-    OsTest::SetUp();
-    m_posmem = OsMemCreate(OS_MEM_METHOD_MALLOC, true);
-  }
-  void TearDown() override {
-    OsMemDestroy(m_posmem);
-    OsTest::TearDown();
-  }
   std::string Path(const std::string& a_s) const { return Dir() + "\\" + a_s; }
   bool Exists(const std::string& a_s) { return GetFileAttributesW(OsTestWide(a_s).c_str()) != INVALID_FILE_ATTRIBUTES; }
-  COsMem* m_posmem = nullptr;
 };
 
 TEST_F(File, OpenModesAndStatuses) {

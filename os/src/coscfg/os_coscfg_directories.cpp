@@ -211,6 +211,67 @@ EOSSTS AnswerQuery(const COsCfgImpl& a_c, OsCfgQuery& a_query) {
   return OS_STS_SUCCESS;
 }
 
+// The profile names by kind; the two const.ini files (or their ".txt"
+// forms) replace the profiles where the shared one exists.
+void NameProfiles(COsCfgImpl& a_c) {
+  char l_szProfile[OS_PATH_SIZE];
+  SStrPrintf(l_szProfile, sizeof(l_szProfile), "%s.ini", a_c.m_szFudge);
+  if (IsUtility(a_c.m_eoscfgentity)) {
+    Join(a_c.m_szConfigFilenameConstIni, a_c.m_szCommonDirectory, "const.ini");
+    Join(a_c.m_szSharedConfigFilenameConstIni, a_c.m_szSharedCommonDirectory, "const.ini");
+    Join(a_c.m_szConfigFilename, a_c.m_szCommonDirectory, l_szProfile);
+    Join(a_c.m_szSharedConfigFilename, a_c.m_szSharedCommonDirectory, l_szProfile);
+  } else if (std::strcmp(a_c.m_szFudge, "qrx") == 0) {
+    Join(a_c.m_szConfigFilename, a_c.m_szUserDirectory, "const.ini");
+    Join(a_c.m_szSharedConfigFilename, a_c.m_szSharedUserDirectory, "const.ini");
+    SStrCpy(a_c.m_szConfigFilenameConstIni, OS_PATH_SIZE, a_c.m_szConfigFilename);
+    SStrCpy(a_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, a_c.m_szSharedConfigFilename);
+  } else {
+    Join(a_c.m_szConfigFilenameConstIni, a_c.m_szUserDirectory, "const.ini");
+    Join(a_c.m_szSharedConfigFilenameConstIni, a_c.m_szSharedUserDirectory, "const.ini");
+    Join(a_c.m_szConfigFilename, a_c.m_szUserDirectory, l_szProfile);
+    Join(a_c.m_szSharedConfigFilename, a_c.m_szSharedUserDirectory, l_szProfile);
+  }
+  if (Exists(a_c.m_szSharedConfigFilenameConstIni)) {
+    SStrCpy(a_c.m_szConfigFilename, OS_PATH_SIZE, a_c.m_szConfigFilenameConstIni);
+    SStrCpy(a_c.m_szSharedConfigFilename, OS_PATH_SIZE, a_c.m_szSharedConfigFilenameConstIni);
+  } else {
+    SStrCat(a_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, ".txt");
+    if (Exists(a_c.m_szSharedConfigFilenameConstIni)) {
+      SStrCat(a_c.m_szConfigFilenameConstIni, OS_PATH_SIZE, ".txt");
+      SStrCpy(a_c.m_szConfigFilename, OS_PATH_SIZE, a_c.m_szConfigFilenameConstIni);
+      SStrCpy(a_c.m_szSharedConfigFilename, OS_PATH_SIZE, a_c.m_szSharedConfigFilenameConstIni);
+    }
+  }
+}
+
+// A writeable folder from QRX_SHGETFOLDERPATH: every shared member equals its user member.
+void EvenSharedPaths(COsCfgImpl& a_c) {
+  SStrCpy(a_c.m_szSharedRootWriteableDirectory, OS_PATH_SIZE, a_c.m_szRootWriteableDirectory);
+  SStrCpy(a_c.m_szSharedRootCommonDirectory, OS_PATH_SIZE, a_c.m_szRootCommonDirectory);
+  SStrCpy(a_c.m_szSharedUserRootDirectory, OS_PATH_SIZE, a_c.m_szUserRootDirectory);
+  SStrCpy(a_c.m_szSharedCommonDirectory, OS_PATH_SIZE, a_c.m_szCommonDirectory);
+  SStrCpy(a_c.m_szSharedDeviceDirectory, OS_PATH_SIZE, a_c.m_szCommonDirectory);
+  SStrCpy(a_c.m_szSharedUserDirectory, OS_PATH_SIZE, a_c.m_szUserDirectory);
+  SStrCpy(a_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, a_c.m_szConfigFilenameConstIni);
+  SStrCpy(a_c.m_szSharedConfigFilename, OS_PATH_SIZE, a_c.m_szConfigFilename);
+  SStrCpy(a_c.m_szSharedDesktopDirectory, OS_PATH_SIZE, a_c.m_szDesktopDirectory);
+}
+
+// A protected-mode copy of the shared tree left by an earlier run goes.
+void RemoveVirtualizedCopy(const COsCfgImpl& a_c) {
+  if (a_c.m_szVirtualizedDirectory[0] != 0 && a_c.m_szSharedUserRootDirectory[1] == ':') {
+    char l_szVirtual[OS_PATH_SIZE];
+    const char l_szDrive[2] = {a_c.m_szSharedUserRootDirectory[0], 0};
+    Join(l_szVirtual, a_c.m_szVirtualizedDirectory, l_szDrive);
+    Join(l_szVirtual, l_szVirtual, a_c.m_szSharedUserRootDirectory + 2);
+    if (OsFileExists(l_szVirtual)) {
+      OS_LOGE("Removing virtualized files...<%s>", l_szVirtual);
+      OsFileDelete(l_szVirtual, OS_FILE_TYPE_DIRECTORY, true);
+    }
+  }
+}
+
 }  // namespace
 
 EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup, OsCfgQuery* a_pquery) {
@@ -361,48 +422,9 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
          std::strlen(l_c.m_szSharedUserRootDirectory) > 2 ? l_c.m_szSharedUserRootDirectory + 2 : "");
   }
 
-  // Profile names.
-  char l_szProfile[OS_PATH_SIZE];
-  SStrPrintf(l_szProfile, sizeof(l_szProfile), "%s.ini", l_szUnique);
-  if (IsUtility(l_c.m_eoscfgentity)) {
-    Join(l_c.m_szConfigFilenameConstIni, l_c.m_szCommonDirectory, "const.ini");
-    Join(l_c.m_szSharedConfigFilenameConstIni, l_c.m_szSharedCommonDirectory, "const.ini");
-    Join(l_c.m_szConfigFilename, l_c.m_szCommonDirectory, l_szProfile);
-    Join(l_c.m_szSharedConfigFilename, l_c.m_szSharedCommonDirectory, l_szProfile);
-  } else if (std::strcmp(l_szUnique, "qrx") == 0) {
-    Join(l_c.m_szConfigFilename, l_c.m_szUserDirectory, "const.ini");
-    Join(l_c.m_szSharedConfigFilename, l_c.m_szSharedUserDirectory, "const.ini");
-    SStrCpy(l_c.m_szConfigFilenameConstIni, OS_PATH_SIZE, l_c.m_szConfigFilename);
-    SStrCpy(l_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, l_c.m_szSharedConfigFilename);
-  } else {
-    Join(l_c.m_szConfigFilenameConstIni, l_c.m_szUserDirectory, "const.ini");
-    Join(l_c.m_szSharedConfigFilenameConstIni, l_c.m_szSharedUserDirectory, "const.ini");
-    Join(l_c.m_szConfigFilename, l_c.m_szUserDirectory, l_szProfile);
-    Join(l_c.m_szSharedConfigFilename, l_c.m_szSharedUserDirectory, l_szProfile);
-  }
-  if (Exists(l_c.m_szSharedConfigFilenameConstIni)) {
-    SStrCpy(l_c.m_szConfigFilename, OS_PATH_SIZE, l_c.m_szConfigFilenameConstIni);
-    SStrCpy(l_c.m_szSharedConfigFilename, OS_PATH_SIZE, l_c.m_szSharedConfigFilenameConstIni);
-  } else {
-    SStrCat(l_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, ".txt");
-    if (Exists(l_c.m_szSharedConfigFilenameConstIni)) {
-      SStrCat(l_c.m_szConfigFilenameConstIni, OS_PATH_SIZE, ".txt");
-      SStrCpy(l_c.m_szConfigFilename, OS_PATH_SIZE, l_c.m_szConfigFilenameConstIni);
-      SStrCpy(l_c.m_szSharedConfigFilename, OS_PATH_SIZE, l_c.m_szSharedConfigFilenameConstIni);
-    }
-  }
+  NameProfiles(l_c);
 
-  if (l_bShGetFolderPath) {
-    SStrCpy(l_c.m_szSharedRootWriteableDirectory, OS_PATH_SIZE, l_c.m_szRootWriteableDirectory);
-    SStrCpy(l_c.m_szSharedRootCommonDirectory, OS_PATH_SIZE, l_c.m_szRootCommonDirectory);
-    SStrCpy(l_c.m_szSharedUserRootDirectory, OS_PATH_SIZE, l_c.m_szUserRootDirectory);
-    SStrCpy(l_c.m_szSharedCommonDirectory, OS_PATH_SIZE, l_c.m_szCommonDirectory);
-    SStrCpy(l_c.m_szSharedDeviceDirectory, OS_PATH_SIZE, l_c.m_szCommonDirectory);
-    SStrCpy(l_c.m_szSharedUserDirectory, OS_PATH_SIZE, l_c.m_szUserDirectory);
-    SStrCpy(l_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, l_c.m_szConfigFilenameConstIni);
-    SStrCpy(l_c.m_szSharedConfigFilename, OS_PATH_SIZE, l_c.m_szConfigFilename);
-    SStrCpy(l_c.m_szSharedDesktopDirectory, OS_PATH_SIZE, l_c.m_szDesktopDirectory);
-  }
+  if (l_bShGetFolderPath) EvenSharedPaths(l_c);
 
   OsCfgPointDirectoryItems(a_poscfgimpl);
 
@@ -418,17 +440,7 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
     OsFileCreateDirectory(l_c.m_szDesktopDirectory, nullptr);
   }
 
-  // A protected-mode copy of the shared tree left by an earlier run goes.
-  if (a_oscfgstartup.m_bOwner && l_c.m_szVirtualizedDirectory[0] != 0 && l_c.m_szSharedUserRootDirectory[1] == ':') {
-    char l_szVirtual[OS_PATH_SIZE];
-    const char l_szDrive[2] = {l_c.m_szSharedUserRootDirectory[0], 0};
-    Join(l_szVirtual, l_c.m_szVirtualizedDirectory, l_szDrive);
-    Join(l_szVirtual, l_szVirtual, l_c.m_szSharedUserRootDirectory + 2);
-    if (OsFileExists(l_szVirtual)) {
-      OS_LOGE("Removing virtualized files...<%s>", l_szVirtual);
-      OsFileDelete(l_szVirtual, OS_FILE_TYPE_DIRECTORY, true);
-    }
-  }
+  if (a_oscfgstartup.m_bOwner) RemoveVirtualizedCopy(l_c);
   if (l_c.m_eosstsLogDirectory == OS_STS_NOTCREATED)
     l_c.m_eosstsLogDirectory = OsFileCreateDirectory(l_c.m_szLogDirectory, nullptr);
   if (OsCfgIsEnvUnset("QRX_DEBUG") == 0) OsCfgReport(a_poscfgimpl, l_c.m_szLogDirectory);

@@ -175,15 +175,24 @@ EOSSTS COsFile::Size(std::uint32_t* a_pu32Bytes) {
   return l_eossts;
 }
 
+namespace {
+
+// The file pointer of an open handle (0 when the system cannot tell).
+std::uint64_t CurrentPosition(HANDLE a_hfile) {
+  LARGE_INTEGER l_liZero = {};
+  LARGE_INTEGER l_li = {};
+  if (!SetFilePointerEx(a_hfile, l_liZero, &l_li, FILE_CURRENT)) return 0;
+  return static_cast<std::uint64_t>(l_li.QuadPart);
+}
+
+}  // namespace
+
 EOSSTS COsFile::GetFilePointer(std::uint32_t* a_pu32Bytes) {
   OS_FILE_IMPL_OR_RETURN(OS_STS_FAIL);
   OS_RETURN_IF(m_posfileimpl->m_hFile == INVALID_HANDLE_VALUE, OS_LOG_ERROR, "Need to open a file first...",
                OS_STS_BADARG);
   OS_RETURN_IF_NULL(a_pu32Bytes, OS_LOG_ERROR, "a_psizetBytes is NULL...", OS_STS_BADARG);
-  LARGE_INTEGER l_liZero = {};
-  LARGE_INTEGER l_li = {};
-  SetFilePointerEx(m_posfileimpl->m_hFile, l_liZero, &l_li, FILE_CURRENT);
-  *a_pu32Bytes = static_cast<std::uint32_t>(l_li.QuadPart);
+  *a_pu32Bytes = static_cast<std::uint32_t>(CurrentPosition(m_posfileimpl->m_hFile));
   return OS_STS_SUCCESS;
 }
 
@@ -192,10 +201,7 @@ EOSSTS COsFile::GetFilePointer64(std::uint64_t* a_pu64Bytes) {
   OS_RETURN_IF_NULL(a_pu64Bytes, OS_LOG_ASSERT, "a_pu64Bytes is NULL...", OS_STS_FAIL);
   OS_RETURN_IF(m_posfileimpl->m_hFile == INVALID_HANDLE_VALUE, OS_LOG_ERROR, "Need to open a file first...",
                OS_STS_FAIL);
-  LARGE_INTEGER l_liZero = {};
-  LARGE_INTEGER l_li = {};
-  SetFilePointerEx(m_posfileimpl->m_hFile, l_liZero, &l_li, FILE_CURRENT);
-  *a_pu64Bytes = static_cast<std::uint64_t>(l_li.QuadPart);
+  *a_pu64Bytes = CurrentPosition(m_posfileimpl->m_hFile);
   return OS_STS_SUCCESS;
 }
 
