@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "os_coscfg_impl.h"
+#include "os_coscfg_profile_image.h"
 #include "os_cosfile.h"
 #include "os_cosstring.h"
 #include "os_cossync.h"
@@ -19,20 +20,14 @@
 namespace {
 
 constexpr int OS_CFG_PROFILE_SLOTS = 8;
-// The most a file gives to an image, and the most bytes of lines with their
-// terminators that a change may leave in it.
-constexpr std::size_t OS_CFG_PROFILE_IMAGE_SIZE = 131072;
 // The image, the last line's terminator (a full read whose last line has no
 // LF) and the end mark: the end mark always lies inside the buffer.
-constexpr std::size_t OS_CFG_PROFILE_BUFFER_SIZE = OS_CFG_PROFILE_IMAGE_SIZE + 2;
+constexpr std::size_t OS_CFG_PROFILE_BUFFER_SIZE = OsCfgProfileImageBufferSize(OS_CFG_PROFILE_IMAGE_SIZE);
 // The staging buffer of the write-back.
 constexpr std::size_t OS_CFG_PROFILE_STAGE_SIZE = 8192;
-constexpr std::size_t OS_CFG_PROFILE_NONE = static_cast<std::size_t>(-1);
 
-// One cached file. The image holds the file's lines, each ended by a zero
-// byte, in file order; an empty line (a lone zero byte) is the end mark.
-// Invariant: no line is empty, the end mark lies at or below
-// OS_CFG_PROFILE_IMAGE_SIZE + 1, and every byte after it is zero.
+// One cached file; its image is the file's line image
+// (os_coscfg_profile_image.h) of capacity OS_CFG_PROFILE_IMAGE_SIZE.
 struct OsCfgProfile {
   std::uint8_t m_u8Dirty;
   std::uint64_t m_u64LastWrite;  // the file's last-write time at the load (system file time)
@@ -52,108 +47,6 @@ class CProfileLock {
   CProfileLock(const CProfileLock&) = delete;
   CProfileLock& operator=(const CProfileLock&) = delete;
 };
-
-// ---- the line image ----
-
-// The offset of the end mark: the bytes of all lines with their terminators.
-std::size_t ImageLength(const char* a_acImage) {
-  std::size_t l_sizet = 0;
-  while (a_acImage[l_sizet] != 0) l_sizet += std::strlen(a_acImage + l_sizet) + 1;
-  return l_sizet;
-}
-
-bool IsHeader(const char* a_szLine) {
-  const std::size_t l_sizet = std::strlen(a_szLine);
-  return l_sizet >= 2 && a_szLine[0] == '[' && a_szLine[l_sizet - 1] == ']';
-}
-
-// A key line of the write-back and of the insertion point: no comment, an '='.
-bool IsKeyLine(const char* a_szLine) { return a_szLine[0] != ';' && std::strchr(a_szLine, '=') != nullptr; }
-
-// The whole line is '[', the name and ']' (without case).
-bool IsHeaderOf(const char* a_szLine, const char* a_szSection) {
-  const std::size_t l_sizetSection = std::strlen(a_szSection);
-  return std::strlen(a_szLine) == l_sizetSection + 2 && a_szLine[0] == '[' && a_szLine[l_sizetSection + 1] == ']' &&
-         _strnicmp(a_szLine + 1, a_szSection, l_sizetSection) == 0;
-}
-
-// The line begins with the key and '=' (without case); an empty key never matches.
-bool IsLineOfKey(const char* a_szLine, const char* a_szKey, std::size_t a_sizetKey) {
-  return a_sizetKey != 0 && _strnicmp(a_szLine, a_szKey, a_sizetKey) == 0 && a_szLine[a_sizetKey] == '=';
-}
-
-struct OsCfgProfileSection {
-  std::size_t m_sizetHeader;  // the header line
-  std::size_t m_sizetBody;    // the first line after it
-  std::size_t m_sizetEnd;     // the next header, or the end mark
-  bool m_bLast;               // no header follows
-};
-
-// The first header of the name: only that one counts.
-bool FindSection(const char* a_acImage, const char* a_szSection, OsCfgProfileSection* a_psection) {
-  std::size_t l_sizet = 0;
-  while (a_acImage[l_sizet] != 0 && !IsHeaderOf(a_acImage + l_sizet, a_szSection))
-    l_sizet += std::strlen(a_acImage + l_sizet) + 1;
-  if (a_acImage[l_sizet] == 0) return false;
-  a_psection->m_sizetHeader = l_sizet;
-  l_sizet += std::strlen(a_acImage + l_sizet) + 1;
-  a_psection->m_sizetBody = l_sizet;
-  while (a_acImage[l_sizet] != 0 && !IsHeader(a_acImage + l_sizet)) l_sizet += std::strlen(a_acImage + l_sizet) + 1;
-  a_psection->m_sizetEnd = l_sizet;
-  a_psection->m_bLast = a_acImage[l_sizet] == 0;
-  return true;
-}
-
-// The first line of the section that begins with the key and '='.
-std::size_t FindKey(const char* a_acImage, const OsCfgProfileSection& a_section, const char* a_szKey) {
-  const std::size_t l_sizetKey = std::strlen(a_szKey);
-  for (std::size_t l_sizet = a_section.m_sizetBody; l_sizet < a_section.m_sizetEnd;
-       l_sizet += std::strlen(a_acImage + l_sizet) + 1)
-    if (IsLineOfKey(a_acImage + l_sizet, a_szKey, l_sizetKey)) return l_sizet;
-  return OS_CFG_PROFILE_NONE;
-}
-
-// Replaces a_sizetOld bytes at a_sizetAt by a gap of a_sizetNew bytes, moving
-// the rest of the image and its end mark; the caller fills the gap. Null
-// (the image unchanged) when the image would grow beyond its capacity.
-char* OpenGap(char* a_acImage, std::size_t a_sizetAt, std::size_t a_sizetOld, std::size_t a_sizetNew) {
-  const std::size_t l_sizetLength = ImageLength(a_acImage);
-  const std::size_t l_sizetNewLength = l_sizetLength - a_sizetOld + a_sizetNew;
-  if (a_sizetNew > a_sizetOld && l_sizetNewLength > OS_CFG_PROFILE_IMAGE_SIZE) return nullptr;
-  std::memmove(a_acImage + a_sizetAt + a_sizetNew, a_acImage + a_sizetAt + a_sizetOld,
-               l_sizetLength + 1 - a_sizetAt - a_sizetOld);
-  if (l_sizetNewLength < l_sizetLength)
-    std::memset(a_acImage + l_sizetNewLength + 1, 0, l_sizetLength - l_sizetNewLength);
-  return a_acImage + a_sizetAt;
-}
-
-// Copies a_szText without its terminator; returns the byte after it.
-char* Put(char* a_pc, const char* a_szText, std::size_t a_sizetText) {
-  std::memcpy(a_pc, a_szText, a_sizetText);
-  return a_pc + a_sizetText;
-}
-
-// Turns the bytes read (already in the image) into lines: a byte-order mark
-// is skipped, CR and NUL bytes are dropped, an LF ends a line and an LF at
-// the start of a line is dropped. Works in place: the lines never outgrow the bytes.
-void MakeImage(char* a_acImage, std::size_t a_sizetRead) {
-  std::size_t l_sizetIn = 0;
-  if (a_sizetRead >= 3 && static_cast<unsigned char>(a_acImage[0]) == 0xEF &&
-      static_cast<unsigned char>(a_acImage[1]) == 0xBB && static_cast<unsigned char>(a_acImage[2]) == 0xBF)
-    l_sizetIn = 3;
-  std::size_t l_sizetOut = 0;
-  for (; l_sizetIn < a_sizetRead; ++l_sizetIn) {
-    const char l_c = a_acImage[l_sizetIn];
-    if (l_c == '\r' || l_c == 0) continue;
-    if (l_c == '\n') {
-      if (l_sizetOut != 0 && a_acImage[l_sizetOut - 1] != 0) a_acImage[l_sizetOut++] = 0;
-      continue;
-    }
-    a_acImage[l_sizetOut++] = l_c;
-  }
-  if (l_sizetOut != 0 && a_acImage[l_sizetOut - 1] != 0) a_acImage[l_sizetOut++] = 0;
-  std::memset(a_acImage + l_sizetOut, 0, OS_CFG_PROFILE_BUFFER_SIZE - l_sizetOut);
-}
 
 // ---- files ----
 
@@ -179,7 +72,7 @@ void LoadImage(OsCfgProfile* a_posprofile, COsFile* a_posfile) {
       OS_STS_SUCCESS)
     l_u32Read = 0;
   a_posprofile->m_u64LastWrite = LastWriteTime(a_posfile);
-  MakeImage(a_posprofile->m_acImage, l_u32Read > OS_CFG_PROFILE_IMAGE_SIZE ? OS_CFG_PROFILE_IMAGE_SIZE : l_u32Read);
+  OsCfgProfileImageMake(a_posprofile->m_acImage, OS_CFG_PROFILE_IMAGE_SIZE, a_posprofile->m_acImage, l_u32Read);
 }
 
 // A first load: read-write (read and write sharing), else read-only, with the
@@ -231,6 +124,12 @@ class CProfileWriter {
     std::memcpy(m_acStage + m_sizetUsed, a_pc, a_sizet);
     m_sizetUsed += a_sizet;
   }
+  // The image's sink: false once a write failed.
+  static bool Sink(void* a_pvContext, const char* a_pc, std::size_t a_sizet) {
+    CProfileWriter* const l_pwriter = static_cast<CProfileWriter*>(a_pvContext);
+    l_pwriter->Append(a_pc, a_sizet);
+    return l_pwriter->m_bOk;
+  }
   // True when every byte was written.
   bool Finish() {
     Drain();
@@ -278,8 +177,7 @@ void FreeSlots() {
   }
 }
 
-// Writes a dirty image back: header lines and comment runs are set apart by
-// empty lines, every line ends in CR LF. 0 or 1.
+// Writes a dirty image back (the image's text: CR LF, its empty lines). 0 or 1.
 EOSSTS FlushSlot(OsCfgProfile* a_posprofile) {
   if (a_posprofile->m_u8Dirty == 0) return OS_STS_SUCCESS;
   COsFile l_osfile;
@@ -288,27 +186,8 @@ EOSSTS FlushSlot(OsCfgProfile* a_posprofile) {
     OS_LOGI("Could not truncate the file, it might be readonly...<%s>", a_posprofile->m_szFilename);
     return OS_STS_FAIL;
   }
-  // Headers written and whether key lines were written since the last empty line.
-  int l_iHeaders = 0;
-  bool l_bKeys = false;
   CProfileWriter l_writer(&l_osfile);
-  const char* const l_acImage = a_posprofile->m_acImage;
-  for (std::size_t l_sizet = 0; l_acImage[l_sizet] != 0;) {
-    const char* const l_szLine = l_acImage + l_sizet;
-    const std::size_t l_sizetLine = std::strlen(l_szLine);
-    const bool l_bHeader = IsHeader(l_szLine);
-    const bool l_bKey = IsKeyLine(l_szLine);
-    if ((l_bHeader && l_iHeaders >= 1) || (!l_bKey && l_bKeys)) {
-      l_writer.Append("\r\n", 2);
-      l_iHeaders = 0;
-      l_bKeys = false;
-    }
-    if (l_bHeader) ++l_iHeaders;
-    if (l_bKey) l_bKeys = true;
-    l_writer.Append(l_szLine, l_sizetLine);
-    l_writer.Append("\r\n", 2);
-    l_sizet += l_sizetLine + 1;
-  }
+  OsCfgProfileImageSerialise(a_posprofile->m_acImage, CProfileWriter::Sink, &l_writer);
   const bool l_bWritten = l_writer.Finish();
   l_osfile.Close();
   if (!l_bWritten) {
@@ -360,71 +239,6 @@ OsCfgProfile* PrepareSlot(const char* a_szName) {
   return l_posprofile;
 }
 
-// The value of the key in the image, or null.
-const char* LookUp(const char* a_acImage, const char* a_szSection, const char* a_szKey) {
-  OsCfgProfileSection l_section;
-  if (!FindSection(a_acImage, a_szSection, &l_section)) return nullptr;
-  if (a_szKey[0] == '@') {
-    // "@n": the n-th line after the header, counted from 0.
-    if (a_szKey[1] == '-' || a_szKey[1] == '+') return nullptr;
-    const unsigned long l_ulIndex = std::strtoul(a_szKey + 1, nullptr, 10);
-    std::size_t l_sizet = l_section.m_sizetBody;
-    for (unsigned long l_ul = 0; l_ul < l_ulIndex && l_sizet < l_section.m_sizetEnd; ++l_ul)
-      l_sizet += std::strlen(a_acImage + l_sizet) + 1;
-    if (l_sizet >= l_section.m_sizetEnd) return nullptr;
-    const char* const l_pcEquals = std::strchr(a_acImage + l_sizet, '=');
-    return l_pcEquals != nullptr ? l_pcEquals + 1 : nullptr;
-  }
-  const std::size_t l_sizetLine = FindKey(a_acImage, l_section, a_szKey);
-  if (l_sizetLine == OS_CFG_PROFILE_NONE) return nullptr;
-  return a_acImage + l_sizetLine + std::strlen(a_szKey) + 1;
-}
-
-// Sets or adds the key in the image. 0, or 1 (the image unchanged) when the
-// change does not fit.
-EOSSTS ChangeImage(char* a_acImage, const char* a_szSection, const char* a_szKey, const char* a_szValue) {
-  const std::size_t l_sizetKey = std::strlen(a_szKey);
-  const std::size_t l_sizetValue = std::strlen(a_szValue);
-  const std::size_t l_sizetKeyLine = l_sizetKey + 1 + l_sizetValue + 1;
-  char* l_pc = nullptr;
-  OsCfgProfileSection l_section;
-  if (FindSection(a_acImage, a_szSection, &l_section)) {
-    const std::size_t l_sizetLine = FindKey(a_acImage, l_section, a_szKey);
-    if (l_sizetLine != OS_CFG_PROFILE_NONE) {
-      // The key keeps its spelling; only the value is replaced.
-      const std::size_t l_sizetAt = l_sizetLine + l_sizetKey + 1;
-      l_pc = OpenGap(a_acImage, l_sizetAt, std::strlen(a_acImage + l_sizetAt), l_sizetValue);
-      if (l_pc == nullptr) return OS_STS_FAIL;
-      Put(l_pc, a_szValue, l_sizetValue);
-      return OS_STS_SUCCESS;
-    }
-    // After the section's last key line (comments after it stay after the
-    // new line), or after the header; the last section grows at the end.
-    std::size_t l_sizetAt = l_section.m_sizetBody;
-    for (std::size_t l_sizet = l_section.m_sizetBody; l_sizet < l_section.m_sizetEnd;) {
-      const std::size_t l_sizetNext = l_sizet + std::strlen(a_acImage + l_sizet) + 1;
-      if (IsKeyLine(a_acImage + l_sizet)) l_sizetAt = l_sizetNext;
-      l_sizet = l_sizetNext;
-    }
-    if (l_section.m_bLast) l_sizetAt = l_section.m_sizetEnd;
-    l_pc = OpenGap(a_acImage, l_sizetAt, 0, l_sizetKeyLine);
-  } else {
-    const std::size_t l_sizetSection = std::strlen(a_szSection);
-    l_pc = OpenGap(a_acImage, ImageLength(a_acImage), 0, l_sizetSection + 3 + l_sizetKeyLine);
-    if (l_pc == nullptr) return OS_STS_FAIL;
-    *l_pc++ = '[';
-    l_pc = Put(l_pc, a_szSection, l_sizetSection);
-    *l_pc++ = ']';
-    *l_pc++ = 0;
-  }
-  if (l_pc == nullptr) return OS_STS_FAIL;
-  l_pc = Put(l_pc, a_szKey, l_sizetKey);
-  *l_pc++ = '=';
-  l_pc = Put(l_pc, a_szValue, l_sizetValue);
-  *l_pc = 0;
-  return OS_STS_SUCCESS;
-}
-
 // A change needs the file cached: a file that is not is loaded through a
 // read. Called without the lock, which the read takes itself.
 void CacheForChange(const char* a_szFile, const char* a_szName) {
@@ -451,7 +265,7 @@ EOSSTS OsCfgProfileRead(const char* a_szFile, const char* a_szSection, const cha
   CProfileLock l_lock;
   const OsCfgProfile* const l_posprofile = PrepareSlot(l_szName);
   if (l_posprofile == nullptr) return OS_STS_FAIL;
-  const char* const l_szValue = LookUp(l_posprofile->m_acImage, a_szSection, a_szKey);
+  const char* const l_szValue = OsCfgProfileImageLookUp(l_posprofile->m_acImage, a_szSection, a_szKey);
   if (l_szValue == nullptr) return OS_STS_FAIL;
   // A value longer than the output is not cut: the output stays empty.
   SStrCpy(a_szOut, a_sizetOut, l_szValue);
@@ -471,10 +285,10 @@ EOSSTS OsCfgProfileWrite(const char* a_szFile, const char* a_szSection, const ch
   const int l_i = FindCached(l_szName);
   OS_RETURN_IF(l_i < 0, OS_LOG_ERROR, "failed to create profile...<%s>", OS_STS_FAIL, l_szName);
   OsCfgProfile* const l_posprofile = s_aoscfgprofile[l_i];
-  OsCfgProfileSection l_section;
-  OS_RETURN_IF(a_szKey[0] == 0 && FindSection(l_posprofile->m_acImage, a_szSection, &l_section), OS_LOG_ERROR,
+  OS_RETURN_IF(a_szKey[0] == 0 && OsCfgProfileImageHasSection(l_posprofile->m_acImage, a_szSection), OS_LOG_ERROR,
                "bad key...<%s>", OS_STS_FAIL, l_szName);
-  OS_RETURN_IF(ChangeImage(l_posprofile->m_acImage, a_szSection, a_szKey, a_szValue) != OS_STS_SUCCESS,
+  OS_RETURN_IF(OsCfgProfileImageSet(l_posprofile->m_acImage, OS_CFG_PROFILE_IMAGE_SIZE, a_szSection, a_szKey,
+                                    a_szValue) != OS_STS_SUCCESS,
                OS_LOG_ERROR, "profile image is full...<%s> <%s> <%s>", OS_STS_FAIL, l_szName, a_szSection, a_szKey);
   l_posprofile->m_u8Dirty = 1;
   return OS_STS_SUCCESS;
@@ -492,13 +306,9 @@ EOSSTS OsCfgProfileDelete(const char* a_szFile, const char* a_szSection, const c
   const int l_i = FindCached(l_szName);
   OS_RETURN_IF(l_i < 0, OS_LOG_ERROR, "failed to create profile...<%s>", OS_STS_FAIL, l_szName);
   OsCfgProfile* const l_posprofile = s_aoscfgprofile[l_i];
-  OsCfgProfileSection l_section;
-  if (!FindSection(l_posprofile->m_acImage, a_szSection, &l_section)) return OS_STS_SUCCESS;
+  if (!OsCfgProfileImageHasSection(l_posprofile->m_acImage, a_szSection)) return OS_STS_SUCCESS;
   OS_RETURN_IF(a_szKey[0] == 0, OS_LOG_ERROR, "bad key...<%s>", OS_STS_FAIL, l_szName);
-  const std::size_t l_sizetLine = FindKey(l_posprofile->m_acImage, l_section, a_szKey);
-  if (l_sizetLine == OS_CFG_PROFILE_NONE) return OS_STS_SUCCESS;
-  OpenGap(l_posprofile->m_acImage, l_sizetLine, std::strlen(l_posprofile->m_acImage + l_sizetLine) + 1, 0);
-  l_posprofile->m_u8Dirty = 1;
+  if (OsCfgProfileImageDelete(l_posprofile->m_acImage, a_szSection, a_szKey)) l_posprofile->m_u8Dirty = 1;
   return OS_STS_SUCCESS;
 }
 
