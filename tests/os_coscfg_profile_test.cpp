@@ -375,21 +375,41 @@ TEST_F(Profile, AReadOnlyFileRefusesTheWriteBack) {
 // ---- capacity and hostile bytes ----
 
 TEST_F(Profile, AChangeBeyondTheCapacityIsRefused) {
+  // The limit is the written file, which a later read must take whole:
+  // "[S]\r\n" 5, "k=...\r\n" n + 4; the file is 5 bytes short of full.
   const std::string l_s = Path("big.ini");
-  // Lines and terminators: "[S]" 4, "k=..." 2 + n + 1; 4 bytes short of full.
-  const std::size_t l_sizetValue = s_sizetImage - 4 - 4 - 3;
+  const std::size_t l_sizetValue = s_sizetImage - 9 - 5;
   Put(l_s, "[S]\n" "k=" + std::string(l_sizetValue, 'v') + "\n");
   ASSERT_EQ(Read(l_s, "S", "k").size(), 0u);  // longer than the helper's output
-  EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "a", "b"), OS_STS_SUCCESS);  // exactly full
+  EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "a", "b"), OS_STS_SUCCESS);  // "a=b\r\n": exactly full
   EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "c", "d"), OS_STS_FAIL);
   EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "a", "bb"), OS_STS_FAIL);
   EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "T", "x", "y"), OS_STS_FAIL);
   EXPECT_EQ(Lines("profile image is full...<" + l_s + ">").size(), 3u);
   EXPECT_EQ(Read(l_s, "S", "a"), "b");  // unchanged by the refusals
   EXPECT_EQ(Read(l_s, "S", "c"), "");
-  EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "a", ""), OS_STS_SUCCESS);  // shrinking always fits
   ASSERT_EQ(OsCfgProfileFlush(l_s.c_str()), OS_STS_SUCCESS);
-  EXPECT_EQ(Get(l_s), "[S]\r\nk=" + std::string(l_sizetValue, 'v') + "\r\na=\r\n");
+  const std::string l_sFull = "[S]\r\nk=" + std::string(l_sizetValue, 'v') + "\r\na=b\r\n";
+  EXPECT_EQ(Get(l_s), l_sFull);
+  EXPECT_EQ(l_sFull.size(), s_sizetImage);
+  EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "a", ""), OS_STS_SUCCESS);  // shrinking always fits
+  // What was written reads back whole after the cache lets it go.
+  OsCfgProfileFreeAll();
+  EXPECT_EQ(Read(l_s, "S", "a"), "b");
+}
+
+TEST_F(Profile, LinesThatWouldNotReadBackAreRefused) {
+  const std::string l_s = Path("bad.ini");
+  Put(l_s, "[S]\r\nk=1\r\n");
+  for (const char* l_szKey : {"a=b", ";note", "[T]", "two\r\nlines"})
+    EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", l_szKey, "1"), OS_STS_FAIL) << l_szKey;
+  EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "k", "1\r\n[evil]\r\nx=2"), OS_STS_FAIL);
+  EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S\n", "k", "1"), OS_STS_FAIL);
+  EXPECT_EQ(Lines("bad key...<" + l_s + ">").size(), 4u);
+  EXPECT_EQ(Lines("bad value...<" + l_s + ">").size(), 2u);
+  ASSERT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "k", "2"), OS_STS_SUCCESS);
+  ASSERT_EQ(OsCfgProfileFlush(l_s.c_str()), OS_STS_SUCCESS);
+  EXPECT_EQ(Get(l_s), "[S]\r\nk=2\r\n");
 }
 
 TEST_F(Profile, LongLinesFullFilesAndNulBytes) {

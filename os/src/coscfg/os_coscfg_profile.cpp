@@ -39,6 +39,8 @@ OsCfgProfile* s_aoscfgprofile[OS_CFG_PROFILE_SLOTS];
 // Serialises every cache operation of every thread. Not reentrant: the read
 // that a write or delete triggers runs after the lock was released.
 volatile std::uint32_t s_u32ProfileLock;
+// The image before a change that may have to be taken back (under the lock).
+char s_acProfileScratch[OS_CFG_PROFILE_BUFFER_SIZE];
 
 class CProfileLock {
  public:
@@ -287,9 +289,28 @@ EOSSTS OsCfgProfileWrite(const char* a_szFile, const char* a_szSection, const ch
   OsCfgProfile* const l_posprofile = s_aoscfgprofile[l_i];
   OS_RETURN_IF(a_szKey[0] == 0 && OsCfgProfileImageHasSection(l_posprofile->m_acImage, a_szSection), OS_LOG_ERROR,
                "bad key...<%s>", OS_STS_FAIL, l_szName);
-  OS_RETURN_IF(OsCfgProfileImageSet(l_posprofile->m_acImage, OS_CFG_PROFILE_IMAGE_SIZE, a_szSection, a_szKey,
-                                    a_szValue) != OS_STS_SUCCESS,
-               OS_LOG_ERROR, "profile image is full...<%s> <%s> <%s>", OS_STS_FAIL, l_szName, a_szSection, a_szKey);
+  // A line that would not read back as this key and value once written: a
+  // key with '=' or a line break, one that reads as a comment or a header,
+  // a value or a section name with a line break.
+  OS_RETURN_IF(a_szKey[0] == ';' || a_szKey[0] == '[' || std::strpbrk(a_szKey, "=\r\n") != nullptr, OS_LOG_ERROR,
+               "bad key...<%s>", OS_STS_FAIL, l_szName);
+  OS_RETURN_IF(std::strpbrk(a_szValue, "\r\n") != nullptr || std::strpbrk(a_szSection, "\r\n") != nullptr,
+               OS_LOG_ERROR, "bad value...<%s>", OS_STS_FAIL, l_szName);
+  // The written file must still fit a read: its CR and empty lines count too.
+  char* const l_acImage = l_posprofile->m_acImage;
+  std::size_t l_sizetBefore = 0;
+  OsCfgProfileImageText(l_acImage, nullptr, 0, &l_sizetBefore);
+  std::memcpy(s_acProfileScratch, l_acImage, sizeof(s_acProfileScratch));
+  bool l_bFits = OsCfgProfileImageSet(l_acImage, OS_CFG_PROFILE_IMAGE_SIZE, a_szSection, a_szKey, a_szValue) ==
+                 OS_STS_SUCCESS;
+  if (l_bFits) {
+    std::size_t l_sizetAfter = 0;
+    OsCfgProfileImageText(l_acImage, nullptr, 0, &l_sizetAfter);
+    l_bFits = l_sizetAfter <= OS_CFG_PROFILE_IMAGE_SIZE || l_sizetAfter <= l_sizetBefore;
+    if (!l_bFits) std::memcpy(l_acImage, s_acProfileScratch, sizeof(s_acProfileScratch));
+  }
+  OS_RETURN_IF(!l_bFits, OS_LOG_ERROR, "profile image is full...<%s> <%s> <%s>", OS_STS_FAIL, l_szName, a_szSection,
+               a_szKey);
   l_posprofile->m_u8Dirty = 1;
   return OS_STS_SUCCESS;
 }
