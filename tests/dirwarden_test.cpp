@@ -116,10 +116,11 @@ TEST_F(Dirwarden, ACompanyNameThatLeavesTheFolderIsRefused) {
 
 TEST_F(Dirwarden, ExitsWithZeroAndPrintsNothing) {
   SetEnv(L"QRX_DEBUG", nullptr);
-  for (const wchar_t* l_wszArguments : {L"", L" acme", L" acme extra ignored", L" \"\""}) {
-    const RunResult l_run = RunDirwarden(l_wszArguments);
-    EXPECT_EQ(l_run.m_dwExitCode, 0u) << OsTestUtf8(l_wszArguments);
-    EXPECT_EQ(l_run.m_sOutput, "") << OsTestUtf8(l_wszArguments);
+  for (const std::wstring& l_wsArguments : {std::wstring(), L" " + m_wsCompany, L" " + m_wsCompany + L" extra ignored",
+                                             std::wstring(L" \"\"")}) {
+    const RunResult l_run = RunDirwarden(l_wsArguments);
+    EXPECT_EQ(l_run.m_dwExitCode, 0u) << OsTestUtf8(l_wsArguments);
+    EXPECT_EQ(l_run.m_sOutput, "") << OsTestUtf8(l_wsArguments);
   }
 }
 

@@ -23,6 +23,7 @@ class LogConcurrency : public OsTest {
   void SetUp() override {
     OsTest::SetUp();
     for (const wchar_t* l_wsz : {L"QRX_LOGDIR", L"QRX_DEBUGDIR"}) SetEnv(l_wsz, nullptr);
+    SetEnv(L"QRX_APPDATADIR", WDir().c_str());  // the tree in the test's own directory
     m_wsLog = WDir() + L"\\threads.log";
   }
   std::wstring m_wsLog;

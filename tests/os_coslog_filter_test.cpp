@@ -17,6 +17,7 @@ class LogFilter : public OsTest {
   void SetUp() override {
     OsTest::SetUp();
     for (const wchar_t* l_wsz : {L"QRX_LOGDIR", L"QRX_DEBUGDIR", L"QRX_ASSERT"}) SetEnv(l_wsz, nullptr);
+    SetEnv(L"QRX_APPDATADIR", WDir().c_str());  // the tree in the test's own directory
     m_wsLog = WDir() + L"\\filter.log";
     m_sLog = OsTestUtf8(m_wsLog);
   }

@@ -22,6 +22,7 @@ class Log : public OsTest {
   void SetUp() override {
     OsTest::SetUp();
     for (const wchar_t* l_wsz : {L"QRX_LOGDIR", L"QRX_DEBUGDIR", L"QRX_ASSERT", L"QRX_DEBUG"}) SetEnv(l_wsz, nullptr);
+    SetEnv(L"QRX_APPDATADIR", WDir().c_str());  // any start-up builds its tree in the test's own directory
     m_wsLog = WDir() + L"\\test.log";
     m_sLog = OsTestUtf8(m_wsLog);
   }
