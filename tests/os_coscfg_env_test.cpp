@@ -9,35 +9,17 @@
 #include "os.h"
 #include "os_test.h"
 #include "os_test_log.h"
+#include "os_test_services.h"
 
 namespace {
 
 // A test log that receives the library's messages for the test's length.
-class Env : public OsTest {
+class Env : public OsServicesTest {
  protected:
   void SetUp() override {
-    OsTest::SetUp();
-    m_szSaved = g_szOsServicesArguments;
-    SetEnv(L"QRX_DEBUG", nullptr);
-    SetEnv(L"QRX_LOGDIR", nullptr);
-    SetEnv(L"QRX_DEBUGDIR", nullptr);
-    SetEnv(L"QRX_APPDATADIR", WDir().c_str());
-    OsServicesStart(nullptr);
-    m_wsLog = WDir() + L"\\env.log";
-    OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | OS_LOG_OPT_NOSTAMP, nullptr, nullptr);
-    OsLogSetAssertEcho(OsLogInstance(), false);
+    OsServicesTest::SetUp();
+    StartLoggingTo(L"env.log");
   }
-  void TearDown() override {
-    OsServicesStop();
-    g_szOsServicesArguments = m_szSaved;
-    OsTest::TearDown();
-  }
-  std::vector<OsTestLogLine> Lines(const std::string& a_sText) { return OsTestFindLines(OsTestReadLog(m_wsLog), a_sText); }
-
-  std::wstring m_wsLog;
-
- private:
-  const char* m_szSaved = nullptr;
 };
 
 TEST_F(Env, GetValueDefaultAndEmpty) {

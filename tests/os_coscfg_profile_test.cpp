@@ -15,42 +15,27 @@
 #include "os_coscfg_profile.h"
 #include "os_test.h"
 #include "os_test_log.h"
+#include "os_test_services.h"
 
 namespace {
 
 constexpr std::size_t s_sizetImage = 131072;
 
-class Profile : public OsTest {
+class Profile : public OsServicesTest {
  protected:
   void SetUp() override {
-    OsTest::SetUp();
-    m_szSaved = g_szOsServicesArguments;
-    SetEnv(L"QRX_DEBUG", nullptr);
-    SetEnv(L"QRX_LOGDIR", nullptr);
-    SetEnv(L"QRX_DEBUGDIR", nullptr);
-    SetEnv(L"QRX_APPDATADIR", WDir().c_str());
-    OsServicesStart(nullptr);
-    m_wsLog = WDir() + L"\\profile.log";
-    OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | OS_LOG_OPT_NOSTAMP, nullptr, nullptr);
-    OsLogSetAssertEcho(OsLogInstance(), false);
+    OsServicesTest::SetUp();
+    StartLoggingTo(L"profile.log");
     OsCfgProfileFreeAll();
   }
   void TearDown() override {
     OsCfgProfileFreeAll();
-    OsServicesStop();
-    g_szOsServicesArguments = m_szSaved;
-    OsTest::TearDown();
+    OsServicesTest::TearDown();
   }
 
-  std::vector<OsTestLogLine> Lines(const std::string& a_sText) { return OsTestFindLines(OsTestReadLog(m_wsLog), a_sText); }
   std::string Path(const std::string& a_sName) const { return Dir() + "\\" + a_sName; }
   static void Put(const std::string& a_sPath, const std::string& a_sBytes) {
-    HANDLE const l_h = CreateFileW(OsTestWide(a_sPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(l_h, INVALID_HANDLE_VALUE) << a_sPath;
-    DWORD l_dw = 0;
-    ASSERT_TRUE(WriteFile(l_h, a_sBytes.data(), static_cast<DWORD>(a_sBytes.size()), &l_dw, nullptr));
-    CloseHandle(l_h);
+    ASSERT_TRUE(OsTestWriteFile(OsTestWide(a_sPath), a_sBytes)) << a_sPath;
   }
   static std::string Get(const std::string& a_sPath) { return OsTestReadFile(OsTestWide(a_sPath)); }
   // Sets the last-write time to a fixed day plus a_iSeconds.
@@ -86,11 +71,6 @@ class Profile : public OsTest {
   static bool Exists(const std::string& a_sPath) {
     return GetFileAttributesW(OsTestWide(a_sPath).c_str()) != INVALID_FILE_ATTRIBUTES;
   }
-
-  std::wstring m_wsLog;
-
- private:
-  const char* m_szSaved = nullptr;
 };
 
 // ---- the text format as read ----

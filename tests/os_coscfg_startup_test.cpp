@@ -13,6 +13,7 @@
 #include "os_coslog.h"
 #include "os_costhread.h"
 #include "os_test.h"
+#include "os_test_log.h"
 #include "os_test_services.h"
 
 namespace {
@@ -37,11 +38,7 @@ std::string PerThreadName() {
 }
 
 void WriteText(const std::string& a_sPath, const std::string& a_sText) {
-  HANDLE const l_h = CreateFileW(OsTestWide(a_sPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(l_h, INVALID_HANDLE_VALUE) << a_sPath;
-  DWORD l_dw = 0;
-  WriteFile(l_h, a_sText.data(), static_cast<DWORD>(a_sText.size()), &l_dw, nullptr);
-  CloseHandle(l_h);
+  ASSERT_TRUE(OsTestWriteFile(OsTestWide(a_sPath), a_sText)) << a_sPath;
 }
 
 // The program's path, its folder and the folder above it.

@@ -12,6 +12,7 @@
 #include "os_coscfg_sysinfo.h"
 #include "os_test.h"
 #include "os_test_log.h"
+#include "os_test_services.h"
 
 namespace {
 
@@ -281,30 +282,16 @@ TEST(SysSystem, BisectionAgreesWithTheKernelsVersion) {
 }
 
 // Queries on a started configuration, messages read from a test log.
-class SysQuery : public OsTest {
+class SysQuery : public OsServicesTest {
  protected:
   void SetUp() override {
-    OsTest::SetUp();
-    SetEnv(L"QRX_DEBUG", nullptr);
-    SetEnv(L"QRX_LOGDIR", nullptr);
-    SetEnv(L"QRX_DEBUGDIR", nullptr);
-    SetEnv(L"QRX_OSCFGDIR", nullptr);
-    SetEnv(L"QRX_APPDATADIR", WDir().c_str());
-    OsServicesStart(nullptr);
+    OsServicesTest::SetUp();
+    StartLoggingTo(L"sys.log");
     m_poscfg = OsCfgInstance();
     ASSERT_NE(m_poscfg, nullptr);
-    m_wsLog = WDir() + L"\\sys.log";
-    OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | OS_LOG_OPT_NOSTAMP, nullptr, nullptr);
-    OsLogSetAssertEcho(OsLogInstance(), false);
   }
-  void TearDown() override {
-    OsServicesStop();
-    OsTest::TearDown();
-  }
-  std::vector<OsTestLogLine> Lines(const std::string& a_sText) { return OsTestFindLines(OsTestReadLog(m_wsLog), a_sText); }
 
   COsCfg* m_poscfg = nullptr;
-  std::wstring m_wsLog;
 };
 
 TEST_F(SysQuery, ProcessorsAndTheirRecord) {

@@ -8,6 +8,7 @@
 #include "os.h"
 #include "os_cosresource.h"
 #include "os_test.h"
+#include "os_test_log.h"
 
 namespace {
 
@@ -56,11 +57,7 @@ TEST_F(Resource, TheVersionOfAFile) {
   l_osresource.Close();
   // A file without version information: an empty text, and still success.
   const std::string l_sPlain = Dir() + "\\plain.bin";
-  HANDLE const l_h = CreateFileW(OsTestWide(l_sPlain).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
-  DWORD l_dw = 0;
-  WriteFile(l_h, "plain", 5, &l_dw, nullptr);
-  CloseHandle(l_h);
+  ASSERT_TRUE(OsTestWriteFile(OsTestWide(l_sPlain), "plain"));
   ASSERT_EQ(l_osresource.Load(l_sPlain.c_str(), "VERSION", OS_RESOURCE_TYPE_RCDATA), OS_STS_SUCCESS);
   EXPECT_EQ(l_osresource.SizeGet(), 0u);
   EXPECT_STREQ(static_cast<const char*>(l_osresource.DataGet()), "");

@@ -5,6 +5,17 @@
 #include <cctype>
 #include <cstdlib>
 
+bool OsTestWriteFile(const std::wstring& a_wsPath, const std::string& a_sBytes) {
+  HANDLE const l_hfile =
+      CreateFileW(a_wsPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (l_hfile == INVALID_HANDLE_VALUE) return false;
+  DWORD l_dwWritten = 0;
+  const bool l_b = WriteFile(l_hfile, a_sBytes.data(), static_cast<DWORD>(a_sBytes.size()), &l_dwWritten, nullptr) &&
+                   l_dwWritten == a_sBytes.size();
+  CloseHandle(l_hfile);
+  return l_b;
+}
+
 std::string OsTestReadFile(const std::wstring& a_wsPath) {
   HANDLE const l_hfile = CreateFileW(a_wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

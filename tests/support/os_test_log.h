@@ -25,6 +25,8 @@ struct OsTestLogLine {
 
 // The file's bytes; empty when it cannot be read.
 std::string OsTestReadFile(const std::wstring& a_wsPath);
+// Writes a_sBytes as the whole file (created or emptied); false on failure.
+bool OsTestWriteFile(const std::wstring& a_wsPath, const std::string& a_sBytes);
 // The file's lines. a_pbComplete (may be null) is false when the file does not
 // end in CR LF or a line holds a lone CR or LF.
 std::vector<std::string> OsTestReadLines(const std::wstring& a_wsPath, bool* a_pbComplete = nullptr);

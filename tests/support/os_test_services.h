@@ -6,8 +6,11 @@
 
 #include <string>
 
+#include <vector>
+
 #include "os.h"
 #include "os_test.h"
+#include "os_test_log.h"
 
 class OsServicesTest : public OsTest {
  protected:
@@ -35,9 +38,21 @@ class OsServicesTest : public OsTest {
     g_szOsServicesArguments = m_sArguments.c_str();
     OsServicesStart(a_szExtra);
   }
+  // Starts the services with the program's own argument text and sends the
+  // library's messages (class 1 and up, without time stamps, no echo of
+  // class 64) to a_wszName in the test's directory.
+  void StartLoggingTo(const wchar_t* a_wszName) {
+    OsServicesStart(nullptr);
+    m_wsLog = WDir() + L"\\" + a_wszName;
+    OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | OS_LOG_OPT_NOSTAMP, nullptr, nullptr);
+    OsLogSetAssertEcho(OsLogInstance(), false);
+  }
+  // The lines of that log whose text holds a_sText.
+  std::vector<OsTestLogLine> Lines(const std::string& a_sText) { return OsTestFindLines(OsTestReadLog(m_wsLog), a_sText); }
   std::string Item(int a_iSection, int a_iTag) { return OsCfgInstance()->GetItem(a_iSection, a_iTag); }
 
   std::string m_sArguments;
+  std::wstring m_wsLog;
 
  private:
   const char* m_szSavedArguments = nullptr;

@@ -3,6 +3,8 @@
 // configuration exists too) and once per start-up.
 #pragma once
 
+#include "os_win.h"
+
 // The operating-system code (the EOSCFGOS values: above 7 is XP or later,
 // above 9 Vista or later); 0 when the pass found nothing.
 int OsSysOsCode();
@@ -13,3 +15,6 @@ int OsSysProcessBits();
 // The full path of a library in the system directory, so that a system
 // library is never taken from the program's own folder.
 bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_uSize);
+// The module that holds the library's code: the program itself, or the
+// library it is linked into; null when the system cannot tell.
+HMODULE OsSysLibraryModule();

@@ -319,6 +319,19 @@ void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
   if (a_oscfgstartup.m_bOwner) OsCfgRotateLogDirectories(a_poscfgimpl);
 }
 
+// A zero-filled implementation of this identity, its log directory not yet
+// created; null (logged) without memory. The block is large (the file data):
+// pages of its own, freed with VirtualFree.
+COsCfgImpl* NewImpl(const char* a_szUniqueName, EOSCFGENTITY a_eoscfgentity) {
+  void* const l_pv = VirtualAlloc(nullptr, sizeof(COsCfgImpl), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  OS_RETURN_IF_NULL(l_pv, OS_LOG_ASSERT, "OsMemNew failed...", nullptr);
+  COsCfgImpl* const l_poscfgimpl = static_cast<COsCfgImpl*>(l_pv);
+  l_poscfgimpl->m_eoscfgentity = a_eoscfgentity;
+  SStrCpy(l_poscfgimpl->m_szFudge, sizeof(l_poscfgimpl->m_szFudge), a_szUniqueName != nullptr ? a_szUniqueName : "");
+  l_poscfgimpl->m_eosstsLogDirectory = OS_STS_NOTCREATED;
+  return l_poscfgimpl;
+}
+
 bool DebuggerAttached() { return IsDebuggerPresent() != FALSE; }
 
 }  // namespace
@@ -326,18 +339,10 @@ bool DebuggerAttached() { return IsDebuggerPresent() != FALSE; }
 COsCfg* OsCfgCreate(const OsCfgStartup& a_oscfgstartup) {
   COsCfg* const l_poscfg = OsMemNew(COsCfg, "COsCfg");
   if (l_poscfg == nullptr) return nullptr;
-  // The block is large (the file data): zero-filled pages of its own.
-  void* const l_pv = VirtualAlloc(nullptr, sizeof(COsCfgImpl), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  if (l_pv == nullptr) {
-    OS_LOGA("OsMemNew failed...");
-    return l_poscfg;
-  }
-  COsCfgImpl* const l_poscfgimpl = static_cast<COsCfgImpl*>(l_pv);
-  OS_LOGI("mem>>> addr:%p  size:%7d  new %s", l_pv, static_cast<int>(sizeof(COsCfgImpl)), "COsCfgImpl");
-  l_poscfgimpl->m_eoscfgentity = a_oscfgstartup.m_eoscfgentity;
-  SStrCpy(l_poscfgimpl->m_szFudge, sizeof(l_poscfgimpl->m_szFudge),
-          a_oscfgstartup.m_szUniqueName != nullptr ? a_oscfgstartup.m_szUniqueName : "");
-  l_poscfgimpl->m_eosstsLogDirectory = OS_STS_NOTCREATED;
+  COsCfgImpl* const l_poscfgimpl = NewImpl(a_oscfgstartup.m_szUniqueName, a_oscfgstartup.m_eoscfgentity);
+  if (l_poscfgimpl == nullptr) return l_poscfg;
+  OS_LOGI("mem>>> addr:%p  size:%7d  new %s", static_cast<void*>(l_poscfgimpl), static_cast<int>(sizeof(COsCfgImpl)),
+          "COsCfgImpl");
   l_poscfgimpl->m_bForceSetAccess = a_oscfgstartup.m_bForceSetAccess;
   if (a_oscfgstartup.m_szApplication != nullptr)
     SStrCpy(l_poscfgimpl->m_szApplication, OS_PATH_SIZE, a_oscfgstartup.m_szApplication);
@@ -373,16 +378,12 @@ void OsCfgDestroy(COsCfg* a_poscfg) {
 }
 
 EOSSTS OsCfgQueryDirectories(const char* a_szUniqueName, EOSCFGENTITY a_eoscfgentity, OsCfgQuery* a_pquery) {
-  void* const l_pv = VirtualAlloc(nullptr, sizeof(COsCfgImpl), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  OS_RETURN_IF_NULL(l_pv, OS_LOG_ASSERT, "OsMemNew failed...", OS_STS_FAIL);
-  COsCfgImpl* const l_poscfgimpl = static_cast<COsCfgImpl*>(l_pv);
-  l_poscfgimpl->m_eoscfgentity = a_eoscfgentity;
-  SStrCpy(l_poscfgimpl->m_szFudge, sizeof(l_poscfgimpl->m_szFudge), a_szUniqueName != nullptr ? a_szUniqueName : "");
-  l_poscfgimpl->m_eosstsLogDirectory = OS_STS_NOTCREATED;
+  COsCfgImpl* const l_poscfgimpl = NewImpl(a_szUniqueName, a_eoscfgentity);
+  if (l_poscfgimpl == nullptr) return OS_STS_FAIL;
   ReadBrand(l_poscfgimpl);
   const OsCfgStartup l_oscfgstartup = {};
   const EOSSTS l_eossts = OsCfgSetDirectories(l_poscfgimpl, l_oscfgstartup, a_pquery);
-  VirtualFree(l_pv, 0, MEM_RELEASE);
+  VirtualFree(l_poscfgimpl, 0, MEM_RELEASE);
   return l_eossts;
 }
 

@@ -241,6 +241,14 @@ OsCfgProfile* PrepareSlot(const char* a_szName) {
   return l_posprofile;
 }
 
+// The slot of a file that a change has made sure is cached (the caller
+// holds the lock); null, logged, when it is not.
+OsCfgProfile* SlotForChange(const char* a_szName) {
+  const int l_i = FindCached(a_szName);
+  OS_RETURN_IF(l_i < 0, OS_LOG_ERROR, "failed to create profile...<%s>", nullptr, a_szName);
+  return s_aoscfgprofile[l_i];
+}
+
 // A change needs the file cached: a file that is not is loaded through a
 // read. Called without the lock, which the read takes itself.
 void CacheForChange(const char* a_szFile, const char* a_szName) {
@@ -284,9 +292,8 @@ EOSSTS OsCfgProfileWrite(const char* a_szFile, const char* a_szSection, const ch
   CacheForChange(a_szFile, l_szName);
 
   CProfileLock l_lock;
-  const int l_i = FindCached(l_szName);
-  OS_RETURN_IF(l_i < 0, OS_LOG_ERROR, "failed to create profile...<%s>", OS_STS_FAIL, l_szName);
-  OsCfgProfile* const l_posprofile = s_aoscfgprofile[l_i];
+  OsCfgProfile* const l_posprofile = SlotForChange(l_szName);
+  if (l_posprofile == nullptr) return OS_STS_FAIL;
   OS_RETURN_IF(a_szKey[0] == 0 && OsCfgProfileImageHasSection(l_posprofile->m_acImage, a_szSection), OS_LOG_ERROR,
                "bad key...<%s>", OS_STS_FAIL, l_szName);
   // A line that would not read back as this key and value once written: a
@@ -324,9 +331,8 @@ EOSSTS OsCfgProfileDelete(const char* a_szFile, const char* a_szSection, const c
   CacheForChange(a_szFile, l_szName);
 
   CProfileLock l_lock;
-  const int l_i = FindCached(l_szName);
-  OS_RETURN_IF(l_i < 0, OS_LOG_ERROR, "failed to create profile...<%s>", OS_STS_FAIL, l_szName);
-  OsCfgProfile* const l_posprofile = s_aoscfgprofile[l_i];
+  OsCfgProfile* const l_posprofile = SlotForChange(l_szName);
+  if (l_posprofile == nullptr) return OS_STS_FAIL;
   if (!OsCfgProfileImageHasSection(l_posprofile->m_acImage, a_szSection)) return OS_STS_SUCCESS;
   OS_RETURN_IF(a_szKey[0] == 0, OS_LOG_ERROR, "bad key...<%s>", OS_STS_FAIL, l_szName);
   if (OsCfgProfileImageDelete(l_posprofile->m_acImage, a_szSection, a_szKey)) l_posprofile->m_u8Dirty = 1;

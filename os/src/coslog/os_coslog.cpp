@@ -165,7 +165,7 @@ void WriteLine(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a_hfile
   OsLogSpinLock(&a_poslogimpl->m_lSpinLock);
   if (a_poslogimpl->m_u32HeaderPending != 0 || a_poslogimpl->m_u32SystemInfoWritten == 0 ||
       a_poslogimpl->m_u32AppInfoWritten == 0 ||
-      (a_poslogimpl->m_u32DllInfoWritten == 0 && OsLogLibraryModule() != nullptr))
+      (a_poslogimpl->m_u32DllInfoWritten == 0 && OsSysLibraryModule() != nullptr))
     OsLogWriteHeader(a_poslogimpl, a_poslogslot, a_hfile);
 
   // The counter moves under the lock, so the numbers follow the file's order.

@@ -58,7 +58,7 @@ void NormalizeSeparators(char* a_szPath) {
 void ModuleGrandparentName(char* a_szName, std::size_t a_sizetName) {
   a_szName[0] = 0;
   wchar_t l_wszModule[OS_PATH_SIZE];
-  const DWORD l_dw = GetModuleFileNameW(OsLogLibraryModule(), l_wszModule, OS_PATH_SIZE);
+  const DWORD l_dw = GetModuleFileNameW(OsSysLibraryModule(), l_wszModule, OS_PATH_SIZE);
   if (l_dw == 0 || l_dw >= OS_PATH_SIZE) return;
   char l_szModule[OS_PATH_SIZE];
   if (CopyUtf8FromUnicode(l_szModule, sizeof(l_szModule), l_wszModule, -1) == 0) return;
@@ -199,14 +199,6 @@ void ApplyOptions(COsLogImpl* a_poslogimpl, std::uint32_t a_u32Level, bool a_bRe
 }
 
 }  // namespace
-
-HMODULE OsLogLibraryModule() {
-  HMODULE l_hmodule = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCWSTR>(&OsLogLibraryModule), &l_hmodule))
-    return nullptr;
-  return l_hmodule;
-}
 
 void OsLogCreateDirectories(OsLogSlot* a_poslogslot, const char* a_szPath, bool a_bWithLast) {
   char* const l_szPath = a_poslogslot->m_szPath2;

@@ -247,7 +247,7 @@ void OsLogWriteHeader(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE 
     WriteHeaderLine(a_poslogslot, a_hfile, a_poslogimpl);
   }
 
-  const HMODULE l_hmoduleLibrary = OsLogLibraryModule();
+  const HMODULE l_hmoduleLibrary = OsSysLibraryModule();
   const bool l_bLibraryDue = l_hmoduleLibrary != nullptr && a_poslogimpl->m_u32DllInfoWritten == 0;
   if (a_poslogimpl->m_u32AppInfoWritten == 0 || l_bLibraryDue) {
     char l_szBuild[OS_LOG_FILTER_SIZE];

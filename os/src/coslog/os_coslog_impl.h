@@ -6,6 +6,7 @@
 
 #include "os_coslog.h"
 #include "os_costime.h"
+#include "os_sysinfo.h"
 #include "os_win.h"
 
 constexpr int OS_LOG_SLOTS = 64;
@@ -89,8 +90,6 @@ void OsLogTruncate(HANDLE a_hfile);
 int OsLogFormatPrefix(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, char* a_szDst, std::size_t a_sizetDst);
 // The header lines that are due, written to a_hfile. Called with the spin lock held.
 void OsLogWriteHeader(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a_hfile);
-// The module handle of the running library (in a program: the program).
-HMODULE OsLogLibraryModule();
 // Creates every directory of a_szPath; a_bWithLast: the last component too
 // (otherwise it is the file name). Uses the slot's work areas.
 void OsLogCreateDirectories(OsLogSlot* a_poslogslot, const char* a_szPath, bool a_bWithLast);

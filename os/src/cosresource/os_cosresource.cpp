@@ -7,6 +7,7 @@
 #include "os_cosstring.h"
 #include "os_log.h"
 #include "os_memnew.h"
+#include "os_sysinfo.h"
 #include "os_win.h"
 
 class COsResourceImpl {
@@ -25,14 +26,6 @@ class COsResourceImpl {
 namespace {
 
 constexpr int OS_RESOURCE_NAME_CHARS = 64;
-
-// The module that holds this code: the program, or the library it is linked into.
-HMODULE LocalModule() {
-  HMODULE l_hmodule = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&LocalModule), &l_hmodule);
-  return l_hmodule;
-}
 
 bool IsPath(const char* a_szModule) {
   return a_szModule != nullptr && std::strcmp(a_szModule, OS_RESOURCE_LOCAL) != 0;
@@ -97,7 +90,7 @@ EOSSTS COsResource::Load(const char* a_szModule, const char* a_szResourceName, i
   if (a_szModule == nullptr) {
     l_pimpl->m_hmodule = GetModuleHandleW(nullptr);
   } else if (!IsPath(a_szModule)) {
-    l_pimpl->m_hmodule = LocalModule();
+    l_pimpl->m_hmodule = OsSysLibraryModule();
   } else {
     // Only its resources are wanted: the module's own code never runs.
     l_pimpl->m_hmodule = LoadLibraryExW(l_wszModule, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
