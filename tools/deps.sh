@@ -31,5 +31,18 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A mirror in the middle of a sync makes one index fail; try again, then go
+# on with the lists that did arrive (the install says if a package is missing).
+for try in 1 2 3; do
+  $SUDO apt-get update -qq && break
+  echo "deps: apt-get update failed (try $try)"
+  sleep 10
+done
+if ! $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+  # With one architecture's update index missing, the two architectures'
+  # candidates differ and the 32-bit libraries cannot match the 64-bit ones:
+  # take both from the release itself.
+  release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  echo "deps: retrying the install from $release alone"
+  $SUDO apt-get install -y -qq --no-install-recommends --allow-downgrades -t "$release" "${missing[@]}" >/dev/null
+fi
