@@ -218,9 +218,9 @@ TEST_F(Cfg, SetAccessRefusesALink) {
   const char* const l_szDir = std::getenv("OS_TEST_LINKS_DIR");
   ASSERT_NE(l_szDir, nullptr) << "the links fixture sets OS_TEST_LINKS_DIR";
   Start();  // builds the descriptors
-  EXPECT_EQ(OsCfgSetAccess((std::string(l_szDir) + "\\tree\\link").c_str(), 3), OS_STS_FAIL);
-  EXPECT_EQ(OsCfgSetAccess((std::string(l_szDir) + "\\tree\\link\\\\").c_str(), 3), OS_STS_FAIL);
-  EXPECT_EQ(OsCfgSetAccess((std::string(l_szDir) + "\\tree\\link").c_str(), 2), OS_STS_SUCCESS);  // only mode 3 acts
+  EXPECT_EQ(OsFileSetSharedSecurity((std::string(l_szDir) + "\\tree\\link").c_str(), 3), OS_STS_FAIL);
+  EXPECT_EQ(OsFileSetSharedSecurity((std::string(l_szDir) + "\\tree\\link\\\\").c_str(), 3), OS_STS_FAIL);
+  EXPECT_EQ(OsFileSetSharedSecurity((std::string(l_szDir) + "\\tree\\link").c_str(), 2), OS_STS_SUCCESS);  // only mode 3 acts
 }
 
 TEST_F(Cfg, OldLogDirectoriesAreRotated) {

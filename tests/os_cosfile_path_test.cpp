@@ -52,17 +52,25 @@ TEST(FilePathText, Normalize) {
 
 TEST(FilePathText, CopyAppendSplit) {
   char l_sz[16] = "keep";
-  OsFilePathCopy(l_sz, sizeof(l_sz), "c:/x//y");
+  EXPECT_TRUE(OsFilePathCopy(l_sz, sizeof(l_sz), "c:/x//y"));
   EXPECT_STREQ(l_sz, "c:\\x\\y");
-  OsFilePathCopy(l_sz, sizeof(l_sz), "0123456789abcdef");  // 16 and a terminator do not fit
+  EXPECT_FALSE(OsFilePathCopy(l_sz, sizeof(l_sz), "0123456789abcdef"));  // 16 and a terminator do not fit
   EXPECT_STREQ(l_sz, "");
 
   char l_szOut[64] = "C:\\out";
-  OsFilePathAppend(l_szOut, sizeof(l_szOut), "D:\\data\\x.txt");
+  EXPECT_TRUE(OsFilePathAppend(l_szOut, sizeof(l_szOut), "D:\\data\\x.txt"));
   EXPECT_STREQ(l_szOut, "C:\\out\\data\\x.txt");
+  // A join that does not fit says so and leaves nothing a caller could use
+  // as a path; one that fits exactly (7 characters and a terminator) does.
   char l_szTiny[8] = "C:\\out";
-  OsFilePathAppend(l_szTiny, sizeof(l_szTiny), "toolong");
-  EXPECT_EQ(std::strlen(l_szTiny) < sizeof(l_szTiny), true);
+  EXPECT_FALSE(OsFilePathAppend(l_szTiny, sizeof(l_szTiny), "toolong"));
+  EXPECT_STREQ(l_szTiny, "");
+  char l_szExact[8] = "C:\\ou";
+  EXPECT_TRUE(OsFilePathAppend(l_szExact, sizeof(l_szExact), "t"));
+  EXPECT_STREQ(l_szExact, "C:\\ou\\t");
+  char l_szJoin[8] = "x";
+  EXPECT_FALSE(OsFilePathJoin(l_szJoin, sizeof(l_szJoin), "C:\\out", "a"));
+  EXPECT_STREQ(l_szJoin, "");
 
   char l_szSplit[64] = "c:/dir//file.txt";
   std::size_t l_sizet = 99;

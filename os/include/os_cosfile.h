@@ -82,11 +82,19 @@ constexpr EOSSTS OS_FILE_COPYTREE_SKIP = static_cast<EOSSTS>(8);
 // Every run of '/' and '\' becomes one a_cSeparator; a leading pair of
 // backslashes (a UNC prefix) stays two. In place; returns the string.
 char* OsFilePathNormalize(char* a_szPath, char a_cSeparator);
-// Copies and normalizes; a source that does not fit leaves dest empty.
-void OsFilePathCopy(char* a_szDest, std::size_t a_sizetDest, const char* a_szSource);
+// The two joins that build every path the library hands to the system.
+// False (logged) when the result does not fit: the buffer is then empty, and
+// a caller that went on would name a path relative to the drive's root, so
+// the compiler insists that the answer is looked at.
+//
+// Copies and normalizes.
+[[nodiscard]] bool OsFilePathCopy(char* a_szDest, std::size_t a_sizetDest, const char* a_szSource);
 // Appends a backslash and a_szTail (a drive prefix of the tail is dropped)
 // and normalizes.
-void OsFilePathAppend(char* a_szPath, std::size_t a_sizetPath, const char* a_szTail);
+[[nodiscard]] bool OsFilePathAppend(char* a_szPath, std::size_t a_sizetPath, const char* a_szTail);
+// a_szOut = a_szA, then a_szB, as OsFilePathAppend joins them (a_szOut may
+// be either part); false and an empty a_szOut when the result does not fit.
+[[nodiscard]] bool OsFilePathJoin(char* a_szOut, std::size_t a_sizetOut, const char* a_szA, const char* a_szB);
 // Normalizes in place and finds the last backslash: its offset (0 when none)
 // and the name after it (the whole path when none). Either out may be null.
 void OsFilePathSplit(char* a_szPath, std::size_t* a_psizetSeparator, char** a_pszName);
@@ -99,9 +107,13 @@ EOSSTS OsFileGetFullPath(char* a_szAbsolute, std::size_t a_sizetAbsolute, const 
 
 // ---- enumeration ----
 
-// 0 and the first entry, or 257 with a zeroed record and no open search.
+// 0 and the first entry; 257 when nothing matches, 1 when the entry's name
+// or full path does not fit the record: both with a zeroed record and no
+// open search.
 EOSSTS OsFileFindFirst(const char* a_szPattern, OsFileInfo* a_posfileinfo);
-// 0 and the next entry, or 257 at the end (the search is then closed).
+// 0 and the next entry, 257 at the end, 1 when the search failed or an
+// entry does not fit the record; the search is closed on both. A walker
+// that sees 1 has not seen the whole directory.
 EOSSTS OsFileFindNext(OsFileInfo* a_posfileinfo);
 // Closes an open search and clears the record.
 EOSSTS OsFileFindClose(OsFileInfo* a_posfileinfo);
@@ -109,21 +121,39 @@ bool OsFileExists(const char* a_szFilename);
 
 // ---- tree operations ----
 
-// Creates the directory and every missing parent (261 when it exists).
+// Creates the directory and every missing parent (261 when it exists; 1
+// for an empty path).
 EOSSTS OsFileCreateDirectory(const char* a_szDirectory, void* a_psecurityattributes);
+// The same for a directory below a_szBase, in a tree others may write:
+// when a_szBase's part of the path is trusted, but a directory between it
+// and a_szDirectory (a_szDirectory included) is a link, nothing is created
+// in it and the answer is 1 (261 when everything exists and no link is met).
+EOSSTS OsFileCreateDirectoryIn(const char* a_szBase, const char* a_szDirectory, void* a_psecurityattributes);
+// True when the path is a symbolic link or junction (the entry itself, not
+// what it leads to).
+bool OsFileIsLink(const char* a_szPath);
 // Deletes a file or a directory (a_bRecursive: with everything below it).
 // a_eosfiletype 0 takes whatever is there; otherwise the entry must be of that
 // type (status 1). Read-only entries are deleted; a system entry stops the
-// delete with 1. A directory link met inside the tree is removed itself, its
-// target is never entered. Wildcards are refused with 3.
+// delete with 1. Each directory is held open (rename and removal denied to
+// others) while its entries go, and a directory link, at the top or met
+// inside the tree, is removed itself: its target is never entered. An
+// empty path and wildcards are refused with 3.
 EOSSTS OsFileDelete(const char* a_szFilename, EOSFILETYPE a_eosfiletype, bool a_bRecursive);
 EOSSTS OsFileMove(const char* a_szFilename, const char* a_szNewFilename);
 // Copies one file; an existing destination is never overwritten.
 EOSSTS OsFileCopy(const char* a_szFilename, const char* a_szNewFilename);
+// Copies a tree. A source or destination that is a link is refused (1);
+// links inside the source are not followed and count as failed entries, as
+// do entries whose target path would not fit.
 EOSSTS OsFileCopyTree(const char* a_szSource, const char* a_szDestination, bool a_bRecursive,
                       OsFileCopyTreeCallback a_pfnCallback, void* a_pvContext);
-// Read-only (1) or read-write (3); outside callers pass depth 0.
+// Read-only (1) or read-write (3); outside callers pass depth 0. A link is
+// refused (1) at the top and left alone inside the tree.
 EOSSTS OsFileSetAccess(const char* a_szFilename, EOSFILEACCESS a_eosfileaccess, bool a_bRecursive, int a_iDepth);
+// Opens a directory of the shared tree to every user (a_iAccess 3; other
+// values do nothing): 0, or 1 when it fails or the path is a link.
+EOSSTS OsFileSetSharedSecurity(const char* a_szPath, int a_iAccess);
 
 // ---- other ----
 

@@ -22,3 +22,32 @@ bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_u
   wmemcpy(a_wszPath + l_u + 1, a_wszName, l_nName + 1);
   return true;
 }
+
+namespace {
+
+template <class Pfn>
+void LookUp(HMODULE a_hmodule, const char* a_szName, Pfn* a_ppfn) {
+  *a_ppfn = a_hmodule != nullptr ? reinterpret_cast<Pfn>(reinterpret_cast<void*>(GetProcAddress(a_hmodule, a_szName)))
+                                 : nullptr;
+}
+
+OsSysVersionApi LoadVersionApi() {
+  OsSysVersionApi l_api = {};
+  wchar_t l_wszPath[MAX_PATH];
+  // Kept for the life of the process.
+  HMODULE const l_hmodule = OsSysLibraryPath(L"version.dll", l_wszPath, MAX_PATH) ? LoadLibraryW(l_wszPath) : nullptr;
+  LookUp(l_hmodule, "GetFileVersionInfoSizeW", &l_api.m_pfnGetFileVersionInfoSizeW);
+  LookUp(l_hmodule, "GetFileVersionInfoW", &l_api.m_pfnGetFileVersionInfoW);
+  LookUp(l_hmodule, "VerQueryValueW", &l_api.m_pfnVerQueryValueW);
+  if (l_api.m_pfnGetFileVersionInfoSizeW == nullptr || l_api.m_pfnGetFileVersionInfoW == nullptr ||
+      l_api.m_pfnVerQueryValueW == nullptr)
+    l_api = OsSysVersionApi{};
+  return l_api;
+}
+
+}  // namespace
+
+const OsSysVersionApi& OsSysVersion() {
+  static const OsSysVersionApi s_api = LoadVersionApi();
+  return s_api;
+}

@@ -18,3 +18,14 @@ bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_u
 // The module that holds the library's code: the program itself, or the
 // library it is linked into; null when the system cannot tell.
 HMODULE OsSysLibraryModule();
+
+// The file-version calls of version.dll, looked up once in the system
+// directory's copy: the library is no KnownDLL, so a static import would be
+// taken from the program's folder, where anyone may have put one. Null
+// entries when it cannot be had.
+struct OsSysVersionApi {
+  DWORD(WINAPI* m_pfnGetFileVersionInfoSizeW)(LPCWSTR, LPDWORD);
+  BOOL(WINAPI* m_pfnGetFileVersionInfoW)(LPCWSTR, DWORD, DWORD, LPVOID);
+  BOOL(WINAPI* m_pfnVerQueryValueW)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+};
+const OsSysVersionApi& OsSysVersion();

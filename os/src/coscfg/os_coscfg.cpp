@@ -57,12 +57,18 @@ void SetBrandMember(char* a_szMember, const char* a_szBrand, const char* a_szOpe
 
 void ReadBrand(COsCfgImpl* a_poscfgimpl) {
   char l_szCompany[OS_PATH_SIZE];
-  if (OsCfgGetEnv("QRX_COMPANYNAMESHORT", nullptr, sizeof(l_szCompany), l_szCompany, true) == OS_STS_SUCCESS &&
-      l_szCompany[0] != 0) {
+  const EOSSTS l_eosstsCompany = OsCfgGetEnv("QRX_COMPANYNAMESHORT", nullptr, sizeof(l_szCompany), l_szCompany, true);
+  if (l_eosstsCompany == OS_STS_TOOSMALL) {
+    // A name too long to hold is refused, never replaced by the default.
+    OsCfgRefuseLayout("company name too long...", "QRX_COMPANYNAMESHORT");
+    a_poscfgimpl->m_bCompanyRefused = true;
+    return;
+  }
+  if (l_eosstsCompany == OS_STS_SUCCESS && l_szCompany[0] != 0) {
     if (!OsCfgCompanyNameIsSafe(l_szCompany)) {
       // The name is joined under the common application-data folder by an
       // elevated process: one that leaves that folder is refused.
-      OS_LOGE("company name refused...<%s>", l_szCompany);
+      OsCfgRefuseLayout("company name refused...", l_szCompany);
       a_poscfgimpl->m_bCompanyRefused = true;
       return;
     }
@@ -229,8 +235,8 @@ void SetFileItem(COsCfgImpl* a_poscfgimpl, int a_iTag, char* a_szMember, const c
       case OS_CFG_ENTITY_DLL: break;
       default: OS_LOGA("Unrecognized entity...%d", static_cast<int>(l_c.m_eoscfgentity)); break;
     }
-    OsFilePathCopy(a_szMember, OS_PATH_SIZE, l_szDirectory);
-    OsFilePathAppend(a_szMember, OS_PATH_SIZE, a_szName);
+    // A name that does not fit stays empty: no file is read or written.
+    if (!OsFilePathJoin(a_szMember, OS_PATH_SIZE, l_szDirectory, a_szName)) a_szMember[0] = 0;
   }
   l_c.m_aaszItem[OS_CFGSECTION_MAIN][a_iTag] = a_szMember;
 }
@@ -303,8 +309,8 @@ void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
   SetFileItem(a_poscfgimpl, OS_CFGTAG_SETUP001, l_c.m_szGuiFilename, "setup001.ini");
   SetFileItem(a_poscfgimpl, OS_CFGTAG_RAMSCAN, l_c.m_szSimulatorFilename, "ramscan.txt");
   if (!OsFileExists(l_c.m_szSimulatorFilename)) {
-    OsFilePathCopy(l_c.m_szSimulatorFilename, OS_PATH_SIZE, l_c.m_szHomeDirectory);
-    OsFilePathAppend(l_c.m_szSimulatorFilename, OS_PATH_SIZE, "ramscan.txt");
+    if (!OsFilePathJoin(l_c.m_szSimulatorFilename, OS_PATH_SIZE, l_c.m_szHomeDirectory, "ramscan.txt"))
+      l_c.m_szSimulatorFilename[0] = 0;
   }
   l_items[OS_CFGTAG_CONSTINI] = l_c.m_szConfigFilename;
   l_items[OS_CFGTAG_CONSTINISHARED] = l_c.m_szSharedConfigFilename;
@@ -437,15 +443,15 @@ bool COsCfg::DsmPath(char* a_szPath, std::size_t a_sizetPath, bool a_bNewManager
   }
   wchar_t l_wsz[MAX_PATH];
   if (a_bNewManager && GetSystemDirectoryW(l_wsz, MAX_PATH) != 0 && CopyUtf8FromUnicode(l_sz, sizeof(l_sz), l_wsz, -1) > 0) {
-    OsFilePathAppend(l_sz, sizeof(l_sz), "TWAINDSM.DLL");
-    if (OsFileExists(l_sz)) {
+    if (OsFilePathAppend(l_sz, sizeof(l_sz), "TWAINDSM.DLL") && OsFileExists(l_sz)) {
       SStrCpy(a_szPath, a_sizetPath, l_sz);
       return true;
     }
   }
   l_sz[0] = 0;
-  if (GetWindowsDirectoryW(l_wsz, MAX_PATH) != 0 && CopyUtf8FromUnicode(l_sz, sizeof(l_sz), l_wsz, -1) > 0)
-    OsFilePathAppend(l_sz, sizeof(l_sz), "TWAIN_32.DLL");
+  if (GetWindowsDirectoryW(l_wsz, MAX_PATH) == 0 || CopyUtf8FromUnicode(l_sz, sizeof(l_sz), l_wsz, -1) <= 0 ||
+      !OsFilePathAppend(l_sz, sizeof(l_sz), "TWAIN_32.DLL"))
+    l_sz[0] = 0;
   SStrCpy(a_szPath, a_sizetPath, l_sz);
   SetLastError(0);
   return l_sz[0] != 0 && OsFileExists(l_sz);

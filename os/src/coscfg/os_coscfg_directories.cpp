@@ -34,17 +34,33 @@ const GUID s_guidLocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x1
 const GUID s_guidInternetCache = {0x352481E8, 0x33BE, 0x4251, {0xBA, 0x85, 0x60, 0x07, 0xCA, 0xED, 0xCF, 0x9D}};
 
 // path = a, then b (one backslash; a drive of b is dropped; normalized).
+// A member that does not fit stays empty: it names nothing.
 void Join(char* a_szOut, const char* a_szA, const char* a_szB) {
-  char l_sz[OS_PATH_SIZE];
-  OsFilePathCopy(l_sz, sizeof(l_sz), a_szA);
-  OsFilePathAppend(l_sz, sizeof(l_sz), a_szB);
-  SStrCpy(a_szOut, OS_PATH_SIZE, l_sz);
+  if (!OsFilePathJoin(a_szOut, OS_PATH_SIZE, a_szA, a_szB)) a_szOut[0] = 0;
 }
+
+// The joins of the members that the layout creates or the process writes
+// in: one that does not fit refuses the whole layout, before anything is
+// created (an empty member would name a place at the drive's root).
+class CTreeJoins {
+ public:
+  void operator()(char* a_szOut, const char* a_szA, const char* a_szB) {
+    if (!OsFilePathJoin(a_szOut, OS_PATH_SIZE, a_szA, a_szB)) m_bFits = false;
+  }
+  // A member built by other means, empty when it did not fit.
+  void Require(const char* a_szMember) {
+    if (a_szMember[0] == 0) m_bFits = false;
+  }
+  bool Fit() const { return m_bFits; }
+
+ private:
+  bool m_bFits = true;
+};
 
 void FromWide(const wchar_t* a_wsz, char* a_sz) {
   a_sz[0] = 0;
   char l_sz[OS_PATH_SIZE + 1];
-  if (CopyUtf8FromUnicode(l_sz, sizeof(l_sz), a_wsz, -1) > 0) OsFilePathCopy(a_sz, OS_PATH_SIZE, l_sz);
+  if (CopyUtf8FromUnicode(l_sz, sizeof(l_sz), a_wsz, -1) <= 0 || !OsFilePathCopy(a_sz, OS_PATH_SIZE, l_sz)) a_sz[0] = 0;
 }
 
 // A known folder through the shell's newer interface (Vista and later);
@@ -76,7 +92,7 @@ void KnownFolder(const GUID& a_guid, DWORD a_dwFlags, char* a_sz) {
 }
 
 // A folder through the older interface of shfolder.dll; false when the
-// library cannot be had.
+// library cannot be had or the folder not be read.
 bool FolderPath(int a_iCsidl, char* a_sz) {
   a_sz[0] = 0;
   wchar_t l_wszLibrary[MAX_PATH];
@@ -92,13 +108,17 @@ bool FolderPath(int a_iCsidl, char* a_sz) {
   wchar_t l_wsz[MAX_PATH];
   if (l_pfn != nullptr && SUCCEEDED(l_pfn(nullptr, a_iCsidl, nullptr, 0, l_wsz))) FromWide(l_wsz, a_sz);
   SetLastError(0);
+  if (a_sz[0] == 0) {
+    OS_LOGA("SHGetFolderPathW failed...%d", a_iCsidl);
+    return false;
+  }
   return true;
 }
 
 // The name of the directory a_iUp levels above the last component of a_szPath.
 bool NameAbove(const char* a_szPath, int a_iUp, char* a_szName) {
   char l_sz[OS_PATH_SIZE];
-  OsFilePathCopy(l_sz, sizeof(l_sz), a_szPath);
+  if (!OsFilePathCopy(l_sz, sizeof(l_sz), a_szPath)) return false;
   for (int l_i = 0; l_i < a_iUp; ++l_i) {
     char* const l_psz = std::strrchr(l_sz, '\\');
     if (l_psz == nullptr) return false;
@@ -213,23 +233,23 @@ EOSSTS AnswerQuery(const COsCfgImpl& a_c, OsCfgQuery& a_query) {
 
 // The profile names by kind; the two const.ini files (or their ".txt"
 // forms) replace the profiles where the shared one exists.
-void NameProfiles(COsCfgImpl& a_c) {
+void NameProfiles(COsCfgImpl& a_c, CTreeJoins& a_joins) {
   char l_szProfile[OS_PATH_SIZE];
   SStrPrintf(l_szProfile, sizeof(l_szProfile), "%s.ini", a_c.m_szFudge);
   if (IsUtility(a_c.m_eoscfgentity)) {
-    Join(a_c.m_szConfigFilenameConstIni, a_c.m_szCommonDirectory, "const.ini");
+    a_joins(a_c.m_szConfigFilenameConstIni, a_c.m_szCommonDirectory, "const.ini");
     Join(a_c.m_szSharedConfigFilenameConstIni, a_c.m_szSharedCommonDirectory, "const.ini");
-    Join(a_c.m_szConfigFilename, a_c.m_szCommonDirectory, l_szProfile);
+    a_joins(a_c.m_szConfigFilename, a_c.m_szCommonDirectory, l_szProfile);
     Join(a_c.m_szSharedConfigFilename, a_c.m_szSharedCommonDirectory, l_szProfile);
   } else if (std::strcmp(a_c.m_szFudge, "qrx") == 0) {
-    Join(a_c.m_szConfigFilename, a_c.m_szUserDirectory, "const.ini");
+    a_joins(a_c.m_szConfigFilename, a_c.m_szUserDirectory, "const.ini");
     Join(a_c.m_szSharedConfigFilename, a_c.m_szSharedUserDirectory, "const.ini");
     SStrCpy(a_c.m_szConfigFilenameConstIni, OS_PATH_SIZE, a_c.m_szConfigFilename);
     SStrCpy(a_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, a_c.m_szSharedConfigFilename);
   } else {
-    Join(a_c.m_szConfigFilenameConstIni, a_c.m_szUserDirectory, "const.ini");
+    a_joins(a_c.m_szConfigFilenameConstIni, a_c.m_szUserDirectory, "const.ini");
     Join(a_c.m_szSharedConfigFilenameConstIni, a_c.m_szSharedUserDirectory, "const.ini");
-    Join(a_c.m_szConfigFilename, a_c.m_szUserDirectory, l_szProfile);
+    a_joins(a_c.m_szConfigFilename, a_c.m_szUserDirectory, l_szProfile);
     Join(a_c.m_szSharedConfigFilename, a_c.m_szSharedUserDirectory, l_szProfile);
   }
   if (Exists(a_c.m_szSharedConfigFilenameConstIni)) {
@@ -239,6 +259,7 @@ void NameProfiles(COsCfgImpl& a_c) {
     SStrCat(a_c.m_szSharedConfigFilenameConstIni, OS_PATH_SIZE, ".txt");
     if (Exists(a_c.m_szSharedConfigFilenameConstIni)) {
       SStrCat(a_c.m_szConfigFilenameConstIni, OS_PATH_SIZE, ".txt");
+      a_joins.Require(a_c.m_szConfigFilenameConstIni);
       SStrCpy(a_c.m_szConfigFilename, OS_PATH_SIZE, a_c.m_szConfigFilenameConstIni);
       SStrCpy(a_c.m_szSharedConfigFilename, OS_PATH_SIZE, a_c.m_szSharedConfigFilenameConstIni);
     }
@@ -263,20 +284,35 @@ void RemoveVirtualizedCopy(const COsCfgImpl& a_c) {
   if (a_c.m_szVirtualizedDirectory[0] != 0 && a_c.m_szSharedUserRootDirectory[1] == ':') {
     char l_szVirtual[OS_PATH_SIZE];
     const char l_szDrive[2] = {a_c.m_szSharedUserRootDirectory[0], 0};
-    Join(l_szVirtual, a_c.m_szVirtualizedDirectory, l_szDrive);
-    Join(l_szVirtual, l_szVirtual, a_c.m_szSharedUserRootDirectory + 2);
-    if (OsFileExists(l_szVirtual)) {
+    if (OsFilePathJoin(l_szVirtual, sizeof(l_szVirtual), a_c.m_szVirtualizedDirectory, l_szDrive) &&
+        OsFilePathJoin(l_szVirtual, sizeof(l_szVirtual), l_szVirtual, a_c.m_szSharedUserRootDirectory + 2) &&
+        OsFileExists(l_szVirtual)) {
       OS_LOGE("Removing virtualized files...<%s>", l_szVirtual);
       OsFileDelete(l_szVirtual, OS_FILE_TYPE_DIRECTORY, true);
     }
   }
 }
 
+// Creates a directory of the writeable tree: nothing inside a link that
+// stands in place of the root or a folder below it. A directory outside the
+// tree (a utility's log directory, chosen by its parent) is created as it is.
+EOSSTS CreateTreeDirectory(const COsCfgImpl& a_c, const char* a_szDirectory, void* a_psecurityattributes) {
+  char l_szBase[OS_PATH_SIZE];
+  SStrCpy(l_szBase, sizeof(l_szBase), a_c.m_szRootWriteableDirectory);
+  char* const l_psz = std::strrchr(l_szBase, '\\');
+  if (l_psz != nullptr) *l_psz = 0;
+  const std::size_t l_n = std::strlen(l_szBase);
+  if (l_psz != nullptr && l_n > 0 && _strnicmp(a_szDirectory, l_szBase, l_n) == 0 && a_szDirectory[l_n] == '\\')
+    return OsFileCreateDirectoryIn(l_szBase, a_szDirectory, a_psecurityattributes);
+  return OsFileCreateDirectory(a_szDirectory, a_psecurityattributes);
+}
+
 }  // namespace
 
 EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup, OsCfgQuery* a_pquery) {
   COsCfgImpl& l_c = *a_poscfgimpl;
-  OS_RETURN_IF(l_c.m_bCompanyRefused, OS_LOG_ERROR, "company name refused...<%s>", OS_STS_FAIL, l_c.m_szRootDirectory);
+  // The refusal has been said.
+  if (l_c.m_bCompanyRefused) return OS_STS_FAIL;
   const char* const l_szUnique = l_c.m_szFudge;
   ProgramFile(l_c);
 
@@ -329,26 +365,44 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   }
 
   // The writeable root and the shared root.
+  CTreeJoins l_joins;
   char l_szAppData[OS_PATH_SIZE] = "";
-  OsCfgGetEnv("QRX_APPDATADIR", nullptr, sizeof(l_szAppData), l_szAppData, true);
-  if (l_szAppData[0] == 0 && !FolderPath(OS_CSIDL_COMMON_APPDATA, l_szAppData)) return OS_STS_FAIL;
+  const EOSSTS l_eosstsAppData = OsCfgGetEnv("QRX_APPDATADIR", nullptr, sizeof(l_szAppData), l_szAppData, true);
+  if (l_eosstsAppData == OS_STS_TOOSMALL) {
+    // A folder named but not had: nothing else may stand in for it.
+    OsCfgRefuseLayout("QRX_APPDATADIR does not fit...", "QRX_APPDATADIR");
+    return OS_STS_FAIL;
+  }
+  if (l_szAppData[0] == 0 && !FolderPath(OS_CSIDL_COMMON_APPDATA, l_szAppData)) {
+    OsCfgRefuseLayout("no common application-data folder...", "");
+    return OS_STS_FAIL;
+  }
   OsFilePathNormalize(l_szAppData, '\\');
   Join(l_c.m_szSharedRootWriteableDirectory, l_szAppData, l_c.m_szRootDirectory);
   if (a_oscfgstartup.m_szRootPath != nullptr && a_oscfgstartup.m_szRootPath[0] != 0) {
-    OsFilePathCopy(l_c.m_szRootWriteableDirectory, OS_PATH_SIZE, a_oscfgstartup.m_szRootPath);
+    if (!OsFilePathCopy(l_c.m_szRootWriteableDirectory, OS_PATH_SIZE, a_oscfgstartup.m_szRootPath))
+      l_c.m_szRootWriteableDirectory[0] = 0;
     if (l_szOverrideRoot[0] != 0)
       SStrCpy(l_c.m_szSharedRootWriteableDirectory, OS_PATH_SIZE, l_c.m_szRootWriteableDirectory);
   } else {
     const char* const l_szBase = l_szOverrideRoot[0] != 0                            ? l_szOverrideRoot
                                  : l_szWriteable[0] != 0 && OsFileExists(l_szWriteable) ? l_szWriteable
                                                                                        : nullptr;
+    char l_szRoot[OS_PATH_SIZE];
     if (l_szBase != nullptr)
-      Reroot(l_c.m_szRootWriteableDirectory, l_szBase, l_szAppData);
+      l_joins(l_szRoot, l_szBase, std::strlen(l_szAppData) > 2 ? l_szAppData + 2 : "");
     else
-      SStrCpy(l_c.m_szRootWriteableDirectory, OS_PATH_SIZE, l_szAppData);
-    Join(l_c.m_szRootWriteableDirectory, l_c.m_szRootWriteableDirectory, l_c.m_szRootDirectory);
+      SStrCpy(l_szRoot, sizeof(l_szRoot), l_szAppData);
+    l_joins(l_c.m_szRootWriteableDirectory, l_szRoot, l_c.m_szRootDirectory);
   }
-  if (a_pquery != nullptr) return AnswerQuery(l_c, *a_pquery);
+  l_joins.Require(l_c.m_szRootWriteableDirectory);
+  if (a_pquery != nullptr) {
+    if (!l_joins.Fit()) {
+      OsCfgRefuseLayout("the directory tree does not fit...", l_c.m_szRootDirectory);
+      return OS_STS_FAIL;
+    }
+    return AnswerQuery(l_c, *a_pquery);
+  }
 
   // The system directory, the log time stamp, the desktop.
   wchar_t l_wszSystem[MAX_PATH];
@@ -381,9 +435,9 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   Join(l_c.m_szSharedCommonDirectory, l_c.m_szSharedUserRootDirectory, l_szCommonName);
   Join(l_c.m_szSharedDeviceDirectory, l_c.m_szSharedUserRootDirectory, "device");
   Join(l_c.m_szSharedUserDirectory, l_c.m_szSharedUserRootDirectory, l_szUserName);
-  Join(l_c.m_szRootCommonDirectory, l_c.m_szRootWriteableDirectory, "common");
-  Join(l_c.m_szUserRootDirectory, l_c.m_szRootWriteableDirectory, l_szModel);
-  Join(l_c.m_szCommonDirectory, l_c.m_szUserRootDirectory, l_szCommonName);
+  l_joins(l_c.m_szRootCommonDirectory, l_c.m_szRootWriteableDirectory, "common");
+  l_joins(l_c.m_szUserRootDirectory, l_c.m_szRootWriteableDirectory, l_szModel);
+  l_joins(l_c.m_szCommonDirectory, l_c.m_szUserRootDirectory, l_szCommonName);
   char l_szLogParent[OS_PATH_SIZE];
   if (IsUtility(l_c.m_eoscfgentity)) {
     // A utility writes into the log directory its parent chose.
@@ -397,22 +451,26 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
     char* const l_pszParent = std::strrchr(l_szLogParent, '\\');
     if (l_pszParent != nullptr) *l_pszParent = 0;
   } else {
-    Join(l_c.m_szUserDirectory, l_c.m_szUserRootDirectory, l_szUserName);
+    l_joins(l_c.m_szUserDirectory, l_c.m_szUserRootDirectory, l_szUserName);
     char l_szLogName[OS_PATH_SIZE];
     SStrPrintf(l_szLogName, sizeof(l_szLogName), "log.%s", l_c.m_szLogTimeStamp);
-    Join(l_c.m_szLogDirectory, l_c.m_szUserDirectory, l_szLogName);
+    l_joins(l_c.m_szLogDirectory, l_c.m_szUserDirectory, l_szLogName);
     SStrCpy(l_szLogParent, sizeof(l_szLogParent), l_c.m_szLogDirectory);
     char l_szFile[OS_PATH_SIZE];
     SStrPrintf(l_szFile, sizeof(l_szFile), "%s.log", l_szUnique);
-    Join(l_c.m_szLogFilename, l_c.m_szLogDirectory, l_szFile);
+    l_joins(l_c.m_szLogFilename, l_c.m_szLogDirectory, l_szFile);
   }
   SStrCpy(l_c.m_szDriverDirectory, OS_PATH_SIZE, l_c.m_szUserDirectory);
-  Join(l_c.m_szFwDirectory, l_szLogParent, "firmware");
-  Join(l_c.m_szPondoDirectory, l_szLogParent, "pondo");
-  Join(l_c.m_szUiDirectory, l_szLogParent, "ui");
-  Join(l_c.m_szTmpDirectory, l_c.m_szLogDirectory, "tmp");
-  Join(l_c.m_szSimulatorFilename, l_c.m_szCommonDirectory, "ramscan.txt");
-  Join(l_c.m_szGuiFilename, l_c.m_szUserDirectory, "setup001.ini");
+  // The log's own folders carry a trailing separator once the configuration
+  // is complete: they must fit with it.
+  l_joins(l_c.m_szFwDirectory, l_szLogParent, "firmware\\");
+  l_joins(l_c.m_szPondoDirectory, l_szLogParent, "pondo\\");
+  l_joins(l_c.m_szUiDirectory, l_szLogParent, "ui\\");
+  for (char* l_szMember : {l_c.m_szFwDirectory, l_c.m_szPondoDirectory, l_c.m_szUiDirectory})
+    OsFilePathStripTrailing(l_szMember);
+  l_joins(l_c.m_szTmpDirectory, l_c.m_szLogDirectory, "tmp");
+  l_joins(l_c.m_szSimulatorFilename, l_c.m_szCommonDirectory, "ramscan.txt");
+  l_joins(l_c.m_szGuiFilename, l_c.m_szUserDirectory, "setup001.ini");
   wchar_t l_wszWindows[MAX_PATH];
   char l_szWindows[OS_PATH_SIZE] = "";
   if (GetWindowsDirectoryW(l_wszWindows, MAX_PATH) != 0) FromWide(l_wszWindows, l_szWindows);
@@ -422,27 +480,44 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
          std::strlen(l_c.m_szSharedUserRootDirectory) > 2 ? l_c.m_szSharedUserRootDirectory + 2 : "");
   }
 
-  NameProfiles(l_c);
+  NameProfiles(l_c, l_joins);
+  const bool l_bUserFiles = l_szOverrideRoot[0] != 0 || l_c.m_szDesktopDirectory[0] == 0;
+  char l_szUserFiles[OS_PATH_SIZE] = "";
+  if (l_bUserFiles) l_joins(l_szUserFiles, l_c.m_szUserRootDirectory, "userfiles");
+  // The log's lock file and configuration report lie in the log directory's parent and in the log directory.
+  char l_szScratch[OS_PATH_SIZE];
+  l_joins(l_szScratch, l_szLogParent, "log.lock");
+  l_joins(l_szScratch, l_c.m_szLogDirectory, "qrxoscfg.txt");
+  if (!l_joins.Fit()) {
+    OsCfgRefuseLayout("the directory tree does not fit...", l_c.m_szRootWriteableDirectory[0] != 0
+                                                               ? l_c.m_szRootWriteableDirectory
+                                                               : l_c.m_szRootDirectory);
+    return OS_STS_FAIL;
+  }
 
   if (l_bShGetFolderPath) EvenSharedPaths(l_c);
 
   OsCfgPointDirectoryItems(a_poscfgimpl);
 
-  // The writeable tree: the root open to everyone, then its subdirectories.
-  OsFileCreateDirectory(l_c.m_szRootWriteableDirectory, OsCfgSecurityAttributes(0));
+  // The writeable tree: the root open to everyone, then its subdirectories;
+  // nothing is made inside a link that stands in place of one of its folders.
+  if (CreateTreeDirectory(l_c, l_c.m_szRootWriteableDirectory, OsCfgSecurityAttributes(0)) == OS_STS_FAIL) {
+    OsCfgRefuseLayout("the writeable root is not a folder of its own...", l_c.m_szRootWriteableDirectory);
+    return OS_STS_FAIL;
+  }
   if (l_c.m_bForceSetAccess || OsCfgEnvBeginsWith("QRX_FORCESETACCESS", '1'))
     OsCfgSetAccess(l_c.m_szRootWriteableDirectory, 3);
-  OsFileCreateDirectory(l_c.m_szRootCommonDirectory, nullptr);
-  OsFileCreateDirectory(l_c.m_szCommonDirectory, nullptr);
-  OsFileCreateDirectory(l_c.m_szUserDirectory, nullptr);
-  if (l_szOverrideRoot[0] != 0 || l_c.m_szDesktopDirectory[0] == 0) {
-    Join(l_c.m_szDesktopDirectory, l_c.m_szUserRootDirectory, "userfiles");
-    OsFileCreateDirectory(l_c.m_szDesktopDirectory, nullptr);
+  CreateTreeDirectory(l_c, l_c.m_szRootCommonDirectory, nullptr);
+  CreateTreeDirectory(l_c, l_c.m_szCommonDirectory, nullptr);
+  CreateTreeDirectory(l_c, l_c.m_szUserDirectory, nullptr);
+  if (l_bUserFiles) {
+    SStrCpy(l_c.m_szDesktopDirectory, OS_PATH_SIZE, l_szUserFiles);
+    CreateTreeDirectory(l_c, l_c.m_szDesktopDirectory, nullptr);
   }
 
   if (a_oscfgstartup.m_bOwner) RemoveVirtualizedCopy(l_c);
   if (l_c.m_eosstsLogDirectory == OS_STS_NOTCREATED)
-    l_c.m_eosstsLogDirectory = OsFileCreateDirectory(l_c.m_szLogDirectory, nullptr);
+    l_c.m_eosstsLogDirectory = CreateTreeDirectory(l_c, l_c.m_szLogDirectory, nullptr);
   if (OsCfgIsEnvUnset("QRX_DEBUG") == 0) OsCfgReport(a_poscfgimpl, l_c.m_szLogDirectory);
   return OS_STS_SUCCESS;
 }
@@ -466,7 +541,12 @@ void OsCfgRotateLogDirectories(COsCfgImpl* a_poscfgimpl) {
     if (l_pszEnd != nullptr) *l_pszEnd = 0;
     break;
   }
-  Join(l_pwork->m_szLock, l_pwork->m_szLogDirectory, "log.lock");
+  if (l_pwork->m_szLogDirectory[0] == 0 ||
+      !OsFilePathJoin(l_pwork->m_szLock, OS_PATH_SIZE, l_pwork->m_szLogDirectory, "log.lock")) {
+    // Without a log directory there is nothing to rotate, and no place to look.
+    OS_MEM_FREE(l_pwork);
+    return;
+  }
   if (l_c.m_posfileLogLock == nullptr) l_c.m_posfileLogLock = OsMemNew(COsFile, "COsFile");
   if (l_c.m_posfileLogLock != nullptr)
     l_c.m_posfileLogLock->Open(l_pwork->m_szLock, OS_FILE_OPEN_TEMPORARY, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE);
@@ -486,7 +566,10 @@ void OsCfgRotateLogDirectories(COsCfgImpl* a_poscfgimpl) {
   if (l_psz != nullptr) *l_psz = 0;
   l_psz = std::strrchr(l_szPattern, '\\');
   if (l_psz != nullptr && std::strstr(l_psz, "log.") != nullptr) *l_psz = 0;
-  OsFilePathAppend(l_szPattern, sizeof(l_szPattern), "log.*");
+  if (l_psz == nullptr || !OsFilePathAppend(l_szPattern, sizeof(l_szPattern), "log.*")) {
+    OS_MEM_FREE(l_pwork);
+    return;
+  }
 
   OsTimeRecord l_ostimerecordNow;
   OsTimeGetUtc(&l_ostimerecordNow);
@@ -509,7 +592,7 @@ void OsCfgRotateLogDirectories(COsCfgImpl* a_poscfgimpl) {
              });
   for (int l_i = static_cast<int>(l_lKeep < 0 ? 0 : l_lKeep); l_i < l_iCount; ++l_i) {
     char l_szLock[OS_PATH_SIZE];
-    Join(l_szLock, l_pwork->m_aszName[l_i], "log.lock");
+    if (!OsFilePathJoin(l_szLock, sizeof(l_szLock), l_pwork->m_aszName[l_i], "log.lock")) continue;
     COsFile l_lock;
     // A directory whose lock another process holds is in use.
     if (l_lock.Open(l_szLock, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE) == OS_STS_SHARING)

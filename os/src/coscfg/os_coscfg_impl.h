@@ -206,13 +206,15 @@ EOSSTS OsCfgQueryDirectories(const char* a_szUniqueName, EOSCFGENTITY a_eoscfgen
 // Points the directory items of section 1 at the layout's members (the
 // driver directory keeps a value from the configuration file).
 void OsCfgPointDirectoryItems(COsCfgImpl* a_poscfgimpl);
-// Applies descriptor 0 to a directory (mode 3 only): 0, or 1 on failure.
-EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode);
 // The three descriptors of directories, events and mutexes.
 EOSSTS OsCfgBuildSecurity();
 void OsCfgFreeSecurity();
 void* OsCfgSecurityAttributes(int a_iIndex);
 // Deletes old log directories not in use, keeping the newest ones.
 void OsCfgRotateLogDirectories(COsCfgImpl* a_poscfgimpl);
-// A company name that would leave the common application-data folder.
+// A company name that would leave the common application-data folder, or
+// name a device instead of a folder.
 bool OsCfgCompanyNameIsSafe(const char* a_szName);
+// Says why the layout refuses to build the tree: in the log, and, while
+// debugging is on, on standard error too (the log has no file yet then).
+void OsCfgRefuseLayout(const char* a_szReason, const char* a_szValue);

@@ -161,8 +161,7 @@ class CProfileWriter {
 
 // Copies and normalises the name; false (logged) when it does not fit.
 bool NormaliseName(char* a_szName, const char* a_szFile) {
-  OsFilePathCopy(a_szName, OS_PATH_SIZE, a_szFile);
-  OS_RETURN_IF(a_szName[0] == 0, OS_LOG_ERROR, "bad profile name...<%s>", false, a_szFile);
+  OS_RETURN_IF(!OsFilePathCopy(a_szName, OS_PATH_SIZE, a_szFile) || a_szName[0] == 0, OS_LOG_ERROR, "bad profile name...<%s>", false, a_szFile);
   return true;
 }
 
@@ -409,7 +408,7 @@ EOSSTS COsCfg::ConfigFlush() {
   // A user profile that exists only in the cache (neither file was there
   // when it was written) is written too, so that its changes are not lost.
   char l_szName[OS_PATH_SIZE];
-  OsFilePathCopy(l_szName, sizeof(l_szName), l_szUser);
+  if (!OsFilePathCopy(l_szName, sizeof(l_szName), l_szUser)) l_szName[0] = 0;
   bool l_bDirty = false;
   {
     CProfileLock l_lock;

@@ -266,9 +266,7 @@ bool ReportName(const COsCfgImpl& a_c, const char* a_szDirectory, char* a_szName
     SStrPrintf(l_szFile, sizeof(l_szFile), "qrxoscfg_%s.txt", OrEmpty(Item(a_c, OS_CFGSECTION_MAIN, OS_CFGTAG_MODELDIRECTORYREAL)));
   else
     SStrCpy(l_szFile, sizeof(l_szFile), "qrxoscfg.txt");
-  SStrCpy(a_szName, a_sizetName, a_szDirectory);
-  OsFilePathAppend(a_szName, a_sizetName, l_szFile);
-  return a_szName[0] != 0;
+  return a_szDirectory[0] != 0 && OsFilePathJoin(a_szName, a_sizetName, a_szDirectory, l_szFile);
 }
 
 }  // namespace

@@ -2,11 +2,14 @@
 // mutexes, and the set-access operation that opens a directory to everyone.
 #include <cstring>
 
+#include "os_coscfg_fullpath.h"
 #include "os_coscfg_impl.h"
 #include "os_cosfile.h"
 #include "os_cosstring.h"
 #include "os_coslocale.h"
 #include "os_log.h"
+#include "os_coslog.h"
+#include "os_coslog_impl.h"
 #include "os_scoped.h"
 #include "os_coscfg_sysinfo.h"
 #include "os_win.h"
@@ -140,16 +143,42 @@ EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode) {
   return l_eossts;
 }
 
+namespace {
+
+// Names the system takes for devices in any folder, also with an extension
+// ("nul.txt") and blanks before it.
+bool IsDeviceName(const char* a_szName) {
+  static const char* const s_aszDevice[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  std::size_t l_n = std::strcspn(a_szName, ".");
+  while (l_n > 0 && a_szName[l_n - 1] == ' ') --l_n;
+  for (const char* l_szDevice : s_aszDevice)
+    if (l_n == std::strlen(l_szDevice) && _strnicmp(a_szName, l_szDevice, l_n) == 0) return true;
+  // COM and LPT with a digit, or with a superscript one, two or three.
+  if (_strnicmp(a_szName, "COM", 3) != 0 && _strnicmp(a_szName, "LPT", 3) != 0) return false;
+  if (l_n == 4 && a_szName[3] >= '0' && a_szName[3] <= '9') return true;
+  return l_n == 5 && static_cast<unsigned char>(a_szName[3]) == 0xC2 &&
+         (static_cast<unsigned char>(a_szName[4]) == 0xB9 || static_cast<unsigned char>(a_szName[4]) == 0xB2 ||
+          static_cast<unsigned char>(a_szName[4]) == 0xB3);
+}
+
+}  // namespace
+
 // A company folder name stays one component below the common
 // application-data folder: no separators, drives, dot names, reserved
-// characters or control characters.
+// characters, control characters or device names.
 bool OsCfgCompanyNameIsSafe(const char* a_szName) {
   if (a_szName == nullptr || a_szName[0] == 0) return false;
   if (std::strcmp(a_szName, ".") == 0 || std::strcmp(a_szName, "..") == 0) return false;
   for (const unsigned char* l_puc = reinterpret_cast<const unsigned char*>(a_szName); *l_puc != 0; ++l_puc) {
-    if (*l_puc < 0x20 || std::strchr("<>:\"/\\|?*", *l_puc) != nullptr) return false;
+    if (*l_puc < 0x20 || *l_puc == 0x7F || std::strchr("<>:\"/\\|?*", *l_puc) != nullptr) return false;
   }
   // The system drops trailing dots and blanks: "..." would name the parent.
   const std::size_t l_n = std::strlen(a_szName);
-  return a_szName[l_n - 1] != '.' && a_szName[l_n - 1] != ' ';
+  return a_szName[l_n - 1] != '.' && a_szName[l_n - 1] != ' ' && !IsDeviceName(a_szName);
+}
+
+void OsCfgRefuseLayout(const char* a_szReason, const char* a_szValue) {
+  OS_LOGE("layout refused, nothing is created...<%s> <%s>", a_szReason, a_szValue);
+  if (OsLogGetDebug(OsLogInstance()) != 0)
+    OsLogStdErr("cfg>>> layout refused, nothing is created...<%s> <%s>\r\n", a_szReason, a_szValue);
 }

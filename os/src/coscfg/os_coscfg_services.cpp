@@ -244,10 +244,10 @@ void FormatArguments(OsServicesState& a_state, const char* a_szRoot, const char*
 // writeable root and the model name that the query found.
 void ComposeUtilityArguments(OsServicesState& a_state, const char* a_szRoot, const char* a_szModel) {
   char l_szLog[OS_PATH_SIZE];
-  OsFilePathCopy(l_szLog, sizeof(l_szLog), a_szRoot);
-  OsFilePathAppend(l_szLog, sizeof(l_szLog), a_szModel);
-  OsFilePathAppend(l_szLog, sizeof(l_szLog), "rivu");
-  OsFilePathAppend(l_szLog, sizeof(l_szLog), "log");
+  // A root too deep for the log path composes no log path at all.
+  if (!OsFilePathJoin(l_szLog, sizeof(l_szLog), a_szRoot, a_szModel) ||
+      !OsFilePathAppend(l_szLog, sizeof(l_szLog), "rivu") || !OsFilePathAppend(l_szLog, sizeof(l_szLog), "log"))
+    l_szLog[0] = 0;
   const char* const l_pszLevel = std::strstr(a_state.m_szInherited, "<loglevel>");
   const int l_iLevel = l_pszLevel != nullptr ? std::atoi(l_pszLevel + std::strlen("<loglevel>")) : 0;
   FormatArguments(a_state, a_szRoot, l_szLog, a_szModel, l_iLevel, false, a_state.m_bForceSetAccess, "");
@@ -278,14 +278,13 @@ bool StartUtility(OsServicesState& a_state) {
   if (l_szLogPath[0] != 0 && !IsNoneText(l_szLogPath)) {
     // <logpath>\<unique>\<unique>_<model>.log
     char l_szDirectory[OS_PATH_SIZE];
-    OsFilePathCopy(l_szDirectory, sizeof(l_szDirectory), l_szLogPath);
-    OsFilePathAppend(l_szDirectory, sizeof(l_szDirectory), a_state.m_szUniqueName);
-    OsFileCreateDirectory(l_szDirectory, nullptr);
     char l_szName[OS_PATH_SIZE];
     SStrPrintf(l_szName, sizeof(l_szName), "%s_%s.log", a_state.m_szUniqueName,
                l_szModel[0] != 0 ? l_szModel : l_szLogModel);
-    OsFilePathCopy(a_state.m_szLogFile, OS_PATH_SIZE, l_szDirectory);
-    OsFilePathAppend(a_state.m_szLogFile, OS_PATH_SIZE, l_szName);
+    // A log path too deep for the file leaves the log without one.
+    if (OsFilePathJoin(l_szDirectory, sizeof(l_szDirectory), l_szLogPath, a_state.m_szUniqueName) &&
+        OsFilePathJoin(a_state.m_szLogFile, OS_PATH_SIZE, l_szDirectory, l_szName))
+      OsFileCreateDirectory(l_szDirectory, nullptr);
   }
   char l_szValue[OS_LEVEL_SIZE];
   GetArgument(l_szInherited, "<loglevel>", "</loglevel>", l_szValue, sizeof(l_szValue), true);
@@ -381,23 +380,22 @@ void OsServicesStartInterfaceOpen(const char* a_szArguments) {
 
   // The caller's folder and its log directory of this start.
   char l_szCallerDirectory[OS_PATH_SIZE];
-  OsFilePathCopy(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szRoot);
-  OsFilePathAppend(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szCompany);
-  OsFilePathAppend(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szModel);
-  OsFilePathAppend(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szCaller);
+  if (!OsFilePathJoin(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szRoot, l_szCompany) ||
+      !OsFilePathAppend(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szModel) ||
+      !OsFilePathAppend(l_szCallerDirectory, sizeof(l_szCallerDirectory), l_szCaller))
+    return;
   OsTimeRecord l_ostimerecord;
   OsTimeGetLocal(&l_ostimerecord, 0);
   char l_szStamp[OS_PATH_SIZE];
   OsTimeToString(&l_ostimerecord, l_szStamp, sizeof(l_szStamp));
   char l_szLog[OS_PATH_SIZE];
   SStrPrintf(l_szValue, sizeof(l_szValue), "log.%s", l_szStamp);
-  OsFilePathCopy(l_szLog, sizeof(l_szLog), l_szCallerDirectory);
-  OsFilePathAppend(l_szLog, sizeof(l_szLog), l_szValue);
+  char l_szConst[OS_PATH_SIZE];
+  if (!OsFilePathJoin(l_szLog, sizeof(l_szLog), l_szCallerDirectory, l_szValue) ||
+      !OsFilePathJoin(l_szConst, sizeof(l_szConst), l_szCallerDirectory, "const.ini"))
+    return;
 
   // A "debug=" in the head of the caller's const.ini turns its logging on.
-  char l_szConst[OS_PATH_SIZE];
-  OsFilePathCopy(l_szConst, sizeof(l_szConst), l_szCallerDirectory);
-  OsFilePathAppend(l_szConst, sizeof(l_szConst), "const.ini");
   COsFile l_osfile;
   if (l_osfile.Open(l_szConst, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READWRITE) == OS_STS_SUCCESS) {
     char l_szHead[128] = "";

@@ -42,6 +42,7 @@ EOSSTS COsFile::Open(const char* a_szFilename, EOSFILEOPEN a_eosfileopen, EOSFIL
                      EOSFILESHARE a_eosfileshare) {
   OS_FILE_IMPL_OR_RETURN(OS_STS_FAIL);
   OS_RETURN_IF_NULL(a_szFilename, OS_LOG_ERROR, "a_szFilename is null...", OS_STS_BADARG);
+  OS_RETURN_IF(a_szFilename[0] == 0, OS_LOG_ERROR, "a_szFilename is empty...", OS_STS_BADARG);
   OS_RETURN_IF(a_eosfileopen < 1 || a_eosfileopen > 5, OS_LOG_ERROR, "a_eosfileopen is bad...", OS_STS_BADARG);
   OS_RETURN_IF(a_eosfileaccess < 1 || a_eosfileaccess > 4, OS_LOG_ERROR, "a_eosfileaccess is bad...", OS_STS_BADARG);
   OS_RETURN_IF(a_eosfileshare < 1 || a_eosfileshare > 4, OS_LOG_ERROR, "a_eosfileshare is bad...", OS_STS_BADARG);
@@ -83,6 +84,9 @@ EOSSTS COsFile::Close() {
     CloseHandle(m_posfileimpl->m_hFile);
     m_posfileimpl->m_hFile = INVALID_HANDLE_VALUE;
   }
+  // The system dropped the locks with the handle: slots kept now would make
+  // a lock after the next open answer "held" without locking anything.
+  std::memset(m_posfileimpl->m_alockslot, 0, sizeof(m_posfileimpl->m_alockslot));
   if (m_posfileimpl->m_szPrintf != nullptr) {
     OS_MEM_FREE(m_posfileimpl->m_szPrintf);
     m_posfileimpl->m_szPrintf = nullptr;

@@ -69,6 +69,13 @@ EOSSTS OsFileFindFirst(const char* a_szPattern, OsFileInfo* a_posfileinfo) {
     SStrCpy(l_szEntry, sizeof(l_szEntry), ".\\");
   }
   FillEntry(a_posfileinfo, l_data);
+  if (a_posfileinfo->m_szName[0] == 0) {
+    // A name the record cannot hold: without it the entry would be named
+    // after the directory itself.
+    OS_LOGA("name does not fit...<%s>", l_szPattern);
+    OsFileFindClose(a_posfileinfo);
+    return OS_STS_FAIL;
+  }
   // "." and ".." are named after the directory itself: resolving them would
   // step out of it.
   const bool l_bDotName = IsDotName(a_posfileinfo->m_szName);
@@ -90,7 +97,7 @@ EOSSTS OsFileFindFirst(const char* a_szPattern, OsFileInfo* a_posfileinfo) {
     // The entry's absolute path does not fit: the search cannot go on.
     OS_LOGA("LockGetFullPathName failed...<%s>", l_szEntry);
     OsFileFindClose(a_posfileinfo);
-    return OS_STS_NOTFOUND;
+    return OS_STS_FAIL;
   }
   return OS_STS_SUCCESS;
 }
@@ -100,9 +107,14 @@ EOSSTS OsFileFindNext(OsFileInfo* a_posfileinfo) {
   if (a_posfileinfo->m_hSearch == nullptr) return OS_STS_NOTFOUND;
   WIN32_FIND_DATAW l_data;
   if (!FindNextFileW(static_cast<HANDLE>(a_posfileinfo->m_hSearch), &l_data)) {
+    // Only the end is the end: a walker must not take a failed search for a
+    // directory it has seen whole.
+    const DWORD l_dwError = GetLastError();
     SetLastError(0);
     CloseSearch(a_posfileinfo);
-    return OS_STS_NOTFOUND;
+    if (l_dwError == ERROR_NO_MORE_FILES) return OS_STS_NOTFOUND;
+    OS_LOGA("FindNextFileW failed...%d", static_cast<int>(l_dwError));
+    return OS_STS_FAIL;
   }
   char* const l_pszSeparator = std::strrchr(a_posfileinfo->m_szFullPath, '\\');
   if (l_pszSeparator == nullptr) {
@@ -115,9 +127,9 @@ EOSSTS OsFileFindNext(OsFileInfo* a_posfileinfo) {
   SStrCat(a_posfileinfo->m_szFullPath, sizeof(a_posfileinfo->m_szFullPath), a_posfileinfo->m_szName);
   if (a_posfileinfo->m_szFullPath[0] == 0 || a_posfileinfo->m_szName[0] == 0) {
     // A name the 260-byte record cannot hold: stop rather than hand out a wrong path.
-    OS_LOGA("LockGetFullPathName failed...<%s>", a_posfileinfo->m_szName);
+    OS_LOGA("name does not fit...<%s>", a_posfileinfo->m_szFullPath);
     CloseSearch(a_posfileinfo);
-    return OS_STS_NOTFOUND;
+    return OS_STS_FAIL;
   }
   return OS_STS_SUCCESS;
 }

@@ -8,6 +8,7 @@
 
 #include "os_coscfg.h"
 #include "os_coscfg_sysinfo.h"
+#include "os_sysinfo.h"
 #include "os_coslocale.h"
 #include "os_cosresource.h"
 #include "os_costhread.h"
@@ -129,11 +130,12 @@ void WriteModuleLine(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a
   unsigned l_auPart[4] = {0, 0, 0, 0};
   a_poslogslot->m_pfixedfileinfo = nullptr;
   a_poslogslot->m_dwVersionInfoLength = 0;
-  if (l_dw > 0 && l_dw < OS_PATH_SIZE &&
-      GetFileVersionInfoW(l_wszModule, 0, OS_LOG_VERSIONINFO_SIZE, a_poslogslot->m_aucVersionInfo)) {
+  const OsSysVersionApi& l_version = OsSysVersion();
+  if (l_dw > 0 && l_dw < OS_PATH_SIZE && l_version.m_pfnGetFileVersionInfoW != nullptr &&
+      l_version.m_pfnGetFileVersionInfoW(l_wszModule, 0, OS_LOG_VERSIONINFO_SIZE, a_poslogslot->m_aucVersionInfo)) {
     UINT l_uLength = 0;
     void* l_pv = nullptr;
-    if (VerQueryValueW(a_poslogslot->m_aucVersionInfo, L"\\", &l_pv, &l_uLength) && l_pv != nullptr &&
+    if (l_version.m_pfnVerQueryValueW(a_poslogslot->m_aucVersionInfo, L"\\", &l_pv, &l_uLength) && l_pv != nullptr &&
         l_uLength >= sizeof(VS_FIXEDFILEINFO)) {
       a_poslogslot->m_pfixedfileinfo = static_cast<VS_FIXEDFILEINFO*>(l_pv);
       a_poslogslot->m_dwVersionInfoLength = l_uLength;

@@ -34,15 +34,17 @@ bool IsPath(const char* a_szModule) {
 // The fixed file version of a file as "%u.%u.%u.%u"; empty when it has none.
 void FileVersionText(const wchar_t* a_wszPath, char* a_szVersion, std::size_t a_sizetVersion) {
   a_szVersion[0] = 0;
+  const OsSysVersionApi& l_version = OsSysVersion();
+  if (l_version.m_pfnGetFileVersionInfoSizeW == nullptr) return;
   DWORD l_dwHandle = 0;
-  const DWORD l_dwSize = GetFileVersionInfoSizeW(a_wszPath, &l_dwHandle);
+  const DWORD l_dwSize = l_version.m_pfnGetFileVersionInfoSizeW(a_wszPath, &l_dwHandle);
   if (l_dwSize == 0) return;
   void* const l_pvBlock = HeapAlloc(GetProcessHeap(), 0, l_dwSize);
   if (l_pvBlock == nullptr) return;
   VS_FIXEDFILEINFO* l_pinfo = nullptr;
   UINT l_uLength = 0;
-  if (GetFileVersionInfoW(a_wszPath, 0, l_dwSize, l_pvBlock) &&
-      VerQueryValueW(l_pvBlock, L"\\", reinterpret_cast<void**>(&l_pinfo), &l_uLength) && l_pinfo != nullptr &&
+  if (l_version.m_pfnGetFileVersionInfoW(a_wszPath, 0, l_dwSize, l_pvBlock) &&
+      l_version.m_pfnVerQueryValueW(l_pvBlock, L"\\", reinterpret_cast<void**>(&l_pinfo), &l_uLength) && l_pinfo != nullptr &&
       l_uLength >= sizeof(VS_FIXEDFILEINFO)) {
     SStrPrintf(a_szVersion, a_sizetVersion, "%u.%u.%u.%u", static_cast<unsigned>(HIWORD(l_pinfo->dwFileVersionMS)),
                static_cast<unsigned>(LOWORD(l_pinfo->dwFileVersionMS)),

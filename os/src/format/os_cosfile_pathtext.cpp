@@ -50,35 +50,53 @@ char* OsFilePathNormalize(char* a_szPath, char a_cSeparator) {
   return a_szPath;
 }
 
-void OsFilePathCopy(char* a_szDest, std::size_t a_sizetDest, const char* a_szSource) {
+bool OsFilePathCopy(char* a_szDest, std::size_t a_sizetDest, const char* a_szSource) {
   if (a_szDest == nullptr || a_szSource == nullptr) {
     OS_LOGA("null argument...%p %d", static_cast<void*>(a_szDest),
             static_cast<int>(reinterpret_cast<std::intptr_t>(a_szSource)));
-    return;
+    return false;
   }
   const std::size_t l_n = std::strlen(a_szSource);
   if (a_sizetDest < l_n + 1) {
     OS_LOGA("buffer overflow...%u <%s>", static_cast<unsigned>(a_sizetDest), a_szSource);
     if (a_sizetDest != 0) a_szDest[0] = 0;
-    return;
+    return false;
   }
   std::memmove(a_szDest, a_szSource, l_n + 1);
   OsFilePathNormalize(a_szDest, '\\');
+  return true;
 }
 
-void OsFilePathAppend(char* a_szPath, std::size_t a_sizetPath, const char* a_szTail) {
+bool OsFilePathAppend(char* a_szPath, std::size_t a_sizetPath, const char* a_szTail) {
   if (a_szPath == nullptr || a_szTail == nullptr) {
     OS_LOGA("null argument...%p %d", static_cast<void*>(a_szPath),
             static_cast<int>(reinterpret_cast<std::intptr_t>(a_szTail)));
-    return;
+    return false;
   }
-  SStrCat(a_szPath, a_sizetPath, "\\");
   if (a_szTail[0] != 0 && a_szTail[1] == ':') {
     OS_LOGI("PathAppend stripping drive letter...<%s>", a_szTail);
     a_szTail += 2;
   }
-  SStrCat(a_szPath, a_sizetPath, a_szTail);
+  // The whole result must fit: a part of a path names another place.
+  const std::size_t l_nPath = std::strlen(a_szPath);
+  const std::size_t l_nTail = std::strlen(a_szTail);
+  if (a_sizetPath < l_nPath + 1 + l_nTail + 1) {
+    OS_LOGA("buffer overflow...%u <%s>", static_cast<unsigned>(a_sizetPath), a_szTail);
+    if (a_sizetPath != 0) a_szPath[0] = 0;
+    return false;
+  }
+  a_szPath[l_nPath] = '\\';
+  std::memcpy(a_szPath + l_nPath + 1, a_szTail, l_nTail + 1);
   OsFilePathNormalize(a_szPath, '\\');
+  return true;
+}
+
+bool OsFilePathJoin(char* a_szOut, std::size_t a_sizetOut, const char* a_szA, const char* a_szB) {
+  char l_sz[OS_PATH_SIZE];
+  const bool l_bFits = OsFilePathCopy(l_sz, sizeof(l_sz), a_szA) && OsFilePathAppend(l_sz, sizeof(l_sz), a_szB) &&
+                       OsFilePathCopy(a_szOut, a_sizetOut, l_sz);
+  if (!l_bFits && a_szOut != nullptr && a_sizetOut != 0) a_szOut[0] = 0;
+  return l_bFits;
 }
 
 void OsFilePathSplit(char* a_szPath, std::size_t* a_psizetSeparator, char** a_pszName) {

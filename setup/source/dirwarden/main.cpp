@@ -25,11 +25,23 @@ void TrustOnlyAdministratorRedirections() {
   SetLastError(0);
 }
 
+// Libraries loaded from here on come from the system directory only, never
+// from the program's folder (often a downloads folder). Systems without the
+// call (before Windows 8 and its update) keep their usual search.
+void LoadLibrariesFromTheSystemOnly() {
+  typedef BOOL(WINAPI * PfnSetDirectories)(DWORD);
+  const PfnSetDirectories l_pfn = reinterpret_cast<PfnSetDirectories>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (l_pfn != nullptr) l_pfn(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetLastError(0);
+}
+
 }  // namespace
 
 // The wide entry point: a company name outside the ANSI code page arrives
 // intact and is handed on unchanged.
 int wmain(int argc, wchar_t** argv) {
+  LoadLibrariesFromTheSystemOnly();
   TrustOnlyAdministratorRedirections();
   if (argc > 1) SetEnvironmentVariableW(L"QRX_COMPANYNAMESHORT", argv[1]);
   SetEnvironmentVariableW(L"QRX_FORCESETACCESS", L"1");
