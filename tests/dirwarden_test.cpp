@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "os_test.h"
 #include "os_test_log.h"
@@ -111,7 +113,141 @@ TEST_F(Dirwarden, ACompanyNameThatLeavesTheFolderIsRefused) {
   }
   EXPECT_FALSE(IsDirectory(l_wsDrive + L"\\" + l_wsEvil));
   EXPECT_FALSE(IsDirectory(m_wsProgramData + L"\\a"));
+  // While debugging, the refusal is said where it can be seen: the log has
+  // no file at that point.
+  SetEnv(L"QRX_DEBUG", L"1");
+  SetEnv(L"QRX_OSCFGDIR", WDir().c_str());
+  const RunResult l_run = RunDirwarden(L" \"..\\" + l_wsEvil + L"\"");
+  EXPECT_EQ(l_run.m_dwExitCode, 0u);
+  EXPECT_NE(l_run.m_sOutput.find("company name refused...> <..\\" + OsTestUtf8(l_wsEvil) + ">"), std::string::npos)
+      << l_run.m_sOutput;
   OsTestRemoveTree(l_wsDrive + L"\\" + l_wsEvil);
+}
+
+// One argument as the C runtime's command-line parser reads it back:
+// quotes escaped, backslashes doubled before a quote and at the end.
+std::wstring QuoteArgument(const std::wstring& a_ws) {
+  std::wstring l_ws = L"\"";
+  std::size_t l_sizetSlashes = 0;
+  for (const wchar_t l_wc : a_ws) {
+    if (l_wc == L'\\') {
+      ++l_sizetSlashes;
+      continue;
+    }
+    l_ws.append(l_wc == L'"' ? 2 * l_sizetSlashes + 1 : l_sizetSlashes, L'\\');
+    l_sizetSlashes = 0;
+    l_ws += l_wc;
+  }
+  l_ws.append(2 * l_sizetSlashes, L'\\');
+  return l_ws + L"\"";
+}
+
+// Every entry below a folder with its size and write time (a folder's
+// changes when an entry is added or removed), except the subtrees that
+// a_vsSkip names and the write time of a_wsChanging (compared without case).
+void ListTree(const std::wstring& a_wsDir, const std::vector<std::wstring>& a_vsSkip,
+              std::map<std::wstring, std::wstring>& a_mapList, const std::wstring& a_wsChanging = L"") {
+  WIN32_FIND_DATAW l_data;
+  HANDLE const l_hfind = FindFirstFileW((a_wsDir + L"\\*").c_str(), &l_data);
+  if (l_hfind == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring l_wsName = l_data.cFileName;
+    if (l_wsName == L"." || l_wsName == L"..") continue;
+    const std::wstring l_wsPath = a_wsDir + L"\\" + l_wsName;
+    bool l_bSkip = false;
+    for (const std::wstring& l_wsSkip : a_vsSkip) l_bSkip = l_bSkip || _wcsicmp(l_wsPath.c_str(), l_wsSkip.c_str()) == 0;
+    if (l_bSkip) continue;
+    const bool l_bDirectory = (l_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const std::wstring l_wsTime = _wcsicmp(l_wsPath.c_str(), a_wsChanging.c_str()) == 0
+                                      ? L"-"
+                                      : std::to_wstring(l_data.ftLastWriteTime.dwHighDateTime) + L"." +
+                                            std::to_wstring(l_data.ftLastWriteTime.dwLowDateTime);
+    a_mapList[l_wsPath] = (l_bDirectory ? std::wstring(L"dir") : std::to_wstring(l_data.nFileSizeLow)) + L" " + l_wsTime;
+    if (l_bDirectory && !(l_data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      ListTree(l_wsPath, a_vsSkip, a_mapList, a_wsChanging);
+  } while (FindNextFileW(l_hfind, &l_data));
+  FindClose(l_hfind);
+}
+
+// Names of every length and every form a user could give, run as the
+// elevated set-up runs the program: each leaves the whole drive outside
+// its own company folder as it was. A refused name creates nothing at all;
+// an accepted one leaves the complete tree. The directories that a layout
+// built from an empty path would reach at the drive's root survive.
+TEST_F(Dirwarden, NoCompanyNameReachesOutsideItsFolder) {
+  SetEnv(L"QRX_DEBUG", nullptr);
+  wchar_t l_wszWindows[MAX_PATH];
+  ASSERT_GT(GetWindowsDirectoryW(l_wszWindows, MAX_PATH), 2u);
+  const std::wstring l_wsDrive = std::wstring(l_wszWindows).substr(0, 2);
+  std::vector<std::wstring> l_vsBait;
+  for (const wchar_t* l_wszBait : {L"\\dirwarden", L"\\log.1", L"\\log.2", L"\\log.3", L"\\log.4", L"\\common"}) {
+    const std::wstring l_ws = l_wsDrive + l_wszBait;
+    if (GetFileAttributesW(l_ws.c_str()) != INVALID_FILE_ATTRIBUTES) continue;  // never ours to remove
+    ASSERT_TRUE(CreateDirectoryW(l_ws.c_str(), nullptr));
+    HANDLE const l_h = CreateFileW((l_ws + L"\\bait.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
+    CloseHandle(l_h);
+    l_vsBait.push_back(l_ws);
+  }
+  // Tests running beside this one write in the temporary folder only.
+  wchar_t l_wszTemp[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, l_wszTemp), 0u);
+  std::wstring l_wsTemp = l_wszTemp;
+  if (l_wsTemp.back() == L'\\') l_wsTemp.pop_back();
+  const std::vector<std::wstring> l_vsSkip = {l_wsTemp};
+  // C:\ProgramData itself changes with every folder an accepted name makes and the test removes.
+  std::map<std::wstring, std::wstring> l_mapBefore;
+  ListTree(l_wsDrive, l_vsSkip, l_mapBefore, m_wsProgramData);
+
+  // The deepest path of the tree is the log file:
+  // <folder>\dirwarden\dirwarden\log.<17 digits>\dirwarden.log, at most 259 characters.
+  const int l_iLongest = 259 - static_cast<int>(m_wsProgramData.size() + 1 + std::wstring(L"\\dirwarden\\dirwarden\\log.").size() +
+                                                17 + std::wstring(L"\\dirwarden.log").size());
+  ASSERT_GT(l_iLongest, 100);
+  struct Case {
+    std::wstring m_ws;
+    bool m_bAccepted;
+  };
+  std::vector<Case> l_vcase;
+  std::vector<int> l_viLength = {1, 2, 3, 7, 16, 31, 32, 63, 64, 100, 127, 128, 150, 200, 238, 243, 255, 256, 257, 258, 259, 260, 261, 299, 300};
+  for (int l_i = -4; l_i <= 4; ++l_i) l_viLength.push_back(l_iLongest + l_i);
+  for (int l_i = 10; l_i <= 290; l_i += 20) l_viLength.push_back(l_i);
+  for (const int l_iLength : l_viLength) {
+    std::wstring l_ws = L"q" + std::to_wstring(l_iLength) + L"_";
+    l_ws.resize(static_cast<std::size_t>(l_iLength), L'n');
+    l_vcase.push_back({l_ws, l_iLength <= l_iLongest});
+  }
+  for (const wchar_t* l_wsz : {L"CON", L"nul", L"NUL.txt", L"com1", L"LPT9", L"con .txt", L"CONIN$", L"aux.tar.gz", L"..",
+                               L".", L"...", L"..\\qrxout", L"C:", L"C:qrxout", L"C:\\qrxout", L"\\qrxout",
+                               L"\\\\server\\share", L"\\\\?\\C:\\qrxout", L"\\\\.\\qrxout", L"a<b", L"a>b", L"a|b",
+                               L"a?b", L"a*b", L"a\"b", L"a/b", L"a:b", L"tab\tname", L"name.", L"name ", L"name. .",
+                               L"name\\"})
+    l_vcase.push_back({l_wsz, false});
+  for (const wchar_t* l_wsz : {L"com10", L"console", L"nulx.txt", L" lead", L"a.b", L"x-y_z"}) l_vcase.push_back({l_wsz, true});
+
+  for (const Case& l_case : l_vcase) {
+    const std::string l_sName = OsTestUtf8(l_case.m_ws);
+    const std::wstring l_wsFolder = m_wsProgramData + L"\\" + l_case.m_ws;
+    const RunResult l_run = RunDirwarden(L" " + QuoteArgument(l_case.m_ws));
+    EXPECT_EQ(l_run.m_dwExitCode, 0u) << l_sName;
+    EXPECT_EQ(l_run.m_sOutput, "") << l_sName;
+    if (l_case.m_bAccepted) {
+      EXPECT_TRUE(IsDirectory(l_wsFolder + L"\\common")) << l_sName;
+      EXPECT_FALSE(IsDirectory(l_wsFolder + L"\\dirwarden")) << l_sName;
+      OsTestRemoveTree(l_wsFolder);
+    }
+    std::map<std::wstring, std::wstring> l_mapAfter;
+    ListTree(l_wsDrive, l_vsSkip, l_mapAfter, m_wsProgramData);
+    for (const auto& l_entry : l_mapAfter)
+      EXPECT_EQ(l_mapBefore.count(l_entry.first), 1u) << l_sName << " created " << OsTestUtf8(l_entry.first);
+    for (const auto& l_entry : l_mapBefore) {
+      const auto l_it = l_mapAfter.find(l_entry.first);
+      EXPECT_TRUE(l_it != l_mapAfter.end() && l_it->second == l_entry.second)
+          << l_sName << " removed or changed " << OsTestUtf8(l_entry.first);
+    }
+    if (HasFailure()) break;
+  }
+  for (const std::wstring& l_ws : l_vsBait) OsTestRemoveTree(l_ws);
 }
 
 TEST_F(Dirwarden, ExitsWithZeroAndPrintsNothing) {
@@ -263,7 +399,12 @@ TEST_F(Dirwarden, PlantedLinksLeadNowhere) {
   for (const wchar_t* l_wszCompany : {L"qrxlinkuser", L"qrxlinkco"}) {
     const std::wstring l_wsTarget = l_wsDir + (std::wstring(l_wszCompany) == L"qrxlinkco" ? L"\\target_co" : L"\\target_user");
     const ACCESS_MASK l_maskBefore = EveryoneAccess(l_wsTarget, nullptr);
+    std::map<std::wstring, std::wstring> l_mapBefore;
+    ListTree(l_wsTarget, {}, l_mapBefore);
     const RunResult l_run = RunDirwarden(std::wstring(L" ") + l_wszCompany);
+    std::map<std::wstring, std::wstring> l_mapAfter;
+    ListTree(l_wsTarget, {}, l_mapAfter);
+    EXPECT_EQ(l_mapAfter, l_mapBefore) << OsTestUtf8(l_wszCompany) << ": the link's target gained or lost entries";
     EXPECT_EQ(l_run.m_dwExitCode, 0u);
     EXPECT_EQ(l_run.m_sOutput, "");
     EXPECT_NE(GetFileAttributesW((l_wsTarget + L"\\keep.txt").c_str()), INVALID_FILE_ATTRIBUTES)

@@ -362,4 +362,64 @@ TEST_F(Files, PathsOf259BytesWorkAndLongerOnesAreRefused) {
   EXPECT_NE(OsFileCreateDirectory(l_sLong.c_str(), nullptr), OS_STS_SUCCESS);
 }
 
+// A copy into a destination near the path limit: the entries whose target
+// would not fit fail, and nothing is written anywhere else (a target that
+// had become empty would have named the drive's root).
+TEST_F(Files, CopyTreeNearThePathLimitStaysInItsDestination) {
+  MakeDir(Path("src"));
+  MakeDir(Path("src\\qrx_copy_sub"));
+  MakeDir(Path("src\\qrx_copy_sub\\qrx_copy_deep"));
+  WriteFile(Path("src\\qrx_copy_sub\\qrx_copy_deep\\qrx_copy_escape.txt"));
+  WriteFile(Path("src\\qrx_copy_top.txt"));
+  // dst\qrx_copy_sub fits the 259 characters; nothing below it does.
+  const std::string l_sDestination = Path(std::string(259 - Path("").size() - 13, 'd'));
+  ASSERT_EQ(l_sDestination.size() + 13, 259u);
+  EXPECT_EQ(OsFileCopyTree(Path("src").c_str(), l_sDestination.c_str(), true, nullptr, nullptr), OS_STS_FAIL);
+  wchar_t l_wszWindows[MAX_PATH];
+  ASSERT_GT(GetWindowsDirectoryW(l_wszWindows, MAX_PATH), 2u);
+  const std::string l_sRoot = OsTestUtf8(std::wstring(l_wszWindows).substr(0, 2));
+  for (const char* l_szName : {"\\qrx_copy_sub", "\\qrx_copy_deep", "\\qrx_copy_escape.txt", "\\qrx_copy_top.txt"})
+    EXPECT_FALSE(Exists(l_sRoot + l_szName)) << l_szName;
+  // Only the source and the destination are in the test's directory.
+  WIN32_FIND_DATAW l_data;
+  HANDLE const l_hfind = FindFirstFileW((WDir() + L"\\*").c_str(), &l_data);
+  ASSERT_NE(l_hfind, INVALID_HANDLE_VALUE);
+  int l_iEntries = 0;
+  do l_iEntries += l_data.cFileName[0] != L'.';
+  while (FindNextFileW(l_hfind, &l_data));
+  FindClose(l_hfind);
+  EXPECT_EQ(l_iEntries, 2);
+}
+
+// An entry whose full path the record cannot hold ends a walk as a failure,
+// never as the directory's end.
+TEST_F(Files, AnEntryThatDoesNotFitIsAFailureNotTheEnd) {
+  const std::string l_sDir = Path("e");
+  MakeDir(l_sDir);
+  WriteFile(l_sDir + "\\a.txt");
+  // Wine has no path limit of its own: the entry exists, its path is too long.
+  const std::string l_sLong = l_sDir + "\\" + std::string(259 - l_sDir.size(), 'z');
+  WriteFile(l_sLong);
+  OsFileInfo l_info;
+  EOSSTS l_eossts = OsFileFindFirst((l_sDir + "\\*").c_str(), &l_info);
+  while (l_eossts == OS_STS_SUCCESS) l_eossts = OsFileFindNext(&l_info);
+  EXPECT_EQ(l_eossts, OS_STS_FAIL);
+  OsFileFindClose(&l_info);
+  EXPECT_EQ(OsFileCopyTree(l_sDir.c_str(), Path("dst").c_str(), true, nullptr, nullptr), OS_STS_FAIL);
+  EXPECT_EQ(OsFileDelete(l_sDir.c_str(), OS_FILE_TYPE_DIRECTORY, true), OS_STS_FAIL);
+  EXPECT_TRUE(Exists(l_sDir));
+}
+
+// Empty paths name no place: every entry point refuses them.
+TEST_F(Files, EmptyPathsAreRefused) {
+  WriteFile(Path("f"));
+  EXPECT_EQ(OsFileCreateDirectory("", nullptr), OS_STS_FAIL);
+  EXPECT_EQ(OsFileDelete("", OS_FILE_TYPE_DIRECTORY, true), OS_STS_BADARG);
+  EXPECT_EQ(OsFileCopy(Path("f").c_str(), ""), OS_STS_BADARG);
+  EXPECT_EQ(OsFileCopyTree("", Path("d").c_str(), true, nullptr, nullptr), OS_STS_BADARG);
+  EXPECT_EQ(OsFileSetAccess("", OS_FILE_ACCESS_READ, true, 0), OS_STS_BADARG);
+  EXPECT_EQ(OsFileMove(Path("f").c_str(), ""), OS_STS_BADARG);
+  EXPECT_FALSE(Exists(Path("d")));
+}
+
 }  // namespace

@@ -149,6 +149,16 @@ TEST_F(File, RegionLocks) {
   EXPECT_EQ(l_other.TestLock(0, 10), OS_STS_SUCCESS);
   EXPECT_EQ(l_file.Lock(99999, 1, 0, nullptr), OS_STS_SUCCESS);  // the freed slot is used again
   EXPECT_EQ(l_file.Unlock(12345, 1), OS_STS_SUCCESS);            // not held: nothing happens
+
+  // The system dropped the locks with the handle: after a new open, a lock
+  // of the same region locks it again rather than answering from a stale slot.
+  l_file.Close();
+  EXPECT_EQ(l_other.TestLock(100, 10), OS_STS_SUCCESS);
+  ASSERT_EQ(l_file.Open(Path("l").c_str(), OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READWRITE),
+            OS_STS_SUCCESS);
+  EXPECT_EQ(l_file.Lock(100, 10, 0, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(l_other.TestLock(100, 10), OS_STS_BUSY);
+  EXPECT_EQ(l_file.Open("", OS_FILE_OPEN_ALWAYS, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ), OS_STS_BADARG);
 }
 
 TEST_F(File, FileTimes) {
