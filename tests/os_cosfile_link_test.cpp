@@ -82,9 +82,9 @@ TEST_F(Links, NoWalkFollowsALink) {
             OS_STS_FAIL);
 
   const std::string l_sBase = l_sDir + "\\walk";
-  EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sBase + "\\link\\new").c_str(), nullptr), OS_STS_FAIL);
+  EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sBase + "\\link\\new").c_str(), nullptr), OS_STS_CANNOTCREATE);
   EXPECT_FALSE(Exists(l_sDir + "\\target\\new"));
-  EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sBase + "\\link").c_str(), nullptr), OS_STS_FAIL);
+  EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sBase + "\\link").c_str(), nullptr), OS_STS_CANNOTCREATE);
   EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sBase + "\\sub\\new").c_str(), nullptr), OS_STS_SUCCESS);
   EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sBase + "\\sub\\new").c_str(), nullptr), OS_STS_EXISTS);
   EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sDir + "\\elsewhere").c_str(), nullptr), OS_STS_FAIL);

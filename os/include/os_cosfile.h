@@ -127,7 +127,8 @@ EOSSTS OsFileCreateDirectory(const char* a_szDirectory, void* a_psecurityattribu
 // The same for a directory below a_szBase, in a tree others may write:
 // when a_szBase's part of the path is trusted, but a directory between it
 // and a_szDirectory (a_szDirectory included) is a link, nothing is created
-// in it and the answer is 1 (261 when everything exists and no link is met).
+// in it and the answer is 259 (261 when everything exists and no link is
+// met; 1 when a_szDirectory does not lie below a_szBase).
 EOSSTS OsFileCreateDirectoryIn(const char* a_szBase, const char* a_szDirectory, void* a_psecurityattributes);
 // True when the path is a symbolic link or junction (the entry itself, not
 // what it leads to).

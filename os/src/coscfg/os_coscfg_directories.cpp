@@ -294,8 +294,9 @@ void RemoveVirtualizedCopy(const COsCfgImpl& a_c) {
 }
 
 // Creates a directory of the writeable tree: nothing inside a link that
-// stands in place of the root or a folder below it. A directory outside the
-// tree (a utility's log directory, chosen by its parent) is created as it is.
+// stands in place of the root or a folder below it (259 then). A directory
+// outside the tree (a utility's log directory, chosen by its parent) is
+// created as it is.
 EOSSTS CreateTreeDirectory(const COsCfgImpl& a_c, const char* a_szDirectory, void* a_psecurityattributes) {
   char l_szBase[OS_PATH_SIZE];
   SStrCpy(l_szBase, sizeof(l_szBase), a_c.m_szRootWriteableDirectory);
@@ -497,27 +498,34 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
 
   if (l_bShGetFolderPath) EvenSharedPaths(l_c);
 
-  OsCfgPointDirectoryItems(a_poscfgimpl);
-
-  // The writeable tree: the root open to everyone, then its subdirectories;
-  // nothing is made inside a link that stands in place of one of its folders.
-  if (CreateTreeDirectory(l_c, l_c.m_szRootWriteableDirectory, OsCfgSecurityAttributes(0)) == OS_STS_FAIL) {
-    OsCfgRefuseLayout("the writeable root is not a folder of its own...", l_c.m_szRootWriteableDirectory);
+  // The writeable tree: the root open to everyone, then its subdirectories.
+  // A link standing in place of one of its folders refuses the whole
+  // layout: nothing is made in the link's target, and no item names a
+  // place through it (the program deletes its own subtree, and the log
+  // rotation deletes old log directories, by those names).
+  const auto l_linkRefuses = [&](EOSSTS a_eossts, const char* a_szDirectory) {
+    if (a_eossts != OS_STS_CANNOTCREATE) return false;
+    OsCfgRefuseLayout("a link stands in the tree...", a_szDirectory);
+    return true;
+  };
+  if (l_linkRefuses(CreateTreeDirectory(l_c, l_c.m_szRootWriteableDirectory, OsCfgSecurityAttributes(0)),
+                    l_c.m_szRootWriteableDirectory))
     return OS_STS_FAIL;
-  }
   if (l_c.m_bForceSetAccess || OsCfgEnvBeginsWith("QRX_FORCESETACCESS", '1'))
     OsCfgSetAccess(l_c.m_szRootWriteableDirectory, 3);
-  CreateTreeDirectory(l_c, l_c.m_szRootCommonDirectory, nullptr);
-  CreateTreeDirectory(l_c, l_c.m_szCommonDirectory, nullptr);
-  CreateTreeDirectory(l_c, l_c.m_szUserDirectory, nullptr);
-  if (l_bUserFiles) {
-    SStrCpy(l_c.m_szDesktopDirectory, OS_PATH_SIZE, l_szUserFiles);
-    CreateTreeDirectory(l_c, l_c.m_szDesktopDirectory, nullptr);
+  if (l_bUserFiles) SStrCpy(l_c.m_szDesktopDirectory, OS_PATH_SIZE, l_szUserFiles);
+  for (const char* l_szDirectory : {l_c.m_szRootCommonDirectory, l_c.m_szCommonDirectory, l_c.m_szUserDirectory,
+                                    l_bUserFiles ? l_c.m_szDesktopDirectory : nullptr}) {
+    if (l_szDirectory != nullptr && l_linkRefuses(CreateTreeDirectory(l_c, l_szDirectory, nullptr), l_szDirectory))
+      return OS_STS_FAIL;
   }
 
   if (a_oscfgstartup.m_bOwner) RemoveVirtualizedCopy(l_c);
-  if (l_c.m_eosstsLogDirectory == OS_STS_NOTCREATED)
+  if (l_c.m_eosstsLogDirectory == OS_STS_NOTCREATED) {
     l_c.m_eosstsLogDirectory = CreateTreeDirectory(l_c, l_c.m_szLogDirectory, nullptr);
+    if (l_linkRefuses(l_c.m_eosstsLogDirectory, l_c.m_szLogDirectory)) return OS_STS_FAIL;
+  }
+  OsCfgPointDirectoryItems(a_poscfgimpl);
   if (OsCfgIsEnvUnset("QRX_DEBUG") == 0) OsCfgReport(a_poscfgimpl, l_c.m_szLogDirectory);
   return OS_STS_SUCCESS;
 }

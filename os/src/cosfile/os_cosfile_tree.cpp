@@ -191,7 +191,7 @@ EOSSTS CreateDirectoryWalk(const char* a_szDirectory, std::size_t a_sizetTrusted
     }
     if (std::strlen(l_szPrefix) > a_sizetTrusted && a_sizetTrusted != 0 && IsReparseByPath(l_wszPrefix)) {
       OS_LOGE("a link in the tree, nothing is created in it...<%s>", l_szPrefix);
-      return OS_STS_FAIL;
+      return OS_STS_CANNOTCREATE;
     }
     if (*l_pszEnd == 0) break;
     SStrCat(l_szPrefix, sizeof(l_szPrefix), "\\");
