@@ -34,10 +34,15 @@ const GUID s_guidLocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x1
 const GUID s_guidInternetCache = {0x352481E8, 0x33BE, 0x4251, {0xBA, 0x85, 0x60, 0x07, 0xCA, 0xED, 0xCF, 0x9D}};
 
 // path = a, then b (one backslash; a drive of b is dropped; normalized).
-// A member that does not fit stays empty: it names nothing.
-void Join(char* a_szOut, const char* a_szA, const char* a_szB) {
-  if (!OsFilePathJoin(a_szOut, OS_PATH_SIZE, a_szA, a_szB)) a_szOut[0] = 0;
+// A member that does not fit, or that would stand on an empty path (a place
+// at the drive's root), stays empty: it names nothing.
+bool JoinMember(char* a_szOut, const char* a_szA, const char* a_szB) {
+  if (a_szA[0] != 0 && OsFilePathJoin(a_szOut, OS_PATH_SIZE, a_szA, a_szB)) return true;
+  a_szOut[0] = 0;
+  return false;
 }
+
+void Join(char* a_szOut, const char* a_szA, const char* a_szB) { JoinMember(a_szOut, a_szA, a_szB); }
 
 // The joins of the members that the layout creates or the process writes
 // in: one that does not fit refuses the whole layout, before anything is
@@ -45,7 +50,7 @@ void Join(char* a_szOut, const char* a_szA, const char* a_szB) {
 class CTreeJoins {
  public:
   void operator()(char* a_szOut, const char* a_szA, const char* a_szB) {
-    if (!OsFilePathJoin(a_szOut, OS_PATH_SIZE, a_szA, a_szB)) m_bFits = false;
+    if (!JoinMember(a_szOut, a_szA, a_szB)) m_bFits = false;
   }
   // A member built by other means, empty when it did not fit.
   void Require(const char* a_szMember) {
@@ -463,15 +468,18 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   }
   SStrCpy(l_c.m_szDriverDirectory, OS_PATH_SIZE, l_c.m_szUserDirectory);
   // The log's own folders carry a trailing separator once the configuration
-  // is complete: they must fit with it.
-  l_joins(l_c.m_szFwDirectory, l_szLogParent, "firmware\\");
-  l_joins(l_c.m_szPondoDirectory, l_szLogParent, "pondo\\");
-  l_joins(l_c.m_szUiDirectory, l_szLogParent, "ui\\");
+  // is complete: they must fit with it. A utility started without a log
+  // has none of them.
+  CTreeJoins l_joinsLog;
+  CTreeJoins& l_logJoins = l_c.m_szLogDirectory[0] != 0 ? l_joins : l_joinsLog;
+  l_logJoins(l_c.m_szFwDirectory, l_szLogParent, "firmware\\");
+  l_logJoins(l_c.m_szPondoDirectory, l_szLogParent, "pondo\\");
+  l_logJoins(l_c.m_szUiDirectory, l_szLogParent, "ui\\");
   for (char* l_szMember : {l_c.m_szFwDirectory, l_c.m_szPondoDirectory, l_c.m_szUiDirectory})
     OsFilePathStripTrailing(l_szMember);
-  l_joins(l_c.m_szTmpDirectory, l_c.m_szLogDirectory, "tmp");
+  l_logJoins(l_c.m_szTmpDirectory, l_c.m_szLogDirectory, "tmp");
   l_joins(l_c.m_szSimulatorFilename, l_c.m_szCommonDirectory, "ramscan.txt");
-  l_joins(l_c.m_szGuiFilename, l_c.m_szUserDirectory, "setup001.ini");
+  l_logJoins(l_c.m_szGuiFilename, l_c.m_szUserDirectory, "setup001.ini");
   wchar_t l_wszWindows[MAX_PATH];
   char l_szWindows[OS_PATH_SIZE] = "";
   if (GetWindowsDirectoryW(l_wszWindows, MAX_PATH) != 0) FromWide(l_wszWindows, l_szWindows);
@@ -487,8 +495,8 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   if (l_bUserFiles) l_joins(l_szUserFiles, l_c.m_szUserRootDirectory, "userfiles");
   // The log's lock file and configuration report lie in the log directory's parent and in the log directory.
   char l_szScratch[OS_PATH_SIZE];
-  l_joins(l_szScratch, l_szLogParent, "log.lock");
-  l_joins(l_szScratch, l_c.m_szLogDirectory, "qrxoscfg.txt");
+  l_logJoins(l_szScratch, l_szLogParent, "log.lock");
+  l_logJoins(l_szScratch, l_c.m_szLogDirectory, "qrxoscfg.txt");
   if (!l_joins.Fit()) {
     OsCfgRefuseLayout("the directory tree does not fit...", l_c.m_szRootWriteableDirectory[0] != 0
                                                                ? l_c.m_szRootWriteableDirectory
