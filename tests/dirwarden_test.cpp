@@ -221,9 +221,9 @@ TEST_F(Dirwarden, NoCompanyNameReachesOutsideItsFolder) {
                                L".", L"...", L"..\\qrxout", L"C:", L"C:qrxout", L"C:\\qrxout", L"\\qrxout",
                                L"\\\\server\\share", L"\\\\?\\C:\\qrxout", L"\\\\.\\qrxout", L"a<b", L"a>b", L"a|b",
                                L"a?b", L"a*b", L"a\"b", L"a/b", L"a:b", L"tab\tname", L"name.", L"name ", L"name. .",
-                               L"name\\"})
+                               L"name\\", L"MICROS~1", L"qrx~2"})
     l_vcase.push_back({l_wsz, false});
-  for (const wchar_t* l_wsz : {L"com10", L"console", L"nulx.txt", L" lead", L"a.b", L"x-y_z"}) l_vcase.push_back({l_wsz, true});
+  for (const wchar_t* l_wsz : {L"com10", L"console", L"nulx.txt", L" lead", L"a.b", L"x-y_z", L"a~b"}) l_vcase.push_back({l_wsz, true});
 
   for (const Case& l_case : l_vcase) {
     const std::string l_sName = OsTestUtf8(l_case.m_ws);

@@ -121,6 +121,19 @@ TEST_F(Cfg, ACompanyNameThatLeavesItsFolderIsRefused) {
     EXPECT_EQ(Item(1, 13), "");
     OsServicesStop();
   }
+  // An application-data folder that is relative (it would land in the
+  // current directory) or too long to hold is no folder at all.
+  SetEnv(L"QRX_COMPANYNAMESHORT", nullptr);
+  wchar_t l_wszCurrent[MAX_PATH];
+  ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, l_wszCurrent), 0u);
+  ASSERT_TRUE(SetCurrentDirectoryW(WDir().c_str()));
+  for (const std::wstring& l_ws : {std::wstring(L"relative"), WDir() + L"\\" + std::wstring(300, L'x')}) {
+    SetEnv(L"QRX_APPDATADIR", l_ws.c_str());
+    Start();
+    EXPECT_EQ(Item(1, 10), "") << OsTestUtf8(l_ws);
+    OsServicesStop();
+  }
+  SetCurrentDirectoryW(l_wszCurrent);
   // Nothing was made anywhere near the folder.
   WIN32_FIND_DATAW l_data;
   HANDLE const l_h = FindFirstFileW((WDir() + L"\\*").c_str(), &l_data);

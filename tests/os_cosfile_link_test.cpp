@@ -88,8 +88,10 @@ TEST_F(Links, NoWalkFollowsALink) {
   EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sBase + "\\sub\\new").c_str(), nullptr), OS_STS_SUCCESS);
   EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sBase + "\\sub\\new").c_str(), nullptr), OS_STS_EXISTS);
   EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sDir + "\\elsewhere").c_str(), nullptr), OS_STS_FAIL);
-  EXPECT_TRUE(OsFileIsLink((l_sBase + "\\link").c_str()));
-  EXPECT_FALSE(OsFileIsLink((l_sBase + "\\sub").c_str()));
+  // A delete below a base never goes through a link on the way.
+  EXPECT_EQ(OsFileDeleteIn(l_sDir.c_str(), (l_sBase + "\\link\\keep.txt").c_str(), OS_FILE_TYPE_FILE, false), OS_STS_FAIL);
+  EXPECT_TRUE(Exists(l_sDir + "\\target\\keep.txt"));
+  EXPECT_EQ(OsFileDeleteIn(l_sDir.c_str(), (l_sBase + "\\sub\\new").c_str(), OS_FILE_TYPE_DIRECTORY, true), OS_STS_SUCCESS);
 }
 
 // The delete race. A directory of the tree being deleted is swapped for a

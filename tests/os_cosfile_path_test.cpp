@@ -422,4 +422,18 @@ TEST_F(Files, EmptyPathsAreRefused) {
   EXPECT_FALSE(Exists(Path("d")));
 }
 
+// A file that a user linked into the tree from elsewhere keeps its access:
+// setting it would set it under the other name too.
+TEST_F(Files, SetAccessLeavesFilesWithOtherNames) {
+  MakeDir(Path("t"));
+  WriteFile(Path("t\\own.txt"));
+  WriteFile(Path("outside.txt"));
+  if (!CreateHardLinkW(OsTestWide(Path("t\\linked.txt")).c_str(), OsTestWide(Path("outside.txt")).c_str(), nullptr))
+    GTEST_SKIP() << "no hard links on this file system";
+  EXPECT_EQ(OsFileSetAccess(Path("t").c_str(), OS_FILE_ACCESS_READ, true, 0), OS_STS_SUCCESS);
+  EXPECT_NE(GetFileAttributesW(OsTestWide(Path("t\\own.txt")).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(GetFileAttributesW(OsTestWide(Path("outside.txt")).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_EQ(OsFileSetAccess(Path("t").c_str(), OS_FILE_ACCESS_READWRITE, true, 0), OS_STS_SUCCESS);
+}
+
 }  // namespace

@@ -93,7 +93,8 @@ char* OsFilePathNormalize(char* a_szPath, char a_cSeparator);
 // and normalizes.
 [[nodiscard]] bool OsFilePathAppend(char* a_szPath, std::size_t a_sizetPath, const char* a_szTail);
 // a_szOut = a_szA, then a_szB, as OsFilePathAppend joins them (a_szOut may
-// be either part); false and an empty a_szOut when the result does not fit.
+// be either part); false and an empty a_szOut when the result does not fit
+// or a_szA is empty (the result would name a place at the drive's root).
 [[nodiscard]] bool OsFilePathJoin(char* a_szOut, std::size_t a_sizetOut, const char* a_szA, const char* a_szB);
 // Normalizes in place and finds the last backslash: its offset (0 when none)
 // and the name after it (the whole path when none). Either out may be null.
@@ -107,9 +108,9 @@ EOSSTS OsFileGetFullPath(char* a_szAbsolute, std::size_t a_sizetAbsolute, const 
 
 // ---- enumeration ----
 
-// 0 and the first entry; 257 when nothing matches, 1 when the entry's name
-// or full path does not fit the record: both with a zeroed record and no
-// open search.
+// 0 and the first entry; 257 when nothing matches, 1 when the search could
+// not look (access denied, a bad name...) or the entry's name or full path
+// does not fit the record: both with a zeroed record and no open search.
 EOSSTS OsFileFindFirst(const char* a_szPattern, OsFileInfo* a_posfileinfo);
 // 0 and the next entry, 257 at the end, 1 when the search failed or an
 // entry does not fit the record; the search is closed on both. A walker
@@ -141,6 +142,10 @@ bool OsFileIsLink(const char* a_szPath);
 // inside the tree, is removed itself: its target is never entered. An
 // empty path and wildcards are refused with 3.
 EOSSTS OsFileDelete(const char* a_szFilename, EOSFILETYPE a_eosfiletype, bool a_bRecursive);
+// The same for an entry below a_szBase, in a tree others may write: every
+// folder between a_szBase and the entry is held open, and a link among them
+// refuses the delete (1), so that nothing is deleted through it.
+EOSSTS OsFileDeleteIn(const char* a_szBase, const char* a_szFilename, EOSFILETYPE a_eosfiletype, bool a_bRecursive);
 EOSSTS OsFileMove(const char* a_szFilename, const char* a_szNewFilename);
 // Copies one file; an existing destination is never overwritten.
 EOSSTS OsFileCopy(const char* a_szFilename, const char* a_szNewFilename);

@@ -2,6 +2,7 @@
 // running process, the writeable tree and its access, log-directory rotation.
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "os_coscfg_fullpath.h"
 #include "os_coscfg_impl.h"
@@ -113,11 +114,7 @@ bool FolderPath(int a_iCsidl, char* a_sz) {
   wchar_t l_wsz[MAX_PATH];
   if (l_pfn != nullptr && SUCCEEDED(l_pfn(nullptr, a_iCsidl, nullptr, 0, l_wsz))) FromWide(l_wsz, a_sz);
   SetLastError(0);
-  if (a_sz[0] == 0) {
-    OS_LOGA("SHGetFolderPathW failed...%d", a_iCsidl);
-    return false;
-  }
-  return true;
+  return a_sz[0] != 0;
 }
 
 // The name of the directory a_iUp levels above the last component of a_szPath.
@@ -380,10 +377,17 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
     return OS_STS_FAIL;
   }
   if (l_szAppData[0] == 0 && !FolderPath(OS_CSIDL_COMMON_APPDATA, l_szAppData)) {
+    OS_LOGA("SHGetFolderPathW failed...%d", OS_CSIDL_COMMON_APPDATA);
     OsCfgRefuseLayout("no common application-data folder...", "");
     return OS_STS_FAIL;
   }
   OsFilePathNormalize(l_szAppData, '\\');
+  // Only a folder named from its drive: a relative one would land in the
+  // current directory, whatever that is for an elevated process.
+  if (!(l_szAppData[1] == ':' && l_szAppData[2] == '\\') && !(l_szAppData[0] == '\\' && l_szAppData[1] == '\\')) {
+    OsCfgRefuseLayout("QRX_APPDATADIR is not a full path...", l_szAppData);
+    return OS_STS_FAIL;
+  }
   Join(l_c.m_szSharedRootWriteableDirectory, l_szAppData, l_c.m_szRootDirectory);
   if (a_oscfgstartup.m_szRootPath != nullptr && a_oscfgstartup.m_szRootPath[0] != 0) {
     if (!OsFilePathCopy(l_c.m_szRootWriteableDirectory, OS_PATH_SIZE, a_oscfgstartup.m_szRootPath))

@@ -1,6 +1,7 @@
 // The three security descriptors of the suite's directories, events and
 // mutexes, and the set-access operation that opens a directory to everyone.
 #include <cstring>
+#include <initializer_list>
 
 #include "os_coscfg_fullpath.h"
 #include "os_coscfg_impl.h"
@@ -107,15 +108,17 @@ EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode) {
   }
   wchar_t l_wszPath[OS_PATH_SIZE + 1];
   if (CopyStringFromUtf8(l_wszPath, OS_PATH_SIZE + 1, l_szPath) <= 0) return OS_STS_FAIL;
-  const DWORD l_dwAttributes = GetFileAttributesW(l_wszPath);
-  COsHandle l_handle(CreateFileW(l_wszPath, READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  // Held without delete sharing: the path cannot be swapped for a link
+  // between the checks below and the change.
+  COsHandle l_handle(CreateFileW(l_wszPath, READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                 nullptr));
   if (!l_handle) {
     OS_LOGE("CreateFileW failed...%d <%s>", static_cast<int>(GetLastError()), l_szPath);
     SetLastError(0);
     return OS_STS_FAIL;
   }
+  const DWORD l_dwAttributes = GetFileAttributesW(l_wszPath);
   BY_HANDLE_FILE_INFORMATION l_info;
   const bool l_bReparse = (l_dwAttributes != INVALID_FILE_ATTRIBUTES && (l_dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ||
                           (GetFileInformationByHandle(l_handle.Get(), &l_info) &&
@@ -124,18 +127,15 @@ EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode) {
     OS_LOGE("set access refused on a reparse point...<%s>", l_szPath);
     return OS_STS_FAIL;
   }
+  // Set on this object alone: the system's propagation to the entries below
+  // (what the named and handle calls do) would also rewrite the rights of
+  // any file a user hard-linked into the tree from elsewhere. What is made
+  // below from now on inherits the entries as usual.
   EOSSTS l_eossts = OS_STS_SUCCESS;
-  DWORD l_dwError = SetSecurityInfo(l_handle.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, l_pdacl,
-                                    nullptr);
-  if (l_dwError != ERROR_SUCCESS) {
-    OS_LOGE("SetSecurityInfo failed...%d <%s>", static_cast<int>(l_dwError), l_szPath);
-    l_eossts = OS_STS_FAIL;
-  }
-  if (l_bLabel) {
-    l_dwError = SetSecurityInfo(l_handle.Get(), SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                                l_psacl);
-    if (l_dwError != ERROR_SUCCESS) {
-      OS_LOGE("SetSecurityInfo failed...%d <%s>", static_cast<int>(l_dwError), l_szPath);
+  for (const SECURITY_INFORMATION l_si : {DACL_SECURITY_INFORMATION, LABEL_SECURITY_INFORMATION}) {
+    if (l_si == LABEL_SECURITY_INFORMATION && !l_bLabel) break;
+    if (!SetKernelObjectSecurity(l_handle.Get(), l_si, l_psd)) {
+      OS_LOGE("SetKernelObjectSecurity failed...%d <%s>", static_cast<int>(GetLastError()), l_szPath);
       l_eossts = OS_STS_FAIL;
     }
   }
@@ -165,7 +165,7 @@ bool IsDeviceName(const char* a_szName) {
 
 // A company folder name stays one component below the common
 // application-data folder: no separators, drives, dot names, reserved
-// characters, control characters or device names.
+// characters, control characters, device names or short-name forms.
 bool OsCfgCompanyNameIsSafe(const char* a_szName) {
   if (a_szName == nullptr || a_szName[0] == 0) return false;
   if (std::strcmp(a_szName, ".") == 0 || std::strcmp(a_szName, "..") == 0) return false;
@@ -174,11 +174,14 @@ bool OsCfgCompanyNameIsSafe(const char* a_szName) {
   }
   // The system drops trailing dots and blanks: "..." would name the parent.
   const std::size_t l_n = std::strlen(a_szName);
-  return a_szName[l_n - 1] != '.' && a_szName[l_n - 1] != ' ' && !IsDeviceName(a_szName);
+  if (a_szName[l_n - 1] == '.' || a_szName[l_n - 1] == ' ' || IsDeviceName(a_szName)) return false;
+  // A short-name form ("MICROS~1") may stand for another folder of its parent.
+  for (const char* l_psz = std::strchr(a_szName, '~'); l_psz != nullptr; l_psz = std::strchr(l_psz + 1, '~'))
+    if (l_psz[1] >= '0' && l_psz[1] <= '9') return false;
+  return true;
 }
 
 void OsCfgRefuseLayout(const char* a_szReason, const char* a_szValue) {
-  OS_LOGE("layout refused, nothing is created...<%s> <%s>", a_szReason, a_szValue);
-  if (OsLogGetDebug(OsLogInstance()) != 0)
-    OsLogStdErr("cfg>>> layout refused, nothing is created...<%s> <%s>\r\n", a_szReason, a_szValue);
+  OS_LOGE("layout refused...<%s> <%s>", a_szReason, a_szValue);
+  if (OsLogGetDebug(OsLogInstance()) != 0) OsLogStdErr("cfg>>> layout refused...<%s> <%s>\r\n", a_szReason, a_szValue);
 }

@@ -55,8 +55,12 @@ EOSSTS OsFileFindFirst(const char* a_szPattern, OsFileInfo* a_posfileinfo) {
                                ? FindFirstFileW(l_wszPattern, &l_data)
                                : INVALID_HANDLE_VALUE;
   if (l_hsearch == INVALID_HANDLE_VALUE) {
+    // Nothing there is not the same as a search that could not look.
+    const DWORD l_dwError = l_szPattern[0] != 0 ? GetLastError() : ERROR_FILE_NOT_FOUND;
     SetLastError(0);
-    return OS_STS_NOTFOUND;
+    return l_dwError == ERROR_FILE_NOT_FOUND || l_dwError == ERROR_PATH_NOT_FOUND || l_dwError == ERROR_NO_MORE_FILES
+               ? OS_STS_NOTFOUND
+               : OS_STS_FAIL;
   }
   a_posfileinfo->m_hSearch = l_hsearch;
 
@@ -120,7 +124,7 @@ EOSSTS OsFileFindNext(OsFileInfo* a_posfileinfo) {
   if (l_pszSeparator == nullptr) {
     OS_LOGA("szToken is null...");
     CloseSearch(a_posfileinfo);
-    return OS_STS_NOTFOUND;
+    return OS_STS_FAIL;
   }
   l_pszSeparator[1] = 0;
   FillEntry(a_posfileinfo, l_data);

@@ -1,6 +1,7 @@
 // Directory-tree operations: create with parents, delete, move, copy, copy a
 // tree, set access; temporary names, current directory, redirection.
 #include <cstring>
+#include <utility>
 
 #include "os_coscfg.h"
 #include "os_coscfg_fullpath.h"
@@ -21,13 +22,86 @@ bool IsReparseByPath(const wchar_t* a_wszPath) {
   return l_dwAttributes != INVALID_FILE_ATTRIBUTES && (l_dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// An entry held open while it is handled. The handle does not share delete
+// access, so nobody can rename the entry away and put a link in its place
+// meanwhile: its path names this very entry until the handle is closed. A
+// link is opened as itself, never followed (Wine follows it, and shows the
+// link only in the attributes by path, asked after the open).
+class CHeldEntry {
+ public:
+  enum EHold { HELD, LINK, FAILED };
+
+  // a_dwAccess: what the caller will do through the handle besides reading
+  // the attributes; a_bDirectory: only a directory is held.
+  EHold Hold(const char* a_szPath, const wchar_t* a_wszPath, DWORD a_dwAccess, bool a_bDirectory) {
+    m_handle.Reset(CreateFileW(a_wszPath, a_dwAccess | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!m_handle) {
+      OS_LOGI("CreateFileW failed...%d <%s>", static_cast<int>(GetLastError()), a_szPath);
+      SetLastError(0);
+      return FAILED;
+    }
+    if (!GetFileInformationByHandle(m_handle.Get(), &m_info)) {
+      SetLastError(0);
+      m_handle.Reset();
+      return FAILED;
+    }
+    if ((m_info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || IsReparseByPath(a_wszPath)) {
+      m_handle.Reset();
+      return LINK;
+    }
+    if (a_bDirectory && (m_info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      m_handle.Reset();
+      return FAILED;
+    }
+    return HELD;
+  }
+  HANDLE Get() const { return m_handle.Get(); }
+  // A file with more than one name: changing it changes it under every name.
+  bool HasOtherNames() const { return m_info.nNumberOfLinks > 1; }
+  void Release() { m_handle.Reset(); }
+
+ private:
+  COsHandle m_handle;
+  BY_HANDLE_FILE_INFORMATION m_info = {};
+};
+
+EOSSTS HoldDirectory(CHeldEntry& a_held, const char* a_szPath) {
+  wchar_t l_wszPath[OS_WPATH_SIZE];
+  if (!OsFileToWide(a_szPath, l_wszPath)) return OS_STS_FAIL;
+  switch (a_held.Hold(a_szPath, l_wszPath, FILE_LIST_DIRECTORY, true)) {
+    case CHeldEntry::HELD: return OS_STS_SUCCESS;
+    case CHeldEntry::LINK: return OS_STS_CANNOTCREATE;
+    case CHeldEntry::FAILED: break;
+  }
+  return OS_STS_FAIL;
+}
+
+// The attributes of a held entry, set through its handle (by path where the
+// system has no such call, before Vista: no symbolic links there either).
+bool SetHeldAttributes(const CHeldEntry& a_held, const wchar_t* a_wszPath, DWORD a_dwAttributes) {
+  typedef BOOL(WINAPI * PfnSetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  static const PfnSetInformation s_pfn = reinterpret_cast<PfnSetInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
+  if (s_pfn == nullptr) return SetFileAttributesW(a_wszPath, a_dwAttributes) != FALSE;
+  FILE_BASIC_INFO l_info = {};  // zero times: left as they are
+  l_info.FileAttributes = a_dwAttributes;
+  return s_pfn(a_held.Get(), FileBasicInfo, &l_info, sizeof(l_info)) != FALSE;
+}
+
 // The system refuses to remove read-only entries: their attributes are
-// reset and the removal tried again (never on a link, whose attributes
-// would be the target's).
-bool RemoveWithAttributesReset(const wchar_t* a_wszPath, BOOL(WINAPI* a_pfnRemove)(LPCWSTR)) {
+// reset and the removal tried again; never on a link (its attributes would
+// be the target's) or a file with other names (they would change with it).
+bool RemoveWithAttributesReset(const char* a_szPath, const wchar_t* a_wszPath, BOOL(WINAPI* a_pfnRemove)(LPCWSTR)) {
   if (a_pfnRemove(a_wszPath)) return true;
-  if (GetLastError() != ERROR_ACCESS_DENIED || IsReparseByPath(a_wszPath)) return false;
-  SetFileAttributesW(a_wszPath, FILE_ATTRIBUTE_NORMAL);
+  if (GetLastError() != ERROR_ACCESS_DENIED) return false;
+  {
+    CHeldEntry l_held;
+    if (l_held.Hold(a_szPath, a_wszPath, FILE_WRITE_ATTRIBUTES, false) != CHeldEntry::HELD || l_held.HasOtherNames() ||
+        !SetHeldAttributes(l_held, a_wszPath, FILE_ATTRIBUTE_NORMAL))
+      return false;
+  }
   return a_pfnRemove(a_wszPath) != FALSE;
 }
 
@@ -40,53 +114,15 @@ EOSSTS RemoveLink(const char* a_szPath, const wchar_t* a_wszPath) {
   return OS_STS_FAIL;
 }
 
-// A directory held open while its entries are handled. The handle does not
-// share delete access, so nobody can rename the directory away and put a
-// link in its place meanwhile: its path names this very directory until
-// the handle is closed. A link is opened as itself, never followed.
-class CHeldDirectory {
- public:
-  enum EHold { HELD, LINK, FAILED };
-
-  EHold Hold(const char* a_szPath, const wchar_t* a_wszPath) {
-    m_handle.Reset(CreateFileW(a_wszPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!m_handle) {
-      OS_LOGI("CreateFileW failed...%d <%s>", static_cast<int>(GetLastError()), a_szPath);
-      SetLastError(0);
-      return FAILED;
-    }
-    BY_HANDLE_FILE_INFORMATION l_info;
-    if (!GetFileInformationByHandle(m_handle.Get(), &l_info)) {
-      SetLastError(0);
-      m_handle.Reset();
-      return FAILED;
-    }
-    // Asked after the open: from here on the path cannot change.
-    if ((l_info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || IsReparseByPath(a_wszPath)) {
-      m_handle.Reset();
-      return LINK;
-    }
-    if ((l_info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      m_handle.Reset();
-      return FAILED;
-    }
-    return HELD;
-  }
-  void Release() { m_handle.Reset(); }
-
- private:
-  COsHandle m_handle;
-};
+// Statuses of a walk besides the callback's own: the directory has entries
+// that no path of the limit can name.
+constexpr EOSSTS OS_FILE_WALK_TOO_DEEP = OS_STS_TOOSMALL;
 
 // Walks the entries of a held directory: a_fnEntry for each but "." and
 // "..", until it answers non-zero. 0 when the directory was seen whole.
 template <class Fn>
 EOSSTS ForEachEntry(const char* a_szDirectory, Fn a_fnEntry) {
-  // A directory too deep for its pattern has no entry that a path of the
-  // limit could name: there is nothing to walk.
-  if (std::strlen(a_szDirectory) + 2 >= OS_PATH_SIZE) return OS_STS_SUCCESS;
+  if (std::strlen(a_szDirectory) + 2 >= OS_PATH_SIZE) return OS_FILE_WALK_TOO_DEEP;
   char l_szPattern[OS_PATH_SIZE];
   if (!OsFilePathCopy(l_szPattern, sizeof(l_szPattern), a_szDirectory) ||
       !OsFilePathAppend(l_szPattern, sizeof(l_szPattern), "*"))
@@ -102,6 +138,7 @@ EOSSTS ForEachEntry(const char* a_szDirectory, Fn a_fnEntry) {
     }
   }
   OsFileFindClose(&l_info);
+  // The end of the entries, or a held directory without any (a drive's root).
   return l_eossts == OS_STS_NOTFOUND ? OS_STS_SUCCESS : l_eossts;
 }
 
@@ -111,29 +148,30 @@ EOSSTS DeleteEntry(const char* a_szPath, EOSFILETYPE a_eosfiletype, bool a_bRecu
   wchar_t l_wszPath[OS_WPATH_SIZE];
   if (!OsFileToWide(a_szPath, l_wszPath)) return OS_STS_FAIL;
   if (a_eosfiletype == OS_FILE_TYPE_FILE) {
-    if (RemoveWithAttributesReset(l_wszPath, DeleteFileW)) return OS_STS_SUCCESS;
+    if (RemoveWithAttributesReset(a_szPath, l_wszPath, DeleteFileW)) return OS_STS_SUCCESS;
     OS_LOGI("DeleteFile failed...%s", a_szPath);
     SetLastError(0);
     return OS_STS_FAIL;
   }
   if (a_eosfiletype != OS_FILE_TYPE_DIRECTORY) return OS_STS_FAIL;  // nothing, or a system entry
-  CHeldDirectory l_held;
-  switch (l_held.Hold(a_szPath, l_wszPath)) {
-    case CHeldDirectory::LINK: return RemoveLink(a_szPath, l_wszPath);  // its target is never entered
-    case CHeldDirectory::FAILED: return OS_STS_FAIL;
-    case CHeldDirectory::HELD: break;
+  CHeldEntry l_held;
+  switch (l_held.Hold(a_szPath, l_wszPath, FILE_LIST_DIRECTORY, true)) {
+    case CHeldEntry::LINK: return RemoveLink(a_szPath, l_wszPath);  // its target is never entered
+    case CHeldEntry::FAILED: return OS_STS_FAIL;
+    case CHeldEntry::HELD: break;
   }
   if (a_bRecursive) {
     const EOSSTS l_eossts = ForEachEntry(a_szPath, [](const OsFileInfo& a_info) {
       OS_LOGI("Delete: <%s> %d %d", a_info.m_szFullPath, static_cast<int>(a_info.m_eosfiletype), 1);
       return DeleteEntry(a_info.m_szFullPath, a_info.m_eosfiletype, true);
     });
-    if (l_eossts != OS_STS_SUCCESS) return l_eossts;
+    // Entries too deep to name keep the directory from going: the removal says so.
+    if (l_eossts != OS_STS_SUCCESS && l_eossts != OS_FILE_WALK_TOO_DEEP) return l_eossts;
   }
   // The held handle denies the removal its delete access: it goes first. A
   // link swapped in now is removed as a link, a full directory not at all.
   l_held.Release();
-  if (RemoveWithAttributesReset(l_wszPath, RemoveDirectoryW)) return OS_STS_SUCCESS;
+  if (RemoveWithAttributesReset(a_szPath, l_wszPath, RemoveDirectoryW)) return OS_STS_SUCCESS;
   OS_LOGI("RemoveDirectory failed...%s", a_szPath);
   SetLastError(0);
   return OS_STS_FAIL;
@@ -145,9 +183,26 @@ EOSSTS CreateDirectoryStatus(DWORD a_dwError) {
   return OS_STS_FAIL;
 }
 
-// Creates a_szDirectory and its missing parents. The components beyond the
-// first a_sizetTrusted characters must not be links: nothing is made inside
-// a link's target there.
+// The length of a_szBase's part of a_szPath (which must lie below it), or
+// 0 (logged) when it does not.
+std::size_t BaseLength(const char* a_szBase, const char* a_szPath, char (&a_szWork)[OS_PATH_SIZE]) {
+  char l_szBase[OS_PATH_SIZE];
+  if (!OsFilePathCopy(l_szBase, sizeof(l_szBase), a_szBase) || !OsFilePathCopy(a_szWork, sizeof(a_szWork), a_szPath))
+    return 0;
+  OsFilePathStripTrailing(l_szBase);
+  const std::size_t l_sizetBase = std::strlen(l_szBase);
+  if (l_sizetBase == 0 || _strnicmp(a_szWork, l_szBase, l_sizetBase) != 0 || a_szWork[l_sizetBase] != '\\' ||
+      a_szWork[l_sizetBase + 1] == 0) {
+    OS_LOGE("not below its base...<%s> <%s>", a_szPath, a_szBase);
+    return 0;
+  }
+  return l_sizetBase;
+}
+
+// Creates a_szDirectory and its missing parents. Beyond the first
+// a_sizetTrusted characters each component is held while its child is
+// made, and must not be a link: nothing is made inside a link's target
+// there, nor in a folder swapped in while the walk went on (259).
 EOSSTS CreateDirectoryWalk(const char* a_szDirectory, std::size_t a_sizetTrusted, void* a_psecurityattributes) {
   OS_RETURN_IF_NULL(a_szDirectory, OS_LOG_ERROR, "a_szDirectory is NULL...", OS_STS_FAIL);
   OS_RETURN_IF(a_szDirectory[0] == 0, OS_LOG_ERROR, "a_szDirectory is empty...", OS_STS_FAIL);
@@ -171,6 +226,7 @@ EOSSTS CreateDirectoryWalk(const char* a_szDirectory, std::size_t a_sizetTrusted
     SStrCpy(l_szPrefix, sizeof(l_szPrefix), "\\");
     l_psz += 1;
   }
+  CHeldEntry l_heldParent;
   while (*l_psz != 0) {
     const char* l_pszEnd = std::strchr(l_psz, '\\');
     if (l_pszEnd == nullptr) l_pszEnd = l_psz + std::strlen(l_psz);
@@ -189,9 +245,15 @@ EOSSTS CreateDirectoryWalk(const char* a_szDirectory, std::size_t a_sizetTrusted
         if (l_dwError != ERROR_ALREADY_EXISTS) return CreateDirectoryStatus(l_dwError);
       }
     }
-    if (std::strlen(l_szPrefix) > a_sizetTrusted && a_sizetTrusted != 0 && IsReparseByPath(l_wszPrefix)) {
-      OS_LOGE("a link in the tree, nothing is created in it...<%s>", l_szPrefix);
-      return OS_STS_CANNOTCREATE;
+    if (a_sizetTrusted != 0 && std::strlen(l_szPrefix) > a_sizetTrusted) {
+      CHeldEntry l_held;
+      const CHeldEntry::EHold l_ehold = l_held.Hold(l_szPrefix, l_wszPrefix, FILE_LIST_DIRECTORY, true);
+      if (l_ehold == CHeldEntry::LINK) {
+        OS_LOGE("a link in the tree, nothing is created in it...<%s>", l_szPrefix);
+        return OS_STS_CANNOTCREATE;
+      }
+      if (l_ehold == CHeldEntry::FAILED) return OS_STS_FAIL;
+      l_heldParent = std::move(l_held);
     }
     if (*l_pszEnd == 0) break;
     SStrCat(l_szPrefix, sizeof(l_szPrefix), "\\");
@@ -209,31 +271,17 @@ EOSSTS OsFileCreateDirectory(const char* a_szDirectory, void* a_psecurityattribu
 EOSSTS OsFileCreateDirectoryIn(const char* a_szBase, const char* a_szDirectory, void* a_psecurityattributes) {
   OS_RETURN_IF_NULL(a_szBase, OS_LOG_ERROR, "a_szBase is NULL...", OS_STS_FAIL);
   OS_RETURN_IF_NULL(a_szDirectory, OS_LOG_ERROR, "a_szDirectory is NULL...", OS_STS_FAIL);
-  char l_szBase[OS_PATH_SIZE];
   char l_szDirectory[OS_PATH_SIZE];
-  OS_RETURN_IF(!OsFilePathCopy(l_szBase, sizeof(l_szBase), a_szBase) ||
-                   !OsFilePathCopy(l_szDirectory, sizeof(l_szDirectory), a_szDirectory),
-               OS_LOG_ERROR, "a_szDirectory is too long...", OS_STS_FAIL);
-  OsFilePathStripTrailing(l_szBase);
-  const std::size_t l_sizetBase = std::strlen(l_szBase);
-  OS_RETURN_IF(l_sizetBase == 0 || _strnicmp(l_szDirectory, l_szBase, l_sizetBase) != 0 ||
-                   l_szDirectory[l_sizetBase] != '\\' || l_szDirectory[l_sizetBase + 1] == 0,
-               OS_LOG_ERROR, "not below its base...<%s> <%s>", OS_STS_FAIL, a_szDirectory, a_szBase);
+  const std::size_t l_sizetBase = BaseLength(a_szBase, a_szDirectory, l_szDirectory);
+  if (l_sizetBase == 0) return OS_STS_FAIL;
   return CreateDirectoryWalk(l_szDirectory, l_sizetBase, a_psecurityattributes);
 }
 
 bool OsFileIsLink(const char* a_szPath) {
   wchar_t l_wszPath[OS_WPATH_SIZE];
   if (a_szPath == nullptr || a_szPath[0] == 0 || !OsFileToWide(a_szPath, l_wszPath)) return false;
-  if (IsReparseByPath(l_wszPath)) return true;
-  COsHandle l_handle(CreateFileW(l_wszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                 nullptr));
-  BY_HANDLE_FILE_INFORMATION l_info;
-  const bool l_bLink = l_handle && GetFileInformationByHandle(l_handle.Get(), &l_info) &&
-                       (l_info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  SetLastError(0);
-  return l_bLink;
+  CHeldEntry l_held;
+  return l_held.Hold(a_szPath, l_wszPath, 0, false) == CHeldEntry::LINK;
 }
 
 EOSSTS OsFileDelete(const char* a_szFilename, EOSFILETYPE a_eosfiletype, bool a_bRecursive) {
@@ -251,6 +299,27 @@ EOSSTS OsFileDelete(const char* a_szFilename, EOSFILETYPE a_eosfiletype, bool a_
   return DeleteEntry(a_szFilename, l_eosfiletype, a_bRecursive);
 }
 
+EOSSTS OsFileDeleteIn(const char* a_szBase, const char* a_szFilename, EOSFILETYPE a_eosfiletype, bool a_bRecursive) {
+  OS_RETURN_IF(a_szBase == nullptr || a_szFilename == nullptr, OS_LOG_ERROR, "a_szFilename is null...", OS_STS_BADARG);
+  OS_RETURN_IF(a_szFilename[0] == 0, OS_LOG_ERROR, "a_szFilename is empty...", OS_STS_BADARG);
+  char l_szPath[OS_PATH_SIZE];
+  const std::size_t l_sizetBase = BaseLength(a_szBase, a_szFilename, l_szPath);
+  if (l_sizetBase == 0) return OS_STS_FAIL;
+  // Every folder between the base and the entry is held, and none may be a
+  // link: the path cannot be bent elsewhere while the delete runs.
+  constexpr std::size_t l_sizetMost = OS_PATH_SIZE / 2;
+  CHeldEntry l_aheld[l_sizetMost];
+  std::size_t l_sizetHeld = 0;
+  for (char* l_psz = std::strchr(l_szPath + l_sizetBase + 1, '\\'); l_psz != nullptr; l_psz = std::strchr(l_psz + 1, '\\')) {
+    *l_psz = 0;
+    const EOSSTS l_eossts = l_sizetHeld < l_sizetMost ? HoldDirectory(l_aheld[l_sizetHeld++], l_szPath) : OS_STS_FAIL;
+    *l_psz = '\\';
+    if (l_eossts == OS_STS_CANNOTCREATE) OS_LOGE("a link in the tree, nothing is deleted through it...<%s>", l_szPath);
+    if (l_eossts != OS_STS_SUCCESS) return OS_STS_FAIL;
+  }
+  return OsFileDelete(l_szPath, a_eosfiletype, a_bRecursive);
+}
+
 EOSSTS OsFileMove(const char* a_szFilename, const char* a_szNewFilename) {
   OS_RETURN_IF_NULL(a_szFilename, OS_LOG_ERROR, "a_szFilename is null...", OS_STS_BADARG);
   OS_RETURN_IF_NULL(a_szNewFilename, OS_LOG_ERROR, "a_szNewFilename is NULL...", OS_STS_BADARG);
@@ -266,15 +335,22 @@ EOSSTS OsFileMove(const char* a_szFilename, const char* a_szNewFilename) {
   return OS_STS_SUCCESS;
 }
 
-EOSSTS OsFileCopy(const char* a_szFilename, const char* a_szNewFilename) {
+namespace {
+
+// One file, never over an existing one. In a tree walk a link that took
+// the entry's place is copied as the link itself, never what it leads to
+// (Vista and later; before, there are no file links).
+EOSSTS CopyOneFile(const char* a_szFilename, const char* a_szNewFilename, bool a_bInWalk) {
   OS_RETURN_IF_NULL(a_szFilename, OS_LOG_ERROR, "a_szFilename is null...", OS_STS_BADARG);
   OS_RETURN_IF_NULL(a_szNewFilename, OS_LOG_ERROR, "a_szNewFilename is NULL...", OS_STS_BADARG);
   OS_RETURN_IF(a_szFilename[0] == 0 || a_szNewFilename[0] == 0, OS_LOG_ERROR, "a_szFilename is empty...",
                OS_STS_BADARG);
   wchar_t l_wszFrom[OS_WPATH_SIZE];
   wchar_t l_wszTo[OS_WPATH_SIZE];
+  const DWORD l_dwFlags = COPY_FILE_FAIL_IF_EXISTS |
+                          (a_bInWalk && OsSysOsCode() >= OS_CFG_OS_WINVISTA ? COPY_FILE_COPY_SYMLINK : 0);
   if (!OsFileToWide(a_szFilename, l_wszFrom) || !OsFileToWide(a_szNewFilename, l_wszTo) ||
-      !CopyFileW(l_wszFrom, l_wszTo, TRUE)) {
+      !CopyFileExW(l_wszFrom, l_wszTo, nullptr, nullptr, nullptr, l_dwFlags)) {
     OS_LOGI("CopyFile failed...");
     OS_LOGI("src: %s", a_szFilename);
     OS_LOGI("dst: %s", a_szNewFilename);
@@ -284,26 +360,33 @@ EOSSTS OsFileCopy(const char* a_szFilename, const char* a_szNewFilename) {
   return OS_STS_SUCCESS;
 }
 
-namespace {
+// The destination of a copy, created once and then held for the walk; a
+// failure, or a link in its place, becomes the result when none is set yet.
+struct CopyDestination {
+  const char* m_szPath;
+  bool m_bCreated = false;
+  bool m_bHeld = false;
+  CHeldEntry m_held;
 
-// Creates the destination of a copy once; a failure becomes the result when
-// none is set yet.
-void CreateCopyDestination(const char* a_szDestination, bool* a_pbCreated, EOSSTS* a_peossts) {
-  if (*a_pbCreated) return;
-  const EOSSTS l_eossts = OsFileCreateDirectory(a_szDestination, nullptr);
-  if (l_eossts != OS_STS_SUCCESS && l_eossts != OS_STS_EXISTS) {
-    OS_LOGE("OsFileCreateDirectory failed...<%s>", a_szDestination);
-    if (*a_peossts == OS_STS_SUCCESS) *a_peossts = l_eossts;
+  void Create(EOSSTS* a_peossts) {
+    if (m_bCreated) return;
+    m_bCreated = true;
+    const EOSSTS l_eossts = OsFileCreateDirectory(m_szPath, nullptr);
+    const EOSSTS l_eosstsHold =
+        l_eossts == OS_STS_SUCCESS || l_eossts == OS_STS_EXISTS ? HoldDirectory(m_held, m_szPath) : l_eossts;
+    m_bHeld = l_eosstsHold == OS_STS_SUCCESS;
+    if (!m_bHeld) {
+      OS_LOGE("OsFileCreateDirectory failed...<%s>", m_szPath);
+      if (*a_peossts == OS_STS_SUCCESS) *a_peossts = OS_STS_FAIL;
+    }
   }
-  *a_pbCreated = true;
-}
-
-bool IsLinkEntry(const OsFileInfo& a_info) {
-  wchar_t l_wszPath[OS_WPATH_SIZE];
-  return !OsFileToWide(a_info.m_szFullPath, l_wszPath) || IsReparseByPath(l_wszPath);
-}
+};
 
 }  // namespace
+
+EOSSTS OsFileCopy(const char* a_szFilename, const char* a_szNewFilename) {
+  return CopyOneFile(a_szFilename, a_szNewFilename, false);
+}
 
 EOSSTS OsFileCopyTree(const char* a_szSource, const char* a_szDestination, bool a_bRecursive,
                       OsFileCopyTreeCallback a_pfnCallback, void* a_pvContext) {
@@ -313,29 +396,28 @@ EOSSTS OsFileCopyTree(const char* a_szSource, const char* a_szDestination, bool 
                OS_STS_BADARG);
   // The source is walked through held handles and never through a link;
   // the copy is never written into one.
-  wchar_t l_wszSource[OS_WPATH_SIZE];
-  CHeldDirectory l_held;
-  const CHeldDirectory::EHold l_ehold =
-      OsFileToWide(a_szSource, l_wszSource) ? l_held.Hold(a_szSource, l_wszSource) : CHeldDirectory::FAILED;
-  OS_RETURN_IF(l_ehold == CHeldDirectory::LINK || OsFileIsLink(a_szDestination), OS_LOG_ERROR,
+  CHeldEntry l_heldSource;
+  const EOSSTS l_eosstsSource = HoldDirectory(l_heldSource, a_szSource);
+  OS_RETURN_IF(l_eosstsSource == OS_STS_CANNOTCREATE || OsFileIsLink(a_szDestination), OS_LOG_ERROR,
                "copy refused through a link...<%s> <%s>", OS_STS_FAIL, a_szSource, a_szDestination);
   EOSSTS l_eossts = OS_STS_SUCCESS;
-  bool l_bCreated = false;
-  if (a_pfnCallback == nullptr) CreateCopyDestination(a_szDestination, &l_bCreated, &l_eossts);
+  CopyDestination l_destination;
+  l_destination.m_szPath = a_szDestination;
+  if (a_pfnCallback == nullptr) l_destination.Create(&l_eossts);
   // A source that cannot be enumerated ends here with the result so far.
-  if (l_ehold != CHeldDirectory::HELD) return l_eossts;
+  if (l_eosstsSource != OS_STS_SUCCESS) return l_eossts;
 
   const EOSSTS l_eosstsWalk = ForEachEntry(a_szSource, [&](const OsFileInfo& a_info) {
     EOSSTS l_eosstsEntry = OS_STS_SUCCESS;
     char l_szTarget[OS_PATH_SIZE];
     const bool l_bDirectory = a_info.m_eosfiletype == OS_FILE_TYPE_DIRECTORY;
+    wchar_t l_wszEntry[OS_WPATH_SIZE];
     if (l_bDirectory && !a_bRecursive) return OS_STS_SUCCESS;
-    if (!OsFilePathCopy(l_szTarget, sizeof(l_szTarget), a_szDestination) ||
-        !OsFilePathAppend(l_szTarget, sizeof(l_szTarget), a_info.m_szName)) {
+    if (!OsFilePathJoin(l_szTarget, sizeof(l_szTarget), a_szDestination, a_info.m_szName)) {
       // The target would not fit: the entry is not copied anywhere else.
       OS_LOGE("OsFileCopy failed...<%s> <%s>", a_info.m_szFullPath, a_szDestination);
       l_eosstsEntry = OS_STS_FAIL;
-    } else if (IsLinkEntry(a_info)) {
+    } else if (!OsFileToWide(a_info.m_szFullPath, l_wszEntry) || IsReparseByPath(l_wszEntry)) {
       OS_LOGE("copy refused through a link...<%s> <%s>", a_info.m_szFullPath, l_szTarget);
       l_eosstsEntry = OS_STS_FAIL;
     } else if (l_bDirectory) {
@@ -354,13 +436,14 @@ EOSSTS OsFileCopyTree(const char* a_szSource, const char* a_szDestination, bool 
         }
       }
     } else if (a_pfnCallback == nullptr) {
-      OsFileCopy(a_info.m_szFullPath, l_szTarget);  // an existing file is left as it is
+      // An existing file is left as it is.
+      if (l_destination.m_bHeld) CopyOneFile(a_info.m_szFullPath, l_szTarget, true);
     } else {
       const OsFileCopyTreeEntry l_entry = {16u, a_info.m_szName, a_info.m_szFullPath, a_pvContext};
       const EOSSTS l_eosstsAnswer = a_pfnCallback(&l_entry);
       if (l_eosstsAnswer == OS_STS_SUCCESS) {
-        CreateCopyDestination(a_szDestination, &l_bCreated, &l_eossts);
-        l_eosstsEntry = OsFileCopy(a_info.m_szFullPath, l_szTarget);
+        l_destination.Create(&l_eossts);
+        l_eosstsEntry = l_destination.m_bHeld ? CopyOneFile(a_info.m_szFullPath, l_szTarget, true) : OS_STS_FAIL;
       } else if (l_eosstsAnswer != OS_FILE_COPYTREE_SKIP) {
         OS_LOGA("Unexpected callback status: %d", static_cast<int>(l_eosstsAnswer));
         l_eosstsEntry = l_eosstsAnswer;
@@ -371,8 +454,8 @@ EOSSTS OsFileCopyTree(const char* a_szSource, const char* a_szDestination, bool 
     if (l_eossts == OS_STS_SUCCESS) l_eossts = l_eosstsEntry;
     return OS_STS_SUCCESS;
   });
-  // A search that failed has not copied the whole directory.
-  if (l_eossts == OS_STS_SUCCESS) l_eossts = l_eosstsWalk;
+  // A search that failed, or entries too deep to name, leave the copy short.
+  if (l_eossts == OS_STS_SUCCESS && l_eosstsWalk != OS_STS_SUCCESS) l_eossts = OS_STS_FAIL;
   return l_eossts;
 }
 
@@ -391,18 +474,30 @@ EOSSTS OsFileSetAccess(const char* a_szFilename, EOSFILEACCESS a_eosfileaccess, 
     OS_LOGE("Can't find file to set its access: %s", a_szFilename);
     return OS_STS_NOTFOUND;
   }
-  // A link's attributes would be its target's: it is left alone.
-  OS_RETURN_IF(OsFileIsLink(l_szPath), OS_LOG_ERROR, "set access refused on a link...<%s>", OS_STS_FAIL, l_szPath);
-  if (a_bRecursive && l_eosfiletype == OS_FILE_TYPE_DIRECTORY) {
-    wchar_t l_wszPath[OS_WPATH_SIZE];
-    CHeldDirectory l_held;
-    if (OsFileToWide(l_szPath, l_wszPath) && l_held.Hold(l_szPath, l_wszPath) == CHeldDirectory::HELD) {
-      // The children's results are not the caller's concern.
-      ForEachEntry(l_szPath, [&](const OsFileInfo& a_info) {
-        OsFileSetAccess(a_info.m_szFullPath, a_eosfileaccess, true, a_iDepth + 1);
-        return OS_STS_SUCCESS;
-      });
-    }
+  // The entry is held and checked on its handle, and its attributes are set
+  // through that handle: a link's would be its target's, so a link is
+  // refused, and a file with other names (outside the tree, perhaps) is
+  // left alone inside a walk.
+  wchar_t l_wszPath[OS_WPATH_SIZE];
+  CHeldEntry l_held;
+  const bool l_bDirectory = l_eosfiletype == OS_FILE_TYPE_DIRECTORY;
+  const CHeldEntry::EHold l_ehold =
+      OsFileToWide(l_szPath, l_wszPath)
+          ? l_held.Hold(l_szPath, l_wszPath, FILE_WRITE_ATTRIBUTES | (l_bDirectory ? FILE_LIST_DIRECTORY : 0), false)
+          : CHeldEntry::FAILED;
+  OS_RETURN_IF(l_ehold == CHeldEntry::LINK, OS_LOG_ERROR, "set access refused on a link...<%s>", OS_STS_FAIL, l_szPath);
+  if (l_ehold == CHeldEntry::FAILED) {
+    SetLastError(0);
+    return OS_STS_FAIL;
+  }
+  OS_RETURN_IF(a_iDepth > 0 && l_held.HasOtherNames(), OS_LOG_INFO, "set access leaves a file with other names...<%s>",
+               OS_STS_FAIL, l_szPath);
+  if (a_bRecursive && l_bDirectory) {
+    // The children's results are not the caller's concern.
+    ForEachEntry(l_szPath, [&](const OsFileInfo& a_info) {
+      OsFileSetAccess(a_info.m_szFullPath, a_eosfileaccess, true, a_iDepth + 1);
+      return OS_STS_SUCCESS;
+    });
   }
   DWORD l_dwAttributes = 0;
   if (a_eosfileaccess == OS_FILE_ACCESS_READ) {
@@ -413,8 +508,7 @@ EOSSTS OsFileSetAccess(const char* a_szFilename, EOSFILEACCESS a_eosfileaccess, 
     OS_LOGI("Invalid file access for SetFileAccess: %d", static_cast<int>(a_eosfileaccess));
     return OS_STS_BADARG;
   }
-  wchar_t l_wszPath[OS_WPATH_SIZE];
-  if (!OsFileToWide(l_szPath, l_wszPath) || !SetFileAttributesW(l_wszPath, l_dwAttributes)) {
+  if (!SetHeldAttributes(l_held, l_wszPath, l_dwAttributes)) {
     SetLastError(0);
     return OS_STS_FAIL;
   }

@@ -77,23 +77,27 @@ bool OsFilePathAppend(char* a_szPath, std::size_t a_sizetPath, const char* a_szT
     OS_LOGI("PathAppend stripping drive letter...<%s>", a_szTail);
     a_szTail += 2;
   }
-  // The whole result must fit: a part of a path names another place.
+  // The whole result must fit: a part of a path names another place. A
+  // path that ends in a separator (a root) takes no second one, which would
+  // make "\\" and the tail a server's name.
   const std::size_t l_nPath = std::strlen(a_szPath);
   const std::size_t l_nTail = std::strlen(a_szTail);
-  if (a_sizetPath < l_nPath + 1 + l_nTail + 1) {
+  const std::size_t l_nSeparator = l_nPath > 0 && IsSeparator(a_szPath[l_nPath - 1]) ? 0 : 1;
+  if (a_sizetPath < l_nPath + l_nSeparator + l_nTail + 1) {
     OS_LOGA("buffer overflow...%u <%s>", static_cast<unsigned>(a_sizetPath), a_szTail);
     if (a_sizetPath != 0) a_szPath[0] = 0;
     return false;
   }
-  a_szPath[l_nPath] = '\\';
-  std::memcpy(a_szPath + l_nPath + 1, a_szTail, l_nTail + 1);
+  if (l_nSeparator != 0) a_szPath[l_nPath] = '\\';
+  std::memcpy(a_szPath + l_nPath + l_nSeparator, a_szTail, l_nTail + 1);
   OsFilePathNormalize(a_szPath, '\\');
   return true;
 }
 
 bool OsFilePathJoin(char* a_szOut, std::size_t a_sizetOut, const char* a_szA, const char* a_szB) {
   char l_sz[OS_PATH_SIZE];
-  const bool l_bFits = OsFilePathCopy(l_sz, sizeof(l_sz), a_szA) && OsFilePathAppend(l_sz, sizeof(l_sz), a_szB) &&
+  // Nothing joined to a part is a path at the drive's root: refused.
+  const bool l_bFits = a_szA != nullptr && a_szA[0] != 0 && OsFilePathCopy(l_sz, sizeof(l_sz), a_szA) && OsFilePathAppend(l_sz, sizeof(l_sz), a_szB) &&
                        OsFilePathCopy(a_szOut, a_sizetOut, l_sz);
   if (!l_bFits && a_szOut != nullptr && a_sizetOut != 0) a_szOut[0] = 0;
   return l_bFits;

@@ -4,6 +4,8 @@
 // its own start-up created, so that only the shared part remains.
 #include <windows.h>
 
+#include <cstring>
+
 #include "os.h"
 
 const char* g_szOsServicesArguments =
@@ -32,7 +34,8 @@ void LoadLibrariesFromTheSystemOnly() {
   typedef BOOL(WINAPI * PfnSetDirectories)(DWORD);
   const PfnSetDirectories l_pfn = reinterpret_cast<PfnSetDirectories>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-  if (l_pfn != nullptr) l_pfn(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Without it, at least the current directory leaves the search.
+  if (l_pfn == nullptr || !l_pfn(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
   SetLastError(0);
 }
 
@@ -48,17 +51,25 @@ int wmain(int argc, wchar_t** argv) {
 
   OsServicesStart(nullptr);
 
-  // The item's text belongs to the configuration: copy it before shut-down.
+  // The items' texts belong to the configuration: copied before shut-down.
   char l_szUserRoot[OS_PATH_SIZE] = "";
+  char l_szBase[OS_PATH_SIZE] = "";
   COsCfg* const l_poscfg = OsCfgInstance();
-  const char* const l_szItem =
-      l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_USERROOTDIRECTORY) : nullptr;
-  if (l_szItem != nullptr) SStrCpy(l_szUserRoot, sizeof(l_szUserRoot), l_szItem);
+  if (l_poscfg != nullptr) {
+    const char* const l_szItem = l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_USERROOTDIRECTORY);
+    const char* const l_szRoot = l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_ROOTPATH);
+    if (l_szItem != nullptr) SStrCpy(l_szUserRoot, sizeof(l_szUserRoot), l_szItem);
+    if (l_szRoot != nullptr) SStrCpy(l_szBase, sizeof(l_szBase), l_szRoot);
+  }
+  // The folder that holds the company folder: the delete holds everything
+  // below it open, so that nobody can bend the path through a link meanwhile.
+  char* const l_pszSeparator = std::strrchr(l_szBase, '\\');
+  if (l_pszSeparator != nullptr) *l_pszSeparator = 0;
 
   OsServicesStop();
 
   // After shut-down: the log file and the log directory's lock file lie in
   // this subtree and are closed by then.
-  OsFileDelete(l_szUserRoot, OS_FILE_TYPE_DIRECTORY, true);
+  OsFileDeleteIn(l_szBase, l_szUserRoot, OS_FILE_TYPE_DIRECTORY, true);
   return 0;
 }
