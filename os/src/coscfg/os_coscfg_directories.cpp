@@ -295,6 +295,17 @@ void RemoveVirtualizedCopy(const COsCfgImpl& a_c) {
   }
 }
 
+// The log directory was made by this start-up (its name carries the
+// start-up's time stamp), or, for a utility, chosen by its parent. One that
+// was there already was put there by someone else, who may have left links
+// to other files under the names this process creates, truncates and
+// deletes on close there: its lock file and report are not written.
+bool LogDirectoryIsOwn(const COsCfgImpl& a_c) {
+  if (IsUtility(a_c.m_eoscfgentity) || a_c.m_eosstsLogDirectory == OS_STS_SUCCESS) return true;
+  OS_LOGE("the log directory was there already...<%s>", a_c.m_szLogDirectory);
+  return false;
+}
+
 // Creates a directory of the writeable tree: nothing inside a link that
 // stands in place of the root or a folder below it (259 then). A directory
 // outside the tree (a utility's log directory, chosen by its parent) is
@@ -538,7 +549,7 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
     if (l_linkRefuses(l_c.m_eosstsLogDirectory, l_c.m_szLogDirectory)) return OS_STS_FAIL;
   }
   OsCfgPointDirectoryItems(a_poscfgimpl);
-  if (OsCfgIsEnvUnset("QRX_DEBUG") == 0) OsCfgReport(a_poscfgimpl, l_c.m_szLogDirectory);
+  if (OsCfgIsEnvUnset("QRX_DEBUG") == 0 && LogDirectoryIsOwn(l_c)) OsCfgReport(a_poscfgimpl, l_c.m_szLogDirectory);
   return OS_STS_SUCCESS;
 }
 
@@ -549,6 +560,7 @@ void OsCfgRotateLogDirectories(COsCfgImpl* a_poscfgimpl) {
     char m_szLock[OS_PATH_SIZE];
     char m_szLogDirectory[OS_PATH_SIZE];
   };
+  if (!LogDirectoryIsOwn(l_c)) return;
   WorkArea* const l_pwork = static_cast<WorkArea*>(OS_MEM_ALLOC(sizeof(WorkArea), "log rotation"));
   OS_RETURN_IF_NULL(l_pwork, OS_LOG_ASSERT, "OsMemAlloc failed...", );
 
