@@ -129,11 +129,16 @@ TEST_F(LogConcurrency, ReentryFromTheSameThreadIsDropped) {
   SetLastError(0xdeadbeef);
   OsLogPrint(OsLogInstance(), "x.cpp", 1, OS_LOG_ERROR, "outer line");
   EXPECT_EQ(GetLastError(), 0xdeadbeefu);
+  // The echo of a broken assumption flushes the same path: that must
+  // neither log again nor echo again (it once recursed until the stack ran out).
+  OsLogSetAssertEcho(OsLogInstance(), true);
+  OsLogPrint(OsLogInstance(), "x.cpp", 2, OS_LOG_ASSERT, "echoed once");
   OsServicesStop();
   g_szOsServicesArguments = l_szSaved;
   const auto l_lines = OsTestReadLog(l_wsFallback);
   DeleteFileW(l_wsFallback.c_str());
   EXPECT_EQ(OsTestFindLines(l_lines, "outer line").size(), 1u);
+  EXPECT_EQ(OsTestFindLines(l_lines, "echoed once").size(), 1u);
   EXPECT_EQ(OsTestFindLines(l_lines, "### OsServicesStop...").size(), 1u);
   EXPECT_EQ(OsTestFindLines(l_lines, "CopyStringFromUtf8 failed").size(), 0u);
 }

@@ -139,8 +139,14 @@ void ApplyDebugDirectory(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot) {
 }
 
 HANDLE OpenPath(const char* a_szPath) {
-  wchar_t l_wszPath[OS_PATH_SIZE];
-  if (CopyStringFromUtf8(l_wszPath, OS_PATH_SIZE, a_szPath) == 0) return INVALID_HANDLE_VALUE;
+  // The conversion of the library would log its failure, and a line of the
+  // log must never lead back into the log.
+  // A path of 259 characters and its terminator fit.
+  wchar_t l_wszPath[OS_PATH_SIZE + 1];
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, a_szPath, -1, l_wszPath, OS_PATH_SIZE) <= 0) {
+    SetLastError(0);
+    return INVALID_HANDLE_VALUE;
+  }
   return CreateFileW(l_wszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -313,11 +319,16 @@ void OsLogPrint(COsLog* a_poslog, const char* a_szFile, int a_iLine, int a_iLeve
     l_pslot->m_bBusy = false;
   }
 
-  if (a_iLevel == OS_LOG_ASSERT && l_poslogimpl->m_bAssertEcho) {
+  // The echo runs once per thread at a time: whatever it calls that logs a
+  // broken assumption does not echo (and flush) again, and again.
+  static thread_local bool s_bEchoing = false;
+  if (a_iLevel == OS_LOG_ASSERT && l_poslogimpl->m_bAssertEcho && !s_bEchoing) {
+    s_bEchoing = true;
     if (l_poslogimpl->m_u32Level != 0)
       OsLogStdErr("<%s> <%ld> <%s>\r\n", a_szFile != nullptr ? a_szFile : "", static_cast<long>(a_iLine),
                   a_szFormat != nullptr ? a_szFormat : "");
     FlushPath(l_poslogimpl->m_szLogFile);
+    s_bEchoing = false;
   }
 }
 
