@@ -148,6 +148,15 @@ TEST_F(Profile, AMissingProfileReadsEmptyAndAWriteCreatesIt) {
   ASSERT_EQ(OsCfgProfileWrite(l_sOther.c_str(), "S", "new", "2"), OS_STS_SUCCESS);
   ASSERT_EQ(OsCfgProfileFlush(l_sOther.c_str()), OS_STS_SUCCESS);
   EXPECT_EQ(Get(l_sOther), "[S]\r\nold=1\r\nnew=2\r\n");
+  // A write after a write-back is kept: the cache knows its own file's
+  // new time, for a file it created as for one it loaded.
+  for (const std::string& l_sFile : {l_s, l_sOther}) {
+    ASSERT_EQ(OsCfgProfileWrite(l_sFile.c_str(), "S", "after", "3"), OS_STS_SUCCESS);
+    EXPECT_EQ(Read(l_sFile, "S", "after"), "3") << l_sFile;
+    ASSERT_EQ(OsCfgProfileFlush(l_sFile.c_str()), OS_STS_SUCCESS);
+    EXPECT_NE(Get(l_sFile).find("after=3\r\n"), std::string::npos) << l_sFile;
+  }
+  EXPECT_EQ(Lines("we're reloading over a dirty profile...").size(), 0u);
 }
 
 TEST_F(Profile, NamesAreNormalisedAndComparedWithoutCase) {

@@ -196,6 +196,12 @@ EOSSTS FlushSlot(OsCfgProfile* a_posprofile) {
     return OS_STS_FAIL;
   }
   a_posprofile->m_u8Dirty = 0;
+  // The file now is the image: its new write time is the one to compare
+  // with, or the next look would take this write for someone else's and
+  // reload over the following change.
+  COsFile l_osfileCheck;
+  if (OpenForReuse(&l_osfileCheck, a_posprofile->m_szFilename))
+    a_posprofile->m_u64LastWrite = LastWriteTime(&l_osfileCheck);
   OS_LOGI("profile successfully written...<%s>", a_posprofile->m_szFilename);
   return OS_STS_SUCCESS;
 }
