@@ -140,7 +140,9 @@ TEST_F(Locale, TheSystemsLanguage) {
   const struct {
     std::uint16_t m_u16Id;
     int m_iRow;
-  } l_aCase[] = {{0x0c07, 66}, {0x0407, 65}, {0x043f, 39}, {0x0409, 39}, {0x0809, 53}, {0x0804, 26}};
+  } l_aCase[] = {{0x0c07, 66}, {0x0407, 65}, {0x043f, 39}, {0x0409, 39}, {0x0809, 53}, {0x0804, 26},
+                 // Locales without an identifier report primary 0: the default row.
+                 {0x1000, 39}, {0x0c00, 39}};
   for (const auto& l_case : l_aCase) {
     COsLocale l_locale;
     s_u16SystemLanguage = l_case.m_u16Id;
@@ -152,6 +154,10 @@ TEST_F(Locale, TheSystemsLanguage) {
   s_u16SystemLanguage = 0x0c0c;
   EXPECT_EQ(l_locale.SetLanguage(OS_LANGUAGE_AUTO), OS_STS_SUCCESS);
   EXPECT_EQ(l_locale.GetLanguageId(), 61);
+  COsLocale l_localeNoId;
+  s_u16SystemLanguage = 0x1000;
+  EXPECT_EQ(l_localeNoId.SetLanguage(OS_LANGUAGE_AUTO), OS_STS_SUCCESS);
+  EXPECT_EQ(l_localeNoId.GetLanguageId(), 39);
 }
 
 TEST_F(Locale, FallbackChain) {

@@ -217,6 +217,8 @@ EOSLANGUAGE COsLocale::GetCurrentLanguage() {
   for (int l_i = 1; l_i <= OS_LANGUAGE_LAST && l_eoslanguage == OS_LANGUAGE_NONE; ++l_i) {
     OS_LOGI("s_oslanguagelookup[%d]: lLanguageId=0x%x uiCodePage=%d", l_i, Row(l_i).m_u32LanguageId,
             static_cast<int>(Row(l_i).m_uCodePage));
+    // Rows without an identifier of their own ("auto") answer to no language.
+    if ((Row(l_i).m_u32LanguageId & 0x3FF) == 0) continue;
     if ((Row(l_i).m_u32LanguageId & 0xFFFF) == l_u32Id) l_eoslanguage = static_cast<EOSLANGUAGE>(l_i);
   }
   if (l_eoslanguage == OS_LANGUAGE_NONE) {
@@ -226,6 +228,7 @@ EOSLANGUAGE COsLocale::GetCurrentLanguage() {
     for (int l_i = 1; l_i <= OS_LANGUAGE_LAST && l_eoslanguage == OS_LANGUAGE_NONE; ++l_i) {
       OS_LOGI("s_oslanguagelookup[%d]: lLanguageId=0x%x uiCodePage=%d", l_i, Row(l_i).m_u32LanguageId,
               static_cast<int>(Row(l_i).m_uCodePage));
+      if ((Row(l_i).m_u32LanguageId & 0x3FF) == 0) continue;
       if ((Row(l_i).m_u32LanguageId & 0x3FF) == l_u32Primary) l_eoslanguage = static_cast<EOSLANGUAGE>(l_i);
     }
   }
