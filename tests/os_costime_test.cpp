@@ -32,6 +32,14 @@ TEST(OsTime, ToStringNeedsNineteenBytes) {
   EXPECT_EQ(OsTimeToString(&l_r, l_sz, 18), OS_STS_FAIL);
   EXPECT_EQ(l_sz[0], 'x');  // refused before anything is written
   EXPECT_EQ(OsTimeToString(&l_r, nullptr, 19), OS_STS_FAIL);
+  // A field out of its range is a failure, never an empty or widened stamp.
+  char l_szWide[64];
+  for (const OsTimeRecord& l_rBad : {Record(12024, 3, 5, 7, 8, 9, 10), Record(2024, 3, 5, 700, 8, 9, 10),
+                                     Record(2024, 3, 5, 7, 8, 9, 1000)}) {
+    EXPECT_EQ(OsTimeToString(&l_rBad, l_sz, 19), OS_STS_FAIL);
+    EXPECT_EQ(OsTimeToString(&l_rBad, l_szWide, sizeof(l_szWide)), OS_STS_FAIL);
+    EXPECT_STREQ(l_szWide, "");
+  }
 }
 
 TEST(OsTime, CompareAcrossDayMonthAndYearBoundaries) {

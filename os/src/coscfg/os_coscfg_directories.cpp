@@ -433,7 +433,8 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   Join(l_c.m_szSystemDirectory, l_szSystem, l_c.m_szCompanyNameShort[0] != 0 ? l_c.m_szCompanyNameShort : "orvik");
   OsTimeRecord l_ostimerecord;
   OsTimeGetLocal(&l_ostimerecord, 0);
-  OsTimeToString(&l_ostimerecord, l_c.m_szLogTimeStamp, OS_PATH_SIZE);
+  if (OsTimeToString(&l_ostimerecord, l_c.m_szLogTimeStamp, OS_PATH_SIZE) != OS_STS_SUCCESS)
+    l_joins.Require("");  // no log directory of this start-up can be named
   FolderPath(OS_CSIDL_DESKTOPDIRECTORY, l_c.m_szSharedDesktopDirectory);
   if (l_bProtected)
     l_c.m_szDesktopDirectory[0] = 0;

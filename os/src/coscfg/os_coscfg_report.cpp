@@ -256,7 +256,7 @@ bool ReportName(const COsCfgImpl& a_c, const char* a_szDirectory, char* a_szName
     OsTimeRecord l_ostimerecord;
     char l_szStamp[OS_CFG_STAMP_SIZE];
     OsTimeGetLocal(&l_ostimerecord, 0);
-    OsTimeToString(&l_ostimerecord, l_szStamp, sizeof(l_szStamp));
+    if (OsTimeToString(&l_ostimerecord, l_szStamp, sizeof(l_szStamp)) != OS_STS_SUCCESS) return false;
     return SStrPrintf(a_szName, a_sizetName, "%s/qrxoscfg_%s.txt", l_szOsCfgDir, l_szStamp) > 0;
   }
   char l_szFile[OS_PATH_SIZE];

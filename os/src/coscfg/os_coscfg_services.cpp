@@ -387,7 +387,7 @@ void OsServicesStartInterfaceOpen(const char* a_szArguments) {
   OsTimeRecord l_ostimerecord;
   OsTimeGetLocal(&l_ostimerecord, 0);
   char l_szStamp[OS_PATH_SIZE];
-  OsTimeToString(&l_ostimerecord, l_szStamp, sizeof(l_szStamp));
+  if (OsTimeToString(&l_ostimerecord, l_szStamp, sizeof(l_szStamp)) != OS_STS_SUCCESS) return;
   char l_szLog[OS_PATH_SIZE];
   SStrPrintf(l_szValue, sizeof(l_szValue), "log.%s", l_szStamp);
   char l_szConst[OS_PATH_SIZE];

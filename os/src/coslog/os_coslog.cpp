@@ -132,7 +132,7 @@ void ApplyDebugDirectory(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot) {
   OsTimeRecord l_timerecord;
   OsTimeGetLocal(&l_timerecord, 0);
   char l_szStamp[OS_TIME_STRING_SIZE];
-  OsTimeToString(&l_timerecord, l_szStamp, sizeof(l_szStamp));
+  if (OsTimeToString(&l_timerecord, l_szStamp, sizeof(l_szStamp)) != OS_STS_SUCCESS) return;
   char l_szPath[OS_PATH_SIZE];
   if (LogSStrPrintf(l_szPath, sizeof(l_szPath), "%s\\%s.log", l_szDirectory, l_szStamp) > 0)
     os_cosstring::CopyBounded(a_poslogimpl->m_szLogFile, OS_PATH_SIZE, l_szPath, OS_PATH_SIZE - 1);

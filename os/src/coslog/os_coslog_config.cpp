@@ -86,7 +86,7 @@ bool LogDirectoryPath(char* a_szPath, std::size_t a_sizetPath) {
   OsTimeRecord l_timerecord;
   OsTimeGetUtc(&l_timerecord);
   char l_szStamp[OS_TIME_STRING_SIZE];
-  OsTimeToString(&l_timerecord, l_szStamp, sizeof(l_szStamp));
+  if (OsTimeToString(&l_timerecord, l_szStamp, sizeof(l_szStamp)) != OS_STS_SUCCESS) return false;
   return LogSStrPrintf(a_szPath, a_sizetPath, "%s/qrx_%s.log", l_szDirectory, l_szStamp) > 0;
 }
 
