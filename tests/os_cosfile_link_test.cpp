@@ -91,7 +91,12 @@ TEST_F(Links, NoWalkFollowsALink) {
   // A delete below a base never goes through a link on the way.
   EXPECT_EQ(OsFileDeleteIn(l_sDir.c_str(), (l_sBase + "\\link\\keep.txt").c_str(), OS_FILE_TYPE_FILE, false), OS_STS_FAIL);
   EXPECT_TRUE(Exists(l_sDir + "\\target\\keep.txt"));
-  EXPECT_EQ(OsFileDeleteIn(l_sDir.c_str(), (l_sBase + "\\sub\\new").c_str(), OS_FILE_TYPE_DIRECTORY, true), OS_STS_SUCCESS);
+  EXPECT_EQ(OsFileDeleteIn(l_sDir.c_str(), (l_sBase + "\\..\\target\\keep.txt").c_str(), OS_FILE_TYPE_FILE, false),
+            OS_STS_FAIL);  // below by its text only
+  EXPECT_TRUE(Exists(l_sDir + "\\target\\keep.txt"));
+  EXPECT_EQ(OsFileDeleteIn(l_sDir.c_str(), (l_sBase + "\\sub\\new\\").c_str(), OS_FILE_TYPE_DIRECTORY, true),
+            OS_STS_SUCCESS);
+  EXPECT_FALSE(Exists(l_sBase + "\\sub\\new"));
 }
 
 // The delete race. A directory of the tree being deleted is swapped for a

@@ -71,6 +71,10 @@ TEST(FilePathText, CopyAppendSplit) {
   char l_szJoin[8] = "x";
   EXPECT_FALSE(OsFilePathJoin(l_szJoin, sizeof(l_szJoin), "C:\\out", "a"));
   EXPECT_STREQ(l_szJoin, "");
+  // Nothing, or a root, joined to a part never makes a server's name.
+  EXPECT_FALSE(OsFilePathJoin(l_szJoin, sizeof(l_szJoin), "", "x"));
+  EXPECT_TRUE(OsFilePathJoin(l_szJoin, sizeof(l_szJoin), "\\", "D:\\x"));
+  EXPECT_STREQ(l_szJoin, "\\x");
 
   char l_szSplit[64] = "c:/dir//file.txt";
   std::size_t l_sizet = 99;

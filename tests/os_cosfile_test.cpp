@@ -12,6 +12,7 @@
 #include "os_cosfile.h"
 #include "os_cosmem.h"
 #include "os_test.h"
+#include "os_test_log.h"
 #include "os_test_mem.h"
 
 namespace {
@@ -30,6 +31,15 @@ TEST_F(File, OpenModesAndStatuses) {
     EXPECT_TRUE(Exists(Path("tmp")));
     EXPECT_EQ(l_file.Close(), OS_STS_SUCCESS);
     EXPECT_FALSE(Exists(Path("tmp")));  // deleted when closed
+    // The new-only form never opens over a name that is there already.
+    ASSERT_TRUE(OsTestWriteFile(OsTestWide(Path("taken")), "kept"));
+    EXPECT_NE(l_file.Open(Path("taken").c_str(), OS_FILE_OPEN_TEMPORARY_NEW, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE),
+              OS_STS_SUCCESS);
+    EXPECT_EQ(OsTestReadFile(OsTestWide(Path("taken"))), "kept");
+    ASSERT_EQ(l_file.Open(Path("new").c_str(), OS_FILE_OPEN_TEMPORARY_NEW, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE),
+              OS_STS_SUCCESS);
+    l_file.Close();
+    EXPECT_FALSE(Exists(Path("new")));
   }
   COsFile l_file;
   EXPECT_EQ(l_file.Open(Path("missing").c_str(), OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ),
@@ -39,7 +49,7 @@ TEST_F(File, OpenModesAndStatuses) {
   EXPECT_EQ(l_file.GetName(l_sz, sizeof(l_sz)), OS_STS_FAIL);  // "file must be open to get the name..."
   EXPECT_EQ(l_file.Open(Path("no\\dir\\f").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_NONE),
             OS_STS_NOTFOUND);
-  EXPECT_EQ(l_file.Open(Path("f").c_str(), static_cast<EOSFILEOPEN>(6), OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ),
+  EXPECT_EQ(l_file.Open(Path("f").c_str(), static_cast<EOSFILEOPEN>(7), OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ),
             OS_STS_BADARG);
   EXPECT_EQ(l_file.Open(Path("f").c_str(), OS_FILE_OPEN_CREATE, static_cast<EOSFILEACCESS>(0), OS_FILE_SHARE_READ),
             OS_STS_BADARG);

@@ -36,6 +36,9 @@ enum EOSFILEOPEN : std::uint32_t {
   OS_FILE_OPEN_ALWAYS = 3,     // create when missing
   OS_FILE_OPEN_TEMPORARY = 4,  // create always, deleted when closed
   OS_FILE_OPEN_BACKUP = 5,     // open existing with backup semantics (directories too)
+  // Temporary, but only as a new file: never over an existing name, nor
+  // through a link someone left under it (for folders others may write).
+  OS_FILE_OPEN_TEMPORARY_NEW = 6,
 };
 
 enum EOSFILESHARE : std::uint32_t {

@@ -582,7 +582,8 @@ void OsCfgRotateLogDirectories(COsCfgImpl* a_poscfgimpl) {
   }
   if (l_c.m_posfileLogLock == nullptr) l_c.m_posfileLogLock = OsMemNew(COsFile, "COsFile");
   if (l_c.m_posfileLogLock != nullptr)
-    l_c.m_posfileLogLock->Open(l_pwork->m_szLock, OS_FILE_OPEN_TEMPORARY, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE);
+    l_c.m_posfileLogLock->Open(l_pwork->m_szLock, OS_FILE_OPEN_TEMPORARY_NEW, OS_FILE_ACCESS_READWRITE,
+                               OS_FILE_SHARE_NONE);
 
   // How many to keep; logging keeps two more.
   const char* const l_szBackup = l_c.m_aaszItem[OS_CFGSECTION_MAIN][OS_CFGTAG_LOGBACKUP];

@@ -1,7 +1,6 @@
 // The three security descriptors of the suite's directories, events and
 // mutexes, and the set-access operation that opens a directory to everyone.
 #include <cstring>
-#include <initializer_list>
 
 #include "os_coscfg_fullpath.h"
 #include "os_coscfg_impl.h"
@@ -108,8 +107,8 @@ EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode) {
   }
   wchar_t l_wszPath[OS_PATH_SIZE + 1];
   if (CopyStringFromUtf8(l_wszPath, OS_PATH_SIZE + 1, l_szPath) <= 0) return OS_STS_FAIL;
-  // Held without delete sharing: the path cannot be swapped for a link
-  // between the checks below and the change.
+  // The change acts on this handle, opened on the entry itself: a link
+  // found here (on the handle, or by path for what Wine shows) is refused.
   COsHandle l_handle(CreateFileW(l_wszPath, READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                  nullptr));
@@ -127,15 +126,19 @@ EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode) {
     OS_LOGE("set access refused on a reparse point...<%s>", l_szPath);
     return OS_STS_FAIL;
   }
-  // Set on this object alone: the system's propagation to the entries below
-  // (what the named and handle calls do) would also rewrite the rights of
-  // any file a user hard-linked into the tree from elsewhere. What is made
-  // below from now on inherits the entries as usual.
+  // The system carries the inheritable entries on to what lies below.
   EOSSTS l_eossts = OS_STS_SUCCESS;
-  for (const SECURITY_INFORMATION l_si : {DACL_SECURITY_INFORMATION, LABEL_SECURITY_INFORMATION}) {
-    if (l_si == LABEL_SECURITY_INFORMATION && !l_bLabel) break;
-    if (!SetKernelObjectSecurity(l_handle.Get(), l_si, l_psd)) {
-      OS_LOGE("SetKernelObjectSecurity failed...%d <%s>", static_cast<int>(GetLastError()), l_szPath);
+  DWORD l_dwError = SetSecurityInfo(l_handle.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, l_pdacl,
+                                    nullptr);
+  if (l_dwError != ERROR_SUCCESS) {
+    OS_LOGE("SetSecurityInfo failed...%d <%s>", static_cast<int>(l_dwError), l_szPath);
+    l_eossts = OS_STS_FAIL;
+  }
+  if (l_bLabel) {
+    l_dwError = SetSecurityInfo(l_handle.Get(), SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                l_psacl);
+    if (l_dwError != ERROR_SUCCESS) {
+      OS_LOGE("SetSecurityInfo failed...%d <%s>", static_cast<int>(l_dwError), l_szPath);
       l_eossts = OS_STS_FAIL;
     }
   }

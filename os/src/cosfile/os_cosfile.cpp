@@ -43,19 +43,25 @@ EOSSTS COsFile::Open(const char* a_szFilename, EOSFILEOPEN a_eosfileopen, EOSFIL
   OS_FILE_IMPL_OR_RETURN(OS_STS_FAIL);
   OS_RETURN_IF_NULL(a_szFilename, OS_LOG_ERROR, "a_szFilename is null...", OS_STS_BADARG);
   OS_RETURN_IF(a_szFilename[0] == 0, OS_LOG_ERROR, "a_szFilename is empty...", OS_STS_BADARG);
-  OS_RETURN_IF(a_eosfileopen < 1 || a_eosfileopen > 5, OS_LOG_ERROR, "a_eosfileopen is bad...", OS_STS_BADARG);
+  OS_RETURN_IF(a_eosfileopen < 1 || a_eosfileopen > 6, OS_LOG_ERROR, "a_eosfileopen is bad...", OS_STS_BADARG);
   OS_RETURN_IF(a_eosfileaccess < 1 || a_eosfileaccess > 4, OS_LOG_ERROR, "a_eosfileaccess is bad...", OS_STS_BADARG);
   OS_RETURN_IF(a_eosfileshare < 1 || a_eosfileshare > 4, OS_LOG_ERROR, "a_eosfileshare is bad...", OS_STS_BADARG);
 
-  static const DWORD s_adwDisposition[] = {0, CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS, CREATE_ALWAYS, OPEN_EXISTING};
+  static const DWORD s_adwDisposition[] = {0,           CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS,
+                                           CREATE_ALWAYS, OPEN_EXISTING, CREATE_NEW};
+  static const DWORD s_adwFlags[] = {0,
+                                     FILE_ATTRIBUTE_NORMAL,
+                                     FILE_ATTRIBUTE_NORMAL,
+                                     FILE_ATTRIBUTE_NORMAL,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
+                                     FILE_FLAG_BACKUP_SEMANTICS,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT};
   static const DWORD s_adwAccess[] = {0, GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE, 0};
   static const DWORD s_adwShare[] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE};
   const DWORD l_dwDisposition = s_adwDisposition[a_eosfileopen];
   const DWORD l_dwAccess = s_adwAccess[a_eosfileaccess];
   const DWORD l_dwShare = s_adwShare[a_eosfileshare];
-  const DWORD l_dwFlags = a_eosfileopen == OS_FILE_OPEN_TEMPORARY ? FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE
-                          : a_eosfileopen == OS_FILE_OPEN_BACKUP  ? FILE_FLAG_BACKUP_SEMANTICS
-                                                                  : FILE_ATTRIBUTE_NORMAL;
+  const DWORD l_dwFlags = s_adwFlags[a_eosfileopen];
 
   // An object holds one file: the earlier one is closed, never leaked.
   Close();

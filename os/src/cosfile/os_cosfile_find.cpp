@@ -44,11 +44,13 @@ void CloseSearch(OsFileInfo* a_posfileinfo) {
 EOSSTS OsFileFindFirst(const char* a_szPattern, OsFileInfo* a_posfileinfo) {
   OS_RETURN_IF_NULL(a_szPattern, OS_LOG_ERROR, "a_szFilename is null...", OS_STS_BADARG);
   OS_RETURN_IF_NULL(a_posfileinfo, OS_LOG_ERROR, "a_posfileinfo is NULL...", OS_STS_BADARG);
+  std::memset(a_posfileinfo, 0, sizeof(*a_posfileinfo));
+  // A pattern the limit cannot hold names no entry the record could show.
+  OS_RETURN_IF(SStrLen(a_szPattern, OS_PATH_SIZE) < 0, OS_LOG_ASSERT, "a_szFilename is too long...", OS_STS_FAIL);
   char l_szPattern[OS_PATH_SIZE];
   SStrCpy(l_szPattern, sizeof(l_szPattern), a_szPattern);
   OsFilePathStripTrailing(l_szPattern);
 
-  std::memset(a_posfileinfo, 0, sizeof(*a_posfileinfo));
   wchar_t l_wszPattern[OS_WPATH_SIZE];
   WIN32_FIND_DATAW l_data;
   HANDLE const l_hsearch = l_szPattern[0] != 0 && OsFileToWide(l_szPattern, l_wszPattern)

@@ -22,11 +22,28 @@ bool IsReparseByPath(const wchar_t* a_wszPath) {
   return l_dwAttributes != INVALID_FILE_ATTRIBUTES && (l_dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// An entry held open while it is handled. The handle does not share delete
-// access, so nobody can rename the entry away and put a link in its place
-// meanwhile: its path names this very entry until the handle is closed. A
-// link is opened as itself, never followed (Wine follows it, and shows the
-// link only in the attributes by path, asked after the open).
+// A reparse point that stands for another place (a symbolic link, a
+// junction), not one that only stores its data elsewhere (a de-duplicated
+// or cloud file). Before Vista the tag cannot be asked: every reparse point
+// counts.
+bool IsNameSurrogate(HANDLE a_h) {
+  typedef BOOL(WINAPI * PfnGetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  static const PfnGetInformation s_pfn = reinterpret_cast<PfnGetInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFileInformationByHandleEx")));
+  FILE_ATTRIBUTE_TAG_INFO l_info = {};
+  if (s_pfn == nullptr || !s_pfn(a_h, FileAttributeTagInfo, &l_info, sizeof(l_info))) {
+    SetLastError(0);
+    return true;
+  }
+  return IsReparseTagNameSurrogate(l_info.ReparseTag);
+}
+
+// An entry held open while it is handled; what is done to it is done
+// through the handle. A directory is held with list access and without
+// delete sharing, so nobody can rename it away and put a link in its place
+// meanwhile: its path names this very directory until the handle is
+// closed. A link is opened as itself, never followed (Wine follows it, and
+// shows the link only in the attributes by path, asked after the open).
 class CHeldEntry {
  public:
   enum EHold { HELD, LINK, FAILED };
@@ -47,7 +64,9 @@ class CHeldEntry {
       m_handle.Reset();
       return FAILED;
     }
-    if ((m_info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || IsReparseByPath(a_wszPath)) {
+    const bool l_bLink = (m_info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? IsNameSurrogate(m_handle.Get())
+                                                                                       : IsReparseByPath(a_wszPath);
+    if (l_bLink) {
       m_handle.Reset();
       return LINK;
     }
@@ -190,9 +209,20 @@ std::size_t BaseLength(const char* a_szBase, const char* a_szPath, char (&a_szWo
   if (!OsFilePathCopy(l_szBase, sizeof(l_szBase), a_szBase) || !OsFilePathCopy(a_szWork, sizeof(a_szWork), a_szPath))
     return 0;
   OsFilePathStripTrailing(l_szBase);
+  OsFilePathStripTrailing(a_szWork);  // normalized first: one separator at most
   const std::size_t l_sizetBase = std::strlen(l_szBase);
-  if (l_sizetBase == 0 || _strnicmp(a_szWork, l_szBase, l_sizetBase) != 0 || a_szWork[l_sizetBase] != '\\' ||
-      a_szWork[l_sizetBase + 1] == 0) {
+  bool l_bBelow = l_sizetBase != 0 && _strnicmp(a_szWork, l_szBase, l_sizetBase) == 0 &&
+                  a_szWork[l_sizetBase] == '\\' && a_szWork[l_sizetBase + 1] != 0;
+  // Below by its components too: none may step back up, or be a name the
+  // system would shorten into another ("x.", "x ").
+  for (const char* l_psz = a_szWork + l_sizetBase; l_bBelow && *l_psz == '\\';) {
+    const char* const l_pszName = l_psz + 1;
+    l_psz = std::strchr(l_pszName, '\\');
+    const std::size_t l_n = l_psz != nullptr ? static_cast<std::size_t>(l_psz - l_pszName) : std::strlen(l_pszName);
+    if (l_psz == nullptr) l_psz = l_pszName + l_n;
+    l_bBelow = l_n > 0 && l_pszName[l_n - 1] != '.' && l_pszName[l_n - 1] != ' ';
+  }
+  if (!l_bBelow) {
     OS_LOGE("not below its base...<%s> <%s>", a_szPath, a_szBase);
     return 0;
   }
@@ -372,12 +402,11 @@ struct CopyDestination {
     if (m_bCreated) return;
     m_bCreated = true;
     const EOSSTS l_eossts = OsFileCreateDirectory(m_szPath, nullptr);
-    const EOSSTS l_eosstsHold =
-        l_eossts == OS_STS_SUCCESS || l_eossts == OS_STS_EXISTS ? HoldDirectory(m_held, m_szPath) : l_eossts;
-    m_bHeld = l_eosstsHold == OS_STS_SUCCESS;
+    const bool l_bMade = l_eossts == OS_STS_SUCCESS || l_eossts == OS_STS_EXISTS;
+    m_bHeld = l_bMade && HoldDirectory(m_held, m_szPath) == OS_STS_SUCCESS;
     if (!m_bHeld) {
       OS_LOGE("OsFileCreateDirectory failed...<%s>", m_szPath);
-      if (*a_peossts == OS_STS_SUCCESS) *a_peossts = OS_STS_FAIL;
+      if (*a_peossts == OS_STS_SUCCESS) *a_peossts = l_bMade ? OS_STS_FAIL : l_eossts;
     }
   }
 };
@@ -417,7 +446,8 @@ EOSSTS OsFileCopyTree(const char* a_szSource, const char* a_szDestination, bool 
       // The target would not fit: the entry is not copied anywhere else.
       OS_LOGE("OsFileCopy failed...<%s> <%s>", a_info.m_szFullPath, a_szDestination);
       l_eosstsEntry = OS_STS_FAIL;
-    } else if (!OsFileToWide(a_info.m_szFullPath, l_wszEntry) || IsReparseByPath(l_wszEntry)) {
+    } else if (!OsFileToWide(a_info.m_szFullPath, l_wszEntry) ||
+               CHeldEntry().Hold(a_info.m_szFullPath, l_wszEntry, 0, false) == CHeldEntry::LINK) {
       OS_LOGE("copy refused through a link...<%s> <%s>", a_info.m_szFullPath, l_szTarget);
       l_eosstsEntry = OS_STS_FAIL;
     } else if (l_bDirectory) {

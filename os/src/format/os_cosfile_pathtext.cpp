@@ -78,9 +78,11 @@ bool OsFilePathAppend(char* a_szPath, std::size_t a_sizetPath, const char* a_szT
     a_szTail += 2;
   }
   // The whole result must fit: a part of a path names another place. A
-  // path that ends in a separator (a root) takes no second one, which would
-  // make "\\" and the tail a server's name.
+  // path that ends in a separator (a root), or none, takes the tail without
+  // its leading separators: two of them would name a server.
   const std::size_t l_nPath = std::strlen(a_szPath);
+  if (l_nPath == 0 || IsSeparator(a_szPath[l_nPath - 1]))
+    while (IsSeparator(*a_szTail)) ++a_szTail;
   const std::size_t l_nTail = std::strlen(a_szTail);
   const std::size_t l_nSeparator = l_nPath > 0 && IsSeparator(a_szPath[l_nPath - 1]) ? 0 : 1;
   if (a_sizetPath < l_nPath + l_nSeparator + l_nTail + 1) {
@@ -97,8 +99,8 @@ bool OsFilePathAppend(char* a_szPath, std::size_t a_sizetPath, const char* a_szT
 bool OsFilePathJoin(char* a_szOut, std::size_t a_sizetOut, const char* a_szA, const char* a_szB) {
   char l_sz[OS_PATH_SIZE];
   // Nothing joined to a part is a path at the drive's root: refused.
-  const bool l_bFits = a_szA != nullptr && a_szA[0] != 0 && OsFilePathCopy(l_sz, sizeof(l_sz), a_szA) && OsFilePathAppend(l_sz, sizeof(l_sz), a_szB) &&
-                       OsFilePathCopy(a_szOut, a_sizetOut, l_sz);
+  const bool l_bFits = a_szA != nullptr && a_szA[0] != 0 && OsFilePathCopy(l_sz, sizeof(l_sz), a_szA) &&
+                       OsFilePathAppend(l_sz, sizeof(l_sz), a_szB) && OsFilePathCopy(a_szOut, a_sizetOut, l_sz);
   if (!l_bFits && a_szOut != nullptr && a_sizetOut != 0) a_szOut[0] = 0;
   return l_bFits;
 }
