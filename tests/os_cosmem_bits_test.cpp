@@ -53,6 +53,27 @@ TEST(MemBits, CopyMatchesABitByBitReference) {
               0);
     ASSERT_EQ(l_dst, l_expected) << l_iRound;
   }
+  // Within one buffer, runs that overlap either way: the result is what the
+  // source held before the copy, as memmove gives for bytes.
+  for (int l_iRound = 0; l_iRound < 500; ++l_iRound) {
+    std::vector<unsigned char> l_buf(1 + l_rng() % 20);
+    for (auto& l_uc : l_buf) l_uc = static_cast<unsigned char>(l_rng());
+    const std::uint64_t l_u64Bits = l_buf.size() * 8;
+    const std::uint64_t l_u64Count = l_rng() % (l_u64Bits + 1);
+    const std::uint64_t l_u64SrcBit = l_rng() % (l_u64Bits - l_u64Count + 1);
+    const std::uint64_t l_u64DstBit = l_rng() % (l_u64Bits - l_u64Count + 1);
+    const std::vector<unsigned char> l_before = l_buf;
+    std::vector<unsigned char> l_expected = l_buf;
+    for (std::uint64_t l_u = 0; l_u < l_u64Count; ++l_u) {
+      const std::uint64_t l_u64D = l_u64DstBit + l_u;
+      const unsigned char l_ucMask = static_cast<unsigned char>(0x80 >> (l_u64D % 8));
+      l_expected[l_u64D / 8] = Bit(l_before, l_u64SrcBit + l_u) ? (l_expected[l_u64D / 8] | l_ucMask)
+                                                                  : (l_expected[l_u64D / 8] & ~l_ucMask);
+    }
+    const std::uint32_t l_u32Size = static_cast<std::uint32_t>(l_buf.size());
+    ASSERT_EQ(OsMemCpyBits(l_buf.data(), l_u32Size, l_u64DstBit, l_buf.data(), l_u32Size, l_u64SrcBit, l_u64Count), 0);
+    ASSERT_EQ(l_buf, l_expected) << "overlap round " << l_iRound;
+  }
   unsigned char l_auc[2] = {};
   EXPECT_EQ(OsMemCpyBits(l_auc, 2, 8, l_auc, 1, 0, 9), 1);  // the source run is too long
 }

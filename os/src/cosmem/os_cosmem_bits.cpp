@@ -62,8 +62,15 @@ int OsMemCpyBits(void* a_pvDst, std::uint32_t a_u32DstLength, std::uint64_t a_u6
     std::memmove(l_pucDst + (a_u64DstBit >> 3), l_pucSrc + (a_u64SrcBit >> 3), static_cast<std::size_t>(a_u64Bits >> 3));
     return 0;
   }
-  for (std::uint64_t l_u64 = 0; l_u64 < a_u64Bits; ++l_u64)
-    PutBit(l_pucDst, a_u64DstBit + l_u64, GetBit(l_pucSrc, a_u64SrcBit + l_u64));
+  // Runs may overlap within one buffer: a destination that lies after its
+  // source is copied from the last bit back, as memmove does with bytes.
+  const std::uintptr_t l_uDst = reinterpret_cast<std::uintptr_t>(l_pucDst + (a_u64DstBit >> 3));
+  const std::uintptr_t l_uSrc = reinterpret_cast<std::uintptr_t>(l_pucSrc + (a_u64SrcBit >> 3));
+  const bool l_bBackward = l_uDst > l_uSrc || (l_uDst == l_uSrc && (a_u64DstBit & 7) > (a_u64SrcBit & 7));
+  for (std::uint64_t l_u64 = 0; l_u64 < a_u64Bits; ++l_u64) {
+    const std::uint64_t l_u64At = l_bBackward ? a_u64Bits - 1 - l_u64 : l_u64;
+    PutBit(l_pucDst, a_u64DstBit + l_u64At, GetBit(l_pucSrc, a_u64SrcBit + l_u64At));
+  }
   return 0;
 }
 
