@@ -353,6 +353,28 @@ void* OsMemAlloc(std::uint32_t a_u32Size, const char* a_szFile, int a_iLine, std
   return l_pv;
 }
 
+namespace {
+
+// A block handed over without the external callbacks goes back to the
+// allocator it came from: a virtual region (its pointer is the start of its
+// own region, which no heap block is), else what the method allocates with
+// (the suite's modules share one configuration), the C run-time's or the
+// global heap.
+void FreeHandedOver(const COsMemImpl* a_posmemimpl, void* a_pv) {
+  MEMORY_BASIC_INFORMATION l_mbi;
+  if (VirtualQuery(a_pv, &l_mbi, sizeof(l_mbi)) == sizeof(l_mbi) && l_mbi.AllocationBase == a_pv &&
+      l_mbi.Type == MEM_PRIVATE) {
+    VirtualFree(a_pv, 0, MEM_RELEASE);
+  } else if (a_posmemimpl->m_eosmemmethod == OS_MEM_METHOD_MALLOC) {
+    std::free(a_pv);
+  } else {
+    GlobalFree(a_pv);
+  }
+  SetLastError(0);
+}
+
+}  // namespace
+
 void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags, bool a_bLock) {
   COsLog* const l_poslog = OsLogInstance();
   COsMemImpl* const l_posmemimpl = Impl();
@@ -364,7 +386,7 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
   }
   if ((a_u32LogFlags & OS_MEM_HANDOVER) != 0 && l_posmemimpl->m_pfnfree == nullptr) {
     OS_LOGI("mem>>> freeing value given to us by another DLL...%p", a_pv);
-    GlobalFree(a_pv);
+    FreeHandedOver(l_posmemimpl, a_pv);
     return;
   }
 
