@@ -143,6 +143,44 @@ TEST_F(LogConcurrency, ReentryFromTheSameThreadIsDropped) {
   EXPECT_EQ(OsTestFindLines(l_lines, "CopyStringFromUtf8 failed").size(), 0u);
 }
 
+// Memory traces are written after the memory lock is let go: a thread
+// whose trace waits for the log file holds up no other thread's use of the
+// memory manager.
+TEST_F(LogConcurrency, AMemoryTraceWaitingForTheLogHoldsNoMemoryLock) {
+  const std::string l_sArguments = "<arguments><uniquename>ostestmemtrace</uniquename></arguments>";
+  const char* const l_szSaved = g_szOsServicesArguments;
+  g_szOsServicesArguments = l_sArguments.c_str();
+  OsServicesStart(nullptr);
+  OsLogSetAssertEcho(OsLogInstance(), false);
+  OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | OS_LOG_MEM | OS_LOG_OPT_NOSTAMP, nullptr, nullptr);
+  void* const l_pvKnown = OS_MEM_ALLOC(16, "known");  // the file and its header exist from here on
+  // The log's own append lock, held from outside: every line now waits.
+  HANDLE const l_hfile = CreateFileW(m_wsLog.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(l_hfile, INVALID_HANDLE_VALUE);
+  OVERLAPPED l_overlapped = {};
+  l_overlapped.Offset = 0xFFFFFFF0;
+  l_overlapped.OffsetHigh = 0x7FFFFFFF;
+  ASSERT_TRUE(LockFileEx(l_hfile, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &l_overlapped));
+  std::thread l_tracer([] { OS_MEM_FREE(OS_MEM_ALLOC(16, "traced")); });
+  Sleep(200);  // the tracer waits in the log by now
+  HANDLE const l_hevtFound = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread l_finder([l_pvKnown, l_hevtFound] {
+    OsMemSettings l_settings;
+    if (OsMemFindByAddress(l_pvKnown, &l_settings, true) == OS_STS_SUCCESS) SetEvent(l_hevtFound);
+  });
+  EXPECT_EQ(WaitForSingleObject(l_hevtFound, 2000), WAIT_OBJECT_0) << "the memory lock waited for the log";
+  UnlockFileEx(l_hfile, 0, 1, 0, &l_overlapped);
+  l_tracer.join();
+  l_finder.join();
+  CloseHandle(l_hevtFound);
+  CloseHandle(l_hfile);
+  OS_MEM_FREE(l_pvKnown);
+  OsServicesStop();
+  g_szOsServicesArguments = l_szSaved;
+  EXPECT_EQ(OsTestFindLines(OsTestReadLog(m_wsLog), "FN:traced").size(), 2u);  // the lines stay the same
+}
+
 // ---- several processes ----
 
 // Runs in each child process only: started by the test below with the

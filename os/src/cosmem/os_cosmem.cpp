@@ -62,14 +62,57 @@ class CMemLock {
   CMemLock(COsMemImpl* a_posmemimpl, bool a_bLock) : m_pu32Lock(a_bLock ? &a_posmemimpl->m_u32Lock : nullptr) {
     if (m_pu32Lock != nullptr) OsSyncSpinLock(m_pu32Lock);
   }
-  ~CMemLock() {
+  ~CMemLock() { Release(); }
+  // Ends the hold early (what follows needs no lock).
+  void Release() {
     if (m_pu32Lock != nullptr) OsSyncSpinUnlock(m_pu32Lock);
+    m_pu32Lock = nullptr;
   }
   CMemLock(const CMemLock&) = delete;
   CMemLock& operator=(const CMemLock&) = delete;
 
  private:
   volatile std::uint32_t* m_pu32Lock;
+};
+
+// One trace line of an allocation or release, its figures taken under the
+// memory lock and written after it: the log's file open, lock, write and
+// close do not hold up every other thread's allocation.
+struct MemTrace {
+  int m_iClass;
+  char m_cLetter;
+  const char* m_szSign;  // "+  ", "-* ", "-  " or "-**"
+  void* m_pv;
+  std::uint32_t m_u32Size;
+  std::uint32_t m_u32AC;
+  std::uint32_t m_u32FC;
+  std::uint32_t m_u32CC;
+  std::uint64_t m_u64CB;
+  std::uint64_t m_u64PB;
+  char m_szName[OS_PATH_SIZE];
+
+  void Take(const COsMemImpl* a_posmemimpl, int a_iClass, char a_cLetter, const char* a_szSign, void* a_pv,
+            std::uint32_t a_u32Size, const char* a_szName) {
+    m_iClass = a_iClass;
+    m_cLetter = a_cLetter;
+    m_szSign = a_szSign;
+    m_pv = a_pv;
+    m_u32Size = a_u32Size;
+    m_u32AC = a_posmemimpl->m_u32AC;
+    m_u32FC = a_posmemimpl->m_u32FC;
+    m_u32CC = a_posmemimpl->m_u32CC;
+    m_u64CB = a_posmemimpl->m_u64CB;
+    m_u64PB = a_posmemimpl->m_u64PB;
+    // The entry's name may be another block's once the lock is gone.
+    SStrCpy(m_szName, sizeof(m_szName), a_szName != nullptr ? a_szName : "");
+  }
+  void Write(COsLog* a_poslog, const char* a_szFile, int a_iLine) const {
+    OsLogPrint(a_poslog, a_szFile, a_iLine, m_iClass,
+               "mem>>> %c%s AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu  FN:%s", m_cLetter, m_szSign,
+               m_pv, static_cast<int>(m_u32Size), static_cast<int>(m_u32AC), static_cast<int>(m_u32FC),
+               static_cast<int>(m_u32CC), static_cast<unsigned long long>(m_u64CB),
+               static_cast<unsigned long long>(m_u64PB), m_szName);
+  }
 };
 
 void ClearItem(COsMemItem& a_item) {
@@ -321,28 +364,21 @@ void* OsMemAlloc(std::uint32_t a_u32Size, const char* a_szFile, int a_iLine, std
       OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
     });
   }
-  const char* const l_szName = a_szName != nullptr ? a_szName : "";
-  if (LogEnabled()) {
-    OsLogPrint(l_poslog, a_szFile, a_iLine, static_cast<int>(a_u32LogFlags & 0xFFFF),
-               "mem>>> %c+   AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu  FN:%s",
-               Letter(s_szAllocLetters, l_eosmemtype), l_pv, static_cast<int>(l_u32Size),
-               static_cast<int>(l_posmemimpl->m_u32AC), static_cast<int>(l_posmemimpl->m_u32FC),
-               static_cast<int>(l_posmemimpl->m_u32CC), static_cast<unsigned long long>(l_posmemimpl->m_u64CB),
-               static_cast<unsigned long long>(l_posmemimpl->m_u64PB), l_szName);
-  }
+  const bool l_bTrace = LogEnabled();
+  const int l_iClass = static_cast<int>(a_u32LogFlags & 0xFFFF);
+  MemTrace l_atrace[2];
+  int l_iTraces = 0;
+  if (l_bTrace)
+    l_atrace[l_iTraces++].Take(l_posmemimpl, l_iClass, Letter(s_szAllocLetters, l_eosmemtype), "+  ", l_pv, l_u32Size,
+                               a_szName);
   if (l_pv != nullptr && (a_u32LogFlags & OS_MEM_HANDOVER) != 0) {
     // Handed over: the block leaves the books at once.
     ++l_posmemimpl->m_u32FC;
     --l_posmemimpl->m_u32CC;
     l_posmemimpl->m_u64CB -= l_u32Size;
-    if (LogEnabled()) {
-      OsLogPrint(l_poslog, a_szFile, a_iLine, static_cast<int>(a_u32LogFlags & 0xFFFF),
-                 "mem>>> %c-*  AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu  FN:%s",
-                 Letter(s_szFreeLetters, l_eosmemtype), l_pv, static_cast<int>(l_u32Size),
-                 static_cast<int>(l_posmemimpl->m_u32AC), static_cast<int>(l_posmemimpl->m_u32FC),
-                 static_cast<int>(l_posmemimpl->m_u32CC), static_cast<unsigned long long>(l_posmemimpl->m_u64CB),
-                 static_cast<unsigned long long>(l_posmemimpl->m_u64PB), l_szName);
-    }
+    if (l_bTrace)
+      l_atrace[l_iTraces++].Take(l_posmemimpl, l_iClass, Letter(s_szFreeLetters, l_eosmemtype), "-* ", l_pv, l_u32Size,
+                                 a_szName);
     if (l_pitem != nullptr) OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_REMOVE, l_pv, nullptr, nullptr, nullptr);
   }
   if (l_pv == nullptr) {
@@ -350,6 +386,8 @@ void* OsMemAlloc(std::uint32_t a_u32Size, const char* a_szFile, int a_iLine, std
     DumpLocked(l_posmemimpl, nullptr);
     OsMemWriteCrashReport("QrxMemCrash.txt");
   }
+  l_lock.Release();
+  for (int l_i = 0; l_i < l_iTraces; ++l_i) l_atrace[l_i].Write(l_poslog, a_szFile, a_iLine);
   return l_pv;
 }
 
@@ -407,15 +445,11 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
   --l_posmemimpl->m_u32CC;
   l_posmemimpl->m_u64CB -= l_pitem->m_u32Size;
   const EOSMEMTYPE l_eosmemtype = l_pitem->m_eosmemtype;
-  if (LogEnabled()) {
-    OsLogPrint(l_poslog, a_szFile, a_iLine, static_cast<int>(a_u32LogFlags & 0xFFF),
-               "mem>>> %c-%s AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu  FN:%s",
-               Letter(s_szFreeLetters, l_eosmemtype), (a_u32LogFlags & OS_MEM_HANDOVER) != 0 ? "**" : "  ", a_pv,
-               static_cast<int>(l_pitem->m_u32Size), static_cast<int>(l_posmemimpl->m_u32AC),
-               static_cast<int>(l_posmemimpl->m_u32FC), static_cast<int>(l_posmemimpl->m_u32CC),
-               static_cast<unsigned long long>(l_posmemimpl->m_u64CB),
-               static_cast<unsigned long long>(l_posmemimpl->m_u64PB), l_pitem->m_szName);
-  }
+  const bool l_bTrace = LogEnabled();
+  MemTrace l_trace;
+  if (l_bTrace)
+    l_trace.Take(l_posmemimpl, static_cast<int>(a_u32LogFlags & 0xFFF), Letter(s_szFreeLetters, l_eosmemtype),
+                 (a_u32LogFlags & OS_MEM_HANDOVER) != 0 ? "-**" : "-  ", a_pv, l_pitem->m_u32Size, l_pitem->m_szName);
   OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_REMOVE, a_pv, nullptr, nullptr, nullptr);
   if ((a_u32LogFlags & OS_MEM_HANDOVER) == 0) {
     // The other module owns a handed-over block: only the entry goes.
@@ -442,6 +476,8 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
       OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
     });
   }
+  l_lock.Release();
+  if (l_bTrace) l_trace.Write(l_poslog, a_szFile, a_iLine);
 }
 
 void OsMemFreeUntracked(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags, bool a_bLock) {
