@@ -59,10 +59,11 @@ EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const v
 
 // Decodes a container of a_u32ContainerLength bytes. *a_pu32OutputLength gives
 // the size of a_pvOutput on entry and receives the number of bytes decoded;
-// a_pvScratch must be as large as the output buffer. Every length and offset
-// of the container is checked against the container and the buffers: status
-// 1 with a message for anything that does not fit (the output is then not
-// valid), 3 for a null argument.
+// a_pvScratch must be as large as the output buffer (one block, at most 65536
+// bytes, is used). Every length and offset of the container is checked
+// against the container and the buffers, and a chunk's block length against
+// 65536: status 1 with a message for anything that does not fit (the output
+// is then not valid), 3 for a null argument.
 EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
                         std::uint32_t a_u32ContainerLength, void* a_pvScratch);
 

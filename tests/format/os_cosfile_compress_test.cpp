@@ -1,5 +1,6 @@
 // The compression container in the host build: the cases every target runs,
 // the messages of each failure, and every length up to 70,000 bytes.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,33 @@ TEST_F(OsCompressTest, EachFailureSaysWhy) {
       "os_cosfile_compress_bwt.cpp A Buffer overflow, need a bigger uNumber_t...",
   };
   EXPECT_EQ(l_vecLines, l_vecExpected);
+}
+
+// A chunk longer than a block is refused even where the output would hold
+// it: writers cut blocks of at most 65536 bytes.
+TEST_F(OsCompressTest, ChunkLongerThanABlockIsRefused) {
+  constexpr std::uint32_t l_n = OS_COMPRESS_BLOCK_SIZE + 1;
+  const Bytes l_block = TextLike(l_n, 24);
+  Bytes l_column(l_n);
+  Bytes l_codes(l_n);
+  CContext l_context;
+  std::uint32_t l_u32Primary = 0;
+  std::uint32_t l_u32Coded = 0;
+  ASSERT_EQ(BWTTransform(l_column.data(), l_n, l_block.data(), l_n, &l_u32Primary, &l_context.m_context),
+            OS_STS_SUCCESS);
+  ASSERT_EQ(MoveToFront(l_codes.data(), l_n, l_column.data(), l_n), OS_STS_SUCCESS);
+  Bytes l_container(40 + l_n);
+  ASSERT_EQ(PackBits(l_container.data() + 40, l_n, l_codes.data(), l_n, &l_u32Coded), OS_STS_SUCCESS);
+  l_container.resize(40 + l_u32Coded);
+  std::memcpy(l_container.data(), "QRXCMP01", 8);
+  Put32(&l_container, 8, 24);
+  Put32(&l_container, 12, 16);
+  Put32(&l_container, 16, l_n);
+  Put32(&l_container, 24, OS_COMPRESS_BWT);
+  Put32(&l_container, 28, l_u32Primary);
+  Put32(&l_container, 32, l_n);
+  Put32(&l_container, 36, l_u32Coded);
+  EXPECT_EQ(DecodeMessage(l_container, 2 * l_n), "os_cosfile_compress.cpp E Block length is out of range...<65537>");
 }
 
 // Every length from 0 to 70,000 bytes, random and low-entropy: the

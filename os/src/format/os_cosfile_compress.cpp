@@ -368,6 +368,9 @@ EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, con
     const std::uint32_t l_u32Stored = Get32(l_pu8Chunk + 12);
     const std::uint32_t l_u32DataOffset = l_u32Offset + l_u32ChunkHeaderSize;
     OS_RETURN_IF(l_u32Stored > l_u32Length - l_u32DataOffset, OS_LOG_ERROR, "PackBits failed...", OS_STS_FAIL);
+    // Writers cut blocks of at most 65536 bytes; a longer one would size the
+    // inverse transform's table and the scratch use by a number from the file.
+    OS_RETURN_IF(l_n > OS_COMPRESS_BLOCK_SIZE, OS_LOG_ERROR, "Block length is out of range...<%u>", OS_STS_FAIL, l_n);
     OS_RETURN_IF(l_u32Stored > l_n, OS_LOG_ERROR, "Stored length exceeds the block length...<%u> <%u>", OS_STS_FAIL,
                  l_u32Stored, l_n);
     OS_RETURN_IF(l_n > l_u32Capacity - l_u32Written, OS_LOG_ERROR, "Output buffer is too small...<%u> <%u>",
@@ -389,7 +392,8 @@ EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, con
           return OS_STS_FAIL;
         }
         if (l_u32Method == OS_COMPRESS_RLE) break;
-        if (UnmoveToFront(l_pu8Scratch, l_u32Capacity, l_pu8Block, l_n) != OS_STS_SUCCESS) {
+        // One block of the scratch is used, never more than the output holds.
+        if (UnmoveToFront(l_pu8Scratch, l_n, l_pu8Block, l_n) != OS_STS_SUCCESS) {
           OS_LOGE("UnmoveToFront failed...");
           return OS_STS_FAIL;
         }
