@@ -174,12 +174,21 @@ TEST_F(Env, SnapshotIsCompleteAndReadOnly) {
   EXPECT_EQ(l_mbi.Protect, static_cast<DWORD>(PAGE_READONLY));
   ASSERT_NE(VirtualQuery(l_apair, &l_mbi, sizeof(l_mbi)), 0u);
   EXPECT_EQ(l_mbi.Protect, static_cast<DWORD>(PAGE_READONLY));
+  // Both blocks come from the memory manager: in its table, as virtual memory.
+  OsMemSettings l_settings;
+  for (const void* l_pv : {static_cast<const void*>(l_apair), static_cast<const void*>(l_apair[0].m_szName)}) {
+    ASSERT_EQ(OsMemFindByAddress(l_pv, &l_settings, true), OS_STS_SUCCESS);
+    EXPECT_EQ(l_settings.m_u32Type, static_cast<std::uint32_t>(OS_MEM_TYPE_VIRTUAL));
+  }
   // A second snapshot replaces the first.
   SetEnv(L"QRX_TEST_SNAP", nullptr);
   const OsCfgEnvPair* const l_apair2 = OsCfgGetEnvSnapshot();
   ASSERT_NE(l_apair2, nullptr);
   for (const OsCfgEnvPair* l_p = l_apair2; l_p->m_szName != nullptr; ++l_p)
     EXPECT_STRNE(l_p->m_szName, "QRX_TEST_SNAP");
+  if (l_apair2 != l_apair) {
+    EXPECT_EQ(OsMemFindByAddress(l_apair, &l_settings, true), OS_STS_FAIL);  // the first snapshot went back
+  }
 }
 
 // A value under HKCU written by the test and removed afterwards.

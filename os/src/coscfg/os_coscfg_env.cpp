@@ -2,11 +2,13 @@
 // in the library goes through here, so that each failure is reported in one
 // way and every value arrives as 8-bit text.
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "os_coscfg.h"
 #include "os_coslocale.h"
 #include "os_cosstring.h"
+#include "os_cosmem.h"
 #include "os_log.h"
 #include "os_win.h"
 
@@ -28,18 +30,17 @@ std::size_t s_sizetEnvPairBytes = 0;
 char* s_szEnvText = nullptr;
 std::size_t s_sizetEnvTextBytes = 0;
 
-// The snapshot's memory. Whole pages, so that a finished snapshot can be made
-// read-only; the tracked allocator takes these over with its own access call.
+// The snapshot's memory, from the memory manager (in its table, counters
+// and trace): whole pages, so that a finished snapshot can be made read-only.
 void* SnapshotAlloc(std::size_t a_sizetBytes) {
-  return VirtualAlloc(nullptr, a_sizetBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (a_sizetBytes > UINT32_MAX) return nullptr;
+  return OsMemAlloc(static_cast<std::uint32_t>(a_sizetBytes), __FILE_NAME__, __LINE__, OS_LOG_MEM_VIRTUAL, true,
+                    "environment snapshot");
 }
 void SnapshotFree(void* a_p) {
-  if (a_p != nullptr) VirtualFree(a_p, 0, MEM_RELEASE);
+  if (a_p != nullptr) OsMemFree(a_p, __FILE_NAME__, __LINE__, OS_LOG_MEM_VIRTUAL, true);
 }
-void SnapshotSetReadOnly(void* a_p, std::size_t a_sizetBytes) {
-  DWORD l_dwOld = 0;
-  VirtualProtect(a_p, a_sizetBytes, PAGE_READONLY, &l_dwOld);
-}
+void SnapshotSetReadOnly(void* a_p) { OsMemSetAccess(a_p, OS_MEM_ACCESS_READ); }
 
 // Steps 5 and 6 of a read: the value was found, or the default applies.
 EOSSTS FoundOrDefault(const char* a_szEnvName, const char* a_szDefault, std::size_t a_sizetBytes, char* a_szValue,
@@ -256,8 +257,8 @@ const OsCfgEnvPair* OsCfgGetEnvSnapshot() {
   s_aoscfgenvpair[l_sizetPair].m_szName = nullptr;
   s_aoscfgenvpair[l_sizetPair].m_szValue = nullptr;
   FreeEnvironmentStringsW(l_wszBlock);
-  SnapshotSetReadOnly(s_szEnvText, s_sizetEnvTextBytes);
-  SnapshotSetReadOnly(s_aoscfgenvpair, s_sizetEnvPairBytes);
+  SnapshotSetReadOnly(s_szEnvText);
+  SnapshotSetReadOnly(s_aoscfgenvpair);
   return s_aoscfgenvpair;
 }
 

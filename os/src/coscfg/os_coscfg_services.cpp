@@ -516,6 +516,9 @@ void OsServicesStop() {
   COsCfg* const l_poscfg = s_poscfg;
   s_poscfg = nullptr;
   OsCfgDestroy(l_poscfg);
+  // The environment snapshot belongs to the configuration, and its memory
+  // to the memory manager.
+  OsCfgFreeEnvSnapshot();
   OsMemDestroy(OsMemInstance());
   OsCfgFreeSecurity();
   std::free(s_szEmpty);
@@ -529,8 +532,6 @@ void OsServicesStop() {
   }
 
   WithdrawArguments(l_state.m_bOwner);
-  // The environment snapshot belongs to the configuration.
-  OsCfgFreeEnvSnapshot();
 
   // The log goes last, so that everything above could still report.
   if (s_poslog != nullptr) {
