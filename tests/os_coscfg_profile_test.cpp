@@ -13,6 +13,7 @@
 #include "os.h"
 #include "os_coscfg_impl.h"
 #include "os_coscfg_profile.h"
+#include "os_cosmem_impl.h"
 #include "os_test.h"
 #include "os_test_log.h"
 #include "os_test_services.h"
@@ -605,6 +606,37 @@ TEST_F(ProfilePair, ASharedFileThatFillsTheBufferIsTerminatedInside) {
     EXPECT_EQ(std::strlen(m_oscfg.GetItem(1, 102)), OS_CFG_FILEDATA_SIZE - 1 - l_sHead.size()) << l_sizet;
     EXPECT_EQ(l_poscfgimpl->m_szFileData[OS_CFG_FILEDATA_SIZE - 1], 0);
   }
+}
+
+// Every allocation of a profile write and its write-back may fail: the
+// failure is said and reported, nothing crashes, no block stays behind.
+TEST_F(Profile, EveryAllocationOfAWriteMayFail) {
+  const std::uint32_t l_u32Live = OsMemInstance()->m_posmemimpl->m_u32CC;
+  long l_lAt = 0;
+  for (;; ++l_lAt) {
+    ASSERT_LT(l_lAt, 100);
+    const std::string l_s = Path("inject" + std::to_string(l_lAt) + ".ini");
+    Put(l_s, "[S]\r\nold=1\r\n");
+    OsMemFailAfter(l_lAt);
+    const EOSSTS l_eossts =
+        OsCfgProfileWrite(l_s.c_str(), "S", "new", "2") != OS_STS_SUCCESS ? OS_STS_FAIL : OsCfgProfileFlush(l_s.c_str());
+    const bool l_bFailed = !OsMemFailurePending();
+    OsMemFailAfter(-1);
+    EXPECT_EQ(OsMemInstance()->m_posmemimpl->m_u32CC, l_u32Live) << "failure at allocation " << l_lAt;
+    if (!l_bFailed) {
+      EXPECT_EQ(l_eossts, OS_STS_SUCCESS);
+      EXPECT_EQ(Get(l_s), "[S]\r\nold=1\r\nnew=2\r\n");
+      break;
+    }
+    // The file keeps what it had, or has the change: never anything else.
+    const std::string l_sText = Get(l_s);
+    EXPECT_TRUE(l_sText == "[S]\r\nold=1\r\n" || l_sText == "[S]\r\nold=1\r\nnew=2\r\n") << l_sText;
+    if (l_eossts == OS_STS_SUCCESS) {
+      EXPECT_EQ(l_sText, "[S]\r\nold=1\r\nnew=2\r\n") << "failure at allocation " << l_lAt;
+    }
+  }
+  EXPECT_GT(l_lAt, 0);
+  EXPECT_FALSE(Lines("OsMemNew failed").empty());
 }
 
 }  // namespace

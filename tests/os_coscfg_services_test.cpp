@@ -10,6 +10,7 @@
 #include "os.h"
 #include "os_coscfg_services.h"
 #include "os_cosmem_impl.h"
+#include "os_test_log.h"
 #include "os_test.h"
 
 namespace {
@@ -147,6 +148,49 @@ TEST_F(Services, StopWithoutStartAndTwice) {
   EXPECT_EQ(OsLogInstance(), nullptr);
   EXPECT_EQ(OsMemInstance(), nullptr);
   EXPECT_STREQ(State().m_szUniqueName, "");
+}
+
+// Every allocation of a start-up and shut-down may fail: each failure is
+// said (in the log, or on standard error while the log is suspended),
+// nothing crashes, and every block still live went back by the end (the
+// manager says so at its end otherwise). Only the program's version read
+// comes before any log exists, and is said nowhere.
+TEST_F(Services, EveryAllocationOfStartUpMayFail) {
+  const std::wstring l_wsLog = WDir() + L"\\inject.log";
+  const std::wstring l_wsErr = WDir() + L"\\stderr.txt";
+  const std::string l_sArguments = "<arguments><uniquename>ostestinject</uniquename><entity>application</entity>"
+                                   "<logfile>" + OsTestUtf8(l_wsLog) + "</logfile><loglevel>1</loglevel></arguments>";
+  HANDLE const l_hstderr = GetStdHandle(STD_ERROR_HANDLE);
+  long l_lAt = 0;
+  for (;; ++l_lAt) {
+    ASSERT_LT(l_lAt, 1000) << "start-up never stopped allocating";
+    DeleteFileW(l_wsLog.c_str());
+    HANDLE const l_herr = CreateFileW(l_wsErr.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    SetStdHandle(STD_ERROR_HANDLE, l_herr);
+    OsMemFailAfter(l_lAt);
+    Start(l_sArguments.c_str());
+    const bool l_bFailed = !OsMemFailurePending();
+    OsServicesStop();
+    OsMemFailAfter(-1);
+    SetStdHandle(STD_ERROR_HANDLE, l_hstderr);
+    CloseHandle(l_herr);
+    const std::vector<OsTestLogLine> l_lines = OsTestReadLog(l_wsLog);
+    const std::string l_sErr = OsTestReadFile(l_wsErr);
+    EXPECT_TRUE(OsTestFindLines(l_lines, "blocks still live at the end").empty()) << "failure at allocation " << l_lAt;
+    if (!l_bFailed) break;
+    const bool l_bSaid = !OsTestFindLines(l_lines, "OsMemAlloc failed").empty() ||
+                         !OsTestFindLines(l_lines, "OsMemNew failed").empty() ||
+                         l_sErr.find("OsMemNew failed") != std::string::npos ||
+                         l_sErr.find("OsMemAlloc failed") != std::string::npos;
+    if (l_lAt > 0) {
+      EXPECT_TRUE(l_bSaid) << "failure at allocation " << l_lAt << " said nothing: " << l_sErr << [&] {
+        std::string l_s;
+        for (const auto& l_line : l_lines) l_s += l_line.m_sModule + ": " + l_line.m_sText + "\n";
+        return l_s;
+      }();
+    }
+  }
+  EXPECT_GT(l_lAt, 0);
 }
 
 }  // namespace

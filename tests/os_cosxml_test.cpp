@@ -139,4 +139,27 @@ TEST_F(Xml, GeneratedDocumentsMatchTheirTrees) {
   }
 }
 
+// Every allocation of a load (the reader object's own included) may fail:
+// the load fails, and every block goes back.
+TEST_F(Xml, EveryAllocationOfALoadMayFail) {
+  const char* const l_szDocument = "<a k='v'><b>text</b><c><![CDATA[x<y]]></c></a>";
+  long l_lAt = 0;
+  for (;; ++l_lAt) {
+    ASSERT_LT(l_lAt, 100);
+    OsMemFailAfter(l_lAt);
+    COsXml* const l_posxml = OsMemNew(COsXml, "COsXml");
+    const EOSSTS l_eossts = l_posxml != nullptr ? l_posxml->Load(l_szDocument) : OS_STS_FAIL;
+    const bool l_bFailed = !OsMemFailurePending();
+    OsMemFailAfter(-1);
+    OsMemDelete(l_posxml);
+    EXPECT_EQ(m_posmem->m_posmemimpl->m_u32CC, 0u) << "failure at allocation " << l_lAt;
+    if (!l_bFailed) {
+      EXPECT_EQ(l_eossts, OS_STS_SUCCESS);
+      break;
+    }
+    EXPECT_NE(l_eossts, OS_STS_SUCCESS) << "failure at allocation " << l_lAt;
+  }
+  EXPECT_GT(l_lAt, 1);
+}
+
 }  // namespace

@@ -115,6 +115,15 @@ int OsMemDspBits(const void* a_pvBuffer, std::uint32_t a_u32Length, std::uint64_
 std::uint32_t OsMemSetBitField(std::uint32_t a_u32Word, std::uint32_t a_u32Shift, std::uint32_t a_u32Width,
                                std::uint32_t a_u32Value);
 
+// Failure injection, for tests of the paths a healthy machine never takes:
+// after a_lAllocations more allocations of the manager and objects of the
+// OsMemNew convention have succeeded, the next one fails (once). -1 turns
+// it off. OsMemFailurePending: the failure has not happened yet.
+void OsMemFailAfter(long a_lAllocations);
+bool OsMemFailurePending();
+// True (once) when the allocation at hand is the one to fail.
+bool OsMemInjectFailure();
+
 // The manager's allocation at the caller's place, normal trace class.
 #define OS_MEM_ALLOC(a_u32Size, a_szName) OsMemAlloc((a_u32Size), __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL, true, (a_szName))
 #define OS_MEM_FREE(a_pv) OsMemFree((a_pv), __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL, true)

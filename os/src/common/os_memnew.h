@@ -7,10 +7,11 @@
 #include <utility>
 
 #include "os_coslog.h"
+#include "os_cosmem.h"
 
 template <class T, class... Args>
 T* OsMemNewAt(const char* a_szFile, int a_iLine, const char* a_szClass, Args&&... a_args) {
-  T* const l_p = new (std::nothrow) T(std::forward<Args>(a_args)...);
+  T* const l_p = OsMemInjectFailure() ? nullptr : new (std::nothrow) T(std::forward<Args>(a_args)...);
   COsLog* const l_poslog = OsLogInstance();
   if (l_p == nullptr) {
     OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ASSERT, "OsMemNew failed...");

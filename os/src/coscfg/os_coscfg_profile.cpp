@@ -30,6 +30,9 @@ constexpr std::size_t OS_CFG_PROFILE_STAGE_SIZE = 8192;
 // (os_coscfg_profile_image.h) of capacity OS_CFG_PROFILE_IMAGE_SIZE.
 struct OsCfgProfile {
   std::uint8_t m_u8Dirty;
+  // The file was there but could not be read: its empty image must not be
+  // written over it.
+  std::uint8_t m_u8Unread;
   std::uint64_t m_u64LastWrite;  // the file's last-write time at the load (system file time)
   char m_szFilename[OS_PATH_SIZE];
   char m_acImage[OS_CFG_PROFILE_BUFFER_SIZE];
@@ -74,6 +77,7 @@ void LoadImage(OsCfgProfile* a_posprofile, COsFile* a_posfile) {
       OS_STS_SUCCESS)
     l_u32Read = 0;
   a_posprofile->m_u64LastWrite = LastWriteTime(a_posfile);
+  a_posprofile->m_u8Unread = 0;
   OsCfgProfileImageMake(a_posprofile->m_acImage, OS_CFG_PROFILE_IMAGE_SIZE, a_posprofile->m_acImage, l_u32Read);
 }
 
@@ -235,7 +239,10 @@ OsCfgProfile* PrepareSlot(const char* a_szName) {
     SStrCpy(l_posprofile->m_szFilename, sizeof(l_posprofile->m_szFilename), a_szName);
     s_aoscfgprofile[l_i] = l_posprofile;
     // A file that cannot be opened keeps an empty image under its name.
-    if (OpenForLoad(&l_osfile, a_szName)) LoadImage(l_posprofile, &l_osfile);
+    if (OpenForLoad(&l_osfile, a_szName))
+      LoadImage(l_posprofile, &l_osfile);
+    else if (OsFileExists(a_szName))
+      l_posprofile->m_u8Unread = 1;
     return l_posprofile;
   }
   if (!OpenForReuse(&l_osfile, a_szName)) return l_posprofile;
@@ -251,6 +258,8 @@ OsCfgProfile* PrepareSlot(const char* a_szName) {
 OsCfgProfile* SlotForChange(const char* a_szName) {
   const int l_i = FindCached(a_szName);
   OS_RETURN_IF(l_i < 0, OS_LOG_ERROR, "failed to create profile...<%s>", nullptr, a_szName);
+  OS_RETURN_IF(s_aoscfgprofile[l_i]->m_u8Unread != 0, OS_LOG_ERROR, "profile could not be read, not changed...<%s>",
+               nullptr, a_szName);
   return s_aoscfgprofile[l_i];
 }
 

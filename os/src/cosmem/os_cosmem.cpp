@@ -1,5 +1,6 @@
 // The tracked memory manager: allocation routes, the tracking table, the
 // counters and their trace lines, registration, lock/unlock, access, lookups.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -249,6 +250,22 @@ COsMemItem* OsMemTracker(COsMemImpl* a_posmemimpl, EOSMEMTRACKER a_eosmemtracker
   return nullptr;
 }
 
+namespace {
+std::atomic<long> s_lFailAfter{-1};
+}  // namespace
+
+void OsMemFailAfter(long a_lAllocations) { s_lFailAfter.store(a_lAllocations < 0 ? -1 : a_lAllocations); }
+
+bool OsMemFailurePending() { return s_lFailAfter.load() >= 0; }
+
+bool OsMemInjectFailure() {
+  long l_l = s_lFailAfter.load();
+  while (l_l >= 0) {
+    if (s_lFailAfter.compare_exchange_weak(l_l, l_l - 1)) return l_l == 0;
+  }
+  return false;
+}
+
 COsMem* OsMemCreate(EOSMEMMETHOD a_eosmemmethod, bool a_bOwner) {
   COsMem* const l_posmem = new (std::nothrow) COsMem;
   // The implementation is large (the table): zero-filled pages of its own.
@@ -280,6 +297,9 @@ void OsMemDestroy(COsMem* a_posmem) {
   COsMemImpl* const l_posmemimpl = a_posmem->m_posmemimpl;
   a_posmem->m_posmemimpl = nullptr;
   if (l_posmemimpl != nullptr) {
+    // What is still live now was never given back.
+    if (l_posmemimpl->m_u32CC != 0)
+      OS_LOGA("mem>>> blocks still live at the end...%d", static_cast<int>(l_posmemimpl->m_u32CC));
     OS_LOGI("mem>>> addr:%p delete-object", static_cast<void*>(l_posmemimpl));
     if (l_posmemimpl->m_u32Owner != 0) VirtualFree(l_posmemimpl, 0, MEM_RELEASE);
   }
@@ -302,8 +322,9 @@ void* OsMemAlloc(std::uint32_t a_u32Size, const char* a_szFile, int a_iLine, std
     OS_LOGE("mem>>> a_sizetBytes is 0...");
     OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ASSERT, "mem>>> Error occurred here (we're going to keep going)...");
   }
-  // The slack would wrap the size: such a request cannot be met.
-  const bool l_bTooLarge = a_u32Size > UINT32_MAX - OS_MEM_SLACK;
+  // The slack would wrap the size: such a request cannot be met (nor one a
+  // test makes fail).
+  const bool l_bTooLarge = a_u32Size > UINT32_MAX - OS_MEM_SLACK || OsMemInjectFailure();
 
   CMemLock l_lock(l_posmemimpl, a_bLock);
   ++l_posmemimpl->m_u32AC;
