@@ -49,3 +49,8 @@ void* OsMemAlloc(std::uint32_t a_u32Size, const char*, int, std::uint32_t, bool,
 }
 
 void OsMemFree(void* a_pv, const char*, int, std::uint32_t, bool) { std::free(a_pv); }
+
+// The host build injects no failures.
+void OsMemFailAfter(long) {}
+bool OsMemFailurePending() { return false; }
+bool OsMemInjectFailure() { return false; }
