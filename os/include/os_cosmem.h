@@ -84,6 +84,9 @@ void* OsMemAlloc(std::uint32_t a_u32Size, const char* a_szFile, int a_iLine, std
                  const char* a_szName);
 void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags, bool a_bLock);
 // Releases without a lookup: the external free callback, else the global free.
+// (OsMemFree with OS_MEM_HANDOVER and no callbacks gives a block back to the
+// allocator the manager's method names: the modules of the suite share one
+// configuration and one C run-time.)
 void OsMemFreeUntracked(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags, bool a_bLock);
 // Records memory that another party allocated (an external item).
 EOSSTS OsMemManage(void* a_pv, std::uint32_t a_u32Size);
@@ -114,15 +117,6 @@ int OsMemDspBits(const void* a_pvBuffer, std::uint32_t a_u32Length, std::uint64_
                  std::uint64_t a_u64Bits, bool a_bRuler);
 std::uint32_t OsMemSetBitField(std::uint32_t a_u32Word, std::uint32_t a_u32Shift, std::uint32_t a_u32Width,
                                std::uint32_t a_u32Value);
-
-// Failure injection, for tests of the paths a healthy machine never takes:
-// after a_lAllocations more allocations of the manager and objects of the
-// OsMemNew convention have succeeded, the next one fails (once). -1 turns
-// it off. OsMemFailurePending: the failure has not happened yet.
-void OsMemFailAfter(long a_lAllocations);
-bool OsMemFailurePending();
-// True (once) when the allocation at hand is the one to fail.
-bool OsMemInjectFailure();
 
 // The manager's allocation at the caller's place, normal trace class.
 #define OS_MEM_ALLOC(a_u32Size, a_szName) OsMemAlloc((a_u32Size), __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL, true, (a_szName))

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "os_coslog.h"
-#include "os_cosmem.h"
+
+// True (once) when the allocation at hand is the one a test made fail.
+bool OsMemInjectFailure();
 
 template <class T, class... Args>
 T* OsMemNewAt(const char* a_szFile, int a_iLine, const char* a_szClass, Args&&... a_args) {

@@ -73,11 +73,14 @@ std::uint64_t LastWriteTime(COsFile* a_posfile) {
 void LoadImage(OsCfgProfile* a_posprofile, COsFile* a_posfile) {
   std::uint32_t l_u32Read = 0;
   std::memset(a_posprofile->m_acImage, 0, sizeof(a_posprofile->m_acImage));
-  if (a_posfile->Read(a_posprofile->m_acImage, static_cast<std::uint32_t>(OS_CFG_PROFILE_IMAGE_SIZE), &l_u32Read) !=
-      OS_STS_SUCCESS)
-    l_u32Read = 0;
+  // A file that opens but cannot be read (a region another process locked)
+  // is as unread as one that does not open.
+  const bool l_bRead =
+      a_posfile->Read(a_posprofile->m_acImage, static_cast<std::uint32_t>(OS_CFG_PROFILE_IMAGE_SIZE), &l_u32Read) ==
+      OS_STS_SUCCESS;
+  if (!l_bRead) l_u32Read = 0;
   a_posprofile->m_u64LastWrite = LastWriteTime(a_posfile);
-  a_posprofile->m_u8Unread = 0;
+  a_posprofile->m_u8Unread = l_bRead ? 0 : 1;
   OsCfgProfileImageMake(a_posprofile->m_acImage, OS_CFG_PROFILE_IMAGE_SIZE, a_posprofile->m_acImage, l_u32Read);
 }
 
@@ -194,18 +197,17 @@ EOSSTS FlushSlot(OsCfgProfile* a_posprofile) {
   CProfileWriter l_writer(&l_osfile);
   OsCfgProfileImageSerialise(a_posprofile->m_acImage, CProfileWriter::Sink, &l_writer);
   const bool l_bWritten = l_writer.Finish();
+  // The file now is the image: its new write time, through the handle that
+  // wrote it, is the one to compare with; else the next look would take
+  // this write for someone else's and reload over the following change.
+  const std::uint64_t l_u64Written = l_bWritten ? LastWriteTime(&l_osfile) : 0;
   l_osfile.Close();
   if (!l_bWritten) {
     OS_LOGE("WriteFile failed...<%s>", a_posprofile->m_szFilename);
     return OS_STS_FAIL;
   }
   a_posprofile->m_u8Dirty = 0;
-  // The file now is the image: its new write time is the one to compare
-  // with, or the next look would take this write for someone else's and
-  // reload over the following change.
-  COsFile l_osfileCheck;
-  if (OpenForReuse(&l_osfileCheck, a_posprofile->m_szFilename))
-    a_posprofile->m_u64LastWrite = LastWriteTime(&l_osfileCheck);
+  if (l_u64Written != 0) a_posprofile->m_u64LastWrite = l_u64Written;
   OS_LOGI("profile successfully written...<%s>", a_posprofile->m_szFilename);
   return OS_STS_SUCCESS;
 }
@@ -246,7 +248,7 @@ OsCfgProfile* PrepareSlot(const char* a_szName) {
     return l_posprofile;
   }
   if (!OpenForReuse(&l_osfile, a_szName)) return l_posprofile;
-  if (LastWriteTime(&l_osfile) == l_posprofile->m_u64LastWrite) return l_posprofile;
+  if (LastWriteTime(&l_osfile) == l_posprofile->m_u64LastWrite && l_posprofile->m_u8Unread == 0) return l_posprofile;
   if (l_posprofile->m_u8Dirty != 0) OS_LOGA("we're reloading over a dirty profile...");
   l_posprofile->m_u8Dirty = 0;
   LoadImage(l_posprofile, &l_osfile);
@@ -268,7 +270,9 @@ OsCfgProfile* SlotForChange(const char* a_szName) {
 void CacheForChange(const char* a_szFile, const char* a_szName) {
   {
     CProfileLock l_lock;
-    if (FindCached(a_szName) >= 0) return;
+    const int l_i = FindCached(a_szName);
+    // A file that could not be read is tried again before a change.
+    if (l_i >= 0 && s_aoscfgprofile[l_i]->m_u8Unread == 0) return;
   }
   char l_szNothing[4];
   OsCfgProfileRead(a_szFile, "???", "???", l_szNothing, sizeof(l_szNothing));

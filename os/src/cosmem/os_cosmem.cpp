@@ -7,6 +7,7 @@
 
 #include "os_coslog.h"
 #include "os_cosmem_impl.h"
+#include "os_memnew.h"
 #include "os_cossync.h"
 #include "os_cosstring.h"
 #include "os_log.h"
@@ -90,10 +91,13 @@ struct MemTrace {
   std::uint32_t m_u32CC;
   std::uint64_t m_u64CB;
   std::uint64_t m_u64PB;
-  char m_szName[OS_PATH_SIZE];
+  const char* m_szName;           // the caller's name, or m_szCopy
+  char m_szCopy[OS_PATH_SIZE];
 
+  // a_bCopy: the name is a table entry's, which may be another block's once
+  // the lock is gone; a caller's name lives through the call.
   void Take(const COsMemImpl* a_posmemimpl, int a_iClass, char a_cLetter, const char* a_szSign, void* a_pv,
-            std::uint32_t a_u32Size, const char* a_szName) {
+            std::uint32_t a_u32Size, const char* a_szName, bool a_bCopy) {
     m_iClass = a_iClass;
     m_cLetter = a_cLetter;
     m_szSign = a_szSign;
@@ -104,8 +108,12 @@ struct MemTrace {
     m_u32CC = a_posmemimpl->m_u32CC;
     m_u64CB = a_posmemimpl->m_u64CB;
     m_u64PB = a_posmemimpl->m_u64PB;
-    // The entry's name may be another block's once the lock is gone.
-    SStrCpy(m_szName, sizeof(m_szName), a_szName != nullptr ? a_szName : "");
+    m_szName = a_szName != nullptr ? a_szName : "";
+    if (a_bCopy) {
+      std::strncpy(m_szCopy, m_szName, sizeof(m_szCopy) - 1);
+      m_szCopy[sizeof(m_szCopy) - 1] = 0;
+      m_szName = m_szCopy;
+    }
   }
   void Write(COsLog* a_poslog, const char* a_szFile, int a_iLine) const {
     OsLogPrint(a_poslog, a_szFile, a_iLine, m_iClass,
@@ -299,7 +307,7 @@ void OsMemDestroy(COsMem* a_posmem) {
   if (l_posmemimpl != nullptr) {
     // What is still live now was never given back.
     if (l_posmemimpl->m_u32CC != 0)
-      OS_LOGA("mem>>> blocks still live at the end...%d", static_cast<int>(l_posmemimpl->m_u32CC));
+      OS_LOGE("mem>>> blocks still live at the end...%d", static_cast<int>(l_posmemimpl->m_u32CC));
     OS_LOGI("mem>>> addr:%p delete-object", static_cast<void*>(l_posmemimpl));
     if (l_posmemimpl->m_u32Owner != 0) VirtualFree(l_posmemimpl, 0, MEM_RELEASE);
   }
@@ -391,7 +399,7 @@ void* OsMemAlloc(std::uint32_t a_u32Size, const char* a_szFile, int a_iLine, std
   int l_iTraces = 0;
   if (l_bTrace)
     l_atrace[l_iTraces++].Take(l_posmemimpl, l_iClass, Letter(s_szAllocLetters, l_eosmemtype), "+  ", l_pv, l_u32Size,
-                               a_szName);
+                               a_szName, false);
   if (l_pv != nullptr && (a_u32LogFlags & OS_MEM_HANDOVER) != 0) {
     // Handed over: the block leaves the books at once.
     ++l_posmemimpl->m_u32FC;
@@ -399,10 +407,13 @@ void* OsMemAlloc(std::uint32_t a_u32Size, const char* a_szFile, int a_iLine, std
     l_posmemimpl->m_u64CB -= l_u32Size;
     if (l_bTrace)
       l_atrace[l_iTraces++].Take(l_posmemimpl, l_iClass, Letter(s_szFreeLetters, l_eosmemtype), "-* ", l_pv, l_u32Size,
-                                 a_szName);
+                                 a_szName, false);
     if (l_pitem != nullptr) OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_REMOVE, l_pv, nullptr, nullptr, nullptr);
   }
   if (l_pv == nullptr) {
+    // A failure is written in its order, under the lock: the trace, then what went wrong.
+    for (int l_i = 0; l_i < l_iTraces; ++l_i) l_atrace[l_i].Write(l_poslog, a_szFile, a_iLine);
+    l_iTraces = 0;
     OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ASSERT, "mem>>> Error occurred here...");
     DumpLocked(l_posmemimpl, nullptr);
     OsMemWriteCrashReport("QrxMemCrash.txt");
@@ -470,8 +481,12 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
   MemTrace l_trace;
   if (l_bTrace)
     l_trace.Take(l_posmemimpl, static_cast<int>(a_u32LogFlags & 0xFFF), Letter(s_szFreeLetters, l_eosmemtype),
-                 (a_u32LogFlags & OS_MEM_HANDOVER) != 0 ? "-**" : "-  ", a_pv, l_pitem->m_u32Size, l_pitem->m_szName);
+                 (a_u32LogFlags & OS_MEM_HANDOVER) != 0 ? "-**" : "-  ", a_pv, l_pitem->m_u32Size, l_pitem->m_szName,
+                 true);
   OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_REMOVE, a_pv, nullptr, nullptr, nullptr);
+  // Out of the table, the block is this thread's alone: the rest needs no lock.
+  l_lock.Release();
+  if (l_bTrace) l_trace.Write(l_poslog, a_szFile, a_iLine);
   if ((a_u32LogFlags & OS_MEM_HANDOVER) == 0) {
     // The other module owns a handed-over block: only the entry goes.
     switch (l_eosmemtype) {
@@ -497,8 +512,6 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
       OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
     });
   }
-  l_lock.Release();
-  if (l_bTrace) l_trace.Write(l_poslog, a_szFile, a_iLine);
 }
 
 void OsMemFreeUntracked(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags, bool a_bLock) {

@@ -54,3 +54,11 @@ COsMemItem* OsMemTracker(COsMemImpl* a_posmemimpl, EOSMEMTRACKER a_eosmemtracker
 
 // The memory report written when an allocation fails.
 void OsMemWriteCrashReport(const char* a_szName);
+
+// Failure injection, for tests of the paths a healthy machine never takes:
+// after a_lAllocations more allocations of the manager and objects of the
+// OsMemNew convention have succeeded, the next one fails (once). -1 (the
+// state a process starts in) turns it off. OsMemFailurePending: the failure
+// has not happened yet.
+void OsMemFailAfter(long a_lAllocations);
+bool OsMemFailurePending();

@@ -85,21 +85,19 @@ EOSSTS OsTimeToString(const OsTimeRecord* a_ptimerecord, char* a_szTime, long a_
                OS_STS_FAIL, static_cast<int>(a_lTimeSize));
   std::memset(a_szTime, 0, static_cast<std::size_t>(a_lTimeSize));
   OS_RETURN_IF_NULL(a_ptimerecord, OS_LOG_ASSERT, "a_ptimerecord is NULL...", OS_STS_FAIL);
+  // Formatted apart first: every field fits its place in a stamp of 17
+  // digits, or there is no stamp (and no line either: the log names its own
+  // files with this, holding its lock). Five digits at most a field: it fits.
+  char l_szStamp[64];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
-  const int l_iLength =
-      SStrPrintf(a_szTime, static_cast<std::size_t>(a_lTimeSize - 1), "%0.4d%0.2d%0.2d%0.2d%0.2d%0.2d%0.3d",
-                 a_ptimerecord->m_u16Year, a_ptimerecord->m_u16Month, a_ptimerecord->m_u16Day,
-                 a_ptimerecord->m_u16Hour, a_ptimerecord->m_u16Minute, a_ptimerecord->m_u16Second,
-                 a_ptimerecord->m_u16Millisecond);
+  const int l_iLength = SStrPrintf(l_szStamp, sizeof(l_szStamp), "%0.4d%0.2d%0.2d%0.2d%0.2d%0.2d%0.3d",
+                                   a_ptimerecord->m_u16Year, a_ptimerecord->m_u16Month, a_ptimerecord->m_u16Day,
+                                   a_ptimerecord->m_u16Hour, a_ptimerecord->m_u16Minute, a_ptimerecord->m_u16Second,
+                                   a_ptimerecord->m_u16Millisecond);
 #pragma GCC diagnostic pop
-  // A field out of its range widens the stamp: names built from it would
-  // no longer sort, or no longer fit. No stamp then, and no line either:
-  // the log names its own files with this, holding its lock.
-  if (l_iLength != OS_TIME_STRING_SIZE - 2) {
-    std::memset(a_szTime, 0, static_cast<std::size_t>(a_lTimeSize));
-    return OS_STS_FAIL;
-  }
+  if (l_iLength != OS_TIME_STRING_SIZE - 2) return OS_STS_FAIL;
+  std::memcpy(a_szTime, l_szStamp, OS_TIME_STRING_SIZE - 1);
   return OS_STS_SUCCESS;
 }
 
