@@ -483,7 +483,9 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
     l_trace.Take(l_posmemimpl, static_cast<int>(a_u32LogFlags & 0xFFF), Letter(s_szFreeLetters, l_eosmemtype),
                  (a_u32LogFlags & OS_MEM_HANDOVER) != 0 ? "-**" : "-  ", a_pv, l_pitem->m_u32Size, l_pitem->m_szName,
                  true);
-  OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_REMOVE, a_pv, nullptr, nullptr, nullptr);
+  // The entry found above leaves the table (no second search for it).
+  l_posmemimpl->m_apvAddress[l_pitem - l_posmemimpl->m_aitem] = nullptr;
+  ClearItem(*l_pitem);
   // Out of the table, the block is this thread's alone: the rest needs no lock.
   l_lock.Release();
   if (l_bTrace) l_trace.Write(l_poslog, a_szFile, a_iLine);
