@@ -385,14 +385,7 @@ TEST_F(Files, CopyTreeNearThePathLimitStaysInItsDestination) {
   for (const char* l_szName : {"\\qrx_copy_sub", "\\qrx_copy_deep", "\\qrx_copy_escape.txt", "\\qrx_copy_top.txt"})
     EXPECT_FALSE(Exists(l_sRoot + l_szName)) << l_szName;
   // Only the source and the destination are in the test's directory.
-  WIN32_FIND_DATAW l_data;
-  HANDLE const l_hfind = FindFirstFileW((WDir() + L"\\*").c_str(), &l_data);
-  ASSERT_NE(l_hfind, INVALID_HANDLE_VALUE);
-  int l_iEntries = 0;
-  do l_iEntries += l_data.cFileName[0] != L'.';
-  while (FindNextFileW(l_hfind, &l_data));
-  FindClose(l_hfind);
-  EXPECT_EQ(l_iEntries, 2);
+  EXPECT_EQ(OsTestCountEntries(WDir()), 2);
 }
 
 // An entry whose full path the record cannot hold ends a walk as a failure,

@@ -51,6 +51,19 @@ void OsTestEnvironment::RestoreAll() {
   m_saved.clear();
 }
 
+int OsTestCountEntries(const std::wstring& a_wsDirectory) {
+  WIN32_FIND_DATAW l_data;
+  HANDLE const l_hfind = FindFirstFileW((a_wsDirectory + L"\\*").c_str(), &l_data);
+  if (l_hfind == INVALID_HANDLE_VALUE) return 0;
+  int l_i = 0;
+  do {
+    const std::wstring l_ws = l_data.cFileName;
+    if (l_ws != L"." && l_ws != L"..") ++l_i;
+  } while (FindNextFileW(l_hfind, &l_data));
+  FindClose(l_hfind);
+  return l_i;
+}
+
 void OsTestRemoveTree(const std::wstring& a_wsPath) {
   const DWORD l_dwAttributes = GetFileAttributesW(a_wsPath.c_str());
   if (l_dwAttributes == INVALID_FILE_ATTRIBUTES) return;

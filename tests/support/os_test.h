@@ -52,5 +52,8 @@ class OsTest : public ::testing::Test {
   OsTestEnvironment m_environment;
 };
 
+// The entries of a directory, "." and ".." not counted (0 when it cannot be read).
+int OsTestCountEntries(const std::wstring& a_wsDirectory);
+
 // Removes a directory tree with plain Win32 calls (never the library's own).
 void OsTestRemoveTree(const std::wstring& a_wsPath);

@@ -23,6 +23,23 @@ bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_u
   return true;
 }
 
+bool OsSysIsLink(HANDLE a_hEntry, DWORD a_dwHandleAttributes, const wchar_t* a_wszPath) {
+  if ((a_dwHandleAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    const DWORD l_dwAttributes = GetFileAttributesW(a_wszPath);
+    return l_dwAttributes != INVALID_FILE_ATTRIBUTES && (l_dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  }
+  // Before Vista the tag cannot be asked: every reparse point counts.
+  typedef BOOL(WINAPI * PfnGetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  static const PfnGetInformation s_pfn = reinterpret_cast<PfnGetInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFileInformationByHandleEx")));
+  FILE_ATTRIBUTE_TAG_INFO l_info = {};
+  if (s_pfn == nullptr || !s_pfn(a_hEntry, FileAttributeTagInfo, &l_info, sizeof(l_info))) {
+    SetLastError(0);
+    return true;
+  }
+  return IsReparseTagNameSurrogate(l_info.ReparseTag);
+}
+
 namespace {
 
 template <class Pfn>

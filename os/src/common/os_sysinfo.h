@@ -19,6 +19,13 @@ bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_u
 // library it is linked into; null when the system cannot tell.
 HMODULE OsSysLibraryModule();
 
+// The one rule for a link (a symbolic link or junction: a reparse point that
+// stands for another place, not a de-duplicated or cloud file) of an entry
+// opened on itself with FILE_FLAG_OPEN_REPARSE_POINT. Windows keeps the bit
+// on the handle; Wine shows a link only in the attributes by path, so the
+// path is asked too (after the open, the caller's handle keeps it in place).
+bool OsSysIsLink(HANDLE a_hEntry, DWORD a_dwHandleAttributes, const wchar_t* a_wszPath);
+
 // The file-version calls of version.dll, looked up once in the system
 // directory's copy: the library is no KnownDLL, so a static import would be
 // taken from the program's folder, where anyone may have put one. Null

@@ -12,6 +12,7 @@
 #include "os_coslog_impl.h"
 #include "os_scoped.h"
 #include "os_coscfg_sysinfo.h"
+#include "os_sysinfo.h"
 #include "os_win.h"
 
 #include <aclapi.h>
@@ -117,12 +118,9 @@ EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode) {
     SetLastError(0);
     return OS_STS_FAIL;
   }
-  const DWORD l_dwAttributes = GetFileAttributesW(l_wszPath);
-  BY_HANDLE_FILE_INFORMATION l_info;
-  const bool l_bReparse = (l_dwAttributes != INVALID_FILE_ATTRIBUTES && (l_dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ||
-                          (GetFileInformationByHandle(l_handle.Get(), &l_info) &&
-                           (l_info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT));
-  if (l_bReparse) {
+  BY_HANDLE_FILE_INFORMATION l_info = {};
+  if (!GetFileInformationByHandle(l_handle.Get(), &l_info)) l_info.dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+  if (OsSysIsLink(l_handle.Get(), l_info.dwFileAttributes, l_wszPath)) {
     OS_LOGE("set access refused on a reparse point...<%s>", l_szPath);
     return OS_STS_FAIL;
   }

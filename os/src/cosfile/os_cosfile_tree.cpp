@@ -15,29 +15,6 @@ namespace {
 
 bool IsDotName(const char* a_szName) { return std::strcmp(a_szName, ".") == 0 || std::strcmp(a_szName, "..") == 0; }
 
-// The attributes by path show a link's own reparse bit on Windows, and are
-// the only place Wine shows it at all.
-bool IsReparseByPath(const wchar_t* a_wszPath) {
-  const DWORD l_dwAttributes = GetFileAttributesW(a_wszPath);
-  return l_dwAttributes != INVALID_FILE_ATTRIBUTES && (l_dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// A reparse point that stands for another place (a symbolic link, a
-// junction), not one that only stores its data elsewhere (a de-duplicated
-// or cloud file). Before Vista the tag cannot be asked: every reparse point
-// counts.
-bool IsNameSurrogate(HANDLE a_h) {
-  typedef BOOL(WINAPI * PfnGetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-  static const PfnGetInformation s_pfn = reinterpret_cast<PfnGetInformation>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFileInformationByHandleEx")));
-  FILE_ATTRIBUTE_TAG_INFO l_info = {};
-  if (s_pfn == nullptr || !s_pfn(a_h, FileAttributeTagInfo, &l_info, sizeof(l_info))) {
-    SetLastError(0);
-    return true;
-  }
-  return IsReparseTagNameSurrogate(l_info.ReparseTag);
-}
-
 // An entry held open while it is handled; what is done to it is done
 // through the handle. A directory is held with list access and without
 // delete sharing, so nobody can rename it away and put a link in its place
@@ -64,9 +41,7 @@ class CHeldEntry {
       m_handle.Reset();
       return FAILED;
     }
-    const bool l_bLink = (m_info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? IsNameSurrogate(m_handle.Get())
-                                                                                       : IsReparseByPath(a_wszPath);
-    if (l_bLink) {
+    if (OsSysIsLink(m_handle.Get(), m_info.dwFileAttributes, a_wszPath)) {
       m_handle.Reset();
       return LINK;
     }
