@@ -594,6 +594,28 @@ TEST_F(ProfilePair, SharedFileSetsLocalItems) {
   l_poscfgimpl->m_paszLocalData = nullptr;
 }
 
+// A header both tables know names a section of each kind: the tag lookup does
+// not depend on it, and each kind of tag sets its own kind of item.
+TEST_F(ProfilePair, SharedFileHeaderKnownToBothTablesSetsBothKinds) {
+  static const OsCfgName s_aSections[] = {{"none", 1000}, {"DSIDENTITY", 1001}, {nullptr, 0}};
+  static const OsCfgName s_aTags[] = {{"alpha", 1001}, {"forcenetretry", 1002}, {nullptr, 0}};
+  const char* l_aszData[3 * 3] = {};
+  COsCfgImpl* const l_poscfgimpl = m_oscfg.m_poscfgimpl;
+  l_poscfgimpl->m_posLocalSections = s_aSections;
+  l_poscfgimpl->m_posLocalTags = s_aTags;
+  l_poscfgimpl->m_paszLocalData = l_aszData;
+  l_poscfgimpl->m_iLocalSections = 3;
+  l_poscfgimpl->m_iLocalTags = 3;
+  const std::string l_s = Path("both.ini");
+  std::strcpy(l_poscfgimpl->m_szSharedConfigFilename, l_s.c_str());
+  Put(l_s, "[dsIdentity]\nalpha=a\nForceNetRetry=7\n");
+  ASSERT_EQ(OsCfgLoadSharedFile(l_poscfgimpl), OS_STS_SUCCESS);
+  EXPECT_STREQ(m_oscfg.GetItem(1, 113), "7");
+  EXPECT_STREQ(m_oscfg.GetItem(1001, 1001), "a");
+  EXPECT_STREQ(m_oscfg.GetItem(1001, 1002), "7");
+  l_poscfgimpl->m_paszLocalData = nullptr;
+}
+
 TEST_F(ProfilePair, ASharedFileThatFillsTheBufferIsTerminatedInside) {
   COsCfgImpl* const l_poscfgimpl = m_oscfg.m_poscfgimpl;
   const std::string l_s = Path("huge.ini");

@@ -482,7 +482,11 @@ EOSSTS OsCfgLoadSharedFile(COsCfgImpl* a_poscfgimpl) {
 
   COsCfg l_oscfg;  // the item store's own range rules, over this block
   l_oscfg.m_poscfgimpl = a_poscfgimpl;
-  int l_iSection = 0;  // 0: no known section, key lines are ignored
+  // A header is looked up in both section tables and may name a section in
+  // each; every key line is looked up in both tag tables, whatever the
+  // section, and sets the item of each kind whose section the header named.
+  int l_iSection = 0;       // the global section, 0: none
+  int l_iLocalSection = 0;  // the local section, 0: none
   for (std::uint32_t l_u32 = 0; l_u32 < l_u32Read; l_u32 += static_cast<std::uint32_t>(std::strlen(l_acData + l_u32)) + 1) {
     char* const l_szToken = l_acData + l_u32;
     if (l_szToken[0] == 0 || l_szToken[0] == ';') continue;
@@ -491,18 +495,19 @@ EOSSTS OsCfgLoadSharedFile(COsCfgImpl* a_poscfgimpl) {
       if (l_pcClose != nullptr) *l_pcClose = 0;
       const char* const l_szSection = l_szToken + 1;
       l_iSection = FindNumber(s_aoscfgsection, l_szSection);
-      if (l_iSection == 0) l_iSection = FindLocalNumber(a_poscfgimpl->m_posLocalSections, l_szSection);
+      l_iLocalSection = FindLocalNumber(a_poscfgimpl->m_posLocalSections, l_szSection);
       if (l_pcClose != nullptr) *l_pcClose = ']';
       continue;
     }
     char* const l_pcEquals = std::strchr(l_szToken, '=');
-    if (l_pcEquals == nullptr || l_iSection == 0) continue;
+    if (l_pcEquals == nullptr || (l_iSection == 0 && l_iLocalSection == 0)) continue;
     const char* l_szValue = l_pcEquals + 1;
     while (*l_szValue == ' ' || *l_szValue == '\t') ++l_szValue;
     *l_pcEquals = 0;  // the key ends here; the value keeps its place in the buffer
-    const int l_iTag = l_iSection >= OS_CFG_LOCAL_BASE ? FindLocalNumber(a_poscfgimpl->m_posLocalTags, l_szToken)
-                                                       : FindNumber(s_aoscfgtag, l_szToken);
-    if (l_iTag != 0) l_oscfg.SetItem(l_iSection, l_iTag, l_szValue);
+    const int l_iTag = FindNumber(s_aoscfgtag, l_szToken);
+    const int l_iLocalTag = FindLocalNumber(a_poscfgimpl->m_posLocalTags, l_szToken);
+    if (l_iSection != 0 && l_iTag != 0) l_oscfg.SetItem(l_iSection, l_iTag, l_szValue);
+    if (l_iLocalSection != 0 && l_iLocalTag != 0) l_oscfg.SetItem(l_iLocalSection, l_iLocalTag, l_szValue);
   }
   l_oscfg.m_poscfgimpl = nullptr;
   return OS_STS_SUCCESS;
