@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the log and allocator benchmarks for both targets, runs them under
+# Builds the log, allocator and sync-group benchmarks for both targets, runs them under
 # Wine and prints one table per benchmark, each row with its goal and whether
 # it is met. Arguments: the rounds per case (default 3; the best is
 # reported), then "parts" to add where one line's and one pair's time goes.
@@ -14,9 +14,9 @@ rounds=${1:-3}
 targets=(i686 x86_64)
 for p in "${targets[@]}"; do
   [ -f "build/$p/build.ninja" ] || cmake --preset "$p" >/dev/null
-  cmake --build --preset "$p" --target os_coslog_bench os_cosmem_bench >/dev/null
+  cmake --build --preset "$p" --target os_coslog_bench os_cosmem_bench os_cossync_bench >/dev/null
 done
-for bench in os_coslog_bench os_cosmem_bench; do
+for bench in os_coslog_bench os_cosmem_bench os_cossync_bench; do
   echo
   # The first target prints the table's title and header, the next ones only
   # their rows.

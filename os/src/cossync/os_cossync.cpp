@@ -1,0 +1,492 @@
+// Events and mutexes, alone, by name or as members of a group whose table
+// lives in a mapped file under the common root, and the waits on them.
+#include <cstring>
+
+#include "os_coscfg.h"
+#include "os_coscfg_impl.h"
+#include "os_cosfile.h"
+#include "os_coslocale.h"
+#include "os_coslog.h"
+#include "os_cosmem.h"
+#include "os_cosstring.h"
+#include "os_cossync_impl.h"
+#include "os_log.h"
+#include "os_memnew.h"
+
+#define OS_SYNC_IMPL_OR_RETURN(a_ret) \
+  OS_RETURN_IF_NULL(m_possyncimpl, OS_LOG_ASSERT, "sync>>> m_possyncimpl is null...", a_ret)
+
+namespace {
+
+constexpr int OS_SYNC_SECURITY_EVENT = 1;  // the library's descriptors for events and mutexes
+constexpr int OS_SYNC_SECURITY_MUTEX = 2;
+constexpr std::uint32_t OS_SYNC_GROUP_REQUEST = 0x4;  // the table is never page-file memory
+constexpr wchar_t s_wszGlobal[] = L"Global\\";
+constexpr std::size_t OS_SYNC_GLOBAL_LENGTH = 7;
+
+const char* TypeName(EOSSYNCTYPE a_eossynctype) {
+  static const char* const s_asz[] = {"Undefined", "Event", "Mutex", "Last"};
+  return a_eossynctype >= OS_SYNCTYPE_UNDEFINED && a_eossynctype <= OS_SYNCTYPE_LAST ? s_asz[a_eossynctype] : "Last";
+}
+
+bool LogOn() {
+  COsLog* const l_poslog = OsLogInstance();
+  return l_poslog != nullptr && OsLogGetDebug(l_poslog) != 0;
+}
+
+std::uint64_t CurrentThreadId() { return GetCurrentThreadId(); }
+
+// The system name: Global\ and the name, unless the name already begins
+// with it; bounded to 260 characters. False when the name cannot be converted.
+bool SystemName(wchar_t* a_wszOut, const char* a_szName) {
+  wchar_t l_wszName[OS_SYNC_NAME_SIZE];
+  if (CopyStringFromUtf8(l_wszName, OS_SYNC_NAME_SIZE, a_szName) <= 0) return false;
+  a_wszOut[0] = 0;
+  if (_wcsnicmp(l_wszName, s_wszGlobal, OS_SYNC_GLOBAL_LENGTH) != 0) SWcsCpy(a_wszOut, OS_SYNC_NAME_SIZE, s_wszGlobal);
+  SWcsCat(a_wszOut, OS_SYNC_NAME_SIZE, l_wszName);
+  return true;
+}
+
+// This process's own handle to the object a row names, with the rights a
+// member needs (wait; set an event, release a mutex). The row's kind is not
+// stored: the waiter's own kind is tried first.
+HANDLE OpenByName(const char* a_szName, EOSSYNCTYPE a_eossynctype) {
+  wchar_t l_wszName[OS_SYNC_NAME_SIZE];
+  if (!SystemName(l_wszName, a_szName)) return nullptr;
+  const bool l_bMutexFirst = a_eossynctype == OS_SYNCTYPE_MUTEX;
+  for (int l_i = 0; l_i < 2; ++l_i) {
+    const HANDLE l_h = (l_i == 0) == l_bMutexFirst ? OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, l_wszName)
+                                                   : OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, l_wszName);
+    if (l_h != nullptr) return l_h;
+  }
+  return nullptr;
+}
+
+void CloseRow(OsSyncRowHandle* a_posrow) {
+  if (a_posrow->m_h != nullptr) CloseHandle(a_posrow->m_h);
+  *a_posrow = OsSyncRowHandle{};
+}
+
+// Brings this process's handles in line with the snapshot: a row whose name
+// or stored value changed is opened again; a row that cannot be opened is
+// skipped, and said once.
+void RefreshRows(COsSyncImpl* a_possyncimpl) {
+  const OsSyncGroup* const l_possyncgroup = a_possyncimpl->m_possyncgroupSnapshot;
+  for (int l_i = 0; l_i < OS_SYNC_GROUP_ROWS; ++l_i) {
+    OsSyncRowHandle* const l_posrow = &a_possyncimpl->m_aoshRow[l_i];
+    const std::uint32_t l_u32Stored = l_possyncgroup->m_au32Handle[l_i];
+    // Another process wrote the row: its name may lack its terminator.
+    char l_szName[OS_SYNC_NAME_SIZE];
+    std::memcpy(l_szName, l_possyncgroup->m_aszName[l_i], OS_SYNC_NAME_SIZE - 1);
+    l_szName[OS_SYNC_NAME_SIZE - 1] = 0;
+    const bool l_bOwn = a_possyncimpl->m_bHasRow && a_possyncimpl->m_u64GroupSlot == static_cast<std::uint64_t>(l_i);
+    if (l_u32Stored == 0 || l_bOwn) {
+      CloseRow(l_posrow);
+      continue;
+    }
+    if (l_posrow->m_u32Stored == l_u32Stored && std::strcmp(l_posrow->m_szName, l_szName) == 0) continue;
+    CloseRow(l_posrow);
+    l_posrow->m_u32Stored = l_u32Stored;
+    SStrCpy(l_posrow->m_szName, sizeof(l_posrow->m_szName), l_szName);
+    l_posrow->m_h = l_szName[0] != 0 ? OpenByName(l_szName, a_possyncimpl->m_eossynctype) : nullptr;
+    if (l_posrow->m_h == nullptr) {
+      OS_LOGE("sync>>> group member cannot be opened, not waited on...<%s> <%s> %d", l_szName,
+              a_possyncimpl->m_szGroup, static_cast<int>(GetLastError()));
+    }
+  }
+}
+
+void Release(COsSyncImpl* a_possyncimpl) {
+  if (a_possyncimpl->m_handle != nullptr) {
+    OS_LOGX(OS_LOG_SYNC, "sync>>> Close...%p (%s)", static_cast<void*>(a_possyncimpl), a_possyncimpl->m_szName);
+    CloseHandle(a_possyncimpl->m_handle);
+    a_possyncimpl->m_handle = nullptr;
+    a_possyncimpl->m_szName[0] = 0;
+  }
+  if (a_possyncimpl->m_hProcess != nullptr && a_possyncimpl->m_u8ProcessBorrowed == 0)
+    CloseHandle(a_possyncimpl->m_hProcess);
+  a_possyncimpl->m_hProcess = nullptr;
+  OsSyncGroup* const l_possyncgroup = a_possyncimpl->m_possyncgroupShared;
+  if (l_possyncgroup != nullptr) {
+    if (a_possyncimpl->m_bHasRow) {
+      const std::size_t l_sizetRow = static_cast<std::size_t>(a_possyncimpl->m_u64GroupSlot);
+      OsSyncSpinLock(&l_possyncgroup->m_u32Lock);
+      l_possyncgroup->m_au32Handle[l_sizetRow] = 0;
+      std::memset(l_possyncgroup->m_aszName[l_sizetRow], 0, OS_SYNC_NAME_SIZE);
+      OsSyncSpinUnlock(&l_possyncgroup->m_u32Lock);
+    }
+    OsMemFree(l_possyncgroup, OS_LOG_FILE, __LINE__, OS_LOG_MEM_NORMAL, true);
+  }
+  if (a_possyncimpl->m_possyncgroupSnapshot != nullptr) OS_MEM_FREE(a_possyncimpl->m_possyncgroupSnapshot);
+  for (OsSyncRowHandle& l_osrow : a_possyncimpl->m_aoshRow) CloseRow(&l_osrow);
+  *a_possyncimpl = COsSyncImpl{};
+  SetLastError(ERROR_SUCCESS);
+}
+
+// Maps the group's table and takes its first free row for this object.
+EOSSTS JoinGroup(COsSyncImpl* a_possyncimpl) {
+  COsCfg* const l_poscfg = OsCfgInstance();
+  const char* const l_szRoot = l_poscfg != nullptr ? l_poscfg->GetItem(1, OS_CFGTAG_ROOTCOMMONDIRECTORY) : nullptr;
+  char l_szPath[OS_PATH_SIZE];
+  if (l_szRoot == nullptr || !OsFilePathJoin(l_szPath, sizeof(l_szPath), l_szRoot, a_possyncimpl->m_szGroup)) {
+    OS_LOGA("sync>>> OsMemSharedAlloc failed...<%s> <%s>", a_possyncimpl->m_szName, a_possyncimpl->m_szGroup);
+    return OS_STS_FAIL;
+  }
+  a_possyncimpl->m_possyncgroupSnapshot =
+      static_cast<OsSyncGroup*>(OS_MEM_ALLOC(OS_SYNC_GROUP_SIZE, "OsSyncGroup snapshot"));
+  if (a_possyncimpl->m_possyncgroupSnapshot == nullptr) {
+    OS_LOGA("sync>>> OsMemAlloc failed...");
+    return OS_STS_FAIL;
+  }
+  // The table lives in a file that the system deletes with its last handle,
+  // so it lasts as long as some member maps it.
+  const EOSSHAREDALLOC l_eossharedalloc = OsFileExists(l_szPath) ? OS_SHAREDALLOC_OPEN : OS_SHAREDALLOC_TEMPORARY;
+  OsSyncGroup* const l_possyncgroup = static_cast<OsSyncGroup*>(
+      OsMemSharedAlloc(l_eossharedalloc, l_szPath, static_cast<std::int32_t>(OS_SYNC_GROUP_SIZE), 0,
+                       static_cast<std::int32_t>(OS_SYNC_GROUP_SIZE), OS_SHAREDLOCK_NONE, OS_SYNC_GROUP_REQUEST,
+                       OS_LOG_FILE, __LINE__));
+  if (l_possyncgroup == nullptr) {
+    OS_LOGA("sync>>> OsMemSharedAlloc failed...<%s> <%s>", a_possyncimpl->m_szName, a_possyncimpl->m_szGroup);
+    return OS_STS_FAIL;
+  }
+  a_possyncimpl->m_possyncgroupShared = l_possyncgroup;
+  OsSyncSpinLock(&l_possyncgroup->m_u32Lock);
+  // A size of 0 is a table whose creator has not written it yet.
+  if (l_possyncgroup->m_u64Size == 0) l_possyncgroup->m_u64Size = OS_SYNC_GROUP_SIZE;
+  if (l_possyncgroup->m_u64Size < OS_SYNC_GROUP_SIZE) {
+    const int l_iSize = static_cast<int>(l_possyncgroup->m_u64Size);
+    OsSyncSpinUnlock(&l_possyncgroup->m_u32Lock);
+    OS_LOGA("sync>>> mismatch detected in OsSyncGroup...%d < %d", l_iSize, static_cast<int>(OS_SYNC_GROUP_SIZE));
+    return OS_STS_FAIL;
+  }
+  for (int l_i = 0; l_i < OS_SYNC_GROUP_ROWS; ++l_i) {
+    if (l_possyncgroup->m_au32Handle[l_i] != 0) continue;
+    l_possyncgroup->m_au32Handle[l_i] =
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(a_possyncimpl->m_handle));
+    SStrCpy(l_possyncgroup->m_aszName[l_i], OS_SYNC_NAME_SIZE, a_possyncimpl->m_szName);
+    OsSyncSpinUnlock(&l_possyncgroup->m_u32Lock);
+    a_possyncimpl->m_u64GroupSlot = static_cast<std::uint64_t>(l_i);
+    a_possyncimpl->m_bHasRow = true;
+    return OS_STS_SUCCESS;
+  }
+  OsSyncSpinUnlock(&l_possyncgroup->m_u32Lock);
+  OS_LOGA("sync>>> m_possyncgroupShared is full...<%s> <%s>", a_possyncimpl->m_szName, a_possyncimpl->m_szGroup);
+  return OS_STS_FAIL;
+}
+
+// The member of a handle list entry: -1 the watched process, 8 the object
+// itself, else a row.
+constexpr int OS_SYNC_ENTRY_PROCESS = -1;
+constexpr int OS_SYNC_ENTRY_SELF = OS_SYNC_GROUP_ROWS;
+
+}  // namespace
+
+COsSync::COsSync() : m_possyncimpl(OsMemNew(COsSyncImpl, "COsSyncImpl")) {}
+
+COsSync::~COsSync() {
+  if (m_possyncimpl == nullptr) return;
+  Release(m_possyncimpl);
+  OsMemDelete(m_possyncimpl);
+  m_possyncimpl = nullptr;
+}
+
+EOSSTS COsSync::Create(EOSSYNCTYPE a_eossynctype, const char* a_szName, const char* a_szGroup,
+                       std::uint8_t a_u8Flag) {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  COsSyncImpl* const l_p = m_possyncimpl;
+  OS_LOGI("sync>>> Create(%s,%s,%s,%d)", TypeName(a_eossynctype), a_szName != nullptr ? a_szName : "null",
+          a_szGroup != nullptr ? a_szGroup : "null", static_cast<int>(a_u8Flag));
+  const bool l_bNamed = a_szName != nullptr && a_szName[0] != 0;
+  const bool l_bGroup = a_szGroup != nullptr && a_szGroup[0] != 0;
+  OS_RETURN_IF(l_bGroup && !l_bNamed, OS_LOG_ASSERT, "sync>>> cannot specify a group for an unnamed event...",
+               OS_STS_FAIL);
+  OS_RETURN_IF(a_eossynctype == OS_SYNCTYPE_MUTEX && !l_bNamed, OS_LOG_ASSERT, "sync>>> a mutex must have a name...",
+               OS_STS_FAIL);
+  OS_RETURN_IF(l_p->m_u32Usage != OS_SYNCUSAGE_FREE, OS_LOG_ASSERT, "sync>>> this object is already in use...",
+               OS_STS_FAIL);
+  l_p->m_u32Usage = OS_SYNCUSAGE_CREATED;
+  l_p->m_eossynctype = a_eossynctype;
+  l_p->m_u32Created = 0;
+  l_p->m_u64ThreadId = CurrentThreadId();
+  SStrCpy(l_p->m_szName, sizeof(l_p->m_szName), l_bNamed ? a_szName : "");
+  SStrCpy(l_p->m_szGroup, sizeof(l_p->m_szGroup), l_bGroup ? a_szGroup : "");
+  l_p->m_eossyncnaming = l_bGroup ? OS_SYNCNAMING_GROUP : l_bNamed ? OS_SYNCNAMING_NAMED : OS_SYNCNAMING_UNNAMED;
+  if (l_p->m_handle != nullptr) {
+    OS_LOGA("sync>>> event already created...");
+    Release(l_p);
+    return OS_STS_FAIL;
+  }
+  wchar_t l_wszName[OS_SYNC_NAME_SIZE];
+  if (l_bNamed && !SystemName(l_wszName, l_p->m_szName)) {
+    Release(l_p);
+    return OS_STS_FAIL;
+  }
+  switch (a_eossynctype) {
+    case OS_SYNCTYPE_EVENT:
+      l_p->m_handle = l_bNamed ? CreateEventW(static_cast<SECURITY_ATTRIBUTES*>(OsCfgSecurityAttributes(OS_SYNC_SECURITY_EVENT)),
+                                              FALSE, FALSE, l_wszName)
+                               : CreateEventW(nullptr, FALSE, FALSE, nullptr);
+      if (l_p->m_handle == nullptr) OS_LOGE("sync>>> CreateEvent failed...");
+      break;
+    case OS_SYNCTYPE_MUTEX:
+      l_p->m_handle =
+          CreateMutexW(static_cast<SECURITY_ATTRIBUTES*>(OsCfgSecurityAttributes(OS_SYNC_SECURITY_MUTEX)), FALSE, l_wszName);
+      if (l_p->m_handle == nullptr) OS_LOGE("sync>>> CreateMutex failed...");
+      break;
+    default:
+      OS_LOGA("sync>>> unrecognized m_eossynctype...%d", static_cast<int>(a_eossynctype));
+      break;
+  }
+  if (l_p->m_handle == nullptr || (l_bGroup && JoinGroup(l_p) != OS_STS_SUCCESS)) {
+    Release(l_p);
+    return OS_STS_FAIL;
+  }
+  SetLastError(ERROR_SUCCESS);
+  l_p->m_u32Created = 1;
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS COsSync::Open(EOSSYNCTYPE a_eossynctype, const char* a_szName) {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  COsSyncImpl* const l_p = m_possyncimpl;
+  OS_LOGI("sync>>> Open(%s,%s)", TypeName(a_eossynctype), a_szName != nullptr ? a_szName : "null");
+  OS_RETURN_IF(a_szName == nullptr || a_szName[0] == 0, OS_LOG_ASSERT, "sync>>> a_szName is null or empty...",
+               OS_STS_FAIL);
+  OS_RETURN_IF(l_p->m_u32Usage != OS_SYNCUSAGE_FREE, OS_LOG_ASSERT, "sync>>> this object is already in use...",
+               OS_STS_FAIL);
+  l_p->m_u32Usage = OS_SYNCUSAGE_OPENED;
+  l_p->m_eossynctype = a_eossynctype;
+  l_p->m_eossyncnaming = OS_SYNCNAMING_NAMED;
+  l_p->m_u64ThreadId = CurrentThreadId();
+  SStrCpy(l_p->m_szName, sizeof(l_p->m_szName), a_szName);
+  if (l_p->m_handle != nullptr) {
+    OS_LOGA("sync>>> event already opened...");
+    Release(l_p);
+    return OS_STS_FAIL;
+  }
+  if (a_eossynctype != OS_SYNCTYPE_EVENT && a_eossynctype != OS_SYNCTYPE_MUTEX) {
+    OS_LOGA("sync>>> unrecognzied a_eossynctype...%d", static_cast<int>(a_eossynctype));
+    Release(l_p);
+    return OS_STS_FAIL;
+  }
+  // Opening, not creating: a name nobody created leaves nothing behind, not
+  // even for a moment in which another process could attach to it.
+  wchar_t l_wszName[OS_SYNC_NAME_SIZE];
+  if (SystemName(l_wszName, l_p->m_szName)) {
+    l_p->m_handle = a_eossynctype == OS_SYNCTYPE_EVENT ? OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, l_wszName)
+                                                       : OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, l_wszName);
+  }
+  if (l_p->m_handle == nullptr) {
+    if (a_eossynctype == OS_SYNCTYPE_EVENT)
+      OS_LOGE("sync>>> CreateEvent failed...");
+    else
+      OS_LOGE("sync>>> CreateMutex failed...");
+    Release(l_p);
+    return OS_STS_NOTFOUND;
+  }
+  SetLastError(ERROR_SUCCESS);
+  l_p->m_u32Created = 1;
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS COsSync::Close() {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  Release(m_possyncimpl);
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS COsSync::EventCreate(const char* a_szName, const char* a_szGroup, std::uint8_t a_u8Flag) {
+  return Create(OS_SYNCTYPE_EVENT, a_szName, a_szGroup, a_u8Flag);
+}
+EOSSTS COsSync::EventOpen(const char* a_szName) { return Open(OS_SYNCTYPE_EVENT, a_szName); }
+EOSSTS COsSync::MutexCreate(const char* a_szName, const char* a_szGroup) {
+  return Create(OS_SYNCTYPE_MUTEX, a_szName, a_szGroup, 0);
+}
+EOSSTS COsSync::MutexOpen(const char* a_szName) { return Open(OS_SYNCTYPE_MUTEX, a_szName); }
+
+EOSSTS COsSync::EventStart(const char* a_szName, bool a_bCreate) {
+  if (a_szName != nullptr && a_szName[0] != 0) return a_bCreate ? EventCreate(a_szName, nullptr, 1) : EventOpen(a_szName);
+  OS_RETURN_IF(a_szName != nullptr || !a_bCreate, OS_LOG_ASSERT, "bad argument...", OS_STS_FAIL);
+  return EventCreate(nullptr, nullptr, 1);
+}
+
+EOSSTS COsSync::EventClose() {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  if (m_possyncimpl->m_u32Usage == OS_SYNCUSAGE_FREE) return OS_STS_SUCCESS;
+  OS_RETURN_IF(m_possyncimpl->m_eossynctype != OS_SYNCTYPE_EVENT, OS_LOG_ASSERT, "sync>>> not an event...%d",
+               OS_STS_FAIL, static_cast<int>(m_possyncimpl->m_eossynctype));
+  return Close();
+}
+
+EOSSTS COsSync::MutexClose() {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  if (m_possyncimpl->m_u32Usage == OS_SYNCUSAGE_FREE) return OS_STS_SUCCESS;
+  OS_RETURN_IF(m_possyncimpl->m_eossynctype != OS_SYNCTYPE_MUTEX, OS_LOG_ASSERT,
+               "sync>>> sync type isn't a mutex...%d", OS_STS_FAIL, static_cast<int>(m_possyncimpl->m_eossynctype));
+  return Close();
+}
+
+EOSSYNCTYPE COsSync::TypeGet() {
+  OS_SYNC_IMPL_OR_RETURN(OS_SYNCTYPE_UNDEFINED);
+  return m_possyncimpl->m_eossynctype;
+}
+
+EOSSTS COsSync::NameGet(char* a_szName, std::size_t a_sizetName) {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  SStrCpy(a_szName, a_sizetName, m_possyncimpl->m_szName);
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS COsSync::GroupGet(char* a_szGroup, std::size_t a_sizetGroup) {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  SStrCpy(a_szGroup, a_sizetGroup, m_possyncimpl->m_szGroup);
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS COsSync::EventSet() {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  OS_RETURN_IF(m_possyncimpl->m_u32Usage == OS_SYNCUSAGE_FREE, OS_LOG_ASSERT, "sync>>> must create/open first...",
+               OS_STS_FAIL);
+  OS_RETURN_IF(m_possyncimpl->m_handle == nullptr, OS_LOG_ERROR, "sync>>> must create event first...", OS_STS_FAIL);
+  OS_RETURN_IF(!SetEvent(m_possyncimpl->m_handle), OS_LOG_ERROR, "sync>>> SetEvent failed...", OS_STS_FAIL);
+  return OS_STS_SUCCESS;
+}
+
+void COsSync::EventReset() {
+  OS_SYNC_IMPL_OR_RETURN();
+  OS_RETURN_IF(m_possyncimpl->m_u32Usage == OS_SYNCUSAGE_FREE, OS_LOG_ASSERT, "sync>>> must create/open first...", );
+  OS_RETURN_IF(m_possyncimpl->m_handle == nullptr, OS_LOG_ASSERT, "sync>>> must create event first...", );
+  ResetEvent(m_possyncimpl->m_handle);
+}
+
+void COsSync::MutexRelease(const char* a_szName) {
+  OS_SYNC_IMPL_OR_RETURN();
+  COsSyncImpl* const l_p = m_possyncimpl;
+  OS_RETURN_IF(a_szName == nullptr || a_szName[0] == 0, OS_LOG_ASSERT, "sync>>> a_szName is null...", );
+  OS_RETURN_IF(l_p->m_eossyncnaming != OS_SYNCNAMING_NAMED && l_p->m_eossyncnaming != OS_SYNCNAMING_GROUP,
+               OS_LOG_ASSERT, "sync>>> must be a named or in a group...", );
+  OS_RETURN_IF(l_p->m_handle == nullptr, OS_LOG_ASSERT, "sync>>> must create event or mutex first...", );
+  OS_RETURN_IF(l_p->m_eossynctype == OS_SYNCTYPE_MUTEX && l_p->m_u64ThreadId != CurrentThreadId(), OS_LOG_ERROR,
+               "sync>>> a mutex can only be used in the thread that created it...%llu != %llu", ,
+               static_cast<unsigned long long>(l_p->m_u64ThreadId), static_cast<unsigned long long>(CurrentThreadId()));
+  if (std::strcmp(a_szName, l_p->m_szName) == 0) {
+    ReleaseMutex(l_p->m_handle);
+    return;
+  }
+  // Another member: released through this process's own handle to it.
+  for (const OsSyncRowHandle& l_osrow : l_p->m_aoshRow) {
+    if (l_osrow.m_h != nullptr && std::strcmp(l_osrow.m_szName, a_szName) == 0) {
+      ReleaseMutex(l_osrow.m_h);
+      return;
+    }
+  }
+  OS_LOGE("sync>>> mutex not found...<%s>", a_szName);
+}
+
+namespace {
+
+// The wait of both kinds once the kind has been checked.
+EOSSTS Wait(COsSyncImpl* a_p, std::uint32_t a_u32TimeoutMs, char* a_szName, std::size_t a_sizetName) {
+  OS_RETURN_IF(a_szName != nullptr && a_sizetName == 0, OS_LOG_ASSERT,
+               "sync>>> a_sizetName is 0 with a non-null a_szName...", OS_STS_FAIL);
+  OS_RETURN_IF(a_p->m_u32Usage == OS_SYNCUSAGE_FREE, OS_LOG_ASSERT, "sync>>> must create/open first...", OS_STS_FAIL);
+  OS_RETURN_IF(a_p->m_handle == nullptr, OS_LOG_ERROR, "sync>>> must create event or mutex first...", OS_STS_FAIL);
+  OS_RETURN_IF(a_p->m_eossynctype == OS_SYNCTYPE_MUTEX && a_p->m_u64ThreadId != CurrentThreadId(), OS_LOG_ERROR,
+               "sync>>> a mutex can only be used in the thread that created it...%llu != %llu", OS_STS_FAIL,
+               static_cast<unsigned long long>(a_p->m_u64ThreadId), static_cast<unsigned long long>(CurrentThreadId()));
+  HANDLE l_ah[1 + OS_SYNC_GROUP_ROWS];
+  int l_aiEntry[1 + OS_SYNC_GROUP_ROWS];
+  DWORD l_dwCount = 0;
+  if (a_p->m_hProcess != nullptr) {
+    l_ah[l_dwCount] = a_p->m_hProcess;
+    l_aiEntry[l_dwCount++] = OS_SYNC_ENTRY_PROCESS;
+  }
+  OsSyncGroup* const l_possyncgroup = a_p->m_possyncgroupShared;
+  if (l_possyncgroup != nullptr) {
+    OsSyncSpinLock(&l_possyncgroup->m_u32Lock);
+    std::memcpy(a_p->m_possyncgroupSnapshot, l_possyncgroup, OS_SYNC_GROUP_SIZE);
+    OsSyncSpinUnlock(&l_possyncgroup->m_u32Lock);
+    RefreshRows(a_p);
+    for (int l_i = 0; l_i < OS_SYNC_GROUP_ROWS; ++l_i) {
+      if (a_p->m_possyncgroupSnapshot->m_au32Handle[l_i] == 0) continue;
+      const bool l_bOwn = a_p->m_bHasRow && a_p->m_u64GroupSlot == static_cast<std::uint64_t>(l_i);
+      const HANDLE l_h = l_bOwn ? a_p->m_handle : a_p->m_aoshRow[l_i].m_h;
+      if (l_h == nullptr) continue;
+      l_ah[l_dwCount] = l_h;
+      l_aiEntry[l_dwCount++] = l_bOwn ? OS_SYNC_ENTRY_SELF : l_i;
+    }
+  } else {
+    l_ah[l_dwCount] = a_p->m_handle;
+    l_aiEntry[l_dwCount++] = OS_SYNC_ENTRY_SELF;
+  }
+  const DWORD l_dwResult = WaitForMultipleObjects(l_dwCount, l_ah, FALSE, a_u32TimeoutMs);
+  if (l_dwResult == WAIT_TIMEOUT) return OS_STS_TIMEOUT;
+  const bool l_bAbandoned = l_dwResult >= WAIT_ABANDONED_0 && l_dwResult < WAIT_ABANDONED_0 + l_dwCount;
+  const DWORD l_dwIndex = l_bAbandoned ? l_dwResult - WAIT_ABANDONED_0 : l_dwResult - WAIT_OBJECT_0;
+  if (!l_bAbandoned && l_dwResult >= WAIT_OBJECT_0 + l_dwCount) {
+    OS_LOGA("sync>>> unrecognized return from WaitForSingleObject...%d", static_cast<int>(l_dwResult));
+    return OS_STS_FAIL;
+  }
+  const int l_iEntry = l_aiEntry[l_dwIndex];
+  if (l_iEntry == OS_SYNC_ENTRY_PROCESS) {
+    OS_LOGI("sync>>> our process died...%ld", static_cast<long>(a_p->m_u64ProcessId));
+    return OS_STS_ABANDONED;
+  }
+  if (l_bAbandoned) OS_LOGE("sync>>> WaitForSingleObject returned WAIT_ABANDONED...");
+  const char* const l_szFired = l_iEntry == OS_SYNC_ENTRY_SELF ? a_p->m_szName : a_p->m_aoshRow[l_iEntry].m_szName;
+  if (a_szName != nullptr) SStrCpy(a_szName, a_sizetName, l_szFired);
+  return l_bAbandoned ? OS_STS_ABANDONED : OS_STS_SUCCESS;
+}
+
+EOSSTS WatchProcess(COsSyncImpl* a_p, std::uint64_t a_u64ProcessId, void* a_hProcess) {
+  OS_RETURN_IF(a_p->m_handle == nullptr, OS_LOG_ERROR, "sync>>> must create event or mutex first...", OS_STS_FAIL);
+  OS_RETURN_IF(a_p->m_eossynctype == OS_SYNCTYPE_MUTEX && a_p->m_u64ThreadId != CurrentThreadId(), OS_LOG_ERROR,
+               "sync>>> a mutex can only be used in the thread that created it...%llu != %llu", OS_STS_FAIL,
+               static_cast<unsigned long long>(a_p->m_u64ThreadId), static_cast<unsigned long long>(CurrentThreadId()));
+  if (a_p->m_hProcess != nullptr && a_p->m_u8ProcessBorrowed == 0) CloseHandle(a_p->m_hProcess);
+  a_p->m_hProcess = nullptr;
+  a_p->m_u8ProcessBorrowed = 0;
+  a_p->m_u64ProcessId = 0;
+  if (a_u64ProcessId == 0) return OS_STS_SUCCESS;
+  HANDLE l_h = a_hProcess;
+  if (l_h == nullptr) l_h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(a_u64ProcessId));
+  if (l_h == nullptr || l_h == INVALID_HANDLE_VALUE) {
+    OS_LOGE("sync>>> OpenProcess failed...%llu", static_cast<unsigned long long>(a_u64ProcessId));
+    return OS_STS_FAIL;
+  }
+  a_p->m_hProcess = l_h;
+  a_p->m_u8ProcessBorrowed = a_hProcess != nullptr ? 1 : 0;
+  a_p->m_u64ProcessId = a_u64ProcessId;
+  return OS_STS_SUCCESS;
+}
+
+}  // namespace
+
+EOSSTS COsSync::EventWait(std::uint32_t a_u32TimeoutMs, char* a_szName, std::size_t a_sizetName) {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  OS_RETURN_IF(m_possyncimpl->m_eossynctype != OS_SYNCTYPE_EVENT, OS_LOG_ASSERT, "sync>>> sync type isn't an event...%d",
+               OS_STS_FAIL, static_cast<int>(m_possyncimpl->m_eossynctype));
+  return Wait(m_possyncimpl, a_u32TimeoutMs, a_szName, a_sizetName);
+}
+
+EOSSTS COsSync::MutexWait(std::uint32_t a_u32TimeoutMs, char* a_szName, std::size_t a_sizetName) {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  OS_RETURN_IF(m_possyncimpl->m_eossynctype != OS_SYNCTYPE_MUTEX, OS_LOG_ASSERT, "sync>>> sync type isn't a mutex...%d",
+               OS_STS_FAIL, static_cast<int>(m_possyncimpl->m_eossynctype));
+  return Wait(m_possyncimpl, a_u32TimeoutMs, a_szName, a_sizetName);
+}
+
+EOSSTS COsSync::EventWaitSimple(std::uint32_t a_u32TimeoutMs) {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_SUCCESS);
+  return EventWait(a_u32TimeoutMs, nullptr, 0);
+}
+
+EOSSTS COsSync::EventWatchProcess(std::uint64_t a_u64ProcessId, void* a_hProcess) {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  return WatchProcess(m_possyncimpl, a_u64ProcessId, a_hProcess);
+}
+
+EOSSTS COsSync::MutexWatchProcess(std::uint64_t a_u64ProcessId, void* a_hProcess) {
+  OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
+  return WatchProcess(m_possyncimpl, a_u64ProcessId, a_hProcess);
+}
