@@ -173,6 +173,7 @@ constexpr int OS_CFGTAG_DEBUG = 35;
 constexpr int OS_CFGTAG_DEBUGFILTER = 36;
 constexpr int OS_CFGTAG_DEBUGDISPLAYLENGTH = 38;
 constexpr int OS_CFGTAG_VERSIONMAJORNUM = 48;  // then minor, patch, build, day, month, year
+constexpr int OS_CFGTAG_FORCEMEMORYMAP = 109;  // the shared memory's share mode (a number, C base prefixes)
 
 // ---- environment and registry ----
 // Every value arrives as 8-bit text (UTF-8 when it came from a 16-bit

@@ -121,3 +121,105 @@ std::uint32_t OsMemSetBitField(std::uint32_t a_u32Word, std::uint32_t a_u32Shift
 // The manager's allocation at the caller's place, normal trace class.
 #define OS_MEM_ALLOC(a_u32Size, a_szName) OsMemAlloc((a_u32Size), __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL, true, (a_szName))
 #define OS_MEM_FREE(a_pv) OsMemFree((a_pv), __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL, true)
+
+// ---- shared and mapped memory ----
+// Memory backed by a file mapping: a view of a named file, or page-file
+// memory that another process reaches through a small link file naming this
+// process and its mapping handle. Mapped items live in the tracking table
+// (type OS_MEM_TYPE_MEMORYMAP) and are released with OsMemFree.
+
+// What OsMemSharedAlloc does with the file.
+enum EOSSHAREDALLOC : int {
+  OS_SHAREDALLOC_CREATE = 1,      // create or replace the file
+  OS_SHAREDALLOC_TEMPORARY = 2,   // create a file the system deletes with its last handle; may become a link
+  OS_SHAREDALLOC_OPEN = 3,        // open an existing file, which may be a link
+  OS_SHAREDALLOC_OPENALWAYS = 4,  // open or create
+};
+
+// The first-byte lock of the file.
+enum EOSSHAREDLOCK : int {
+  OS_SHAREDLOCK_NONE = 1,
+  OS_SHAREDLOCK_ALWAYS = 2,   // lock the file's first byte
+  OS_SHAREDLOCK_CREATOR = 3,  // lock it only when this call created the file
+};
+
+// The process-wide share mode: "ALL" modes map whole files at once,
+// "PAGEFILE" modes keep temporary shared memory in the page file.
+enum EOSSHAREDMODE : int {
+  OS_SHAREDMODE_UNDEFINED = 0,
+  OS_SHAREDMODE_MAPFILEASNEEDED = 1,
+  OS_SHAREDMODE_MAPFILEALL = 2,
+  OS_SHAREDMODE_MAPPAGEFILEASNEEDED = 3,
+  OS_SHAREDMODE_MAPPAGEFILEALL = 4,
+  OS_SHAREDMODE_LAST = 5,
+};
+
+// Request flags of OsMemSharedAlloc.
+constexpr std::uint32_t OS_SHARED_WHOLEFILE = 0x1;     // map the whole file (the share mode may set it)
+constexpr std::uint32_t OS_SHARED_PAGEFILE = 0x2;      // page-file or link handling (set internally)
+constexpr std::uint32_t OS_SHARED_NOPAGEFILE = 0x4;    // a temporary file stays a file; a small opened file is no link
+constexpr std::uint32_t OS_SHARED_NOLINK = 0x8;        // a small opened file is no link
+constexpr std::uint32_t OS_SHARED_READONLY = 0x10;     // open read-only (OS_SHAREDALLOC_OPEN only)
+constexpr std::uint32_t OS_SHARED_SETLENGTH = 0x20;    // OS_SHAREDALLOC_OPEN: set the length to the size (rounded up)
+constexpr std::uint32_t OS_SHARED_COPYONWRITE = 0x40;  // copy-on-write mapping
+constexpr std::uint32_t OS_SHARED_TRUNCATE = 0x80;     // cut the file back to the size on release
+constexpr std::uint32_t OS_SHARED_RANDOM = 0x100;      // open the file for random access
+constexpr std::uint32_t OS_SHARED_MARK = 0x200;        // kept in the item (OS_SHAREDITEM_MARK) for its owner
+constexpr std::uint32_t OS_SHARED_FLUSHFILE = 0x400;   // flush the file's buffers on release
+
+// Flags of a mapped item.
+constexpr std::uint32_t OS_SHAREDITEM_LOCKED = 0x1;       // this process holds the file's first-byte lock
+constexpr std::uint32_t OS_SHAREDITEM_WHOLEFILE = 0x2;    // whole file mapped: the view base is pointer - offset
+constexpr std::uint32_t OS_SHAREDITEM_READONLY = 0x4;     // read-only view
+constexpr std::uint32_t OS_SHAREDITEM_COPYONWRITE = 0x8;  // copy-on-write
+constexpr std::uint32_t OS_SHAREDITEM_TEMPORARY = 0x10;   // temporary file (deleted on close)
+constexpr std::uint32_t OS_SHAREDITEM_FLUSHFILE = 0x20;   // flush the file's buffers on release
+constexpr std::uint32_t OS_SHAREDITEM_MARK = 0x40;        // request flag OS_SHARED_MARK
+constexpr std::uint32_t OS_SHAREDITEM_TRUNCATE = 0x80;    // cut the file back to the size on release
+
+// Maps a_i32Size bytes of the file a_szPath (null: page-file memory of this
+// process only) and returns the pointer that stands for file offset
+// a_u32Offset, or null (every failure is logged with the caller's place,
+// a_szFile and a_iLine, and leaves nothing open). a_i32View is the number of
+// bytes wanted behind the pointer; <= 0 (OS_SHAREDALLOC_OPEN only) maps the
+// rest of the file or of the linked memory. For OS_SHAREDALLOC_OPEN a size
+// <= 0 stands for the file's length, and a file shorter than 256 bytes that
+// holds a link maps the memory the link names (its size replaces the
+// request). a_u32Flags are OS_SHARED_* bits. Release with OsMemFree.
+void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, std::int32_t a_i32Size,
+                       std::uint32_t a_u32Offset, std::int32_t a_i32View, EOSSHAREDLOCK a_eossharedlock,
+                       std::uint32_t a_u32Flags, const char* a_szFile, int a_iLine);
+// Moves the view of the mapped item a_pvMem to file offset a_u32Offset with
+// a_u32View bytes behind the new pointer (0: one granularity block at offset
+// 0); the item keeps its entry. Null on failure (the item then holds no view
+// and is still released with OsMemFree). a_bLock false only when the caller
+// holds the manager's lock.
+void* OsMemRemap(void* a_pvMem, std::uint32_t a_u32Offset, std::uint32_t a_u32View, const char* a_szFile, int a_iLine,
+                 bool a_bLock);
+// The first-byte lock of a mapped item's file: OS_STS_LOCKED (9) or
+// OS_STS_NOTLOCKED (10) afterwards; OS_STS_FAIL for a pointer that is no
+// mapped item.
+EOSSTS OsMemSharedLock(void* a_pvMem, const char* a_szFile, int a_iLine);
+EOSSTS OsMemSharedUnlock(void* a_pvMem, const char* a_szFile, int a_iLine);
+EOSSTS OsMemSharedIsLocked(void* a_pvMem, const char* a_szFile, int a_iLine);
+// Flushes the item's view: 0, or 1 for a pointer that is no mapped item.
+EOSSTS OsMemSharedFlush(void* a_pvMem);
+// Logs when a_pvMem is no mapped item; always 0.
+EOSSTS OsMemSharedCheck(void* a_pvMem);
+// Sets the share mode and returns the previous one; logs the new mode.
+EOSSHAREDMODE OsMemSetSharedMode(EOSSHAREDMODE a_eossharedmode);
+// The same without the mode line; a missing manager is reported at the
+// caller's place.
+EOSSHAREDMODE OsMemSetSharedModeQuiet(EOSSHAREDMODE a_eossharedmode, const char* a_szFile, int a_iLine);
+// A named buffer of this thread of at least a_u64Bytes bytes: the same block
+// while it is large enough, else a new one holding the old contents (the old
+// one is released). a_u32LogFlags is OS_LOG_MEM_NORMAL or OS_LOG_MEM_VIRTUAL.
+// Names hold no ':'. Null on failure.
+void* OsMemThreadSafeAlloc(const char* a_szName, std::uint64_t a_u64Bytes, const char* a_szFile, int a_iLine,
+                           std::uint32_t a_u32LogFlags);
+// Releases every thread's buffer of that name (null or empty: none), then
+// every buffer whose thread has ended.
+void OsMemThreadSafeFree(const char* a_szName, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags);
+// Flushes every drive's buffers and trims this process's working set;
+// logs the free memory before and after.
+void CleanRam();

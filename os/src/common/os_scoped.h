@@ -32,6 +32,14 @@ struct OsRegKeyTraits {
   static void Close(Type a_h) { RegCloseKey(a_h); }
 };
 
+// A view of a file mapping, by its base address.
+struct OsViewTraits {
+  typedef void* Type;
+  static Type Empty() { return nullptr; }
+  static bool IsEmpty(Type a_pv) { return a_pv == nullptr; }
+  static void Close(Type a_pv) { UnmapViewOfFile(a_pv); }
+};
+
 template <class Traits>
 class COsScoped {
  public:
@@ -76,3 +84,4 @@ typedef COsScoped<OsKernelHandleTraits> COsHandle;
 typedef COsScoped<OsFindHandleTraits> COsFindHandle;
 typedef COsScoped<OsModuleTraits> COsModule;
 typedef COsScoped<OsRegKeyTraits> COsRegKey;
+typedef COsScoped<OsViewTraits> COsView;

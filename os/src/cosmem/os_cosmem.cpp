@@ -58,25 +58,6 @@ int ValidateHeaps(F a_fnFailed) {
   return l_iFailed;
 }
 
-// Takes the manager's lock when the caller asked for it.
-class CMemLock {
- public:
-  CMemLock(COsMemImpl* a_posmemimpl, bool a_bLock) : m_pu32Lock(a_bLock ? &a_posmemimpl->m_u32Lock : nullptr) {
-    if (m_pu32Lock != nullptr) OsSyncSpinLock(m_pu32Lock);
-  }
-  ~CMemLock() { Release(); }
-  // Ends the hold early (what follows needs no lock).
-  void Release() {
-    if (m_pu32Lock != nullptr) OsSyncSpinUnlock(m_pu32Lock);
-    m_pu32Lock = nullptr;
-  }
-  CMemLock(const CMemLock&) = delete;
-  CMemLock& operator=(const CMemLock&) = delete;
-
- private:
-  volatile std::uint32_t* m_pu32Lock;
-};
-
 // One trace line of an allocation or release, its figures taken under the
 // memory lock and written after it: the log's file open, lock, write and
 // close do not hold up every other thread's allocation.
@@ -179,8 +160,10 @@ const char* TypeName(std::uint32_t a_u32Type, char (&a_szUnknown)[16]) {
   }
 }
 
+}  // namespace
+
 // The table dump; the caller holds the lock.
-void DumpLocked(const COsMemImpl* a_posmemimpl, const void* a_pvMem) {
+void OsMemDumpLocked(const COsMemImpl* a_posmemimpl, const void* a_pvMem) {
   OS_LOGX(OS_LOG_INFO, "mem>>> OsMemDump begin...");
   for (int l_i = 0; l_i < OS_MEM_TABLE_SIZE; ++l_i) {
     const COsMemItem& l_item = a_posmemimpl->m_aitem[l_i];
@@ -198,8 +181,6 @@ void DumpLocked(const COsMemImpl* a_posmemimpl, const void* a_pvMem) {
   }
   OS_LOGX(OS_LOG_INFO, "mem>>> OsMemDump end...");
 }
-
-}  // namespace
 
 COsMemItem* OsMemTracker(COsMemImpl* a_posmemimpl, EOSMEMTRACKER a_eosmemtracker, void* a_pvAddress,
                          const char* a_szName, int* a_piIndex, void* a_pvNew) {
@@ -415,7 +396,7 @@ void* OsMemAlloc(std::uint32_t a_u32Size, const char* a_szFile, int a_iLine, std
     for (int l_i = 0; l_i < l_iTraces; ++l_i) l_atrace[l_i].Write(l_poslog, a_szFile, a_iLine);
     l_iTraces = 0;
     OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ASSERT, "mem>>> Error occurred here...");
-    DumpLocked(l_posmemimpl, nullptr);
+    OsMemDumpLocked(l_posmemimpl, nullptr);
     OsMemWriteCrashReport("QrxMemCrash.txt");
   }
   l_lock.Release();
@@ -483,6 +464,11 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
     l_trace.Take(l_posmemimpl, static_cast<int>(a_u32LogFlags & 0xFFF), Letter(s_szFreeLetters, l_eosmemtype),
                  (a_u32LogFlags & OS_MEM_HANDOVER) != 0 ? "-**" : "-  ", a_pv, l_pitem->m_u32Size, l_pitem->m_szName,
                  true);
+  // A mapped item's release needs its fields after the entry is gone.
+  COsMemMapped l_mapped{};
+  if (l_eosmemtype == OS_MEM_TYPE_MEMORYMAP)
+    l_mapped = {l_pitem->m_pvAddress, l_pitem->m_u32Size, l_pitem->m_u32Offset, l_pitem->m_u32Flags,
+                l_pitem->m_hFile, l_pitem->m_hMapping};
   // The entry found above leaves the table (no second search for it).
   l_posmemimpl->m_apvAddress[l_pitem - l_posmemimpl->m_aitem] = nullptr;
   ClearItem(*l_pitem);
@@ -495,6 +481,7 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
       case OS_MEM_TYPE_MALLOC: std::free(a_pv); break;
       case OS_MEM_TYPE_GLOBALALLOC: GlobalFree(a_pv); break;
       case OS_MEM_TYPE_VIRTUAL: VirtualFree(a_pv, 0, MEM_RELEASE); break;
+      case OS_MEM_TYPE_MEMORYMAP: OsMemReleaseMapped(l_posmemimpl, l_mapped); break;
       case OS_MEM_TYPE_EXTERNAL: break;
       case OS_MEM_TYPE_DSM:
         if (l_posmemimpl->m_pfnfree != nullptr)
@@ -682,7 +669,7 @@ void OsMemDump(const void* a_pvMem) {
   COsMemImpl* const l_posmemimpl = Impl();
   OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", );
   CMemLock l_lock(l_posmemimpl, true);
-  DumpLocked(l_posmemimpl, a_pvMem);
+  OsMemDumpLocked(l_posmemimpl, a_pvMem);
 }
 
 int OsMemValidate(const char* a_szFile, int a_iLine) {

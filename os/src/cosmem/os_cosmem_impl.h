@@ -2,6 +2,7 @@
 #pragma once
 
 #include "os_cosmem.h"
+#include "os_cossync.h"
 #include "os_win.h"
 
 // One entry of the tracking table.
@@ -51,6 +52,41 @@ enum EOSMEMTRACKER : int {
 // name searched; a_pvNew the replacing address. Call with the lock held.
 COsMemItem* OsMemTracker(COsMemImpl* a_posmemimpl, EOSMEMTRACKER a_eosmemtracker, void* a_pvAddress,
                          const char* a_szName, int* a_piIndex, void* a_pvNew);
+
+// Takes the manager's lock when the caller asked for it.
+class CMemLock {
+ public:
+  CMemLock(COsMemImpl* a_posmemimpl, bool a_bLock) : m_pu32Lock(a_bLock ? &a_posmemimpl->m_u32Lock : nullptr) {
+    if (m_pu32Lock != nullptr) OsSyncSpinLock(m_pu32Lock);
+  }
+  ~CMemLock() { Release(); }
+  // Ends the hold early (what follows needs no lock).
+  void Release() {
+    if (m_pu32Lock != nullptr) OsSyncSpinUnlock(m_pu32Lock);
+    m_pu32Lock = nullptr;
+  }
+  CMemLock(const CMemLock&) = delete;
+  CMemLock& operator=(const CMemLock&) = delete;
+
+ private:
+  volatile std::uint32_t* m_pu32Lock;
+};
+
+// The table dump of OsMemDump for a caller that holds the lock.
+void OsMemDumpLocked(const COsMemImpl* a_posmemimpl, const void* a_pvMem);
+
+// What the release of a mapped item needs once its entry has left the table.
+struct COsMemMapped {
+  void* m_pvAddress;
+  std::uint32_t m_u32Size;
+  std::uint32_t m_u32Offset;
+  std::uint32_t m_u32Flags;
+  HANDLE m_hFile;
+  HANDLE m_hMapping;
+};
+// Flushes, unmaps and closes a mapped item (OsMemFree's step for type
+// memorymap); needs no lock.
+void OsMemReleaseMapped(const COsMemImpl* a_posmemimpl, const COsMemMapped& a_mapped);
 
 // The memory report written when an allocation fails.
 void OsMemWriteCrashReport(const char* a_szName);

@@ -1,0 +1,405 @@
+// Shared and mapped memory: the share mode, the link a temporary allocation
+// writes and a second process (of either width) that opens it, ordinary
+// files, damaged links, remapping, the file lock, the thread-safe buffers,
+// and releases that give back every counter and handle.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "os_coscfg.h"
+#include "os_cosmem.h"
+#include "os_cosmem_impl.h"
+#include "os_sysinfo.h"
+#include "os_test_services.h"
+
+namespace {
+
+class MemShared : public OsServicesTest {
+ protected:
+  void SetUp() override {
+    OsServicesTest::SetUp();
+    StartLoggingTo(L"mem.log");
+    ASSERT_NE(OsMemInstance(), nullptr);
+    ASSERT_NE(OsCfgInstance(), nullptr);
+    OsCfgInstance()->SetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_FORCEMEMORYMAP, "0");
+    SYSTEM_INFO l_si;
+    GetSystemInfo(&l_si);
+    m_u32Granularity = l_si.dwAllocationGranularity;
+  }
+  std::string Path(const char* a_szName) const { return Dir() + "\\" + a_szName; }
+  COsMemImpl& Impl() { return *OsMemInstance()->m_posmemimpl; }
+  const COsMemItem& Item(const void* a_pv) {
+    OsMemSettings l_settings{};
+    EXPECT_EQ(OsMemFindByAddress(a_pv, &l_settings, true), OS_STS_SUCCESS);
+    return Impl().m_aitem[l_settings.m_u32Index];
+  }
+  static char* Alloc(EOSSHAREDALLOC a_eos, const std::string& a_sPath, std::int32_t a_i32Size, std::uint32_t a_u32Offset,
+                     std::int32_t a_i32View, std::uint32_t a_u32Flags, EOSSHAREDLOCK a_eoslock = OS_SHAREDLOCK_NONE) {
+    return static_cast<char*>(OsMemSharedAlloc(a_eos, a_sPath.c_str(), a_i32Size, a_u32Offset, a_i32View, a_eoslock,
+                                               a_u32Flags, __FILE_NAME__, __LINE__));
+  }
+  // The file's bytes, read while others hold it (also for deletion).
+  static std::string ReadShared(const std::string& a_sPath) {
+    HANDLE l_h = CreateFileW(OsTestWide(a_sPath).c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string l_s;
+    if (l_h == INVALID_HANDLE_VALUE) return l_s;
+    char l_ac[4096];
+    DWORD l_dw = 0;
+    while (ReadFile(l_h, l_ac, sizeof(l_ac), &l_dw, nullptr) && l_dw > 0) l_s.append(l_ac, l_dw);
+    CloseHandle(l_h);
+    return l_s;
+  }
+  static DWORD Handles() {
+    DWORD l_dw = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &l_dw);
+    return l_dw;
+  }
+  std::uint32_t m_u32Granularity = 0;
+};
+
+std::string Hex(unsigned long long a_ull) {
+  char l_sz[32];
+  std::snprintf(l_sz, sizeof(l_sz), "%llx", a_ull);
+  return l_sz;
+}
+
+TEST_F(MemShared, FirstTemporaryAllocationChoosesThePageFileAndWritesTheLink) {
+  if (OsSysOsCode() == OS_CFG_OS_WIN2K) GTEST_SKIP() << "the page file is not the default on this system";
+  const std::string l_sPath = Path("link.tmp");
+  char* const l_pc = Alloc(OS_SHAREDALLOC_TEMPORARY, l_sPath, 1000, 0, 1000, 0);
+  ASSERT_NE(l_pc, nullptr);
+  EXPECT_EQ(Lines("mem>>> ForceMemoryMap=0 Platform=").size(), 1u);
+  EXPECT_EQ(Lines("mem>>> shared mode is OS_SHAREDMODE_MAPPAGEFILEASNEEDED").size(), 1u);
+  const COsMemItem& l_item = Item(l_pc);
+  EXPECT_EQ(l_item.m_eosmemtype, OS_MEM_TYPE_MEMORYMAP);
+  EXPECT_EQ(l_item.m_u32Size, 1000u);
+  EXPECT_EQ(l_item.m_u32Flags & OS_SHAREDITEM_TEMPORARY, OS_SHAREDITEM_TEMPORARY);
+
+  // The link: this process, the mapping handle (pointer-wide digits), the
+  // size, and the terminator.
+  const std::string l_sLink = ReadShared(l_sPath);
+  const std::string l_sHead = "<osmem>\n\t<pid>" + Hex(GetCurrentProcessId()) + "</pid>\t<maphandle>";
+  const std::string l_sTail = "</maphandle>\n<maxsize>1000</maxsize></osmem>\n";
+  ASSERT_EQ(l_sLink.compare(0, l_sHead.size(), l_sHead), 0) << l_sLink;
+  const std::size_t l_sizetEnd = l_sLink.find('<', l_sHead.size());
+  ASSERT_NE(l_sizetEnd, std::string::npos);
+  const std::string l_sHandle = l_sLink.substr(l_sHead.size(), l_sizetEnd - l_sHead.size());
+  EXPECT_EQ(l_sHandle.size(), 2 * sizeof(void*));
+  EXPECT_EQ(std::strtoull(l_sHandle.c_str(), nullptr, 16), reinterpret_cast<std::uintptr_t>(l_item.m_hMapping));
+  EXPECT_EQ(l_sLink.substr(l_sizetEnd), l_sTail + std::string(1, '\0'));
+
+  // Page-file memory of the size rounded up to the granularity.
+  void* const l_pvAll = MapViewOfFile(l_item.m_hMapping, FILE_MAP_READ, 0, 0, 0);
+  ASSERT_NE(l_pvAll, nullptr);
+  MEMORY_BASIC_INFORMATION l_mbi;
+  ASSERT_EQ(VirtualQuery(l_pvAll, &l_mbi, sizeof(l_mbi)), sizeof(l_mbi));
+  EXPECT_EQ(l_mbi.RegionSize, static_cast<SIZE_T>(m_u32Granularity));
+  UnmapViewOfFile(l_pvAll);
+  OS_MEM_FREE(l_pc);
+  EXPECT_EQ(GetFileAttributesW(OsTestWide(l_sPath).c_str()), INVALID_FILE_ATTRIBUTES) << "deleted with its item";
+}
+
+struct PeerRun {
+  DWORD m_dwExit = 0xFFFFFFFF;
+  std::string m_sOutput;
+};
+
+// Runs the peer program with its output caught in a pipe. Under Wine a start
+// now and then fails with 1359 while many processes start and end at once:
+// such a start is tried again.
+PeerRun RunPeer(const std::wstring& a_wsExe, const std::wstring& a_wsArguments) {
+  PeerRun l_run;
+  SECURITY_ATTRIBUTES l_sa = {sizeof(l_sa), nullptr, TRUE};
+  HANDLE l_hRead = nullptr;
+  HANDLE l_hWrite = nullptr;
+  EXPECT_TRUE(CreatePipe(&l_hRead, &l_hWrite, &l_sa, 0));
+  SetHandleInformation(l_hRead, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW l_si = {};
+  l_si.cb = sizeof(l_si);
+  l_si.dwFlags = STARTF_USESTDHANDLES;
+  l_si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  l_si.hStdOutput = l_hWrite;
+  l_si.hStdError = l_hWrite;
+  std::wstring l_wsCommand = L"\"" + a_wsExe + L"\" " + a_wsArguments;
+  PROCESS_INFORMATION l_pi = {};
+  BOOL l_b = FALSE;
+  DWORD l_dwError = 0;
+  for (int l_iTry = 0; l_iTry < 5 && !l_b; ++l_iTry) {
+    if (l_iTry > 0) Sleep(200);
+    l_b = CreateProcessW(nullptr, l_wsCommand.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &l_si,
+                         &l_pi);
+    l_dwError = l_b ? 0 : GetLastError();
+    if (l_dwError != ERROR_INTERNAL_ERROR) break;
+  }
+  EXPECT_TRUE(l_b) << l_dwError;
+  CloseHandle(l_hWrite);
+  if (l_b) {
+    char l_ac[4096];
+    DWORD l_dw = 0;
+    while (ReadFile(l_hRead, l_ac, sizeof(l_ac), &l_dw, nullptr) && l_dw > 0) l_run.m_sOutput.append(l_ac, l_dw);
+    WaitForSingleObject(l_pi.hProcess, 60000);
+    GetExitCodeProcess(l_pi.hProcess, &l_run.m_dwExit);
+    CloseHandle(l_pi.hProcess);
+    CloseHandle(l_pi.hThread);
+  }
+  CloseHandle(l_hRead);
+  return l_run;
+}
+
+// The peer named by a_szVariable, as a full path; empty when it is not there.
+std::wstring PeerPath(const char* a_szVariable) {
+  const char* const l_sz = std::getenv(a_szVariable);
+  if (l_sz == nullptr) return L"";
+  wchar_t l_wsz[MAX_PATH];
+  if (GetFullPathNameW(OsTestWide(l_sz).c_str(), MAX_PATH, l_wsz, nullptr) == 0) return L"";
+  return GetFileAttributesW(l_wsz) == INVALID_FILE_ATTRIBUTES ? L"" : l_wsz;
+}
+
+class MemSharedPeer : public MemShared {
+ protected:
+  // Both ways a temporary allocation is shared: a link to page-file memory
+  // (the peer takes size and view from the link) and a file of its own (as
+  // the sync groups share theirs).
+  void ShareWith(const std::wstring& a_wsPeer) {
+    struct Case {
+      const char* m_szName;
+      std::uint32_t m_u32Flags;
+      std::int32_t m_i32Size;
+      const wchar_t* m_wszPeerArguments;
+      const char* m_szPeerSees;
+    };
+    const Case l_acase[] = {
+        {"pagefile.tmp", 0, 1000, L"-1 -1 0", "size=1000 view=1000"},
+        {"file.tmp", OS_SHARED_NOPAGEFILE, 2128, L"2128 2128 4", "size=2128 view=2128"},
+    };
+    for (const Case& l_case : l_acase) {
+      SCOPED_TRACE(l_case.m_szName);
+      const std::string l_sPath = Path(l_case.m_szName);
+      char* const l_pc = Alloc(OS_SHAREDALLOC_TEMPORARY, l_sPath, l_case.m_i32Size, 0, l_case.m_i32Size,
+                               l_case.m_u32Flags);
+      ASSERT_NE(l_pc, nullptr);
+      std::strcpy(l_pc, "from the first process");
+      const PeerRun l_run = RunPeer(a_wsPeer, L"\"" + OsTestWide(l_sPath) + L"\" " + l_case.m_wszPeerArguments +
+                                                  L" \"from the first process\" \"from the second process\"");
+      EXPECT_EQ(l_run.m_dwExit, 0u) << l_run.m_sOutput;
+      EXPECT_NE(l_run.m_sOutput.find(l_case.m_szPeerSees), std::string::npos) << l_run.m_sOutput;
+      EXPECT_STREQ(l_pc + 500, "from the second process");
+      OS_MEM_FREE(l_pc);
+    }
+  }
+};
+
+TEST_F(MemSharedPeer, AProcessOfTheSameWidthOpensTheSharedMemory) {
+  const std::wstring l_wsPeer = PeerPath("OS_TEST_COSMEM_PEER");
+  ASSERT_FALSE(l_wsPeer.empty()) << "the test registration names the peer program";
+  ShareWith(l_wsPeer);
+}
+
+TEST_F(MemSharedPeer, AProcessOfTheOtherWidthOpensTheSharedMemory) {
+  const std::wstring l_wsPeer = PeerPath("OS_TEST_COSMEM_PEER_OTHER");
+  if (l_wsPeer.empty()) GTEST_SKIP() << "the other width's build (its os_cosmem_peer.exe) is not there";
+  ShareWith(l_wsPeer);
+}
+
+TEST_F(MemShared, SmallFilesThatAreNoLinksOpenAsOrdinaryMappings) {
+  std::string l_s300;
+  for (int l_i = 0; l_i < 300; ++l_i) l_s300 += static_cast<char>('a' + l_i % 26);
+  for (const std::string& l_sContent : {l_s300, std::string(100, 'x').replace(0, 9, "<notmem>\n")}) {
+    const std::string l_sPath = Path("small.bin");
+    ASSERT_TRUE(OsTestWriteFile(OsTestWide(l_sPath), l_sContent));
+    char* const l_pc = Alloc(OS_SHAREDALLOC_OPEN, l_sPath, -1, 0, -1, 0);
+    ASSERT_NE(l_pc, nullptr) << l_sContent.size();
+    EXPECT_EQ(std::string(l_pc, l_sContent.size()), l_sContent);
+    EXPECT_EQ(Item(l_pc).m_u32Size, l_sContent.size());
+    EXPECT_EQ(Item(l_pc).m_u32ViewSize, l_sContent.size());
+    OS_MEM_FREE(l_pc);
+    EXPECT_EQ(ReadShared(l_sPath), l_sContent) << "an opened file keeps its length";
+  }
+}
+
+TEST_F(MemShared, DamagedLinksAreRefused) {
+  // A real page-file mapping of this process that the links name.
+  HANDLE const l_hMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, m_u32Granularity, nullptr);
+  ASSERT_NE(l_hMapping, nullptr);
+  const std::string l_sPid = Hex(GetCurrentProcessId());
+  const std::string l_sHandle = Hex(reinterpret_cast<std::uintptr_t>(l_hMapping));
+  auto l_link = [](const std::string& a_sPid, const std::string& a_sHandle, const std::string& a_sSize) {
+    return "<osmem>\n\t<pid>" + a_sPid + "</pid>\t<maphandle>" + a_sHandle + "</maphandle>\n<maxsize>" + a_sSize +
+           "</maxsize></osmem>\n";
+  };
+  struct Case {
+    std::string m_sLink;
+    const char* m_szMessage;
+  };
+  const Case l_acase[] = {
+      {"<osmem>\n\t<maphandle>" + l_sHandle + "</maphandle>\n<maxsize>100</maxsize></osmem>\n",
+       "mem>>> failed to find the pid..."},
+      {l_link("12zz", l_sHandle, "100"), "mem>>> failed to convert pid..."},
+      {l_link("", l_sHandle, "100"), "mem>>> failed to convert pid..."},
+      {"<osmem>\n\t<pid>" + l_sPid + "</pid>\t<maphandle>" + l_sHandle, "mem>>> failed to find the maphandle..."},
+      {l_link(l_sPid, "0x1g", "100"), "mem>>> failed to convert maphandle..."},
+      {l_link(l_sPid, "1" + std::string(16, '0'), "100"), "mem>>> failed to convert maphandle..."},
+      {l_link(l_sPid, l_sHandle, "-5"), "mem>>> failed to convert maxsize..."},
+      {l_link(l_sPid, l_sHandle, "99999999999"), "mem>>> failed to convert maxsize..."},
+      {l_link(l_sPid, "0x" + l_sHandle, "") + "<maxsize>", "mem>>> failed to convert maxsize..."},
+      {l_link(l_sPid, l_sHandle, std::to_string(m_u32Granularity + 1)),
+       "mem>>> the link's maxsize is larger than its memory..."},
+  };
+  const std::uint32_t l_u32CC = Impl().m_u32CC;
+  const DWORD l_dwHandles = Handles();
+  for (const Case& l_case : l_acase) {
+    SCOPED_TRACE(l_case.m_sLink);
+    const std::string l_sPath = Path("damaged.lnk");
+    ASSERT_TRUE(OsTestWriteFile(OsTestWide(l_sPath), l_case.m_sLink));
+    const std::size_t l_sizetBefore = Lines(l_case.m_szMessage).size();
+    EXPECT_EQ(Alloc(OS_SHAREDALLOC_OPEN, l_sPath, -1, 0, -1, 0), nullptr);
+    EXPECT_EQ(Lines(l_case.m_szMessage).size(), l_sizetBefore + 1);
+    EXPECT_EQ(Impl().m_u32CC, l_u32CC);
+    EXPECT_EQ(Handles(), l_dwHandles) << "a refused link leaves nothing open";
+  }
+  // The sound link to the same memory is followed.
+  ASSERT_TRUE(OsTestWriteFile(OsTestWide(Path("good.lnk")), l_link(l_sPid, l_sHandle, std::to_string(m_u32Granularity))));
+  char* const l_pc = Alloc(OS_SHAREDALLOC_OPEN, Path("good.lnk"), -1, 0, -1, 0);
+  ASSERT_NE(l_pc, nullptr);
+  EXPECT_EQ(Item(l_pc).m_u32Size, m_u32Granularity);
+  OS_MEM_FREE(l_pc);
+  CloseHandle(l_hMapping);
+}
+
+TEST_F(MemShared, CreateWithoutAViewIsRefused) {
+  EXPECT_EQ(Alloc(OS_SHAREDALLOC_CREATE, Path("noview.bin"), 100, 0, 0, 0), nullptr);
+  EXPECT_EQ(Lines("mem>>> a_sizetView can only be -1 for OS_SHAREDALLOC_OPEN...").size(), 1u);
+  EXPECT_EQ(Lines("mem>>> Error occurred here...").size(), 1u);
+}
+
+TEST_F(MemShared, RemappedViewsKeepTheData) {
+  const std::string l_sPath = Path("remap.bin");
+  char* l_pc = Alloc(OS_SHAREDALLOC_CREATE, l_sPath, static_cast<std::int32_t>(3 * m_u32Granularity), 0, 64, 0);
+  ASSERT_NE(l_pc, nullptr);
+  const std::uint32_t l_au32Offset[] = {m_u32Granularity + 100, 2 * m_u32Granularity + 7, 5, m_u32Granularity - 3};
+  for (std::uint32_t l_u32 : l_au32Offset) {
+    l_pc = static_cast<char*>(OsMemRemap(l_pc, l_u32, 32, __FILE_NAME__, __LINE__, true));
+    ASSERT_NE(l_pc, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(l_pc) % m_u32Granularity, l_u32 % m_u32Granularity);
+    EXPECT_EQ(Item(l_pc).m_u32Offset, l_u32);
+    std::snprintf(l_pc, 32, "at %u", static_cast<unsigned>(l_u32));
+  }
+  for (std::uint32_t l_u32 : l_au32Offset) {
+    l_pc = static_cast<char*>(OsMemRemap(l_pc, l_u32, 32, __FILE_NAME__, __LINE__, true));
+    ASSERT_NE(l_pc, nullptr);
+    EXPECT_EQ(std::string(l_pc), "at " + std::to_string(l_u32));
+  }
+  EXPECT_EQ(OsMemRemap(l_pc, 3 * m_u32Granularity, 1, __FILE_NAME__, __LINE__, true), nullptr);
+  EXPECT_EQ(Lines("mem>>> The offset is larger than the file...").size(), 1u);
+  OS_MEM_FREE(l_pc);
+  // What the file holds, read without the library.
+  const std::string l_sFile = ReadShared(l_sPath);
+  ASSERT_EQ(l_sFile.size(), 3 * m_u32Granularity);
+  for (std::uint32_t l_u32 : l_au32Offset) EXPECT_EQ(std::string(l_sFile.c_str() + l_u32), "at " + std::to_string(l_u32));
+}
+
+TEST_F(MemShared, WholeFileRemapMovesThePointerOnly) {
+  char* const l_pc = Alloc(OS_SHAREDALLOC_CREATE, Path("whole.bin"), static_cast<std::int32_t>(2 * m_u32Granularity),
+                           50, 100, OS_SHARED_WHOLEFILE);
+  ASSERT_NE(l_pc, nullptr);
+  EXPECT_EQ(Item(l_pc).m_u32Flags & OS_SHAREDITEM_WHOLEFILE, OS_SHAREDITEM_WHOLEFILE);
+  std::strcpy(l_pc, "kept");
+  char* const l_pcNew = static_cast<char*>(OsMemRemap(l_pc, 100, 10, __FILE_NAME__, __LINE__, true));
+  EXPECT_EQ(l_pcNew, l_pc + 100 - 50);
+  EXPECT_STREQ(l_pc, "kept") << "the view stays mapped";
+  EXPECT_EQ(Item(l_pcNew).m_u32ViewSize, 10u);
+  OS_MEM_FREE(l_pcNew);
+
+  // A whole-file share mode makes every mapping whole.
+  EXPECT_EQ(OsMemSetSharedMode(OS_SHAREDMODE_MAPFILEALL), OS_SHAREDMODE_MAPPAGEFILEASNEEDED);
+  EXPECT_EQ(Lines("mem>>> new shared mode is OS_SHAREDMODE_MAPFILEALL").size(), 1u);
+  char* const l_pcAll = Alloc(OS_SHAREDALLOC_CREATE, Path("all.bin"), 100, 10, 20, 0);
+  ASSERT_NE(l_pcAll, nullptr);
+  EXPECT_EQ(Item(l_pcAll).m_u32Flags & OS_SHAREDITEM_WHOLEFILE, OS_SHAREDITEM_WHOLEFILE);
+  OS_MEM_FREE(l_pcAll);
+}
+
+TEST_F(MemShared, FirstByteLock) {
+  const std::string l_sPath = Path("locked.bin");
+  char* const l_pc = Alloc(OS_SHAREDALLOC_CREATE, l_sPath, 100, 0, 100, 0, OS_SHAREDLOCK_ALWAYS);
+  ASSERT_NE(l_pc, nullptr);
+  EXPECT_EQ(OsMemSharedIsLocked(l_pc, __FILE_NAME__, __LINE__), OS_STS_LOCKED);
+  HANDLE const l_h = CreateFileW(OsTestWide(l_sPath).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(LockFile(l_h, 0, 0, 1, 0));
+  EXPECT_EQ(OsMemSharedUnlock(l_pc, __FILE_NAME__, __LINE__), OS_STS_NOTLOCKED);
+  ASSERT_TRUE(LockFile(l_h, 0, 0, 1, 0));
+  EXPECT_EQ(OsMemSharedLock(l_pc, __FILE_NAME__, __LINE__), OS_STS_NOTLOCKED) << "another handle holds it";
+  UnlockFile(l_h, 0, 0, 1, 0);
+  EXPECT_EQ(OsMemSharedLock(l_pc, __FILE_NAME__, __LINE__), OS_STS_LOCKED);
+  CloseHandle(l_h);
+  EXPECT_EQ(OsMemSharedFlush(l_pc), OS_STS_SUCCESS);
+  int l_i = 0;
+  EXPECT_EQ(OsMemSharedLock(&l_i, __FILE_NAME__, __LINE__), OS_STS_FAIL);
+  EXPECT_EQ(Lines("mem>>> Manage didn't find mapping...").size(), 1u);
+  OS_MEM_FREE(l_pc);
+}
+
+TEST_F(MemShared, ThreadSafeBuffersGrowWithTheirContents) {
+  const std::uint32_t l_u32CC = Impl().m_u32CC;
+  char* const l_pc = static_cast<char*>(OsMemThreadSafeAlloc("buf", 100, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL));
+  ASSERT_NE(l_pc, nullptr);
+  for (int l_i = 0; l_i < 100; ++l_i) l_pc[l_i] = static_cast<char>(l_i);
+  EXPECT_EQ(OsMemThreadSafeAlloc("buf", 50, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL), l_pc);
+  char* const l_pcGrown =
+      static_cast<char*>(OsMemThreadSafeAlloc("buf", 1000, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL));
+  ASSERT_NE(l_pcGrown, nullptr);
+  EXPECT_NE(l_pcGrown, l_pc);
+  for (int l_i = 0; l_i < 100; ++l_i) ASSERT_EQ(l_pcGrown[l_i], static_cast<char>(l_i));
+  EXPECT_EQ(Impl().m_u32CC, l_u32CC + 1) << "the old block was released";
+  EXPECT_EQ(OsMemThreadSafeAlloc("a:b", 10, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL), nullptr);
+  OsMemThreadSafeFree("buf", __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  EXPECT_EQ(Impl().m_u32CC, l_u32CC);
+}
+
+TEST_F(MemShared, ReleasesGiveBackCountersHandlesAndTemporaryFiles) {
+  struct Case {
+    EOSSHAREDALLOC m_eos;
+    const char* m_szName;
+    std::uint32_t m_u32Flags;
+  };
+  const Case l_acase[] = {{OS_SHAREDALLOC_CREATE, "created.bin", OS_SHARED_TRUNCATE | OS_SHARED_FLUSHFILE},
+                          {OS_SHAREDALLOC_TEMPORARY, "linked.tmp", 0},
+                          {OS_SHAREDALLOC_TEMPORARY, "plain.tmp", OS_SHARED_NOPAGEFILE},
+                          {OS_SHAREDALLOC_OPENALWAYS, "always.bin", 0},
+                          {OS_SHAREDALLOC_CREATE, nullptr, 0}};
+  // The first allocation settles the share mode; count from there.
+  OS_MEM_FREE(Alloc(OS_SHAREDALLOC_CREATE, Path("first.bin"), 10, 0, 10, 0));
+  for (const Case& l_case : l_acase) {
+    SCOPED_TRACE(l_case.m_szName != nullptr ? l_case.m_szName : "(page file)");
+    const std::uint32_t l_u32CC = Impl().m_u32CC;
+    const std::uint64_t l_u64CB = Impl().m_u64CB;
+    const DWORD l_dwHandles = Handles();
+    const std::string l_sPath = l_case.m_szName != nullptr ? Path(l_case.m_szName) : "";
+    char* const l_pc = static_cast<char*>(OsMemSharedAlloc(l_case.m_eos, l_case.m_szName != nullptr ? l_sPath.c_str() : nullptr,
+                                                           3000, 0, 3000, OS_SHAREDLOCK_CREATOR, l_case.m_u32Flags,
+                                                           __FILE_NAME__, __LINE__));
+    ASSERT_NE(l_pc, nullptr);
+    EXPECT_EQ(Impl().m_u32CC, l_u32CC + 1);
+    EXPECT_EQ(Impl().m_u64CB, l_u64CB + 3000);
+    OS_MEM_FREE(l_pc);
+    EXPECT_EQ(Impl().m_u32CC, l_u32CC);
+    EXPECT_EQ(Impl().m_u64CB, l_u64CB);
+    EXPECT_EQ(Handles(), l_dwHandles);
+    if (l_case.m_eos == OS_SHAREDALLOC_TEMPORARY) {
+      EXPECT_EQ(GetFileAttributesW(OsTestWide(l_sPath).c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    if ((l_case.m_u32Flags & OS_SHARED_TRUNCATE) != 0) {
+      EXPECT_EQ(ReadShared(l_sPath).size(), 3000u);
+    }
+  }
+  EXPECT_TRUE(Lines("Unrecognized eosmemtype").empty());
+}
+
+}  // namespace
