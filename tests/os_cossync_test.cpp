@@ -69,7 +69,7 @@ TEST_F(Sync, NamesLiveInTheGlobalNamespaceAndOpenCreatesNothing) {
   EXPECT_EQ(l_ossyncOpen.EventOpen(l_sName.c_str()), OS_STS_NOTFOUND);
   EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, OsTestWide("Global\\" + l_sName).c_str()), nullptr);
   COsSync l_ossync;
-  ASSERT_EQ(l_ossync.EventCreate(("global\\" + l_sName).c_str(), nullptr, 0), OS_STS_SUCCESS);
+  ASSERT_EQ(l_ossync.EventCreate(("Global\\" + l_sName).c_str(), nullptr, 0), OS_STS_SUCCESS);
   const HANDLE l_h = OpenEventW(EVENT_MODIFY_STATE, FALSE, OsTestWide("Global\\" + l_sName).c_str());
   ASSERT_NE(l_h, nullptr);  // not prefixed a second time
   ASSERT_EQ(l_ossyncOpen.EventOpen(l_sName.c_str()), OS_STS_SUCCESS);

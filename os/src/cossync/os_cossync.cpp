@@ -20,18 +20,13 @@ namespace {
 
 constexpr int OS_SYNC_SECURITY_EVENT = 1;  // the library's descriptors for events and mutexes
 constexpr int OS_SYNC_SECURITY_MUTEX = 2;
-constexpr std::uint32_t OS_SYNC_GROUP_REQUEST = 0x4;  // the table is never page-file memory
+constexpr std::uint32_t OS_SYNC_GROUP_REQUEST = OS_SHARED_NOPAGEFILE;  // the table is a file, never page-file memory
 constexpr wchar_t s_wszGlobal[] = L"Global\\";
 constexpr std::size_t OS_SYNC_GLOBAL_LENGTH = 7;
 
 const char* TypeName(EOSSYNCTYPE a_eossynctype) {
   static const char* const s_asz[] = {"Undefined", "Event", "Mutex", "Last"};
   return a_eossynctype >= OS_SYNCTYPE_UNDEFINED && a_eossynctype <= OS_SYNCTYPE_LAST ? s_asz[a_eossynctype] : "Last";
-}
-
-bool LogOn() {
-  COsLog* const l_poslog = OsLogInstance();
-  return l_poslog != nullptr && OsLogGetDebug(l_poslog) != 0;
 }
 
 std::uint64_t CurrentThreadId() { return GetCurrentThreadId(); }
