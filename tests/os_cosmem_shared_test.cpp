@@ -207,8 +207,9 @@ TEST_F(MemSharedPeer, AProcessOfTheOtherWidthOpensTheSharedMemory) {
 }
 
 TEST_F(MemShared, SmallFilesThatAreNoLinksOpenAsOrdinaryMappings) {
-  std::string l_s300;
-  for (int l_i = 0; l_i < 300; ++l_i) l_s300 += static_cast<char>('a' + l_i % 26);
+  // 300 bytes are too many for a link, whatever they begin with.
+  std::string l_s300 = "<osmem>\n\t<pid>1</pid>\t<maphandle>4</maphandle>\n<maxsize>100</maxsize></osmem>\n";
+  while (l_s300.size() < 300) l_s300 += static_cast<char>('a' + l_s300.size() % 26);
   for (const std::string& l_sContent : {l_s300, std::string(100, 'x').replace(0, 9, "<notmem>\n")}) {
     const std::string l_sPath = Path("small.bin");
     ASSERT_TRUE(OsTestWriteFile(OsTestWide(l_sPath), l_sContent));
@@ -275,6 +276,13 @@ TEST_F(MemShared, CreateWithoutAViewIsRefused) {
   EXPECT_EQ(Alloc(OS_SHAREDALLOC_CREATE, Path("noview.bin"), 100, 0, 0, 0), nullptr);
   EXPECT_EQ(Lines("mem>>> a_sizetView can only be -1 for OS_SHAREDALLOC_OPEN...").size(), 1u);
   EXPECT_EQ(Lines("mem>>> Error occurred here...").size(), 1u);
+  EXPECT_EQ(Lines("mem>>> OsMemDump begin...").size(), 1u);
+}
+
+TEST_F(MemShared, CleanRamLogsTheFreeMemoryAround) {
+  CleanRam();
+  EXPECT_EQ(Lines("mem>>> CleanRam Before: FreePhysical:").size(), 1u);
+  EXPECT_EQ(Lines("mem>>> CleanRam After:  FreePhysical:").size(), 1u);
 }
 
 TEST_F(MemShared, RemappedViewsKeepTheData) {
