@@ -617,7 +617,7 @@ void* OsMemRemap(void* a_pvMem, std::uint32_t a_u32Offset, std::uint32_t a_u32Vi
     OS_LOGA("mem>>> Manage failed...<%s>", l_pitem->m_szName);
   } else {
     l_pitem->m_u32Offset = l_u32Offset;
-    l_pitem->m_u32ViewSize = l_u32Offset == a_u32Offset ? l_u32Behind : 0;
+    l_pitem->m_u32ViewSize = l_u32Behind;  // 0 for the block at the start
   }
   if (LogEnabled())
     OsLogPrint(OsLogInstance(), a_szFile, a_iLine, OS_LOG_MEM2, "mem>>> remap: %p --> %p %9d %9d %s", a_pvMem,
