@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "os_coscfg.h"
@@ -207,8 +208,9 @@ TEST_F(MemSharedPeer, AProcessOfTheOtherWidthOpensTheSharedMemory) {
 }
 
 TEST_F(MemShared, SmallFilesThatAreNoLinksOpenAsOrdinaryMappings) {
-  std::string l_s300;
-  for (int l_i = 0; l_i < 300; ++l_i) l_s300 += static_cast<char>('a' + l_i % 26);
+  // 300 bytes are too many for a link, whatever they begin with.
+  std::string l_s300 = "<osmem>\n\t<pid>1</pid>\t<maphandle>4</maphandle>\n<maxsize>100</maxsize></osmem>\n";
+  while (l_s300.size() < 300) l_s300 += static_cast<char>('a' + l_s300.size() % 26);
   for (const std::string& l_sContent : {l_s300, std::string(100, 'x').replace(0, 9, "<notmem>\n")}) {
     const std::string l_sPath = Path("small.bin");
     ASSERT_TRUE(OsTestWriteFile(OsTestWide(l_sPath), l_sContent));
@@ -271,10 +273,40 @@ TEST_F(MemShared, DamagedLinksAreRefused) {
   CloseHandle(l_hMapping);
 }
 
+// The temporary file is held for deletion: only an opener that shares
+// deletion gets in, and a read-only opener gets in beside a writer.
+TEST_F(MemShared, OthersOpenATemporaryFileBySharingDeletion) {
+  const std::string l_sPath = Path("group.tmp");
+  char* const l_pc = Alloc(OS_SHAREDALLOC_TEMPORARY, l_sPath, 2128, 0, 2128, OS_SHARED_NOPAGEFILE);
+  ASSERT_NE(l_pc, nullptr);
+  std::strcpy(l_pc, "group table");
+  HANDLE const l_h = CreateFileW(OsTestWide(l_sPath).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(l_h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  char* const l_pcOpen = Alloc(OS_SHAREDALLOC_OPEN, l_sPath, 2128, 0, 2128, OS_SHARED_NOPAGEFILE);
+  ASSERT_NE(l_pcOpen, nullptr);
+  EXPECT_STREQ(l_pcOpen, "group table");
+  char* const l_pcRead = Alloc(OS_SHAREDALLOC_OPEN, l_sPath, 2128, 0, 2128, OS_SHARED_NOPAGEFILE | OS_SHARED_READONLY);
+  ASSERT_NE(l_pcRead, nullptr);
+  EXPECT_EQ(Item(l_pcRead).m_u32Flags & OS_SHAREDITEM_READONLY, OS_SHAREDITEM_READONLY);
+  EXPECT_STREQ(l_pcRead, "group table");
+  OS_MEM_FREE(l_pcRead);
+  OS_MEM_FREE(l_pcOpen);
+  OS_MEM_FREE(l_pc);
+}
+
 TEST_F(MemShared, CreateWithoutAViewIsRefused) {
   EXPECT_EQ(Alloc(OS_SHAREDALLOC_CREATE, Path("noview.bin"), 100, 0, 0, 0), nullptr);
   EXPECT_EQ(Lines("mem>>> a_sizetView can only be -1 for OS_SHAREDALLOC_OPEN...").size(), 1u);
   EXPECT_EQ(Lines("mem>>> Error occurred here...").size(), 1u);
+  EXPECT_EQ(Lines("mem>>> OsMemDump begin...").size(), 1u);
+}
+
+TEST_F(MemShared, CleanRamLogsTheFreeMemoryAround) {
+  CleanRam();
+  EXPECT_EQ(Lines("mem>>> CleanRam Before: FreePhysical:").size(), 1u);
+  EXPECT_EQ(Lines("mem>>> CleanRam After:  FreePhysical:").size(), 1u);
 }
 
 TEST_F(MemShared, RemappedViewsKeepTheData) {
@@ -360,6 +392,19 @@ TEST_F(MemShared, ThreadSafeBuffersGrowWithTheirContents) {
   EXPECT_EQ(Impl().m_u32CC, l_u32CC + 1) << "the old block was released";
   EXPECT_EQ(OsMemThreadSafeAlloc("a:b", 10, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL), nullptr);
   OsMemThreadSafeFree("buf", __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  EXPECT_EQ(Impl().m_u32CC, l_u32CC);
+
+  // A thread's buffer outlives it until a release without a name finds it gone.
+  void* l_pvThread = nullptr;
+  std::thread([&] { l_pvThread = OsMemThreadSafeAlloc("gone", 10, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL); }).join();
+  ASSERT_NE(l_pvThread, nullptr);
+  void* const l_pvMine = OsMemThreadSafeAlloc("mine", 10, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  EXPECT_EQ(Impl().m_u32CC, l_u32CC + 2);
+  OsMemThreadSafeFree(nullptr, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  EXPECT_EQ(Impl().m_u32CC, l_u32CC + 1);
+  OsMemSettings l_settings;
+  EXPECT_EQ(OsMemFindByAddress(l_pvMine, &l_settings, true), OS_STS_SUCCESS) << "a living thread keeps its buffer";
+  OsMemThreadSafeFree("mine", __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
   EXPECT_EQ(Impl().m_u32CC, l_u32CC);
 }
 

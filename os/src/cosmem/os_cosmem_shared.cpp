@@ -39,6 +39,15 @@ void PlaceLine(const char* a_szFile, int a_iLine) {
   OsLogPrint(OsLogInstance(), a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> Error occurred here...");
 }
 
+// The end of a shared allocation refused before anything was opened: the
+// caller's place, the table and the crash report, as for every failure.
+void* Refused(const char* a_szFile, int a_iLine) {
+  PlaceLine(a_szFile, a_iLine);
+  if (Impl() != nullptr) OsMemDump(nullptr);
+  OsMemWriteCrashReport("QrxMemCrash.txt");
+  return nullptr;
+}
+
 std::uint64_t RoundUp(std::uint64_t a_u64, std::uint32_t a_u32Granularity) {
   return (a_u64 + a_u32Granularity - 1) / a_u32Granularity * a_u32Granularity;
 }
@@ -207,30 +216,25 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
   COsMemImpl* const l_posmemimpl = Impl();
   if (l_posmemimpl == nullptr) {
     OS_LOGA("mem>>> m_posmemimpl is null...");
-    PlaceLine(a_szFile, a_iLine);
-    return nullptr;
+    return Refused(a_szFile, a_iLine);
   }
   if (a_eossharedalloc < OS_SHAREDALLOC_CREATE || a_eossharedalloc > OS_SHAREDALLOC_OPENALWAYS) {
     OS_LOGA("mem>>> Unrecognized a_eossharedalloc...<%d>", static_cast<int>(a_eossharedalloc));
-    PlaceLine(a_szFile, a_iLine);
-    return nullptr;
+    return Refused(a_szFile, a_iLine);
   }
   if (a_eossharedlock < OS_SHAREDLOCK_NONE || a_eossharedlock > OS_SHAREDLOCK_CREATOR) {
     OS_LOGA("mem>>> Unrecognized a_eossharedlock...<%d>", static_cast<int>(a_eossharedlock));
-    PlaceLine(a_szFile, a_iLine);
-    return nullptr;
+    return Refused(a_szFile, a_iLine);
   }
   const bool l_bOpen = a_eossharedalloc == OS_SHAREDALLOC_OPEN;
   if (a_i32View <= 0 && !l_bOpen) {
     OS_LOGA("mem>>> a_sizetView can only be -1 for OS_SHAREDALLOC_OPEN...");
-    PlaceLine(a_szFile, a_iLine);
-    return nullptr;
+    return Refused(a_szFile, a_iLine);
   }
   // Only an opened file may take its size from the file.
   if (a_i32Size <= 0 && !l_bOpen) {
     OS_LOGA("mem>>> a_i32Size must be positive...%d", static_cast<int>(a_i32Size));
-    PlaceLine(a_szFile, a_iLine);
-    return nullptr;
+    return Refused(a_szFile, a_iLine);
   }
   const char* const l_szPath = a_szPath != nullptr ? a_szPath : "";
 
@@ -613,7 +617,7 @@ void* OsMemRemap(void* a_pvMem, std::uint32_t a_u32Offset, std::uint32_t a_u32Vi
     OS_LOGA("mem>>> Manage failed...<%s>", l_pitem->m_szName);
   } else {
     l_pitem->m_u32Offset = l_u32Offset;
-    l_pitem->m_u32ViewSize = l_u32Offset == a_u32Offset ? l_u32Behind : 0;
+    l_pitem->m_u32ViewSize = l_u32Behind;  // 0 for the block at the start
   }
   if (LogEnabled())
     OsLogPrint(OsLogInstance(), a_szFile, a_iLine, OS_LOG_MEM2, "mem>>> remap: %p --> %p %9d %9d %s", a_pvMem,
