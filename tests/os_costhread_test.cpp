@@ -1,0 +1,404 @@
+// The worker-thread object: the start handshake, the cooperative and the
+// forced stop, a thread stopping itself, requests and the wake-up event,
+// crash containment, affinity, identity, hardware breakpoints, and many
+// starts and stops that leave no handle behind.
+#include <windows.h>
+
+#include <deque>
+#include <memory>
+#include <random>
+#include <stdexcept>
+
+#include "os.h"
+#include "os_coscfg_sysinfo.h"
+#include "os_costhread_impl.h"
+#include "os_test_services.h"
+
+namespace {
+
+class Thread : public OsServicesTest {
+ protected:
+  void SetUp() override {
+    OsServicesTest::SetUp();
+    StartLoggingTo(L"thread.log");
+  }
+};
+
+// A handle of the object's thread of our own, to watch it after the object
+// has closed its own.
+HANDLE OpenOf(COsThread& a_osthread) {
+  return OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT |
+                        THREAD_SET_CONTEXT,
+                    FALSE, static_cast<DWORD>(a_osthread.ThreadIdGet()));
+}
+
+DWORD ExitCodeOf(HANDLE a_hThread) {
+  DWORD l_dw = 0xdeadbeef;
+  GetExitCodeThread(a_hThread, &l_dw);
+  return l_dw;
+}
+
+EOSSTS __stdcall ReturnAtOnce(COsThread*) { return OS_STS_SUCCESS; }
+// 259 is also the system's still-active exit code.
+EOSSTS __stdcall ReturnStillActiveCode(COsThread*) { return OS_STS_CANNOTCREATE; }
+EOSSTS __stdcall WaitForStop(COsThread* a_posthread) {
+  while (a_posthread->RequestGet() != OS_THREAD_REQUEST_STOP) a_posthread->WakeWait(-1);
+  return OS_STS_SUCCESS;
+}
+// Leaves the event to the test.
+EOSSTS __stdcall PollForStop(COsThread* a_posthread) {
+  while (a_posthread->RequestGet() != OS_THREAD_REQUEST_STOP) Sleep(2);
+  return OS_STS_SUCCESS;
+}
+EOSSTS __stdcall IgnoreStop(COsThread*) {
+  for (;;) Sleep(1);
+}
+// Waits for a wake-up, stops itself (ignoring itself when the argument says
+// so), then reports and waits for a real stop.
+EOSSTS __stdcall StopSelf(COsThread* a_posthread) {
+  const bool l_bIgnore = *static_cast<bool*>(a_posthread->ArgGet());
+  a_posthread->WakeWait(-1);
+  a_posthread->Stop(l_bIgnore, OS_THREAD_STOP_TIMEOUT_MS);
+  a_posthread->UserValueSet(1);
+  return WaitForStop(a_posthread);
+}
+EOSSTS __stdcall Violate(COsThread*) {
+  volatile int* volatile l_pi = nullptr;  // both volatile: the store is neither folded nor dropped
+  *l_pi = 1;
+  return OS_STS_SUCCESS;
+}
+EOSSTS __stdcall Throw(COsThread*) { throw std::runtime_error("the procedure failed"); }
+// An access violation that system code raises and handles itself.
+EOSSTS __stdcall ProbeBadPointer(COsThread*) {
+  return IsBadWritePtr(nullptr, 4) ? OS_STS_NOMORE : OS_STS_SUCCESS;
+}
+
+TEST_F(Thread, ProcedureReturningAtOnce) {
+  COsThread l_osthread;
+  int l_iArg = 0;
+  ASSERT_EQ(l_osthread.Start("quick", ReturnAtOnce, &l_iArg), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.ArgGet(), &l_iArg);
+  EXPECT_NE(l_osthread.ThreadIdGet(), 0u);
+  EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.RunStateGet(), OS_THREAD_NOTRUNNING);
+  EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_DEAD);
+  EXPECT_EQ(l_osthread.ThreadIdGet(), 0u);
+  EXPECT_EQ(l_osthread.ArgGet(), nullptr);
+  const auto l_lines = Lines("thr>>> starting <quick>");
+  ASSERT_EQ(l_lines.size(), 1u);
+  EXPECT_EQ(l_lines[0].m_cMark, 'P');
+  // Started again after the stop; a null name is "noname".
+  ASSERT_EQ(l_osthread.Start(nullptr, ReturnAtOnce, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WaitForExit(-1), OS_STS_SUCCESS);
+  EXPECT_EQ(Lines("thr>>> starting <noname>").size(), 1u);
+}
+
+TEST_F(Thread, ExitCodeOfTheStillActiveValueIsNotTakenForRunning) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("code259", ReturnStillActiveCode, nullptr), OS_STS_SUCCESS);
+  HANDLE const l_hThread = OpenOf(l_osthread);
+  ASSERT_NE(l_hThread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(l_hThread, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCodeOf(l_hThread), static_cast<DWORD>(STILL_ACTIVE));
+  EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_DEAD);
+  const ULONGLONG l_ullStart = GetTickCount64();
+  EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS);
+  EXPECT_LT(GetTickCount64() - l_ullStart, 500u);
+  EXPECT_TRUE(Lines("isn't terminating").empty());
+  CloseHandle(l_hThread);
+}
+
+TEST_F(Thread, StartIsRefusedWithoutAProcedureAndWhileRunning) {
+  COsThread l_osthread;
+  EXPECT_EQ(l_osthread.Start("none", nullptr, nullptr), OS_STS_BADARG);
+  ASSERT_EQ(Lines("thr>>> a_osthreadproc is NULL...<none>").size(), 1u);
+  ASSERT_EQ(l_osthread.Start("worker", WaitForStop, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.Start("worker", WaitForStop, nullptr), OS_STS_FAIL);
+  const auto l_lines = Lines("thr>>> you're already running this thread...<worker>");
+  ASSERT_EQ(l_lines.size(), 1u);
+  EXPECT_EQ(l_lines[0].m_cMark, 'A');
+  EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_ALIVE);
+  // The cooperative stop ends it without termination.
+  const ULONGLONG l_ullStart = GetTickCount64();
+  EXPECT_EQ(l_osthread.Stop(false, 5000), OS_STS_SUCCESS);
+  EXPECT_LT(GetTickCount64() - l_ullStart, 2000u);
+  EXPECT_EQ(l_osthread.RunStateGet(), OS_THREAD_NOTRUNNING);
+  EXPECT_EQ(l_osthread.RequestGet(), OS_THREAD_REQUEST_RUN);
+  EXPECT_TRUE(Lines("isn't terminating").empty());
+}
+
+TEST_F(Thread, ProcedureIgnoringTheStopIsTerminatedAfterTheTimeout) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("deaf", IgnoreStop, nullptr), OS_STS_SUCCESS);
+  HANDLE const l_hThread = OpenOf(l_osthread);
+  ASSERT_NE(l_hThread, nullptr);
+  const ULONGLONG l_ullStart = GetTickCount64();
+  EXPECT_EQ(l_osthread.Stop(false, 100), OS_STS_SUCCESS);
+  const ULONGLONG l_ullWaited = GetTickCount64() - l_ullStart;
+  EXPECT_GE(l_ullWaited, 90u);
+  EXPECT_LT(l_ullWaited, 3000u);
+  EXPECT_EQ(WaitForSingleObject(l_hThread, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCodeOf(l_hThread), 0u);
+  CloseHandle(l_hThread);
+  const auto l_lines = Lines("isn't terminating");
+  ASSERT_EQ(l_lines.size(), 1u);
+  EXPECT_EQ(l_lines[0].m_sText,
+            "thr>>> something is wrong, a thread we asked to stop isn't terminating, so we're terminating it...<deaf>");
+  EXPECT_EQ(l_lines[0].m_cMark, 'E');
+}
+
+TEST_F(Thread, StopOnItselfIgnoredOrEndingTheThread) {
+  for (bool l_bIgnore : {true, false}) {
+    SCOPED_TRACE(l_bIgnore ? "ignoring itself" : "not ignoring itself");
+    COsThread l_osthread;
+    ASSERT_EQ(l_osthread.Start("self", StopSelf, &l_bIgnore), OS_STS_SUCCESS);
+    HANDLE const l_hThread = OpenOf(l_osthread);
+    ASSERT_NE(l_hThread, nullptr);
+    ASSERT_EQ(l_osthread.WakeSignal(true), OS_STS_SUCCESS);
+    if (l_bIgnore) {
+      for (int l_i = 0; l_i < 500 && l_osthread.UserValueGet() == 0; ++l_i) Sleep(10);
+      EXPECT_EQ(l_osthread.UserValueGet(), 1u);
+      EXPECT_EQ(l_osthread.RunStateGet(), OS_THREAD_RUNNING);
+      EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_ALIVE);
+      EXPECT_EQ(l_osthread.Stop(false, 5000), OS_STS_SUCCESS);
+    }
+    EXPECT_EQ(WaitForSingleObject(l_hThread, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(ExitCodeOf(l_hThread), 0u);
+    EXPECT_EQ(l_osthread.UserValueGet(), l_bIgnore ? 1u : 0u);
+    EXPECT_EQ(l_osthread.RunStateGet(), OS_THREAD_NOTRUNNING);
+    EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_DEAD);
+    CloseHandle(l_hThread);
+  }
+  EXPECT_EQ(Lines("thr>>> ignoring request to stop ourselves (this is okay)...<self>").size(), 1u);
+  const auto l_lines = Lines("thr>>> stop called from thread it's stopping (bad programmer)...<self>");
+  ASSERT_EQ(l_lines.size(), 1u);
+  EXPECT_EQ(l_lines[0].m_cMark, 'A');
+  EXPECT_TRUE(Lines("isn't terminating").empty());
+}
+
+TEST_F(Thread, RequestsAndTheWakeUpEvent) {
+  COsThread l_osthread;
+  EXPECT_EQ(l_osthread.WakeWait(0), OS_STS_FAIL);
+  EXPECT_EQ(Lines("thr>>> m_posthreadimpl->pod.m_hEvent is NULL...").size(), 1u);
+  EXPECT_EQ(l_osthread.RequestSet(5, true), OS_STS_FAIL);  // not running
+  l_osthread.UserValueSet(77);
+  EXPECT_EQ(l_osthread.UserValueGet(), 77u);
+
+  ASSERT_EQ(l_osthread.Start("poller", PollForStop, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WakeSignal(true), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WakeWait(0), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WakeWait(0), OS_STS_TIMEOUT);
+  EXPECT_EQ(Lines("thr>>> setevent 1 <poller>").size(), 1u);
+  EXPECT_EQ(l_osthread.RequestSet(OS_THREAD_REQUEST_RUN, true), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WakeWait(0), OS_STS_SUCCESS);  // signalled by the request
+  EXPECT_EQ(l_osthread.RequestSet(OS_THREAD_REQUEST_STOP, false), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.RequestSet(5, true), OS_STS_BUSY);
+  EXPECT_EQ(l_osthread.RequestGet(), OS_THREAD_REQUEST_STOP);
+  EXPECT_EQ(l_osthread.WaitForExit(5000), OS_STS_SUCCESS);
+}
+
+TEST_F(Thread, CrashesAreContainedAndHandledExceptionsLeftAlone) {
+  struct Row {
+    const char* m_szName;
+    OsThreadProc m_osthreadproc;
+    bool m_bCrash;
+    DWORD m_dwExitCode;
+  };
+  const Row l_arow[] = {
+      {"violate", Violate, true, 0},
+      {"throw", Throw, true, 0},
+      {"probe", ProbeBadPointer, false, OS_STS_NOMORE},
+  };
+  for (const Row& l_row : l_arow) {
+    SCOPED_TRACE(l_row.m_szName);
+    COsThread l_osthread;
+    ASSERT_EQ(l_osthread.Start(l_row.m_szName, l_row.m_osthreadproc, nullptr), OS_STS_SUCCESS);
+    HANDLE const l_hThread = OpenOf(l_osthread);
+    ASSERT_NE(l_hThread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(l_hThread, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(ExitCodeOf(l_hThread), l_row.m_dwExitCode);
+    EXPECT_EQ(l_osthread.RunStateGet(), l_row.m_bCrash ? OS_THREAD_NOTRUNNING : OS_THREAD_RUNNING);
+    EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS);
+    CloseHandle(l_hThread);
+  }
+  const auto l_lines = Lines("thr>>> thread crash detected...");
+  ASSERT_EQ(l_lines.size(), 2u);
+  EXPECT_EQ(l_lines[0].m_cMark, 'A');
+  EXPECT_EQ(Lines("thr>>> the procedure raised exception 0xc0000005 <violate>").size(), 1u);
+  EXPECT_EQ(Lines("thr>>> the procedure threw a C++ exception <throw>").size(), 1u);
+}
+
+TEST_F(Thread, AffinityOfTheThreadAndTheDefault) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("pinned", PollForStop, nullptr), OS_STS_SUCCESS);
+  if (OsCfgSysProcessorCountQuiet() <= 1) {
+    EXPECT_EQ(l_osthread.AffinitySet(2), OS_STS_SUCCESS);
+    EXPECT_EQ(l_osthread.AffinityGet(), 1u);
+    GTEST_SKIP() << "one processor: affinity is not applied";
+  }
+  DWORD_PTR l_dwptrProcess = 0;
+  DWORD_PTR l_dwptrSystem = 0;
+  ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &l_dwptrProcess, &l_dwptrSystem));
+  EXPECT_EQ(l_osthread.AffinityGet(), l_dwptrProcess);
+  ASSERT_EQ(l_osthread.AffinitySet(1), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.AffinityGet(), 1u);
+  HANDLE const l_hThread =
+      OpenThread(THREAD_SET_INFORMATION | THREAD_QUERY_INFORMATION, FALSE, static_cast<DWORD>(l_osthread.ThreadIdGet()));
+  ASSERT_NE(l_hThread, nullptr);
+  EXPECT_EQ(SetThreadAffinityMask(l_hThread, l_dwptrProcess), 1u);  // the previous mask
+  CloseHandle(l_hThread);
+  EXPECT_EQ(l_osthread.Stop(false, 5000), OS_STS_SUCCESS);
+
+  // A default applies to threads started later, within the process's mask.
+  OsThreadSetDefaultAffinity(2 | 0x100000000ull);
+  ASSERT_EQ(l_osthread.Start("default", PollForStop, nullptr), OS_STS_SUCCESS);
+  OsThreadSetDefaultAffinity(0);
+  EXPECT_EQ(l_osthread.AffinityGet(), 2u);
+  HANDLE const l_hDefault =
+      OpenThread(THREAD_SET_INFORMATION | THREAD_QUERY_INFORMATION, FALSE, static_cast<DWORD>(l_osthread.ThreadIdGet()));
+  ASSERT_NE(l_hDefault, nullptr);
+  EXPECT_EQ(SetThreadAffinityMask(l_hDefault, l_dwptrProcess), 2u);
+  CloseHandle(l_hDefault);
+}
+
+TEST_F(Thread, Identity) {
+  EXPECT_EQ(OsProcessIdGet(), GetCurrentProcessId());
+  EXPECT_EQ(OsThreadIdGet(), GetCurrentThreadId());
+  EXPECT_TRUE(OsThreadExists(GetCurrentThreadId()));
+  EXPECT_TRUE(OsHandleIsRunning(GetCurrentProcess()));
+  HANDLE const l_hEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  EXPECT_FALSE(OsHandleIsRunning(l_hEvent));
+  CloseHandle(l_hEvent);
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("ended", ReturnAtOnce, nullptr), OS_STS_SUCCESS);
+  const std::uint64_t l_u64Id = l_osthread.ThreadIdGet();
+  EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS);
+  EXPECT_FALSE(OsThreadExists(l_u64Id));
+}
+
+TEST(ThreadHwBp, ControlBitsOfEachRegister) {
+  struct Row {
+    int m_iRegister;
+    EOSHWBPKIND m_eoshwbpkind;
+    EOSHWBPSIZE m_eoshwbpsize;
+    std::uint64_t m_u64Bits;
+  };
+  // Local enable 2n, access at 16 + 4n, length at 18 + 4n.
+  const Row l_arow[] = {
+      {0, OS_HWBP_EXECUTE, OS_HWBP_SIZE1, 0x1},
+      {1, OS_HWBP_WRITE, OS_HWBP_SIZE4, 0x4 | (0x1u << 20) | (0x3u << 22)},
+      {2, OS_HWBP_READWRITE, OS_HWBP_SIZE2, 0x10 | (0x3u << 24) | (0x1u << 26)},
+      {3, OS_HWBP_WRITE, OS_HWBP_SIZE8, 0x40 | (0x1u << 28) | (0x2ull << 30)},
+  };
+  for (const Row& l_row : l_arow)
+    EXPECT_EQ(OsHwBpControlBits(l_row.m_iRegister, l_row.m_eoshwbpkind, l_row.m_eoshwbpsize), l_row.m_u64Bits)
+        << l_row.m_iRegister;
+}
+
+volatile int g_iWatched = 0;
+volatile LONG g_lHits = 0;
+DWORD g_dwWatcher = 0;
+
+LONG WINAPI CountHits(EXCEPTION_POINTERS* a_pexceptionpointers) {
+  if (a_pexceptionpointers->ExceptionRecord->ExceptionCode != EXCEPTION_SINGLE_STEP ||
+      GetCurrentThreadId() != g_dwWatcher)
+    return EXCEPTION_CONTINUE_SEARCH;
+  InterlockedIncrement(&g_lHits);
+  return EXCEPTION_CONTINUE_EXECUTION;  // a data breakpoint traps after the access
+}
+
+TEST_F(Thread, WriteBreakpointFiresUntilCleared) {
+  g_dwWatcher = GetCurrentThreadId();
+  g_lHits = 0;
+  void* const l_pvHandler = AddVectoredExceptionHandler(1, CountHits);
+  ASSERT_NE(l_pvHandler, nullptr);
+  OsHwBp* l_poshwbp = OsHwBpSet(GetCurrentThread(), OS_HWBP_WRITE, OS_HWBP_SIZE4, const_cast<int*>(&g_iWatched));
+  ASSERT_NE(l_poshwbp, nullptr);
+  g_iWatched = 1;
+  EXPECT_EQ(g_lHits, 1);
+  const int l_iRead = g_iWatched;  // a read does not fire a write breakpoint
+  EXPECT_EQ(l_iRead, 1);
+  EXPECT_EQ(g_lHits, 1);
+  EXPECT_EQ(OsHwBpClear(&l_poshwbp), OS_STS_SUCCESS);
+  EXPECT_EQ(l_poshwbp, nullptr);
+  g_iWatched = 2;
+  EXPECT_EQ(g_lHits, 1);
+  RemoveVectoredExceptionHandler(l_pvHandler);
+  EXPECT_EQ(Lines("new OsHwBp").size(), 1u);
+}
+
+TEST_F(Thread, AllFourDebugRegistersInUse) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("target", PollForStop, nullptr), OS_STS_SUCCESS);
+  HANDLE const l_hThread = OpenOf(l_osthread);
+  ASSERT_NE(l_hThread, nullptr);
+  static volatile std::uint32_t s_au32Watched[5];
+  OsHwBp* l_aposhwbp[4] = {};
+  for (int l_i = 0; l_i < 4; ++l_i) {
+    l_aposhwbp[l_i] = OsHwBpSet(l_hThread, OS_HWBP_READWRITE, OS_HWBP_SIZE4, const_cast<std::uint32_t*>(&s_au32Watched[l_i]));
+    ASSERT_NE(l_aposhwbp[l_i], nullptr) << l_i;
+  }
+  EXPECT_EQ(OsHwBpSet(l_hThread, OS_HWBP_WRITE, OS_HWBP_SIZE1, const_cast<std::uint32_t*>(&s_au32Watched[4])), nullptr);
+  EXPECT_EQ(Lines("thr>>> all four debug registers are in use...").size(), 1u);
+
+  // The registers as the system reads them back.
+  CONTEXT l_context = {};
+  l_context.ContextFlags = CONTEXT_DEBUG_REGISTERS;
+  ASSERT_NE(SuspendThread(l_hThread), static_cast<DWORD>(-1));
+  EXPECT_TRUE(GetThreadContext(l_hThread, &l_context));
+  ResumeThread(l_hThread);
+  EXPECT_EQ(l_context.Dr0, reinterpret_cast<std::uintptr_t>(&s_au32Watched[0]));
+  EXPECT_EQ(l_context.Dr3, reinterpret_cast<std::uintptr_t>(&s_au32Watched[3]));
+  EXPECT_EQ(l_context.Dr7 & 0xFFFF00FFu, 0xFFFF0055u);  // enables 0x55; read or write (11), four bytes (11)
+
+  for (OsHwBp*& l_poshwbp : l_aposhwbp) EXPECT_EQ(OsHwBpClear(&l_poshwbp), OS_STS_SUCCESS);
+  l_context.ContextFlags = CONTEXT_DEBUG_REGISTERS;
+  ASSERT_NE(SuspendThread(l_hThread), static_cast<DWORD>(-1));
+  EXPECT_TRUE(GetThreadContext(l_hThread, &l_context));
+  ResumeThread(l_hThread);
+  EXPECT_EQ(l_context.Dr7 & 0x55u, 0u);
+  EXPECT_EQ(l_context.Dr0, 0u);
+  CloseHandle(l_hThread);
+}
+
+// Starts and stops 200 threads, up to four alive at a time, that return at
+// once, wait for the stop or ignore it: every start succeeds, only the
+// ignoring ones are terminated, and no handle is left behind.
+TEST_F(Thread, ManyStartsAndStopsLeaveNoHandle) {
+  constexpr int l_iThreads = 200;
+  constexpr std::size_t l_sizetAlive = 4;
+  const OsThreadProc l_aosthreadproc[] = {ReturnAtOnce, WaitForStop, IgnoreStop};
+  std::mt19937 l_rng(20240611);
+  {
+    COsThread l_osthreadWarm;  // the first start's one-time allocations
+    ASSERT_EQ(l_osthreadWarm.Start("warm", ReturnAtOnce, nullptr), OS_STS_SUCCESS);
+  }
+  DWORD l_dwBefore = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &l_dwBefore));
+  const ULONGLONG l_ullStart = GetTickCount64();
+  int l_iIgnoring = 0;
+  std::deque<std::pair<std::unique_ptr<COsThread>, int>> l_alive;
+  auto StopOldest = [&l_alive]() {
+    const bool l_bIgnoring = l_alive.front().second == 2;
+    EXPECT_EQ(l_alive.front().first->Stop(false, l_bIgnoring ? 50 : 10000), OS_STS_SUCCESS);
+    EXPECT_EQ(l_alive.front().first->IsAlive(), OS_THREAD_DEAD);
+    l_alive.pop_front();
+  };
+  for (int l_i = 0; l_i < l_iThreads; ++l_i) {
+    const int l_iKind = static_cast<int>(l_rng() % 3);
+    l_iIgnoring += l_iKind == 2;
+    auto l_posthread = std::make_unique<COsThread>();
+    ASSERT_EQ(l_posthread->Start("stress", l_aosthreadproc[l_iKind], nullptr), OS_STS_SUCCESS) << l_i;
+    l_alive.emplace_back(std::move(l_posthread), l_iKind);
+    if (l_alive.size() > l_sizetAlive) StopOldest();
+  }
+  while (!l_alive.empty()) StopOldest();
+  DWORD l_dwAfter = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &l_dwAfter));
+  EXPECT_EQ(l_dwAfter, l_dwBefore);
+  EXPECT_LT(GetTickCount64() - l_ullStart, 60000u);
+  EXPECT_GT(l_iIgnoring, 0);
+  EXPECT_EQ(Lines("isn't terminating").size(), static_cast<std::size_t>(l_iIgnoring));
+}
+
+}  // namespace
