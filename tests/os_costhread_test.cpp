@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 #include <stdexcept>
+#include <string>
 
 #include "os.h"
 #include "os_coscfg_sysinfo.h"
@@ -66,6 +67,27 @@ EOSSTS __stdcall Violate(COsThread*) {
   volatile int* volatile l_pi = nullptr;  // both volatile: the store is neither folded nor dropped
   *l_pi = 1;
   return OS_STS_SUCCESS;
+}
+EOSSTS __stdcall DivideByZero(COsThread*) {
+  volatile int l_iZero = 0;
+  volatile int l_iFive = 5;
+  return static_cast<EOSSTS>(l_iFive / l_iZero);
+}
+// 4 KB a level, far past any thread's stack.
+int Recurse(volatile int* a_piDepth) {
+  volatile char l_ac[4096];
+  l_ac[0] = static_cast<char>(*a_piDepth);
+  *a_piDepth = *a_piDepth + 1;
+  if (*a_piDepth > (1 << 30)) return 0;
+  return Recurse(a_piDepth) + l_ac[0];
+}
+EOSSTS __stdcall OverflowTheStack(COsThread*) {
+  volatile int l_iDepth = 0;
+  return static_cast<EOSSTS>(Recurse(&l_iDepth));
+}
+EOSSTS __stdcall ExitItself(COsThread* a_posthread) {
+  a_posthread->Exit();
+  return OS_STS_NOMORE;  // never reached
 }
 EOSSTS __stdcall Throw(COsThread*) { throw std::runtime_error("the procedure failed"); }
 // An access violation that system code raises and handles itself.
@@ -176,6 +198,31 @@ TEST_F(Thread, StopOnItselfIgnoredOrEndingTheThread) {
   EXPECT_TRUE(Lines("isn't terminating").empty());
 }
 
+TEST_F(Thread, ExitEndsOnlyTheThreadItself) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("worker", WaitForStop, nullptr), OS_STS_SUCCESS);
+  const std::uint64_t l_u64Id = l_osthread.ThreadIdGet();
+  l_osthread.Exit();  // from the owner: refused
+  EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_ALIVE);
+  EXPECT_EQ(Lines("thr>>> bad exit attempt...<worker> " + std::to_string(GetCurrentThreadId()) + " " +
+                  std::to_string(l_u64Id))
+                .size(),
+            1u);
+  EXPECT_EQ(l_osthread.Stop(false, 5000), OS_STS_SUCCESS);
+
+  ASSERT_EQ(l_osthread.Start("leaver", ExitItself, nullptr), OS_STS_SUCCESS);
+  HANDLE const l_hThread = OpenOf(l_osthread);
+  ASSERT_NE(l_hThread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(l_hThread, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCodeOf(l_hThread), 0u);
+  EXPECT_EQ(l_osthread.RunStateGet(), OS_THREAD_NOTRUNNING);
+  EXPECT_EQ(Lines("thr>>> Exiting...<leaver>").size(), 1u);
+  CloseHandle(l_hThread);
+  // The exited run's handles are closed by the next start.
+  ASSERT_EQ(l_osthread.Start("again", ReturnAtOnce, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS);
+}
+
 TEST_F(Thread, RequestsAndTheWakeUpEvent) {
   COsThread l_osthread;
   EXPECT_EQ(l_osthread.WakeWait(0), OS_STS_FAIL);
@@ -207,6 +254,8 @@ TEST_F(Thread, CrashesAreContainedAndHandledExceptionsLeftAlone) {
   const Row l_arow[] = {
       {"violate", Violate, true, 0},
       {"throw", Throw, true, 0},
+      {"divide", DivideByZero, true, 0},
+      {"overflow", OverflowTheStack, true, 0},
       {"probe", ProbeBadPointer, false, OS_STS_NOMORE},
   };
   for (const Row& l_row : l_arow) {
@@ -222,9 +271,11 @@ TEST_F(Thread, CrashesAreContainedAndHandledExceptionsLeftAlone) {
     CloseHandle(l_hThread);
   }
   const auto l_lines = Lines("thr>>> thread crash detected...");
-  ASSERT_EQ(l_lines.size(), 2u);
+  ASSERT_EQ(l_lines.size(), 4u);
   EXPECT_EQ(l_lines[0].m_cMark, 'A');
   EXPECT_EQ(Lines("thr>>> the procedure raised exception 0xc0000005 <violate>").size(), 1u);
+  EXPECT_EQ(Lines("thr>>> the procedure raised exception 0xc0000094 <divide>").size(), 1u);
+  EXPECT_EQ(Lines("thr>>> the procedure raised exception 0xc00000fd <overflow>").size(), 1u);
   EXPECT_EQ(Lines("thr>>> the procedure threw a C++ exception <throw>").size(), 1u);
 }
 
