@@ -56,8 +56,10 @@ class COsThread {
   // Starts a_osthreadproc on a new thread with a_szName ("noname" when null,
   // cut to 259 bytes) and a_pvArg, and returns once the thread has begun to
   // run it: 0; 3 when a_osthreadproc is null; 1 when the object runs a
-  // thread already, or the event or thread cannot be made, or the thread
-  // ends or does not begin within 5000 ms (everything made is closed again).
+  // thread already (one whose procedure has returned counts until Stop or
+  // WaitForExit), or the event or thread cannot be made, or the thread ends
+  // or does not begin within 5000 ms (everything made is closed again).
+  // After a crash or Exit the object can be started again at once.
   EOSSTS Start(const char* a_szName, OsThreadProc a_osthreadproc, void* a_pvArg);
   // The stop: posts the stop request and signals the event, waits up to
   // a_i32TimeoutMs for the thread to end (polling every 10 ms) and
