@@ -9,6 +9,7 @@
 #include "os_cosmem.h"
 #include "os_cossync.h"
 #include "os_cosstring.h"
+#include "os_costhread.h"
 #include "os_cosxml.h"
 #include "os_sts.h"
 #include "os_types.h"

@@ -1,15 +1,16 @@
-// Threads and processes.
+// Threads and processes: the worker-thread object, thread and process
+// identity, processor affinity and hardware breakpoints.
 #pragma once
+
+#include <cstdint>
+
+#include "os_sts.h"
 
 // The integrity class of the running process, found once and cached:
 // 1 below medium in the browser's protected mode, 2 below medium (also when
 // the token cannot be read), 3 medium in protected mode, 4 medium, 5 high or
 // system in protected mode, 6 high or system.
 int OsProcessIntegrityGet();
-
-#include <cstdint>
-
-#include "os_sts.h"
 
 // The processor-affinity mask that threads started later take (0: none).
 void OsThreadSetDefaultAffinity(std::uint64_t a_u64Mask);
@@ -19,3 +20,130 @@ std::uint64_t OsThreadGetDefaultAffinity();
 // 0): its ideal processor becomes a_u64Mask - 1, then its affinity the mask.
 // 0, or 1 when the system refuses either.
 EOSSTS OsThreadApplyDefaultAffinity(std::uint64_t a_u64Mask);
+
+// ---- the worker-thread object ----
+
+class COsThread;
+class COsThreadImpl;
+
+// A thread's procedure: runs on the new thread with its COsThread; what it
+// returns is the thread's exit code. To honour a stop it waits with WakeWait
+// or polls RequestGet and returns once the request reads OS_THREAD_REQUEST_STOP.
+typedef EOSSTS(__stdcall* OsThreadProc)(COsThread* a_posthread);
+
+constexpr int OS_THREAD_RUNNING = 1;      // run state: the thread was started
+constexpr int OS_THREAD_NOTRUNNING = 3;   // run state: never started, stopped, exited or crashed
+constexpr int OS_THREAD_REQUEST_RUN = 1;  // request: carry on (also: no request pending)
+constexpr int OS_THREAD_REQUEST_STOP = 2; // request: the owner asks the procedure to return
+constexpr int OS_THREAD_ALIVE = 2;        // IsAlive: the thread has not ended
+constexpr int OS_THREAD_DEAD = 1;         // IsAlive: no thread, or it has ended
+// The time-out of the library's own stops (destruction, clean-ups).
+constexpr std::int32_t OS_THREAD_STOP_TIMEOUT_MS = 70000;
+
+// One worker thread with a name, a manual-reset wake-up event and a
+// cooperative stop: the owner posts the stop request and signals the event,
+// waits a bounded time for the thread to end and terminates it only when it
+// does not. The owner and the worker share the object; Stop is serialised,
+// the other operations are single words or the event. Destruction stops the
+// thread (Stop(false, 70000)) and closes every handle.
+class COsThread {
+ public:
+  COsThread();
+  ~COsThread();
+  COsThread(const COsThread&) = delete;
+  COsThread& operator=(const COsThread&) = delete;
+
+  // Starts a_osthreadproc on a new thread with a_szName ("noname" when null,
+  // cut to 259 bytes) and a_pvArg, and returns once the thread has begun to
+  // run it: 0; 3 when a_osthreadproc is null; 1 when the object runs a
+  // thread already (one whose procedure has returned counts until Stop or
+  // WaitForExit), or the event or thread cannot be made, or the thread ends
+  // or does not begin within 5000 ms (everything made is closed again).
+  // After a crash or Exit the object can be started again at once.
+  EOSSTS Start(const char* a_szName, OsThreadProc a_osthreadproc, void* a_pvArg);
+  // The stop: posts the stop request and signals the event, waits up to
+  // a_i32TimeoutMs for the thread to end (polling every 10 ms) and
+  // terminates it (exit code 0) when it has not; then closes the thread and
+  // event handles and forgets argument, id and name. Called by the thread on
+  // itself: with a_bIgnoreSelf nothing happens; without it the clean-up is
+  // done and the thread ends there. Always 0.
+  EOSSTS Stop(bool a_bIgnoreSelf, std::int32_t a_i32TimeoutMs);
+  // From the thread itself: run state 3, and the thread ends with exit code
+  // 0 (this call does not return). From any other thread: logged, nothing else.
+  void Exit();
+  // Waits up to a_i32TimeoutMs (negative: 999999999) for the thread to end:
+  // 5 when it still runs; otherwise the thread is cleaned up as by Stop and
+  // 0 (also when there is no thread).
+  EOSSTS WaitForExit(std::int32_t a_i32TimeoutMs);
+  // OS_THREAD_ALIVE while a started thread has not ended, else OS_THREAD_DEAD.
+  int IsAlive();
+  // OS_THREAD_RUNNING or OS_THREAD_NOTRUNNING.
+  int RunStateGet();
+  int RequestGet();
+  // Posts a request word. With a_bWake: 1 when the thread is not running, 4
+  // when a request other than 1 is pending; the event is signalled after the
+  // word is written. 4 when the word does not read back; else 0.
+  EOSSTS RequestSet(int a_iRequest, bool a_bWake);
+  // The running thread's id (0 when none).
+  std::uint64_t ThreadIdGet();
+  // The argument given to Start (null once stopped).
+  void* ArgGet();
+  std::uint32_t UserValueGet();
+  void UserValueSet(std::uint32_t a_u32Value);
+  // Sets (true) or resets (false) the wake-up event: 0, or 1 when there is no
+  // event (the thread was never started) or the system refuses.
+  EOSSTS WakeSignal(bool a_bSet);
+  // Waits up to a_i32TimeoutMs (negative: without limit) for the wake-up
+  // event and resets it: 0 when it was signalled, 5 on time-out, 1 when
+  // there is no event or the wait fails.
+  EOSSTS WakeWait(std::int32_t a_i32TimeoutMs);
+  // The thread's affinity mask: 1 on a single processor, else the last mask
+  // applied, or the process's (the system's when that is 0) stored now.
+  std::uint64_t AffinityGet();
+  // Applies a_u64Mask (0: the process's mask) to the thread: its ideal
+  // processor becomes mask - 1, then its affinity the mask; 0, or 1 when the
+  // system refuses either. Does nothing and returns 0 on a single processor.
+  EOSSTS AffinitySet(std::uint64_t a_u64Mask);
+
+  COsThreadImpl* m_posthreadimpl;
+};
+
+// ---- identity ----
+
+std::uint64_t OsProcessIdGet();
+std::uint64_t OsThreadIdGet();
+// True when the thread with this id can be opened for synchronisation.
+bool OsThreadExists(std::uint64_t a_u64ThreadId);
+// True when a zero-time wait on a_hHandle (a process or thread handle)
+// times out.
+bool OsHandleIsRunning(void* a_hHandle);
+
+// ---- hardware breakpoints ----
+
+enum EOSHWBPKIND : int {
+  OS_HWBP_EXECUTE = 0,
+  OS_HWBP_READWRITE = 1,
+  OS_HWBP_WRITE = 2,
+};
+
+enum EOSHWBPSIZE : int {
+  OS_HWBP_SIZE1 = 0,
+  OS_HWBP_SIZE2 = 1,
+  OS_HWBP_SIZE4 = 2,
+  OS_HWBP_SIZE8 = 3,  // 64-bit processes only
+};
+
+// One installed breakpoint.
+struct OsHwBp;
+
+// Installs a breakpoint on a_pvAddress for the thread a_hThread (a thread
+// handle with suspend and context access, or the calling thread's
+// pseudo-handle) in the first free debug register. Its hit raises
+// EXCEPTION_SINGLE_STEP on that thread (after the access for data, before
+// the instruction for execute). Null when all four registers are in use,
+// an argument is out of range or the system refuses.
+OsHwBp* OsHwBpSet(void* a_hThread, EOSHWBPKIND a_eoshwbpkind, EOSHWBPSIZE a_eoshwbpsize, const void* a_pvAddress);
+// Removes the breakpoint, frees the record and nulls *a_pposhwbp (on the
+// same thread when it was set through the pseudo-handle): 0, or 1 when the
+// register could not be cleared (the record is freed all the same).
+EOSSTS OsHwBpClear(OsHwBp** a_pposhwbp);

@@ -1,0 +1,415 @@
+// The worker-thread object: the start handshake, the cooperative and the
+// forced stop, a thread stopping itself, requests and the wake-up event,
+// crash containment, affinity, identity, hardware breakpoints, and many
+// starts and stops that leave no handle behind.
+#include <windows.h>
+
+#include <deque>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+#include "os.h"
+#include "os_coscfg_sysinfo.h"
+#include "os_costhread_impl.h"
+#include "os_test_services.h"
+
+namespace {
+
+class Thread : public OsServicesTest {
+ protected:
+  void SetUp() override {
+    OsServicesTest::SetUp();
+    StartLoggingTo(L"thread.log");
+  }
+  // The mark of the one line holding a_sText; 0 when there is not exactly one.
+  char Mark(const std::string& a_sText) {
+    const auto l_lines = Lines(a_sText);
+    return l_lines.size() == 1 ? l_lines[0].m_cMark : 0;
+  }
+};
+
+constexpr const char* OS_TEST_TERMINATING = "isn't terminating";
+
+// Our own handle of the object's thread, to watch it after the object has
+// closed its own.
+struct Watched {
+  explicit Watched(COsThread& a_osthread)
+      : m_h(OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT |
+                           THREAD_SET_CONTEXT | THREAD_SET_INFORMATION,
+                       FALSE, static_cast<DWORD>(a_osthread.ThreadIdGet()))) {}
+  ~Watched() {
+    if (m_h != nullptr) CloseHandle(m_h);
+  }
+  // The exit code once the thread has ended; 0xdeadbeef when it runs on after 5 s.
+  DWORD ExitCode() const {
+    DWORD l_dw = 0xdeadbeef;
+    if (WaitForSingleObject(m_h, 5000) == WAIT_OBJECT_0) GetExitCodeThread(m_h, &l_dw);
+    return l_dw;
+  }
+  HANDLE m_h;
+};
+
+template <class F>
+ULONGLONG ElapsedMs(F a_f) {
+  const ULONGLONG l_ullStart = GetTickCount64();
+  a_f();
+  return GetTickCount64() - l_ullStart;
+}
+
+EOSSTS __stdcall ReturnAtOnce(COsThread*) { return OS_STS_SUCCESS; }
+// 259 is also the system's still-active exit code.
+EOSSTS __stdcall ReturnStillActiveCode(COsThread*) { return OS_STS_CANNOTCREATE; }
+EOSSTS __stdcall WaitForStop(COsThread* a_posthread) {
+  while (a_posthread->RequestGet() != OS_THREAD_REQUEST_STOP) a_posthread->WakeWait(-1);
+  return OS_STS_SUCCESS;
+}
+// Leaves the event to the test.
+EOSSTS __stdcall PollForStop(COsThread* a_posthread) {
+  while (a_posthread->RequestGet() != OS_THREAD_REQUEST_STOP) Sleep(2);
+  return OS_STS_SUCCESS;
+}
+EOSSTS __stdcall IgnoreStop(COsThread*) {
+  for (;;) Sleep(1);
+}
+// Waits for a wake-up, stops itself (ignoring itself when the argument says
+// so), then reports and waits for a real stop.
+EOSSTS __stdcall StopSelf(COsThread* a_posthread) {
+  const bool l_bIgnore = *static_cast<bool*>(a_posthread->ArgGet());
+  a_posthread->WakeWait(-1);
+  a_posthread->Stop(l_bIgnore, OS_THREAD_STOP_TIMEOUT_MS);
+  a_posthread->UserValueSet(1);
+  return WaitForStop(a_posthread);
+}
+EOSSTS __stdcall Violate(COsThread*) {
+  volatile int* volatile l_pi = nullptr;  // both volatile: the store is neither folded nor dropped
+  *l_pi = 1;
+  return OS_STS_SUCCESS;
+}
+EOSSTS __stdcall DivideByZero(COsThread*) {
+  volatile int l_iZero = 0;
+  volatile int l_iFive = 5;
+  return static_cast<EOSSTS>(l_iFive / l_iZero);
+}
+// 4 KB a level, far past any thread's stack.
+__attribute__((noinline)) int Recurse(volatile int* a_piDepth) {
+  volatile char l_ac[4096];
+  l_ac[0] = static_cast<char>(*a_piDepth);
+  *a_piDepth = *a_piDepth + 1;
+  if (*a_piDepth > (1 << 30)) return 0;
+  l_ac[1] = static_cast<char>(Recurse(a_piDepth));  // used after the call: no loop can replace the recursion
+  return l_ac[0] + l_ac[1];
+}
+EOSSTS __stdcall OverflowTheStack(COsThread*) {
+  volatile int l_iDepth = 0;
+  return static_cast<EOSSTS>(Recurse(&l_iDepth));
+}
+EOSSTS __stdcall ExitItself(COsThread* a_posthread) {
+  a_posthread->Exit();
+  return OS_STS_NOMORE;  // never reached
+}
+EOSSTS __stdcall Throw(COsThread*) { throw std::runtime_error("the procedure failed"); }
+// An access violation that system code raises and handles itself.
+EOSSTS __stdcall ProbeBadPointer(COsThread*) {
+  return IsBadWritePtr(nullptr, 4) ? OS_STS_NOMORE : OS_STS_SUCCESS;
+}
+
+// A procedure that returns at once is seen started, and WaitForExit finds
+// it ended, also when it returns the still-active value 259.
+TEST_F(Thread, ProcedureReturningAtOnce) {
+  const std::pair<OsThreadProc, DWORD> l_arow[] = {{ReturnAtOnce, 0}, {ReturnStillActiveCode, STILL_ACTIVE}};
+  for (const auto& [l_osthreadproc, l_dwExitCode] : l_arow) {
+    COsThread l_osthread;
+    int l_iArg = 0;
+    ASSERT_EQ(l_osthread.Start(nullptr, l_osthreadproc, &l_iArg), OS_STS_SUCCESS);
+    EXPECT_EQ(l_osthread.ArgGet(), &l_iArg);
+    EXPECT_EQ(Watched(l_osthread).ExitCode(), l_dwExitCode);
+    EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_DEAD);
+    EXPECT_LT(ElapsedMs([&] { EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS); }), 500u);
+    EXPECT_EQ(l_osthread.RunStateGet(), OS_THREAD_NOTRUNNING);
+    EXPECT_EQ(l_osthread.ThreadIdGet(), 0u);
+    EXPECT_EQ(l_osthread.ArgGet(), nullptr);
+  }
+  EXPECT_EQ(Lines("thr>>> starting <noname>").size(), 2u);
+  EXPECT_TRUE(Lines(OS_TEST_TERMINATING).empty());
+}
+
+TEST_F(Thread, StartIsRefusedWithoutAProcedureAndWhileRunning) {
+  COsThread l_osthread;
+  EXPECT_EQ(l_osthread.Start("none", nullptr, nullptr), OS_STS_BADARG);
+  EXPECT_EQ(Mark("thr>>> a_osthreadproc is NULL...<none>"), 'E');
+  ASSERT_EQ(l_osthread.Start("worker", WaitForStop, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(Mark("thr>>> starting <worker>"), 'P');
+  EXPECT_EQ(l_osthread.Start("worker", WaitForStop, nullptr), OS_STS_FAIL);
+  EXPECT_EQ(Mark("thr>>> you're already running this thread...<worker>"), 'A');
+  EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_ALIVE);
+  // The cooperative stop ends it without termination.
+  EXPECT_LT(ElapsedMs([&] { EXPECT_EQ(l_osthread.Stop(false, 5000), OS_STS_SUCCESS); }), 2000u);
+  EXPECT_EQ(l_osthread.RunStateGet(), OS_THREAD_NOTRUNNING);
+  EXPECT_EQ(l_osthread.RequestGet(), OS_THREAD_REQUEST_RUN);
+  EXPECT_TRUE(Lines(OS_TEST_TERMINATING).empty());
+}
+
+TEST_F(Thread, ProcedureIgnoringTheStopIsTerminatedAfterTheTimeout) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("deaf", IgnoreStop, nullptr), OS_STS_SUCCESS);
+  const Watched l_watched(l_osthread);
+  const ULONGLONG l_ullWaited = ElapsedMs([&] { EXPECT_EQ(l_osthread.Stop(false, 100), OS_STS_SUCCESS); });
+  EXPECT_GE(l_ullWaited, 90u);
+  EXPECT_LT(l_ullWaited, 3000u);
+  EXPECT_EQ(WaitForSingleObject(l_watched.m_h, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(l_watched.ExitCode(), 0u);
+  EXPECT_EQ(Mark("thr>>> something is wrong, a thread we asked to stop isn't terminating, so we're terminating "
+                 "it...<deaf>"),
+            'E');
+}
+
+TEST_F(Thread, StopOnItselfIgnoredOrEndingTheThread) {
+  for (bool l_bIgnore : {true, false}) {
+    SCOPED_TRACE(l_bIgnore ? "ignoring itself" : "not ignoring itself");
+    COsThread l_osthread;
+    ASSERT_EQ(l_osthread.Start("self", StopSelf, &l_bIgnore), OS_STS_SUCCESS);
+    const Watched l_watched(l_osthread);
+    ASSERT_EQ(l_osthread.WakeSignal(true), OS_STS_SUCCESS);
+    if (l_bIgnore) {
+      for (int l_i = 0; l_i < 500 && l_osthread.UserValueGet() == 0; ++l_i) Sleep(10);
+      EXPECT_EQ(l_osthread.UserValueGet(), 1u);
+      EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_ALIVE);
+      EXPECT_EQ(l_osthread.Stop(false, 5000), OS_STS_SUCCESS);
+    }
+    EXPECT_EQ(l_watched.ExitCode(), 0u);
+    EXPECT_EQ(l_osthread.UserValueGet(), l_bIgnore ? 1u : 0u);
+    EXPECT_EQ(l_osthread.RunStateGet(), OS_THREAD_NOTRUNNING);
+    EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_DEAD);
+  }
+  EXPECT_EQ(Lines("thr>>> ignoring request to stop ourselves (this is okay)...<self>").size(), 1u);
+  EXPECT_EQ(Mark("thr>>> stop called from thread it's stopping (bad programmer)...<self>"), 'A');
+  EXPECT_TRUE(Lines(OS_TEST_TERMINATING).empty());
+}
+
+TEST_F(Thread, ExitEndsOnlyTheThreadItself) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("worker", WaitForStop, nullptr), OS_STS_SUCCESS);
+  l_osthread.Exit();  // from the owner: refused
+  EXPECT_EQ(l_osthread.IsAlive(), OS_THREAD_ALIVE);
+  EXPECT_EQ(Mark("thr>>> bad exit attempt...<worker> " + std::to_string(GetCurrentThreadId()) + " " +
+                 std::to_string(l_osthread.ThreadIdGet())),
+            'E');
+  EXPECT_EQ(l_osthread.Stop(false, 5000), OS_STS_SUCCESS);
+  ASSERT_EQ(l_osthread.Start("leaver", ExitItself, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(Watched(l_osthread).ExitCode(), 0u);
+  EXPECT_EQ(l_osthread.RunStateGet(), OS_THREAD_NOTRUNNING);
+  EXPECT_EQ(Mark("thr>>> Exiting...<leaver>"), 'P');
+  // The exited run's handles are closed by the next start.
+  ASSERT_EQ(l_osthread.Start("again", ReturnAtOnce, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS);
+}
+
+TEST_F(Thread, RequestsAndTheWakeUpEvent) {
+  COsThread l_osthread;
+  EXPECT_EQ(l_osthread.WakeWait(0), OS_STS_FAIL);
+  EXPECT_EQ(Mark("thr>>> m_posthreadimpl->pod.m_hEvent is NULL..."), 'E');
+  EXPECT_EQ(l_osthread.RequestSet(5, true), OS_STS_FAIL);  // not running
+  ASSERT_EQ(l_osthread.Start("poller", PollForStop, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WakeSignal(true), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WakeWait(0), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WakeWait(0), OS_STS_TIMEOUT);
+  EXPECT_EQ(Lines("thr>>> setevent 1 <poller>").size(), 1u);
+  EXPECT_EQ(l_osthread.RequestSet(OS_THREAD_REQUEST_RUN, true), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.WakeWait(0), OS_STS_SUCCESS);  // signalled by the request
+  EXPECT_EQ(l_osthread.RequestSet(OS_THREAD_REQUEST_STOP, false), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.RequestSet(5, true), OS_STS_BUSY);
+  EXPECT_EQ(l_osthread.RequestGet(), OS_THREAD_REQUEST_STOP);
+  EXPECT_EQ(l_osthread.WaitForExit(5000), OS_STS_SUCCESS);
+}
+
+TEST_F(Thread, CrashesAreContainedAndHandledExceptionsLeftAlone) {
+  struct Row {
+    const char* m_szName;
+    OsThreadProc m_osthreadproc;
+    const char* m_szCaught;  // null: the procedure returns normally
+  };
+  const Row l_arow[] = {
+      {"violate", Violate, "raised exception 0xc0000005"},
+      {"divide", DivideByZero, "raised exception 0xc0000094"},
+      {"overflow", OverflowTheStack, "raised exception 0xc00000fd"},
+      {"throw", Throw, "threw a C++ exception"},
+      {"probe", ProbeBadPointer, nullptr},
+  };
+  for (const Row& l_row : l_arow) {
+    SCOPED_TRACE(l_row.m_szName);
+    COsThread l_osthread;
+    ASSERT_EQ(l_osthread.Start(l_row.m_szName, l_row.m_osthreadproc, nullptr), OS_STS_SUCCESS);
+    EXPECT_EQ(Watched(l_osthread).ExitCode(), l_row.m_szCaught != nullptr ? 0u : static_cast<DWORD>(OS_STS_NOMORE));
+    EXPECT_EQ(l_osthread.RunStateGet(), l_row.m_szCaught != nullptr ? OS_THREAD_NOTRUNNING : OS_THREAD_RUNNING);
+    EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS);
+    if (l_row.m_szCaught != nullptr) {
+      EXPECT_EQ(Lines(std::string("thr>>> the procedure ") + l_row.m_szCaught + " <" + l_row.m_szName + ">").size(), 1u);
+    }
+  }
+  const auto l_lines = Lines("thr>>> thread crash detected...");
+  ASSERT_EQ(l_lines.size(), 4u);
+  EXPECT_EQ(l_lines[0].m_cMark, 'A');
+}
+
+TEST_F(Thread, AffinityOfTheThreadAndTheDefault) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("pinned", PollForStop, nullptr), OS_STS_SUCCESS);
+  if (OsCfgSysProcessorCountQuiet() <= 1) {
+    EXPECT_EQ(l_osthread.AffinitySet(2), OS_STS_SUCCESS);
+    EXPECT_EQ(l_osthread.AffinityGet(), 1u);
+    GTEST_SKIP() << "one processor: affinity is not applied";
+  }
+  DWORD_PTR l_dwptrProcess = 0;
+  DWORD_PTR l_dwptrSystem = 0;
+  ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &l_dwptrProcess, &l_dwptrSystem));
+  ASSERT_GE(l_dwptrProcess, 3u);
+  EXPECT_EQ(l_osthread.AffinityGet(), l_dwptrProcess);
+  ASSERT_EQ(l_osthread.AffinitySet(1), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.AffinityGet(), 1u);
+  EXPECT_EQ(SetThreadAffinityMask(Watched(l_osthread).m_h, l_dwptrProcess), 1u);  // the mask it had
+  EXPECT_EQ(l_osthread.Stop(false, 5000), OS_STS_SUCCESS);
+  // A default applies to threads started later, within the process's mask.
+  OsThreadSetDefaultAffinity(2 | 0x100000000ull);
+  ASSERT_EQ(l_osthread.Start("default", PollForStop, nullptr), OS_STS_SUCCESS);
+  OsThreadSetDefaultAffinity(0);
+  EXPECT_EQ(l_osthread.AffinityGet(), 2u);
+  EXPECT_EQ(SetThreadAffinityMask(Watched(l_osthread).m_h, l_dwptrProcess), 2u);
+}
+
+TEST_F(Thread, Identity) {
+  EXPECT_EQ(OsProcessIdGet(), GetCurrentProcessId());
+  EXPECT_EQ(OsThreadIdGet(), GetCurrentThreadId());
+  EXPECT_TRUE(OsThreadExists(GetCurrentThreadId()));
+  EXPECT_TRUE(OsHandleIsRunning(GetCurrentProcess()));
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("ended", ReturnAtOnce, nullptr), OS_STS_SUCCESS);
+  const std::uint64_t l_u64Id = l_osthread.ThreadIdGet();
+  EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS);
+  EXPECT_FALSE(OsThreadExists(l_u64Id));
+}
+
+TEST(ThreadHwBp, ControlBitsOfEachRegister) {
+  struct Row {
+    int m_iRegister;
+    EOSHWBPKIND m_eoshwbpkind;
+    EOSHWBPSIZE m_eoshwbpsize;
+    std::uint64_t m_u64Bits;
+  };
+  // Local enable 2n, access at 16 + 4n, length at 18 + 4n.
+  const Row l_arow[] = {
+      {0, OS_HWBP_EXECUTE, OS_HWBP_SIZE1, 0x1},
+      {1, OS_HWBP_WRITE, OS_HWBP_SIZE4, 0x4 | (0x1u << 20) | (0x3u << 22)},
+      {2, OS_HWBP_READWRITE, OS_HWBP_SIZE2, 0x10 | (0x3u << 24) | (0x1u << 26)},
+      {3, OS_HWBP_WRITE, OS_HWBP_SIZE8, 0x40 | (0x1u << 28) | (0x2ull << 30)},
+  };
+  for (const Row& l_row : l_arow)
+    EXPECT_EQ(OsHwBpControlBits(l_row.m_iRegister, l_row.m_eoshwbpkind, l_row.m_eoshwbpsize), l_row.m_u64Bits)
+        << l_row.m_iRegister;
+}
+
+volatile int g_iWatched = 0;
+volatile LONG g_lHits = 0;
+DWORD g_dwWatcher = 0;
+
+LONG WINAPI CountHits(EXCEPTION_POINTERS* a_pexceptionpointers) {
+  if (a_pexceptionpointers->ExceptionRecord->ExceptionCode != EXCEPTION_SINGLE_STEP ||
+      GetCurrentThreadId() != g_dwWatcher)
+    return EXCEPTION_CONTINUE_SEARCH;
+  InterlockedIncrement(&g_lHits);
+  return EXCEPTION_CONTINUE_EXECUTION;  // a data breakpoint traps after the access
+}
+
+TEST_F(Thread, WriteBreakpointFiresUntilCleared) {
+  g_dwWatcher = GetCurrentThreadId();
+  g_lHits = 0;
+  void* const l_pvHandler = AddVectoredExceptionHandler(1, CountHits);
+  ASSERT_NE(l_pvHandler, nullptr);
+  OsHwBp* l_poshwbp = OsHwBpSet(GetCurrentThread(), OS_HWBP_WRITE, OS_HWBP_SIZE4, const_cast<int*>(&g_iWatched));
+  ASSERT_NE(l_poshwbp, nullptr);
+  g_iWatched = 1;
+  EXPECT_EQ(g_lHits, 1);
+  EXPECT_EQ(g_iWatched, 1);  // a read does not fire a write breakpoint
+  EXPECT_EQ(g_lHits, 1);
+  EXPECT_EQ(OsHwBpClear(&l_poshwbp), OS_STS_SUCCESS);
+  EXPECT_EQ(l_poshwbp, nullptr);
+  g_iWatched = 2;
+  EXPECT_EQ(g_lHits, 1);
+  RemoveVectoredExceptionHandler(l_pvHandler);
+  EXPECT_EQ(Lines("new OsHwBp").size(), 1u);
+}
+
+CONTEXT DebugRegistersOf(HANDLE a_hThread) {
+  CONTEXT l_context = {};
+  l_context.ContextFlags = CONTEXT_DEBUG_REGISTERS;
+  EXPECT_NE(SuspendThread(a_hThread), static_cast<DWORD>(-1));
+  EXPECT_TRUE(GetThreadContext(a_hThread, &l_context));
+  ResumeThread(a_hThread);
+  return l_context;
+}
+
+TEST_F(Thread, AllFourDebugRegistersInUse) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("target", PollForStop, nullptr), OS_STS_SUCCESS);
+  const Watched l_watched(l_osthread);
+  static std::uint32_t s_au32Watched[5];
+  OsHwBp* l_aposhwbp[4] = {};
+  for (int l_i = 0; l_i < 4; ++l_i) {
+    l_aposhwbp[l_i] = OsHwBpSet(l_watched.m_h, OS_HWBP_READWRITE, OS_HWBP_SIZE4, &s_au32Watched[l_i]);
+    ASSERT_NE(l_aposhwbp[l_i], nullptr) << l_i;
+  }
+  EXPECT_EQ(OsHwBpSet(l_watched.m_h, OS_HWBP_WRITE, OS_HWBP_SIZE1, &s_au32Watched[4]), nullptr);
+  EXPECT_EQ(Lines("thr>>> all four debug registers are in use...").size(), 1u);
+  // As the system reads them back: addresses, enables 0x55, read or write (11) of four bytes (11).
+  CONTEXT l_context = DebugRegistersOf(l_watched.m_h);
+  EXPECT_EQ(l_context.Dr0, reinterpret_cast<std::uintptr_t>(&s_au32Watched[0]));
+  EXPECT_EQ(l_context.Dr3, reinterpret_cast<std::uintptr_t>(&s_au32Watched[3]));
+  EXPECT_EQ(l_context.Dr7 & 0xFFFF00FFu, 0xFFFF0055u);
+  for (OsHwBp*& l_poshwbp : l_aposhwbp) EXPECT_EQ(OsHwBpClear(&l_poshwbp), OS_STS_SUCCESS);
+  l_context = DebugRegistersOf(l_watched.m_h);
+  EXPECT_EQ(l_context.Dr7 & 0x55u, 0u);
+  EXPECT_EQ(l_context.Dr0, 0u);
+}
+
+// Starts and stops 200 threads, up to four alive at a time, that return at
+// once, wait for the stop or ignore it: every start succeeds, only the
+// ignoring ones are terminated, and no handle is left behind.
+TEST_F(Thread, ManyStartsAndStopsLeaveNoHandle) {
+  constexpr int l_iThreads = 200;
+  constexpr std::size_t l_sizetAlive = 4;
+  const OsThreadProc l_aosthreadproc[] = {ReturnAtOnce, WaitForStop, IgnoreStop};
+  std::mt19937 l_rng(20240611);
+  {
+    COsThread l_osthreadWarm;  // the first start's one-time allocations
+    ASSERT_EQ(l_osthreadWarm.Start("warm", ReturnAtOnce, nullptr), OS_STS_SUCCESS);
+  }
+  DWORD l_dwBefore = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &l_dwBefore));
+  const ULONGLONG l_ullStart = GetTickCount64();
+  int l_iIgnoring = 0;
+  std::deque<std::pair<std::unique_ptr<COsThread>, int>> l_alive;
+  auto StopOldest = [&l_alive]() {
+    const bool l_bIgnoring = l_alive.front().second == 2;
+    EXPECT_EQ(l_alive.front().first->Stop(false, l_bIgnoring ? 50 : 10000), OS_STS_SUCCESS);
+    EXPECT_EQ(l_alive.front().first->IsAlive(), OS_THREAD_DEAD);
+    l_alive.pop_front();
+  };
+  for (int l_i = 0; l_i < l_iThreads; ++l_i) {
+    const int l_iKind = static_cast<int>(l_rng() % 3);
+    l_iIgnoring += l_iKind == 2;
+    auto l_posthread = std::make_unique<COsThread>();
+    ASSERT_EQ(l_posthread->Start("stress", l_aosthreadproc[l_iKind], nullptr), OS_STS_SUCCESS) << l_i;
+    l_alive.emplace_back(std::move(l_posthread), l_iKind);
+    if (l_alive.size() > l_sizetAlive) StopOldest();
+  }
+  while (!l_alive.empty()) StopOldest();
+  DWORD l_dwAfter = 0;
+  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &l_dwAfter));
+  EXPECT_EQ(l_dwAfter, l_dwBefore);
+  EXPECT_LT(GetTickCount64() - l_ullStart, 60000u);
+  EXPECT_GT(l_iIgnoring, 0);
+  EXPECT_EQ(Lines(OS_TEST_TERMINATING).size(), static_cast<std::size_t>(l_iIgnoring));
+}
+
+}  // namespace
