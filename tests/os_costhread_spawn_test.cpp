@@ -1,12 +1,12 @@
 // A spawned program's command line: what the child's parser gives back.
-#include <shellapi.h>
-
 #include <string>
 #include <vector>
 
 #include "os_costhread_cmdline.h"
 #include "os_test.h"
 #include "os_win.h"
+
+#include <shellapi.h>
 
 namespace {
 
