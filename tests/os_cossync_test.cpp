@@ -140,25 +140,67 @@ TEST_F(Sync, EightMembersFillAGroupAndAFreedRowIsTakenAgain) {
 
 // A row's stored handle means something only in the process that stored it:
 // a waiter elsewhere opens the row by its name, and a row it cannot open is
-// skipped, never waited on by its stored value.
+// skipped, never waited on by its stored value, and tried again later.
 TEST_F(Sync, AWaiterNeverWaitsOnAStoredHandleValue) {
   const std::string l_sGroup = Unique("grp");
+  const std::string l_sLate = Unique("late");
   COsSync l_ossync;
   ASSERT_EQ(l_ossync.EventCreate(Unique("me").c_str(), l_sGroup.c_str(), 0), OS_STS_SUCCESS);
-  // A signalled event of this process whose value a foreign row stores.
+  // A signalled event of this process whose value two foreign rows store.
   const HANDLE l_hStray = CreateEventW(nullptr, TRUE, TRUE, nullptr);
   ASSERT_NE(l_hStray, nullptr);
   OsSyncGroup* const l_possyncgroup = l_ossync.m_possyncimpl->m_possyncgroupShared;
   ASSERT_NE(l_possyncgroup, nullptr);
-  l_possyncgroup->m_au32Handle[5] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(l_hStray));
+  const std::uint32_t l_u32Stray = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(l_hStray));
+  l_possyncgroup->m_au32Handle[5] = l_u32Stray;
   std::memset(l_possyncgroup->m_aszName[5], 'x', sizeof(l_possyncgroup->m_aszName[5]));  // no terminator either
+  l_possyncgroup->m_au32Handle[6] = l_u32Stray;
+  std::strcpy(l_possyncgroup->m_aszName[6], l_sLate.c_str());
   char l_sz[300] = {};
   EXPECT_EQ(l_ossync.EventWait(50, l_sz, sizeof(l_sz)), OS_STS_TIMEOUT);
-  EXPECT_EQ(Lines("sync>>> group member cannot be opened, not waited on...").size(), 1u);
+  EXPECT_EQ(Lines("sync>>> group member cannot be opened, not waited on...").size(), 2u);
   EXPECT_EQ(l_ossync.EventWait(0, l_sz, sizeof(l_sz)), OS_STS_TIMEOUT);
-  EXPECT_EQ(Lines("sync>>> group member cannot be opened, not waited on...").size(), 1u);  // said once
-  l_possyncgroup->m_au32Handle[5] = 0;
+  EXPECT_EQ(Lines("sync>>> group member cannot be opened, not waited on...").size(), 2u);  // said once
+  // The member of row 6 comes into being: the next wait opens it.
+  COsSync l_ossyncLate;
+  ASSERT_EQ(l_ossyncLate.EventCreate(l_sLate.c_str(), nullptr, 0), OS_STS_SUCCESS);
+  l_ossyncLate.EventSet();
+  EXPECT_EQ(l_ossync.EventWait(1000, l_sz, sizeof(l_sz)), OS_STS_SUCCESS);
+  EXPECT_STREQ(l_sz, l_sLate.c_str());
+  l_possyncgroup->m_au32Handle[5] = l_possyncgroup->m_au32Handle[6] = 0;
   CloseHandle(l_hStray);
+}
+
+// A table whose lock is never given back (its holder died, or another party
+// wrote the word) fails the calls that need it instead of hanging them.
+TEST_F(Sync, AStuckTableLockFailsInsteadOfHanging) {
+  const std::string l_sGroup = Unique("grp");
+  COsSync l_ossync;
+  ASSERT_EQ(l_ossync.EventCreate(Unique("me").c_str(), l_sGroup.c_str(), 0), OS_STS_SUCCESS);
+  l_ossync.m_possyncimpl->m_possyncgroupShared->m_u32Lock = 1;
+  EXPECT_EQ(l_ossync.EventWait(0, nullptr, 0), OS_STS_FAIL);
+  EXPECT_EQ(Lines("sync>>> the group table stays locked...<" + l_sGroup + ">").size(), 1u);
+  l_ossync.m_possyncimpl->m_possyncgroupShared->m_u32Lock = 0;
+}
+
+TEST_F(Sync, NamesThatCannotBeKeptWholeAreRefused) {
+  struct Case {
+    std::string m_sName, m_sGroup, m_sMessage;
+  };
+  const Case l_acase[] = {
+      {Unique("m"), "..\\elsewhere", "sync>>> bad group name...<..\\elsewhere>"},
+      {Unique("m"), "..", "sync>>> bad group name...<..>"},
+      {std::string(300, 'n'), "", "sync>>> a name is too long..."},
+      {std::string(255, 'n'), "", "sync>>> CreateEvent failed..."},  // no room for the namespace
+  };
+  for (const Case& l_case : l_acase) {
+    COsSync l_ossync;
+    EXPECT_EQ(l_ossync.EventCreate(l_case.m_sName.c_str(), l_case.m_sGroup.empty() ? nullptr : l_case.m_sGroup.c_str(), 0),
+              OS_STS_FAIL)
+        << l_case.m_sMessage;
+    EXPECT_EQ(Lines(l_case.m_sMessage).size(), 1u) << l_case.m_sMessage;
+  }
+  EXPECT_EQ(OsTestCountEntries(OsTestWide(Item(1, 3))), 0);  // no table made outside or inside
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // Events and mutexes, alone, by name or as members of a group whose table
 // lives in a mapped file under the common root, and the waits on them.
 #include <cstring>
+#include <cwchar>
 
 #include "os_coscfg.h"
 #include "os_coscfg_impl.h"
@@ -36,30 +37,54 @@ std::uint64_t CurrentThreadId() { return GetCurrentThreadId(); }
 bool SystemName(wchar_t* a_wszOut, const char* a_szName) {
   wchar_t l_wszName[OS_SYNC_NAME_SIZE];
   if (CopyStringFromUtf8(l_wszName, OS_SYNC_NAME_SIZE, a_szName) <= 0) return false;
+  const bool l_bPrefixed = _wcsnicmp(l_wszName, s_wszGlobal, OS_SYNC_GLOBAL_LENGTH) == 0;
+  if (std::wcslen(l_wszName) + (l_bPrefixed ? 0 : OS_SYNC_GLOBAL_LENGTH) >= OS_SYNC_NAME_SIZE) return false;
   a_wszOut[0] = 0;
-  if (_wcsnicmp(l_wszName, s_wszGlobal, OS_SYNC_GLOBAL_LENGTH) != 0) SWcsCpy(a_wszOut, OS_SYNC_NAME_SIZE, s_wszGlobal);
+  if (!l_bPrefixed) SWcsCpy(a_wszOut, OS_SYNC_NAME_SIZE, s_wszGlobal);
   SWcsCat(a_wszOut, OS_SYNC_NAME_SIZE, l_wszName);
   return true;
 }
 
+// The group table's lock, bounded: a member that died holding it, or a
+// table that another party wrote, must not hang every member for ever.
+constexpr DWORD OS_SYNC_TABLE_LOCK_MS = 5000;
+bool LockTable(OsSyncGroup* a_possyncgroup, const char* a_szGroup) {
+  const ULONGLONG l_ullUntil = GetTickCount64() + OS_SYNC_TABLE_LOCK_MS;
+  while (OsSyncSpinTryLock(&a_possyncgroup->m_u32Lock) != OS_STS_SUCCESS) {
+    if (GetTickCount64() > l_ullUntil) {
+      OS_LOGE("sync>>> the group table stays locked...<%s>", a_szGroup);
+      return false;
+    }
+    Sleep(0);
+  }
+  return true;
+}
+
 // This process's own handle to the object a row names, with the rights a
-// member needs (wait; set an event, release a mutex). The row's kind is not
-// stored: the waiter's own kind is tried first.
+// member needs (wait; set an event, release a mutex). Only the waiter's own
+// kind is opened: a row must not make an event's wait take somebody's mutex.
 HANDLE OpenByName(const char* a_szName, EOSSYNCTYPE a_eossynctype) {
   wchar_t l_wszName[OS_SYNC_NAME_SIZE];
-  if (!SystemName(l_wszName, a_szName)) return nullptr;
-  const bool l_bMutexFirst = a_eossynctype == OS_SYNCTYPE_MUTEX;
-  for (int l_i = 0; l_i < 2; ++l_i) {
-    const HANDLE l_h = (l_i == 0) == l_bMutexFirst ? OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, l_wszName)
-                                                   : OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, l_wszName);
-    if (l_h != nullptr) return l_h;
+  if (a_szName[0] == 0 || !SystemName(l_wszName, a_szName)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
   }
-  return nullptr;
+  return a_eossynctype == OS_SYNCTYPE_MUTEX ? OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, l_wszName)
+                                            : OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, l_wszName);
 }
 
 void CloseRow(OsSyncRowHandle* a_posrow) {
   if (a_posrow->m_h != nullptr) CloseHandle(a_posrow->m_h);
   *a_posrow = OsSyncRowHandle{};
+}
+
+// Copies the shared table into the snapshot under its lock.
+bool TakeSnapshot(COsSyncImpl* a_possyncimpl) {
+  OsSyncGroup* const l_possyncgroup = a_possyncimpl->m_possyncgroupShared;
+  if (!LockTable(l_possyncgroup, a_possyncimpl->m_szGroup)) return false;
+  std::memcpy(a_possyncimpl->m_possyncgroupSnapshot, l_possyncgroup, OS_SYNC_GROUP_SIZE);
+  OsSyncSpinUnlock(&l_possyncgroup->m_u32Lock);
+  return true;
 }
 
 // Brings this process's handles in line with the snapshot: a row whose name
@@ -79,19 +104,33 @@ void RefreshRows(COsSyncImpl* a_possyncimpl) {
       CloseRow(l_posrow);
       continue;
     }
-    if (l_posrow->m_u32Stored == l_u32Stored && std::strcmp(l_posrow->m_szName, l_szName) == 0) continue;
+    const bool l_bSame = l_posrow->m_u32Stored == l_u32Stored && std::strcmp(l_posrow->m_szName, l_szName) == 0;
+    if (l_bSame && l_posrow->m_h != nullptr) continue;
+    // A row that could not be opened is tried again at every wait: its
+    // member may have come back under the same name and value.
+    const bool l_bSaid = l_bSame && l_posrow->m_bSaid;
     CloseRow(l_posrow);
     l_posrow->m_u32Stored = l_u32Stored;
     SStrCpy(l_posrow->m_szName, sizeof(l_posrow->m_szName), l_szName);
-    l_posrow->m_h = l_szName[0] != 0 ? OpenByName(l_szName, a_possyncimpl->m_eossynctype) : nullptr;
-    if (l_posrow->m_h == nullptr) {
+    l_posrow->m_h = OpenByName(l_szName, a_possyncimpl->m_eossynctype);
+    if (l_posrow->m_h == nullptr && !l_bSaid) {
       OS_LOGE("sync>>> group member cannot be opened, not waited on...<%s> <%s> %d", l_szName,
               a_possyncimpl->m_szGroup, static_cast<int>(GetLastError()));
     }
+    l_posrow->m_bSaid = l_posrow->m_h == nullptr;
   }
 }
 
 void Release(COsSyncImpl* a_possyncimpl) {
+  // The row goes first: nobody may find it naming an object already gone.
+  OsSyncGroup* const l_possyncgroup = a_possyncimpl->m_possyncgroupShared;
+  if (l_possyncgroup != nullptr && a_possyncimpl->m_bHasRow &&
+      LockTable(l_possyncgroup, a_possyncimpl->m_szGroup)) {
+    const std::size_t l_sizetRow = static_cast<std::size_t>(a_possyncimpl->m_u64GroupSlot);
+    l_possyncgroup->m_au32Handle[l_sizetRow] = 0;
+    std::memset(l_possyncgroup->m_aszName[l_sizetRow], 0, OS_SYNC_NAME_SIZE);
+    OsSyncSpinUnlock(&l_possyncgroup->m_u32Lock);
+  }
   if (a_possyncimpl->m_handle != nullptr) {
     OS_LOGX(OS_LOG_SYNC, "sync>>> Close...%p (%s)", static_cast<void*>(a_possyncimpl), a_possyncimpl->m_szName);
     CloseHandle(a_possyncimpl->m_handle);
@@ -101,25 +140,25 @@ void Release(COsSyncImpl* a_possyncimpl) {
   if (a_possyncimpl->m_hProcess != nullptr && a_possyncimpl->m_u8ProcessBorrowed == 0)
     CloseHandle(a_possyncimpl->m_hProcess);
   a_possyncimpl->m_hProcess = nullptr;
-  OsSyncGroup* const l_possyncgroup = a_possyncimpl->m_possyncgroupShared;
-  if (l_possyncgroup != nullptr) {
-    if (a_possyncimpl->m_bHasRow) {
-      const std::size_t l_sizetRow = static_cast<std::size_t>(a_possyncimpl->m_u64GroupSlot);
-      OsSyncSpinLock(&l_possyncgroup->m_u32Lock);
-      l_possyncgroup->m_au32Handle[l_sizetRow] = 0;
-      std::memset(l_possyncgroup->m_aszName[l_sizetRow], 0, OS_SYNC_NAME_SIZE);
-      OsSyncSpinUnlock(&l_possyncgroup->m_u32Lock);
-    }
-    OsMemFree(l_possyncgroup, OS_LOG_FILE, __LINE__, OS_LOG_MEM_NORMAL, true);
-  }
+  if (l_possyncgroup != nullptr) OsMemFree(l_possyncgroup, OS_LOG_FILE, __LINE__, OS_LOG_MEM_NORMAL, true);
   if (a_possyncimpl->m_possyncgroupSnapshot != nullptr) OS_MEM_FREE(a_possyncimpl->m_possyncgroupSnapshot);
   for (OsSyncRowHandle& l_osrow : a_possyncimpl->m_aoshRow) CloseRow(&l_osrow);
   *a_possyncimpl = COsSyncImpl{};
   SetLastError(ERROR_SUCCESS);
 }
 
+constexpr int OS_SYNC_JOIN_TRIES = 3;
+
+// A group name is one file name in the common root.
+bool GroupNameIsPlain(const char* a_szGroup) {
+  if (std::strcmp(a_szGroup, ".") == 0 || std::strcmp(a_szGroup, "..") == 0) return false;
+  return std::strpbrk(a_szGroup, "\\/:*?\"<>|") == nullptr;
+}
+
 // Maps the group's table and takes its first free row for this object.
 EOSSTS JoinGroup(COsSyncImpl* a_possyncimpl) {
+  OS_RETURN_IF(!GroupNameIsPlain(a_possyncimpl->m_szGroup), OS_LOG_ASSERT, "sync>>> bad group name...<%s>", OS_STS_FAIL,
+               a_possyncimpl->m_szGroup);
   COsCfg* const l_poscfg = OsCfgInstance();
   const char* const l_szRoot = l_poscfg != nullptr ? l_poscfg->GetItem(1, OS_CFGTAG_ROOTCOMMONDIRECTORY) : nullptr;
   char l_szPath[OS_PATH_SIZE];
@@ -134,18 +173,23 @@ EOSSTS JoinGroup(COsSyncImpl* a_possyncimpl) {
     return OS_STS_FAIL;
   }
   // The table lives in a file that the system deletes with its last handle,
-  // so it lasts as long as some member maps it.
-  const EOSSHAREDALLOC l_eossharedalloc = OsFileExists(l_szPath) ? OS_SHAREDALLOC_OPEN : OS_SHAREDALLOC_TEMPORARY;
-  OsSyncGroup* const l_possyncgroup = static_cast<OsSyncGroup*>(
-      OsMemSharedAlloc(l_eossharedalloc, l_szPath, static_cast<std::int32_t>(OS_SYNC_GROUP_SIZE), 0,
-                       static_cast<std::int32_t>(OS_SYNC_GROUP_SIZE), OS_SHAREDLOCK_NONE, OS_SYNC_GROUP_REQUEST,
-                       OS_LOG_FILE, __LINE__));
+  // so it lasts as long as some member maps it. The file may come or go
+  // between the look and the open (another member creating it, the last
+  // one leaving): the other way is tried then.
+  OsSyncGroup* l_possyncgroup = nullptr;
+  bool l_bExists = OsFileExists(l_szPath);
+  for (int l_iTry = 0; l_iTry < OS_SYNC_JOIN_TRIES && l_possyncgroup == nullptr; ++l_iTry, l_bExists = !l_bExists) {
+    l_possyncgroup = static_cast<OsSyncGroup*>(
+        OsMemSharedAlloc(l_bExists ? OS_SHAREDALLOC_OPEN : OS_SHAREDALLOC_TEMPORARY, l_szPath,
+                         static_cast<std::int32_t>(OS_SYNC_GROUP_SIZE), 0, static_cast<std::int32_t>(OS_SYNC_GROUP_SIZE),
+                         OS_SHAREDLOCK_NONE, OS_SYNC_GROUP_REQUEST, OS_LOG_FILE, __LINE__));
+  }
   if (l_possyncgroup == nullptr) {
     OS_LOGA("sync>>> OsMemSharedAlloc failed...<%s> <%s>", a_possyncimpl->m_szName, a_possyncimpl->m_szGroup);
     return OS_STS_FAIL;
   }
   a_possyncimpl->m_possyncgroupShared = l_possyncgroup;
-  OsSyncSpinLock(&l_possyncgroup->m_u32Lock);
+  if (!LockTable(l_possyncgroup, a_possyncimpl->m_szGroup)) return OS_STS_FAIL;
   // A size of 0 is a table whose creator has not written it yet.
   if (l_possyncgroup->m_u64Size == 0) l_possyncgroup->m_u64Size = OS_SYNC_GROUP_SIZE;
   if (l_possyncgroup->m_u64Size < OS_SYNC_GROUP_SIZE) {
@@ -199,6 +243,9 @@ EOSSTS COsSync::Create(EOSSYNCTYPE a_eossynctype, const char* a_szName, const ch
                OS_STS_FAIL);
   OS_RETURN_IF(l_p->m_u32Usage != OS_SYNCUSAGE_FREE, OS_LOG_ASSERT, "sync>>> this object is already in use...",
                OS_STS_FAIL);
+  OS_RETURN_IF((l_bNamed && std::strlen(a_szName) >= OS_SYNC_NAME_SIZE) ||
+                   (l_bGroup && std::strlen(a_szGroup) >= OS_SYNC_NAME_SIZE),
+               OS_LOG_ASSERT, "sync>>> a name is too long...", OS_STS_FAIL);
   l_p->m_u32Usage = OS_SYNCUSAGE_CREATED;
   l_p->m_eossynctype = a_eossynctype;
   l_p->m_u32Created = 0;
@@ -213,6 +260,10 @@ EOSSTS COsSync::Create(EOSSYNCTYPE a_eossynctype, const char* a_szName, const ch
   }
   wchar_t l_wszName[OS_SYNC_NAME_SIZE];
   if (l_bNamed && !SystemName(l_wszName, l_p->m_szName)) {
+    if (a_eossynctype == OS_SYNCTYPE_MUTEX)
+      OS_LOGE("sync>>> CreateMutex failed...");
+    else
+      OS_LOGE("sync>>> CreateEvent failed...");
     Release(l_p);
     return OS_STS_FAIL;
   }
@@ -249,6 +300,7 @@ EOSSTS COsSync::Open(EOSSYNCTYPE a_eossynctype, const char* a_szName) {
                OS_STS_FAIL);
   OS_RETURN_IF(l_p->m_u32Usage != OS_SYNCUSAGE_FREE, OS_LOG_ASSERT, "sync>>> this object is already in use...",
                OS_STS_FAIL);
+  OS_RETURN_IF(std::strlen(a_szName) >= OS_SYNC_NAME_SIZE, OS_LOG_ASSERT, "sync>>> a name is too long...", OS_STS_FAIL);
   l_p->m_u32Usage = OS_SYNCUSAGE_OPENED;
   l_p->m_eossynctype = a_eossynctype;
   l_p->m_eossyncnaming = OS_SYNCNAMING_NAMED;
@@ -368,7 +420,14 @@ void COsSync::MutexRelease(const char* a_szName) {
     ReleaseMutex(l_p->m_handle);
     return;
   }
-  // Another member: released through this process's own handle to it.
+  // Another member: released through this process's own handle to it,
+  // opened from a fresh copy of the table when none is held yet.
+  const auto l_held = [&] {
+    for (const OsSyncRowHandle& l_osrow : l_p->m_aoshRow)
+      if (l_osrow.m_h != nullptr && std::strcmp(l_osrow.m_szName, a_szName) == 0) return true;
+    return false;
+  };
+  if (!l_held() && l_p->m_possyncgroupShared != nullptr && TakeSnapshot(l_p)) RefreshRows(l_p);
   for (const OsSyncRowHandle& l_osrow : l_p->m_aoshRow) {
     if (l_osrow.m_h != nullptr && std::strcmp(l_osrow.m_szName, a_szName) == 0) {
       ReleaseMutex(l_osrow.m_h);
@@ -396,23 +455,21 @@ EOSSTS Wait(COsSyncImpl* a_p, std::uint32_t a_u32TimeoutMs, char* a_szName, std:
     l_ah[l_dwCount] = a_p->m_hProcess;
     l_aiEntry[l_dwCount++] = OS_SYNC_ENTRY_PROCESS;
   }
-  OsSyncGroup* const l_possyncgroup = a_p->m_possyncgroupShared;
-  if (l_possyncgroup != nullptr) {
-    OsSyncSpinLock(&l_possyncgroup->m_u32Lock);
-    std::memcpy(a_p->m_possyncgroupSnapshot, l_possyncgroup, OS_SYNC_GROUP_SIZE);
-    OsSyncSpinUnlock(&l_possyncgroup->m_u32Lock);
+  // The members in row order, the object's own handle at its own row
+  // whatever the table says there; this process's handles to the others.
+  if (a_p->m_possyncgroupShared == nullptr) {
+    l_ah[l_dwCount] = a_p->m_handle;
+    l_aiEntry[l_dwCount++] = OS_SYNC_ENTRY_SELF;
+  } else {
+    if (!TakeSnapshot(a_p)) return OS_STS_FAIL;
     RefreshRows(a_p);
     for (int l_i = 0; l_i < OS_SYNC_GROUP_ROWS; ++l_i) {
-      if (a_p->m_possyncgroupSnapshot->m_au32Handle[l_i] == 0) continue;
-      const bool l_bOwn = a_p->m_bHasRow && a_p->m_u64GroupSlot == static_cast<std::uint64_t>(l_i);
+      const bool l_bOwn = a_p->m_u64GroupSlot == static_cast<std::uint64_t>(l_i);
       const HANDLE l_h = l_bOwn ? a_p->m_handle : a_p->m_aoshRow[l_i].m_h;
       if (l_h == nullptr) continue;
       l_ah[l_dwCount] = l_h;
       l_aiEntry[l_dwCount++] = l_bOwn ? OS_SYNC_ENTRY_SELF : l_i;
     }
-  } else {
-    l_ah[l_dwCount] = a_p->m_handle;
-    l_aiEntry[l_dwCount++] = OS_SYNC_ENTRY_SELF;
   }
   const DWORD l_dwResult = WaitForMultipleObjects(l_dwCount, l_ah, FALSE, a_u32TimeoutMs);
   if (l_dwResult == WAIT_TIMEOUT) return OS_STS_TIMEOUT;
@@ -444,7 +501,8 @@ EOSSTS WatchProcess(COsSyncImpl* a_p, std::uint64_t a_u64ProcessId, void* a_hPro
   a_p->m_u64ProcessId = 0;
   if (a_u64ProcessId == 0) return OS_STS_SUCCESS;
   HANDLE l_h = a_hProcess;
-  if (l_h == nullptr) l_h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(a_u64ProcessId));
+  if (l_h == nullptr && a_u64ProcessId <= 0xFFFFFFFFu)
+    l_h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(a_u64ProcessId));
   if (l_h == nullptr || l_h == INVALID_HANDLE_VALUE) {
     OS_LOGE("sync>>> OpenProcess failed...%llu", static_cast<unsigned long long>(a_u64ProcessId));
     return OS_STS_FAIL;

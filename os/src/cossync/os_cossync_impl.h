@@ -37,6 +37,7 @@ enum EOSSYNCUSAGE : std::uint32_t { OS_SYNCUSAGE_FREE = 0, OS_SYNCUSAGE_CREATED 
 struct OsSyncRowHandle {
   HANDLE m_h;             // null: not opened (the row is skipped)
   std::uint32_t m_u32Stored;  // the row's stored value when opened, 0: none
+  bool m_bSaid;               // the failed open has been logged
   char m_szName[OS_SYNC_NAME_SIZE];
 };
 
