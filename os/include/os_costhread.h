@@ -105,8 +105,44 @@ class COsThread {
   // system refuses either. Does nothing and returns 0 on a single processor.
   EOSSTS AffinitySet(std::uint64_t a_u64Mask);
 
+  // ---- the child process the object may own ----
+  // Starts a_szProgram in its own directory on the interactive desktop with
+  // up to eight arguments after a_szArg0 (which must be given but is not
+  // passed; the list ends at the first null, an empty one is passed). Each argument is
+  // quoted so that the child's parser receives it unchanged, unless
+  // OS_SPAWN_RAWARGS; the library's start-up arguments are published for the
+  // child first. 0, or 1 (also while an earlier child still runs, or with
+  // OS_SPAWN_CHECKSTART when the child ends at once).
+  EOSSTS Spawn(std::int32_t a_lSpawnFlags, const char* a_szProgram, const char* a_szArg0,
+               const char* a_szArg1 = nullptr, const char* a_szArg2 = nullptr, const char* a_szArg3 = nullptr,
+               const char* a_szArg4 = nullptr, const char* a_szArg5 = nullptr, const char* a_szArg6 = nullptr,
+               const char* a_szArg7 = nullptr, const char* a_szArg8 = nullptr);
+  // The child's process handle while it runs (the object keeps it); null
+  // once it has ended, and the object then forgets it.
+  void* SpawnProcessGet();
+  // Waits for the child: 5 on time-out; 0 once it ended (it is forgotten) or
+  // when there is none.
+  EOSSTS SpawnWait(std::uint32_t a_u32Milliseconds);
+  bool SpawnIsRunning();
+  // Ends the child (exit code 0), waits up to 5000 ms for it and forgets it.
+  EOSSTS SpawnKill();
+
   COsThreadImpl* m_posthreadimpl;
 };
+
+// Spawn flags.
+constexpr std::int32_t OS_SPAWN_NOWINDOW = 0x1;     // no console window
+constexpr std::int32_t OS_SPAWN_NEWCONSOLE = 0x4;   // a console of its own
+constexpr std::int32_t OS_SPAWN_NODESKTOP = 0x10;   // no desktop name for the child
+constexpr std::int32_t OS_SPAWN_RAWARGS = 0x40;     // arguments as they are, unquoted
+constexpr std::int32_t OS_SPAWN_CHECKSTART = 0x80;  // check briefly that the child did not end at once
+
+// The id of the running service a_szName (a_bIsService), or of the first
+// process whose image name contains a_szName (without case); 0 found, 1 not.
+EOSSTS OsProcessIdFind(const char* a_szName, bool a_bIsService, std::uint64_t* a_pu64Pid);
+// Suspends (or hibernates) the machine with a wake-up armed a_u32Seconds
+// ahead: 0 once the request was accepted, 1 on failure.
+EOSSTS OsSystemSleepAndWake(bool a_bHibernate, std::uint32_t a_u32Seconds);
 
 // ---- identity ----
 

@@ -263,6 +263,7 @@ COsThread::~COsThread() {
   Stop(false, OS_THREAD_STOP_TIMEOUT_MS);
   m_posthreadimpl->m_hEvent.Reset();
   m_posthreadimpl->m_hThread.Reset();
+  OsThreadSpawnRelease(m_posthreadimpl);
   OsMemDelete(m_posthreadimpl);
   m_posthreadimpl = nullptr;
 }

@@ -27,7 +27,27 @@ class COsThreadImpl {
   COsHandle m_hThread;
   std::atomic<std::uint64_t> m_u64ThreadId{0};
   COsHandle m_hEvent;  // manual reset, unnamed: the wake-up event
+  // The child process the object may own.
+  COsHandle m_hSpawnProcess;  // while the object knows its child
+  STARTUPINFOW m_si = {};
+  PROCESS_INFORMATION m_pi = {};
+  COsHandle m_hSpawnThread;              // the child's first thread
+  wchar_t* m_pwszSpawnCommand = nullptr;  // OS_SPAWN_COMMAND_SIZE characters, made on first use
 };
+
+constexpr std::size_t OS_SPAWN_COMMAND_SIZE = 8192;
+
+// Closes the child's handles and frees the command buffer.
+void OsThreadSpawnRelease(COsThreadImpl* a_posthreadimpl);
+
+// The calls that suspend the machine and arm its wake-up, replaceable by tests
+// (which must never suspend the machine they run on).
+struct OsPowerSeam {
+  BOOL(WINAPI* m_pfnSetWaitableTimer)(HANDLE, const LARGE_INTEGER*, LONG, PTIMERAPCROUTINE, LPVOID, BOOL);
+  BOOL(WINAPI* m_pfnSetSystemPowerState)(BOOL, BOOL);
+  void(WINAPI* m_pfnSleep)(DWORD);
+};
+OsPowerSeam* OsThreadPowerSeam();
 
 // The process's affinity mask, or the system's when that is 0 (0 when
 // neither can be read).
