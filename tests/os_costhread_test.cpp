@@ -9,6 +9,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "os.h"
 #include "os_coscfg_sysinfo.h"
@@ -81,6 +82,38 @@ EOSSTS __stdcall StopSelf(COsThread* a_posthread) {
   a_posthread->Stop(l_bIgnore, OS_THREAD_STOP_TIMEOUT_MS);
   a_posthread->UserValueSet(1);
   return WaitForStop(a_posthread);
+}
+// Stops itself as soon as it has begun.
+EOSSTS __stdcall StopAtOnce(COsThread* a_posthread) {
+  a_posthread->Stop(false, OS_THREAD_STOP_TIMEOUT_MS);
+  return OS_STS_NOMORE;  // never reached
+}
+// On the owner's stop request (posted while the owner holds the stop lock),
+// calls Stop on itself, ignoring itself when the argument says so, and returns 6.
+EOSSTS __stdcall StopSelfDuringStop(COsThread* a_posthread) {
+  const bool l_bIgnore = *static_cast<bool*>(a_posthread->ArgGet());
+  while (a_posthread->RequestGet() != OS_THREAD_REQUEST_STOP) Sleep(1);
+  a_posthread->Stop(l_bIgnore, OS_THREAD_STOP_TIMEOUT_MS);
+  return OS_STS_NOMORE;
+}
+// Waits for its own end: the answer (0xFFFF when it took a second or more)
+// becomes the user value.
+EOSSTS __stdcall WaitForItself(COsThread* a_posthread) {
+  const ULONGLONG l_ullStart = GetTickCount64();
+  const EOSSTS l_eossts = a_posthread->WaitForExit(3000);
+  a_posthread->UserValueSet(GetTickCount64() - l_ullStart < 1000 ? l_eossts : 0xFFFF);
+  return WaitForStop(a_posthread);
+}
+// Destroys its own object once woken, then returns 6.
+EOSSTS __stdcall DeleteItself(COsThread* a_posthread) {
+  a_posthread->WakeWait(-1);
+  delete a_posthread;
+  return OS_STS_NOMORE;
+}
+template <DWORD a_dwCode>
+EOSSTS __stdcall Raise(COsThread*) {
+  RaiseException(a_dwCode, 0, 0, nullptr);
+  return OS_STS_NOMORE;
 }
 EOSSTS __stdcall Violate(COsThread*) {
   volatile int* volatile l_pi = nullptr;  // both volatile: the store is neither folded nor dropped
@@ -188,6 +221,65 @@ TEST_F(Thread, StopOnItselfIgnoredOrEndingTheThread) {
   EXPECT_TRUE(Lines(OS_TEST_TERMINATING).empty());
 }
 
+// A thread that stops itself at once ends as by Exit, and its owner sees it
+// started and cleans up after it.
+TEST_F(Thread, ProcedureStoppingItselfAtOnce) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("hasty", StopAtOnce, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(Watched(l_osthread).ExitCode(), 0u);
+  EXPECT_EQ(l_osthread.RunStateGet(), OS_THREAD_NOTRUNNING);
+  EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.ThreadIdGet(), 0u);
+  EXPECT_EQ(Mark("thr>>> stop called from thread it's stopping (bad programmer)...<hasty>"), 'A');
+  EXPECT_TRUE(Lines("halted while starting").empty());
+}
+
+// The worker's own Stop while the owner is stopping it does not wait for
+// the owner: ignoring itself it returns, otherwise it ends at once.
+TEST_F(Thread, StopOnItselfWhileTheOwnerStopsIt) {
+  for (bool l_bIgnore : {true, false}) {
+    SCOPED_TRACE(l_bIgnore ? "ignoring itself" : "not ignoring itself");
+    COsThread l_osthread;
+    ASSERT_EQ(l_osthread.Start("racer", StopSelfDuringStop, &l_bIgnore), OS_STS_SUCCESS);
+    const Watched l_watched(l_osthread);
+    EXPECT_LT(ElapsedMs([&] { EXPECT_EQ(l_osthread.Stop(false, 3000), OS_STS_SUCCESS); }), 1500u);
+    EXPECT_EQ(l_watched.ExitCode(), l_bIgnore ? static_cast<DWORD>(OS_STS_NOMORE) : 0u);
+  }
+  EXPECT_TRUE(Lines(OS_TEST_TERMINATING).empty());
+}
+
+// A thread waiting for its own end is told at once that it still runs.
+TEST_F(Thread, WaitForExitOnItself) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("patient", WaitForItself, nullptr), OS_STS_SUCCESS);
+  for (int l_i = 0; l_i < 500 && l_osthread.UserValueGet() == 0; ++l_i) Sleep(10);
+  EXPECT_EQ(l_osthread.UserValueGet(), static_cast<std::uint32_t>(OS_STS_TIMEOUT));
+  EXPECT_EQ(l_osthread.Stop(false, 5000), OS_STS_SUCCESS);
+}
+
+// The worker that destroys its own object goes on and returns from its
+// procedure; the record is freed.
+TEST_F(Thread, WorkerDestroyingItsObject) {
+  COsThread* const l_posthread = new COsThread;
+  ASSERT_EQ(l_posthread->Start("owned", DeleteItself, nullptr), OS_STS_SUCCESS);
+  const Watched l_watched(*l_posthread);
+  ASSERT_EQ(l_posthread->WakeSignal(true), OS_STS_SUCCESS);
+  EXPECT_EQ(l_watched.ExitCode(), static_cast<DWORD>(OS_STS_NOMORE));
+  EXPECT_EQ(Lines("delete-object").size(), 1u);
+}
+
+// A thread that has ended is no longer its object's own, even when the
+// calling thread got its id again.
+TEST_F(Thread, ReusedThreadIdIsNotTheThreadItself) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("gone", ReturnAtOnce, nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(Watched(l_osthread).ExitCode(), 0u);
+  l_osthread.m_posthreadimpl->m_u64ThreadId = GetCurrentThreadId();  // as if the id had come back to us
+  EXPECT_EQ(l_osthread.Stop(true, 1000), OS_STS_SUCCESS);
+  EXPECT_EQ(l_osthread.ThreadIdGet(), 0u);
+  EXPECT_TRUE(Lines("ignoring request to stop ourselves").empty());
+}
+
 TEST_F(Thread, ExitEndsOnlyTheThreadItself) {
   COsThread l_osthread;
   ASSERT_EQ(l_osthread.Start("worker", WaitForStop, nullptr), OS_STS_SUCCESS);
@@ -236,6 +328,8 @@ TEST_F(Thread, CrashesAreContainedAndHandledExceptionsLeftAlone) {
       {"overflow", OverflowTheStack, "raised exception 0xc00000fd"},
       {"throw", Throw, "threw a C++ exception"},
       {"probe", ProbeBadPointer, nullptr},
+      {"raise0", Raise<0>, "raised exception 0x00000000"},
+      {"raise1", Raise<1>, "raised exception 0x00000001"},
   };
   for (const Row& l_row : l_arow) {
     SCOPED_TRACE(l_row.m_szName);
@@ -249,7 +343,7 @@ TEST_F(Thread, CrashesAreContainedAndHandledExceptionsLeftAlone) {
     }
   }
   const auto l_lines = Lines("thr>>> thread crash detected...");
-  ASSERT_EQ(l_lines.size(), 4u);
+  ASSERT_EQ(l_lines.size(), 6u);
   EXPECT_EQ(l_lines[0].m_cMark, 'A');
 }
 
@@ -278,6 +372,12 @@ TEST_F(Thread, AffinityOfTheThreadAndTheDefault) {
   EXPECT_EQ(SetThreadAffinityMask(Watched(l_osthread).m_h, l_dwptrProcess), 2u);
 }
 
+// The ideal processor is the mask's lowest processor, one that exists.
+TEST(ThreadAffinity, IdealProcessorOfAMask) {
+  const std::pair<std::uint64_t, std::uint32_t> l_arow[] = {{1, 0}, {2, 1}, {3, 0}, {0xC, 2}, {0x80000000ull, 31}};
+  for (const auto& [l_u64Mask, l_u32Ideal] : l_arow) EXPECT_EQ(OsThreadIdealProcessor(l_u64Mask), l_u32Ideal) << l_u64Mask;
+}
+
 TEST_F(Thread, Identity) {
   EXPECT_EQ(OsProcessIdGet(), GetCurrentProcessId());
   EXPECT_EQ(OsThreadIdGet(), GetCurrentThreadId());
@@ -300,6 +400,7 @@ TEST(ThreadHwBp, ControlBitsOfEachRegister) {
   // Local enable 2n, access at 16 + 4n, length at 18 + 4n.
   const Row l_arow[] = {
       {0, OS_HWBP_EXECUTE, OS_HWBP_SIZE1, 0x1},
+      {1, OS_HWBP_EXECUTE, OS_HWBP_SIZE4, 0x4},  // an instruction breakpoint's length is always 00
       {1, OS_HWBP_WRITE, OS_HWBP_SIZE4, 0x4 | (0x1u << 20) | (0x3u << 22)},
       {2, OS_HWBP_READWRITE, OS_HWBP_SIZE2, 0x10 | (0x3u << 24) | (0x1u << 26)},
       {3, OS_HWBP_WRITE, OS_HWBP_SIZE8, 0x40 | (0x1u << 28) | (0x2ull << 30)},
@@ -321,23 +422,33 @@ LONG WINAPI CountHits(EXCEPTION_POINTERS* a_pexceptionpointers) {
   return EXCEPTION_CONTINUE_EXECUTION;  // a data breakpoint traps after the access
 }
 
+// Set through the calling thread's pseudo-handle, cleared on the same thread
+// or from another one.
 TEST_F(Thread, WriteBreakpointFiresUntilCleared) {
   g_dwWatcher = GetCurrentThreadId();
-  g_lHits = 0;
   void* const l_pvHandler = AddVectoredExceptionHandler(1, CountHits);
   ASSERT_NE(l_pvHandler, nullptr);
-  OsHwBp* l_poshwbp = OsHwBpSet(GetCurrentThread(), OS_HWBP_WRITE, OS_HWBP_SIZE4, const_cast<int*>(&g_iWatched));
-  ASSERT_NE(l_poshwbp, nullptr);
-  g_iWatched = 1;
-  EXPECT_EQ(g_lHits, 1);
-  EXPECT_EQ(g_iWatched, 1);  // a read does not fire a write breakpoint
-  EXPECT_EQ(g_lHits, 1);
-  EXPECT_EQ(OsHwBpClear(&l_poshwbp), OS_STS_SUCCESS);
-  EXPECT_EQ(l_poshwbp, nullptr);
-  g_iWatched = 2;
-  EXPECT_EQ(g_lHits, 1);
+  for (bool l_bElsewhere : {false, true}) {
+    SCOPED_TRACE(l_bElsewhere ? "cleared from another thread" : "cleared on the same thread");
+    g_lHits = 0;
+    OsHwBp* l_poshwbp = OsHwBpSet(GetCurrentThread(), OS_HWBP_WRITE, OS_HWBP_SIZE4, const_cast<int*>(&g_iWatched));
+    ASSERT_NE(l_poshwbp, nullptr);
+    g_iWatched = 1;
+    EXPECT_EQ(g_lHits, 1);
+    EXPECT_EQ(g_iWatched, 1);  // a read does not fire a write breakpoint
+    EXPECT_EQ(g_lHits, 1);
+    EOSSTS l_eossts = OS_STS_FAIL;
+    if (l_bElsewhere)
+      std::thread([&] { l_eossts = OsHwBpClear(&l_poshwbp); }).join();
+    else
+      l_eossts = OsHwBpClear(&l_poshwbp);
+    EXPECT_EQ(l_eossts, OS_STS_SUCCESS);
+    EXPECT_EQ(l_poshwbp, nullptr);
+    g_iWatched = 2;
+    EXPECT_EQ(g_lHits, 1);
+  }
   RemoveVectoredExceptionHandler(l_pvHandler);
-  EXPECT_EQ(Lines("new OsHwBp").size(), 1u);
+  EXPECT_EQ(Lines("new OsHwBp").size(), 2u);
 }
 
 CONTEXT DebugRegistersOf(HANDLE a_hThread) {
@@ -370,6 +481,29 @@ TEST_F(Thread, AllFourDebugRegistersInUse) {
   l_context = DebugRegistersOf(l_watched.m_h);
   EXPECT_EQ(l_context.Dr7 & 0x55u, 0u);
   EXPECT_EQ(l_context.Dr0, 0u);
+}
+
+// A register enabled only globally is in use: the breakpoint takes the next.
+TEST_F(Thread, GloballyEnabledRegisterIsInUse) {
+  COsThread l_osthread;
+  ASSERT_EQ(l_osthread.Start("target", PollForStop, nullptr), OS_STS_SUCCESS);
+  const Watched l_watched(l_osthread);
+  static std::uint32_t s_au32Watched[2];
+  CONTEXT l_context = {};
+  l_context.ContextFlags = CONTEXT_DEBUG_REGISTERS;
+  l_context.Dr0 = reinterpret_cast<std::uintptr_t>(&s_au32Watched[0]);
+  l_context.Dr7 = 0x2 | (0xDu << 16);  // global enable of register 0: write, four bytes
+  ASSERT_NE(SuspendThread(l_watched.m_h), static_cast<DWORD>(-1));
+  ASSERT_TRUE(SetThreadContext(l_watched.m_h, &l_context));
+  ResumeThread(l_watched.m_h);
+  if ((DebugRegistersOf(l_watched.m_h).Dr7 & 0x3u) != 0x2u) GTEST_SKIP() << "Wine: the global enable is not kept";
+  OsHwBp* l_poshwbp = OsHwBpSet(l_watched.m_h, OS_HWBP_WRITE, OS_HWBP_SIZE4, &s_au32Watched[1]);
+  ASSERT_NE(l_poshwbp, nullptr);
+  l_context = DebugRegistersOf(l_watched.m_h);
+  EXPECT_EQ(l_context.Dr0, reinterpret_cast<std::uintptr_t>(&s_au32Watched[0]));
+  EXPECT_EQ(l_context.Dr1, reinterpret_cast<std::uintptr_t>(&s_au32Watched[1]));
+  EXPECT_EQ(l_context.Dr7 & 0xFF000Fu, 0xDD0006u);
+  EXPECT_EQ(OsHwBpClear(&l_poshwbp), OS_STS_SUCCESS);
 }
 
 // Starts and stops 200 threads, up to four alive at a time, that return at

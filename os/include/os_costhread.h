@@ -17,8 +17,8 @@ void OsThreadSetDefaultAffinity(std::uint64_t a_u64Mask);
 std::uint64_t OsThreadGetDefaultAffinity();
 // Stores the default and, with more than one processor, applies it to the
 // calling thread (0 means the process's mask, or the system's when that is
-// 0): its ideal processor becomes a_u64Mask - 1, then its affinity the mask.
-// 0, or 1 when the system refuses either.
+// 0): its ideal processor becomes the mask's lowest processor, then its
+// affinity the mask. 0, or 1 when the system refuses either.
 EOSSTS OsThreadApplyDefaultAffinity(std::uint64_t a_u64Mask);
 
 // ---- the worker-thread object ----
@@ -45,7 +45,10 @@ constexpr std::int32_t OS_THREAD_STOP_TIMEOUT_MS = 70000;
 // waits a bounded time for the thread to end and terminates it only when it
 // does not. The owner and the worker share the object; Stop is serialised,
 // the other operations are single words or the event. Destruction stops the
-// thread (Stop(false, 70000)) and closes every handle.
+// thread (Stop(false, 70000)) and closes every handle; destroyed by its own
+// thread, the object is freed without stopping it and the call returns (the
+// thread goes on and must not use the object again). The wake-up event is
+// made by the first Start and kept until destruction.
 class COsThread {
  public:
   COsThread();
@@ -58,22 +61,24 @@ class COsThread {
   // run it: 0; 3 when a_osthreadproc is null; 1 when the object runs a
   // thread already (one whose procedure has returned counts until Stop or
   // WaitForExit), or the event or thread cannot be made, or the thread ends
-  // or does not begin within 5000 ms (everything made is closed again).
+  // or does not begin within 5000 ms (the thread is cleaned up again).
   // After a crash or Exit the object can be started again at once.
   EOSSTS Start(const char* a_szName, OsThreadProc a_osthreadproc, void* a_pvArg);
   // The stop: posts the stop request and signals the event, waits up to
   // a_i32TimeoutMs for the thread to end (polling every 10 ms) and
-  // terminates it (exit code 0) when it has not; then closes the thread and
-  // event handles and forgets argument, id and name. Called by the thread on
-  // itself: with a_bIgnoreSelf nothing happens; without it the clean-up is
-  // done and the thread ends there. Always 0.
+  // terminates it (exit code 0) when it has not, waiting then until it is
+  // gone; then closes the thread handle and forgets argument, id and name.
+  // Called by the thread on itself: with a_bIgnoreSelf nothing happens;
+  // without it the thread ends there as by Exit (this call does not return)
+  // and the owner's next Stop, WaitForExit or Start cleans up. Always 0.
   EOSSTS Stop(bool a_bIgnoreSelf, std::int32_t a_i32TimeoutMs);
   // From the thread itself: run state 3, and the thread ends with exit code
   // 0 (this call does not return). From any other thread: logged, nothing else.
   void Exit();
   // Waits up to a_i32TimeoutMs (negative: 999999999) for the thread to end:
-  // 5 when it still runs; otherwise the thread is cleaned up as by Stop and
-  // 0 (also when there is no thread).
+  // 5 when it still runs (at once when called by the thread on itself);
+  // otherwise the thread is cleaned up as by Stop and 0 (also when there is
+  // no thread).
   EOSSTS WaitForExit(std::int32_t a_i32TimeoutMs);
   // OS_THREAD_ALIVE while a started thread has not ended, else OS_THREAD_DEAD.
   int IsAlive();
@@ -81,8 +86,10 @@ class COsThread {
   int RunStateGet();
   int RequestGet();
   // Posts a request word. With a_bWake: 1 when the thread is not running, 4
-  // when a request other than 1 is pending; the event is signalled after the
-  // word is written. 4 when the word does not read back; else 0.
+  // when a request other than 1 is pending (the word is replaced only while
+  // it is 1, so a stop request is never overwritten); the event is signalled
+  // after the word is written. Without: 4 when the word does not read back.
+  // Else 0.
   EOSSTS RequestSet(int a_iRequest, bool a_bWake);
   // The running thread's id (0 when none).
   std::uint64_t ThreadIdGet();
@@ -91,7 +98,7 @@ class COsThread {
   std::uint32_t UserValueGet();
   void UserValueSet(std::uint32_t a_u32Value);
   // Sets (true) or resets (false) the wake-up event: 0, or 1 when there is no
-  // event (the thread was never started) or the system refuses.
+  // event (the object was never started) or the system refuses.
   EOSSTS WakeSignal(bool a_bSet);
   // Waits up to a_i32TimeoutMs (negative: without limit) for the wake-up
   // event and resets it: 0 when it was signalled, 5 on time-out, 1 when
@@ -101,8 +108,9 @@ class COsThread {
   // applied, or the process's (the system's when that is 0) stored now.
   std::uint64_t AffinityGet();
   // Applies a_u64Mask (0: the process's mask) to the thread: its ideal
-  // processor becomes mask - 1, then its affinity the mask; 0, or 1 when the
-  // system refuses either. Does nothing and returns 0 on a single processor.
+  // processor becomes the mask's lowest processor, then its affinity the
+  // mask; 0, or 1 when the system refuses either. Does nothing and returns 0
+  // on a single processor.
   EOSSTS AffinitySet(std::uint64_t a_u64Mask);
 
   // ---- the child process the object may own ----
@@ -174,12 +182,15 @@ struct OsHwBp;
 
 // Installs a breakpoint on a_pvAddress for the thread a_hThread (a thread
 // handle with suspend and context access, or the calling thread's
-// pseudo-handle) in the first free debug register. Its hit raises
-// EXCEPTION_SINGLE_STEP on that thread (after the access for data, before
-// the instruction for execute). Null when all four registers are in use,
-// an argument is out of range or the system refuses.
+// pseudo-handle; the record keeps a handle of its own, so the caller's may be
+// closed) in the first debug register enabled neither locally nor globally.
+// Execute breakpoints are one byte long whatever a_eoshwbpsize says. Its hit
+// raises EXCEPTION_SINGLE_STEP on that thread (after the access for data,
+// before the instruction for execute). Null when all four registers are in
+// use, an argument is out of range or the system refuses.
 OsHwBp* OsHwBpSet(void* a_hThread, EOSHWBPKIND a_eoshwbpkind, EOSHWBPSIZE a_eoshwbpsize, const void* a_pvAddress);
-// Removes the breakpoint, frees the record and nulls *a_pposhwbp (on the
-// same thread when it was set through the pseudo-handle): 0, or 1 when the
-// register could not be cleared (the record is freed all the same).
+// Removes the breakpoint from the thread it was set on (from any thread, also
+// when it was set through the pseudo-handle), frees the record and nulls
+// *a_pposhwbp: 0, or 1 when the register could not be cleared (the record is
+// freed all the same).
 EOSSTS OsHwBpClear(OsHwBp** a_pposhwbp);

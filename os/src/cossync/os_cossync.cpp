@@ -47,11 +47,13 @@ bool SystemName(wchar_t* a_wszOut, const char* a_szName) {
 
 // The group table's lock, bounded: a member that died holding it, or a
 // table that another party wrote, must not hang every member for ever.
+// GetTickCount, since XP has no GetTickCount64: the unsigned 32-bit
+// difference stays right across its wrap.
 constexpr DWORD OS_SYNC_TABLE_LOCK_MS = 5000;
 bool LockTable(OsSyncGroup* a_possyncgroup, const char* a_szGroup) {
-  const ULONGLONG l_ullUntil = GetTickCount64() + OS_SYNC_TABLE_LOCK_MS;
+  const DWORD l_dwStart = GetTickCount();
   while (OsSyncSpinTryLock(&a_possyncgroup->m_u32Lock) != OS_STS_SUCCESS) {
-    if (GetTickCount64() > l_ullUntil) {
+    if (GetTickCount() - l_dwStart > OS_SYNC_TABLE_LOCK_MS) {
       OS_LOGE("sync>>> the group table stays locked...<%s>", a_szGroup);
       return false;
     }

@@ -20,24 +20,26 @@
 // debug-output exception) and, on x86_64, every C++ throw, so it cannot tell
 // a crash from a handled exception. What the system offers for exactly that
 // is a frame-based handler of the outermost frame, and GCC has no __try, so
-// a small assembly frame, OsThreadRunContained(fn, arg), installs one around
-// the call and returns fn(arg), or the exception code when an exception
-// reached it unhandled:
+// a small assembly frame, OsThreadRunContained(fn, arg, caught), installs one
+// around the call. It returns fn(arg) and leaves *caught alone, or, when an
+// exception reached it unhandled, sets *caught to 1 and returns the
+// exception code (any value, 0 included, so the flag is the only witness):
 // - x86_64: the frame's unwind data names OsThreadContainHandler as its
-//   language handler; the handler unwinds to the frame with RtlUnwindEx
-//   (inner frames' cleanups, C++ destructors included, run) and resumes at
-//   the frame's landing, which returns the code it is handed.
+//   language handler; the handler unwinds to the frame with RtlUnwindEx and
+//   resumes at the frame's landing, which returns the code it is handed.
 // - i686: the frame links an exception registration into the thread's chain
 //   (fs:0); the handler unwinds the inner registrations with RtlUnwind and
 //   resumes the frame with its stack and base pointer restored from the
-//   registration's position. DWARF frames of C++ code keep no registration,
-//   so their destructors do not run. The unwind is done in assembly because
+//   registration's position. The unwind is done in assembly because
 //   RtlUnwind need not preserve the caller's registers.
+// On neither target do the C++ destructors of the procedure's frames run
+// when a structured exception is contained: objects on its stack are
+// abandoned, not destroyed, and what they own (locks included) stays held.
 // Both handlers leave unwinding passes alone and take every exception that
 // reaches them: there is no frame above that would handle it except the
 // system's, which ends the process.
 extern "C" {
-std::uint32_t OsThreadRunContained(std::uint32_t (*a_pfn)(void*), void* a_pv);
+std::uint32_t OsThreadRunContained(std::uint32_t (*a_pfn)(void*), void* a_pv, std::uint32_t* a_pu32Caught);
 }
 
 #if defined(__x86_64__)
@@ -54,6 +56,7 @@ __asm__(
     "  subq $40, %rsp\n"  // shadow space; keeps the stack 16-byte aligned at the call
     "  .seh_stackalloc 40\n"
     "  .seh_endprologue\n"
+    "  movq %r8, 32(%rsp)\n"  // the caught flag's address, in the frame's own slot above the shadow space
     "  movq %rcx, %rax\n"
     "  movq %rdx, %rcx\n"
     "  callq *%rax\n"
@@ -63,6 +66,8 @@ __asm__(
     "  retq\n"
     "  .globl OsThreadRunContainedLanding\n"
     "OsThreadRunContainedLanding:\n"  // RtlUnwindEx: rsp is the frame, rax the code
+    "  movq 32(%rsp), %rcx\n"
+    "  movl $1, (%rcx)\n"
     "  jmp .LOsThreadRunContainedDone\n"
     "  .seh_handler OsThreadContainHandler, @except\n"
     "  .seh_endproc\n");
@@ -125,6 +130,8 @@ __asm__(
     "  movl 12(%esp), %eax\n"
     "  movl 4(%esp), %esp\n"
     "  leal 20(%esp), %ebp\n"
+    "  movl 16(%ebp), %ecx\n"  // the frame's third argument: the caught flag
+    "  movl $1, (%ecx)\n"
     "  jmp .LOsThreadRunContainedDone\n");
 
 extern "C" EXCEPTION_DISPOSITION __cdecl OsThreadContainHandler(EXCEPTION_RECORD* a_pexceptionrecord, void* a_pvFrame,
@@ -146,19 +153,20 @@ extern "C" EXCEPTION_DISPOSITION __cdecl OsThreadContainHandler(EXCEPTION_RECORD
 namespace {
 
 constexpr DWORD OS_THREAD_POLL_MS = 10;
-constexpr ULONGLONG OS_THREAD_START_WAIT_MS = 5000;
+constexpr DWORD OS_THREAD_START_WAIT_MS = 5000;
 constexpr std::int32_t OS_THREAD_WAIT_FOREVER_MS = 999999999;
-// How long a terminated thread is given to be gone (termination is asynchronous).
-constexpr DWORD OS_THREAD_TERMINATE_WAIT_MS = 5000;
-// OsThreadRunContained's answer for a C++ exception (structured exception
-// codes are never this small).
+// InvokeProcedure's answer for a C++ exception (0: the procedure returned).
 constexpr std::uint32_t OS_THREAD_CPP_EXCEPTION = 1;
 
 struct OsThreadCall {
   COsThread* m_posthread;
   OsThreadProc m_osthreadproc;
   EOSSTS m_eossts;
+  bool m_bRecordFreed;  // the object was destroyed by its own thread: the record is gone
 };
+
+// The call the current thread runs as a COsThread's worker (null on other threads).
+thread_local OsThreadCall* t_pcall = nullptr;
 
 std::uint32_t InvokeProcedure(void* a_pv) {
   OsThreadCall* const l_pcall = static_cast<OsThreadCall*>(a_pv);
@@ -177,11 +185,13 @@ DWORD TimeoutOf(std::int32_t a_i32TimeoutMs) {
 // True once the thread has ended, polling every 10 ms for up to a_dwTimeoutMs.
 // The thread object is signalled when the thread ends; its exit code is no
 // witness, since a procedure may return 259, the still-active value itself.
+// The clock is GetTickCount (XP has no GetTickCount64); an unsigned 32-bit
+// difference stays right across its wrap after 49.7 days.
 bool WaitEnded(HANDLE a_hThread, DWORD a_dwTimeoutMs) {
-  const ULONGLONG l_ullStart = GetTickCount64();
+  const DWORD l_dwStart = GetTickCount();
   for (;;) {
-    const ULONGLONG l_ullWaited = GetTickCount64() - l_ullStart;
-    const DWORD l_dwLeft = l_ullWaited >= a_dwTimeoutMs ? 0 : static_cast<DWORD>(a_dwTimeoutMs - l_ullWaited);
+    const DWORD l_dwWaited = GetTickCount() - l_dwStart;
+    const DWORD l_dwLeft = l_dwWaited >= a_dwTimeoutMs ? 0 : a_dwTimeoutMs - l_dwWaited;
     const DWORD l_dwStep = l_dwLeft < OS_THREAD_POLL_MS ? l_dwLeft : OS_THREAD_POLL_MS;
     if (WaitForSingleObject(a_hThread, l_dwStep) != WAIT_TIMEOUT) return true;
     if (l_dwLeft == 0) return false;
@@ -190,35 +200,37 @@ bool WaitEnded(HANDLE a_hThread, DWORD a_dwTimeoutMs) {
 
 bool HasEnded(HANDLE a_hThread) { return WaitForSingleObject(a_hThread, 0) != WAIT_TIMEOUT; }
 
-// Steps of the stop after the checks, with the stop lock held: asks the
-// thread to stop, waits, terminates it when it does not end, and clears the
-// record. True when the caller is the thread itself, which must end then.
-bool Shutdown(COsThreadImpl* a_pimpl, std::int32_t a_i32TimeoutMs) {
-  bool l_bEndSelf = false;
+// True on the object's own thread: the id is the caller's and the thread the
+// handle names has not ended (once it has, the system may give its id to
+// another thread, the caller perhaps).
+bool IsSelf(COsThreadImpl* a_pimpl) {
+  return a_pimpl->m_u64ThreadId == GetCurrentThreadId() && a_pimpl->m_hThread.IsValid() &&
+         !HasEnded(a_pimpl->m_hThread.Get());
+}
+
+// Steps of the stop after the checks, with the stop lock held and never on
+// the thread itself: asks the thread to stop, waits, terminates it when it
+// does not end, and clears the record. The event stays: other threads may
+// signal it at any time.
+void Shutdown(COsThreadImpl* a_pimpl, std::int32_t a_i32TimeoutMs) {
   HANDLE const l_hThread = a_pimpl->m_hThread.Get();
   if (a_pimpl->m_hThread.IsValid()) {
-    if (a_pimpl->m_u64ThreadId == GetCurrentThreadId()) {
-      if (a_pimpl->m_i32RunState != OS_THREAD_NOTRUNNING)
-        OS_LOGA("thr>>> stop called from thread it's stopping (bad programmer)...<%s>", a_pimpl->m_szName);
-      l_bEndSelf = true;
-    } else {
-      // A thread that marked itself not running (a crash, an exit) is still
-      // waited for: the record must not be cleared under it.
-      if (a_pimpl->m_i32RunState != OS_THREAD_NOTRUNNING) {
-        a_pimpl->m_i32Request = OS_THREAD_REQUEST_STOP;
-        SetEvent(a_pimpl->m_hEvent.Get());
-      }
-      if (!WaitEnded(l_hThread, TimeoutOf(a_i32TimeoutMs))) {
-        OS_LOGE(
-            "thr>>> something is wrong, a thread we asked to stop isn't terminating, so we're terminating it...<%s>",
-            a_pimpl->m_szName);
-        TerminateThread(l_hThread, 0);
-        WaitForSingleObject(l_hThread, OS_THREAD_TERMINATE_WAIT_MS);
-      }
+    // A thread that marked itself not running (a crash, an exit, a stop of
+    // itself) is still waited for: the record must not be cleared under it.
+    if (a_pimpl->m_i32RunState != OS_THREAD_NOTRUNNING) {
+      a_pimpl->m_i32Request = OS_THREAD_REQUEST_STOP;
+      SetEvent(a_pimpl->m_hEvent.Get());
+    }
+    if (!WaitEnded(l_hThread, TimeoutOf(a_i32TimeoutMs))) {
+      OS_LOGE("thr>>> something is wrong, a thread we asked to stop isn't terminating, so we're terminating it...<%s>",
+              a_pimpl->m_szName);
+      TerminateThread(l_hThread, 0);
+      // Termination is asynchronous but completes; the record is not freed
+      // while the thread could still run.
+      WaitForSingleObject(l_hThread, INFINITE);
     }
   }
   a_pimpl->m_hThread.Reset();
-  a_pimpl->m_hEvent.Reset();
   a_pimpl->m_pvArg = nullptr;
   a_pimpl->m_u64ThreadId = 0;
   a_pimpl->m_u64Affinity = 0;  // the next thread has none applied yet
@@ -226,7 +238,21 @@ bool Shutdown(COsThreadImpl* a_pimpl, std::int32_t a_i32TimeoutMs) {
   a_pimpl->m_u8Started = 0;
   a_pimpl->m_i32Request = OS_THREAD_REQUEST_RUN;
   a_pimpl->m_i32RunState = OS_THREAD_NOTRUNNING;
-  return l_bEndSelf;
+}
+
+// Stop without ignoring itself, on the thread itself: the thread ends as by
+// Exit. Handles, event and started byte stay for the owner, whose clean-up
+// waits on the handle. When the stop lock is taken, the owner (or another
+// thread) is stopping this thread already and owns the record: the thread
+// ends without touching it.
+[[noreturn]] void EndSelf(COsThreadImpl* a_pimpl) {
+  if (OsSyncSpinTryLock(&a_pimpl->m_u32StopLock) != OS_STS_SUCCESS) _endthreadex(0);
+  if (a_pimpl->m_u8Started != 0 && a_pimpl->m_i32RunState != OS_THREAD_NOTRUNNING &&
+      a_pimpl->m_i32Request != OS_THREAD_REQUEST_STOP)
+    OS_LOGA("thr>>> stop called from thread it's stopping (bad programmer)...<%s>", a_pimpl->m_szName);
+  a_pimpl->m_i32RunState = OS_THREAD_NOTRUNNING;
+  OsSyncSpinUnlock(&a_pimpl->m_u32StopLock);
+  _endthreadex(0);
 }
 
 unsigned __stdcall ThreadEntry(void* a_pvArg) {
@@ -241,16 +267,21 @@ unsigned __stdcall ThreadEntry(void* a_pvArg) {
     const std::uint64_t l_u64Mask = l_u64Default & l_posthread->AffinityGet();
     if (l_u64Mask != 0) l_posthread->AffinitySet(l_u64Mask);
   }
-  OsThreadCall l_call = {l_posthread, l_pimpl->m_osthreadproc, OS_STS_SUCCESS};
+  OsThreadCall l_call = {l_posthread, l_pimpl->m_osthreadproc, OS_STS_SUCCESS, false};
+  t_pcall = &l_call;
   l_pimpl->m_u8Started = 1;
-  const std::uint32_t l_u32Caught = OsThreadRunContained(InvokeProcedure, &l_call);
-  if (l_u32Caught == 0) return static_cast<unsigned>(l_call.m_eossts);
+  std::uint32_t l_u32Caught = 0;
+  const std::uint32_t l_u32Result = OsThreadRunContained(InvokeProcedure, &l_call, &l_u32Caught);
+  t_pcall = nullptr;
+  if (l_u32Caught == 0 && l_u32Result == 0) return static_cast<unsigned>(l_call.m_eossts);
   OS_LOGA("thr>>> thread crash detected...");
-  if (l_u32Caught == OS_THREAD_CPP_EXCEPTION)
-    OS_LOGI("thr>>> the procedure threw a C++ exception <%s>", l_pimpl->m_szName);
+  // A record freed by the object's destruction on this thread is not touched.
+  const char* const l_szName = l_call.m_bRecordFreed ? "" : l_pimpl->m_szName;
+  if (l_u32Caught == 0)
+    OS_LOGI("thr>>> the procedure threw a C++ exception <%s>", l_szName);
   else
-    OS_LOGI("thr>>> the procedure raised exception 0x%08x <%s>", static_cast<unsigned>(l_u32Caught), l_pimpl->m_szName);
-  l_pimpl->m_i32RunState = OS_THREAD_NOTRUNNING;  // the thread's last touch of the record
+    OS_LOGI("thr>>> the procedure raised exception 0x%08x <%s>", static_cast<unsigned>(l_u32Result), l_szName);
+  if (!l_call.m_bRecordFreed) l_pimpl->m_i32RunState = OS_THREAD_NOTRUNNING;  // the thread's last touch of the record
   return 0;
 }
 
@@ -260,7 +291,14 @@ COsThread::COsThread() : m_posthreadimpl(OsMemNew(COsThreadImpl, "COsThreadImpl"
 
 COsThread::~COsThread() {
   if (m_posthreadimpl == nullptr) return;
-  Stop(false, OS_THREAD_STOP_TIMEOUT_MS);
+  if (IsSelf(m_posthreadimpl)) {
+    // Destroyed by its own thread (a callback deleting its object): the
+    // thread goes on and returns from its procedure, which must then leave
+    // the freed record alone.
+    if (t_pcall != nullptr) t_pcall->m_bRecordFreed = true;
+  } else {
+    Stop(false, OS_THREAD_STOP_TIMEOUT_MS);
+  }
   m_posthreadimpl->m_hEvent.Reset();
   m_posthreadimpl->m_hThread.Reset();
   OsThreadSpawnRelease(m_posthreadimpl);
@@ -280,7 +318,11 @@ EOSSTS COsThread::Start(const char* a_szName, OsThreadProc a_osthreadproc, void*
 
   OS_LOGP("thr>>> starting <%s>", l_szName);
   SStrCpy(l_pimpl->m_szName, sizeof(l_pimpl->m_szName), l_szName);
-  l_pimpl->m_hEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  // Made by the first start and kept until destruction; later starts reset it.
+  if (l_pimpl->m_hEvent.IsValid())
+    ResetEvent(l_pimpl->m_hEvent.Get());
+  else
+    l_pimpl->m_hEvent.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   OS_RETURN_IF(!l_pimpl->m_hEvent.IsValid(), OS_LOG_ERROR, "thr>>> createEvent failed...<%s>", OS_STS_FAIL,
                l_pimpl->m_szName);
 
@@ -295,7 +337,6 @@ EOSSTS COsThread::Start(const char* a_szName, OsThreadProc a_osthreadproc, void*
   const std::uintptr_t l_uptrThread = _beginthreadex(nullptr, 0, ThreadEntry, this, CREATE_SUSPENDED, &l_uId);
   if (l_uptrThread == 0) {
     OS_LOGE("thr>>> _beginthreadex failed...<%s>", l_pimpl->m_szName);
-    l_pimpl->m_hEvent.Reset();
     l_pimpl->m_pvArg = nullptr;
     l_pimpl->m_i32RunState = OS_THREAD_NOTRUNNING;
     return OS_STS_FAIL;
@@ -308,7 +349,7 @@ EOSSTS COsThread::Start(const char* a_szName, OsThreadProc a_osthreadproc, void*
   HANDLE const l_hThread = l_pimpl->m_hThread.Get();
   bool l_bBegun = ResumeThread(l_hThread) != static_cast<DWORD>(-1);
   if (!l_bBegun) OS_LOGE("thr>>> ResumeThread failed...<%s>", l_pimpl->m_szName);
-  const ULONGLONG l_ullStart = GetTickCount64();
+  const DWORD l_dwStart = GetTickCount();
   while (l_bBegun) {
     // Ended is read before started: a thread that set the byte and ended
     // in between is seen as started.
@@ -318,9 +359,9 @@ EOSSTS COsThread::Start(const char* a_szName, OsThreadProc a_osthreadproc, void*
       OS_LOGE("thr>>> pthread_create halted while starting...");
       break;
     }
-    const ULONGLONG l_ullWaited = GetTickCount64() - l_ullStart;
-    if (l_ullWaited >= OS_THREAD_START_WAIT_MS) {
-      OS_LOGE("thr>>> pthread_create failed...%d", static_cast<int>(l_ullWaited));
+    const DWORD l_dwWaited = GetTickCount() - l_dwStart;
+    if (l_dwWaited >= OS_THREAD_START_WAIT_MS) {
+      OS_LOGE("thr>>> pthread_create failed...%d", static_cast<int>(l_dwWaited));
       break;
     }
     Sleep(OS_THREAD_POLL_MS);
@@ -336,28 +377,28 @@ EOSSTS COsThread::Start(const char* a_szName, OsThreadProc a_osthreadproc, void*
 EOSSTS COsThread::Stop(bool a_bIgnoreSelf, std::int32_t a_i32TimeoutMs) {
   if (m_posthreadimpl == nullptr) return OS_STS_SUCCESS;
   COsThreadImpl* const l_pimpl = m_posthreadimpl;
+  // On the thread itself before the lock: the owner may hold it, stopping
+  // this very thread, and waits for it to end.
+  if (IsSelf(l_pimpl)) {
+    if (!a_bIgnoreSelf) EndSelf(l_pimpl);
+    if (l_pimpl->m_u8Started != 0)
+      OS_LOGI("thr>>> ignoring request to stop ourselves (this is okay)...<%s>", l_pimpl->m_szName);
+    return OS_STS_SUCCESS;
+  }
   OsSyncSpinLock(&l_pimpl->m_u32StopLock);
-  if (l_pimpl->m_u8Started == 0) {
-    OsSyncSpinUnlock(&l_pimpl->m_u32StopLock);
-    return OS_STS_SUCCESS;
+  if (l_pimpl->m_u8Started != 0) {
+    l_pimpl->m_u8Started = 0;
+    OS_LOGI("thr>>> stopping...<%s>", l_pimpl->m_szName);
+    Shutdown(l_pimpl, a_i32TimeoutMs);
   }
-  if (a_bIgnoreSelf && l_pimpl->m_u64ThreadId == GetCurrentThreadId()) {
-    OS_LOGI("thr>>> ignoring request to stop ourselves (this is okay)...<%s>", l_pimpl->m_szName);
-    OsSyncSpinUnlock(&l_pimpl->m_u32StopLock);
-    return OS_STS_SUCCESS;
-  }
-  l_pimpl->m_u8Started = 0;
-  OS_LOGI("thr>>> stopping...<%s>", l_pimpl->m_szName);
-  const bool l_bEndSelf = Shutdown(l_pimpl, a_i32TimeoutMs);
   OsSyncSpinUnlock(&l_pimpl->m_u32StopLock);
-  if (l_bEndSelf) _endthreadex(0);
   return OS_STS_SUCCESS;
 }
 
 void COsThread::Exit() {
   if (m_posthreadimpl == nullptr) return;
   COsThreadImpl* const l_pimpl = m_posthreadimpl;
-  if (l_pimpl->m_u64ThreadId != GetCurrentThreadId()) {
+  if (!IsSelf(l_pimpl)) {
     OS_LOGE("thr>>> bad exit attempt...<%s> %u %llu", l_pimpl->m_szName, static_cast<unsigned>(GetCurrentThreadId()),
             static_cast<unsigned long long>(l_pimpl->m_u64ThreadId));
     return;
@@ -369,6 +410,7 @@ void COsThread::Exit() {
 
 EOSSTS COsThread::WaitForExit(std::int32_t a_i32TimeoutMs) {
   if (m_posthreadimpl == nullptr) return OS_STS_SUCCESS;
+  if (IsSelf(m_posthreadimpl)) return OS_STS_TIMEOUT;  // it cannot end while it waits for itself
   if (m_posthreadimpl->m_hThread.IsValid() && !WaitEnded(m_posthreadimpl->m_hThread.Get(), TimeoutOf(a_i32TimeoutMs)))
     return OS_STS_TIMEOUT;
   Stop(false, OS_THREAD_STOP_TIMEOUT_MS);
@@ -392,11 +434,16 @@ EOSSTS COsThread::RequestSet(int a_iRequest, bool a_bWake) {
   COsThreadImpl* const l_pimpl = m_posthreadimpl;
   if (a_bWake) {
     if (l_pimpl->m_i32RunState != OS_THREAD_RUNNING) return OS_STS_FAIL;
-    if (l_pimpl->m_i32Request != OS_THREAD_REQUEST_RUN) return OS_STS_BUSY;
+    // Only over "no request pending": a stop request posted in between is
+    // never overwritten. The event, made before the run state became
+    // running, stays valid while a stop runs.
+    std::int32_t l_i32Pending = OS_THREAD_REQUEST_RUN;
+    if (!l_pimpl->m_i32Request.compare_exchange_strong(l_i32Pending, a_iRequest)) return OS_STS_BUSY;
+    SetEvent(l_pimpl->m_hEvent.Get());
+    return OS_STS_SUCCESS;
   }
   l_pimpl->m_i32Request = a_iRequest;
   if (l_pimpl->m_i32Request != a_iRequest) return OS_STS_BUSY;
-  if (a_bWake) SetEvent(l_pimpl->m_hEvent.Get());
   return OS_STS_SUCCESS;
 }
 

@@ -23,9 +23,13 @@ std::uint64_t OsThreadProcessAffinity() {
   return l_dwptrProcess != 0 ? l_dwptrProcess : l_dwptrSystem;
 }
 
+std::uint32_t OsThreadIdealProcessor(std::uint64_t a_u64Mask) {
+  return a_u64Mask == 0 ? 0 : static_cast<std::uint32_t>(__builtin_ctzll(a_u64Mask));
+}
+
 EOSSTS OsThreadAffinityApply(HANDLE a_hThread, std::uint64_t a_u64Mask, std::uint64_t* a_pu64Applied) {
   const std::uint64_t l_u64Mask = a_u64Mask != 0 ? a_u64Mask : OsThreadProcessAffinity();
-  if (SetThreadIdealProcessor(a_hThread, static_cast<DWORD>(l_u64Mask - 1)) == static_cast<DWORD>(-1)) {
+  if (SetThreadIdealProcessor(a_hThread, OsThreadIdealProcessor(l_u64Mask)) == static_cast<DWORD>(-1)) {
     OS_LOGA("SetThreadIdealProcessor failed...%d", static_cast<int>(a_u64Mask));
     return OS_STS_FAIL;
   }

@@ -35,7 +35,8 @@ EOSHWBPSTEP ChangeContext(OsHwBp* a_poshwbp, HANDLE a_hTarget) {
                                                               &l_context.Dr3};
   if (a_poshwbp->m_u8Set != 0) {
     int l_iRegister = 0;
-    while (l_iRegister < OS_HWBP_REGISTERS && (l_context.Dr7 & (1u << (2 * l_iRegister))) != 0) ++l_iRegister;
+    // A register enabled locally or only globally (bit 2n + 1) is in use.
+    while (l_iRegister < OS_HWBP_REGISTERS && ((l_context.Dr7 >> (2 * l_iRegister)) & 0x3) != 0) ++l_iRegister;
     if (l_iRegister == OS_HWBP_REGISTERS) return OS_HWBP_FULL;
     a_poshwbp->m_i32Register = l_iRegister;
     *l_apdr[l_iRegister] = a_poshwbp->m_uptrAddress;
@@ -64,20 +65,7 @@ DWORD WINAPI HwBpHelper(void* a_pv) {
 // Runs the record's set or clear on its thread: 0, or 1 (logged).
 EOSSTS Apply(OsHwBp* a_poshwbp) {
   a_poshwbp->m_u8Success = 0;
-  // The helper cannot use the caller's pseudo-handle: it would name the
-  // helper itself.
-  COsHandle l_hReal;
-  HANDLE l_hTarget = a_poshwbp->m_hThread;
-  if (l_hTarget == GetCurrentThread()) {
-    HANDLE l_hDuplicate = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &l_hDuplicate, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS)) {
-      OS_LOGE("DuplicateHandle failed...%lu", GetLastError());
-      return OS_STS_FAIL;
-    }
-    l_hReal.Reset(l_hDuplicate);
-    l_hTarget = l_hDuplicate;
-  }
+  HANDLE const l_hTarget = a_poshwbp->m_hThread.Get();
   OsHwBpJob l_job = {a_poshwbp, l_hTarget, OS_HWBP_DONE};
   COsHandle l_hHelper(CreateThread(nullptr, 0, HwBpHelper, &l_job, 0, nullptr));
   OS_RETURN_IF(!l_hHelper.IsValid(), OS_LOG_ERROR, "CreateThread failed...%lu", OS_STS_FAIL, GetLastError());
@@ -98,8 +86,9 @@ EOSSTS Apply(OsHwBp* a_poshwbp) {
 std::uint64_t OsHwBpControlBits(int a_iRegister, int a_iKind, int a_iSize) {
   static const std::uint64_t s_au64Access[] = {0x0, 0x3, 0x1};        // execute, read or write, write
   static const std::uint64_t s_au64Length[] = {0x0, 0x1, 0x3, 0x2};   // 1, 2, 4, 8 bytes
+  const std::uint64_t l_u64Length = a_iKind == OS_HWBP_EXECUTE ? 0x0 : s_au64Length[a_iSize];
   return (static_cast<std::uint64_t>(1) << (2 * a_iRegister)) | (s_au64Access[a_iKind] << (16 + 4 * a_iRegister)) |
-         (s_au64Length[a_iSize] << (18 + 4 * a_iRegister));
+         (l_u64Length << (18 + 4 * a_iRegister));
 }
 
 OsHwBp* OsHwBpSet(void* a_hThread, EOSHWBPKIND a_eoshwbpkind, EOSHWBPSIZE a_eoshwbpsize, const void* a_pvAddress) {
@@ -110,8 +99,17 @@ OsHwBp* OsHwBpSet(void* a_hThread, EOSHWBPKIND a_eoshwbpkind, EOSHWBPSIZE a_eosh
                static_cast<int>(a_eoshwbpkind), static_cast<int>(a_eoshwbpsize));
   OsHwBp* const l_poshwbp = OsMemNew(OsHwBp, "OsHwBp");
   if (l_poshwbp == nullptr) return nullptr;
+  // The record's own handle: a pseudo-handle of the calling thread would
+  // name the helper in the helper, and whichever thread clears later.
+  HANDLE l_hDuplicate = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), static_cast<HANDLE>(a_hThread), GetCurrentProcess(), &l_hDuplicate, 0,
+                       FALSE, DUPLICATE_SAME_ACCESS)) {
+    OS_LOGE("DuplicateHandle failed...%lu", GetLastError());
+    OsMemDelete(l_poshwbp);
+    return nullptr;
+  }
+  l_poshwbp->m_hThread.Reset(l_hDuplicate);
   l_poshwbp->m_uptrAddress = reinterpret_cast<std::uintptr_t>(a_pvAddress);
-  l_poshwbp->m_hThread = static_cast<HANDLE>(a_hThread);
   l_poshwbp->m_i32Kind = a_eoshwbpkind;
   l_poshwbp->m_i32Size = a_eoshwbpsize;
   l_poshwbp->m_u8Set = 1;

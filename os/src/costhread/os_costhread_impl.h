@@ -12,7 +12,8 @@
 // The shared record of a COsThread. The owner writes argument, procedure,
 // name, handle and id before the new thread is let run (it is created
 // suspended); afterwards the two sides share only the atomic words and the
-// event.
+// event. The event, once made, lives until the record is destroyed: the
+// owner and other threads may signal it while a stop runs.
 class COsThreadImpl {
  public:
   void* m_pvArg = nullptr;
@@ -52,7 +53,9 @@ OsPowerSeam* OsThreadPowerSeam();
 // The process's affinity mask, or the system's when that is 0 (0 when
 // neither can be read).
 std::uint64_t OsThreadProcessAffinity();
-// Makes a_hThread's ideal processor a_u64Mask - 1, then its affinity
+// The ideal processor for a mask: its lowest processor (0 for an empty mask).
+std::uint32_t OsThreadIdealProcessor(std::uint64_t a_u64Mask);
+// Makes a_hThread's ideal processor the mask's lowest one, then its affinity
 // a_u64Mask (0: the process's mask) and yields. On success stores the
 // applied mask in *a_pu64Applied (may be null) and returns 0; 1 (logged with
 // a_u64Mask as given) when the system refuses either.
@@ -61,7 +64,7 @@ EOSSTS OsThreadAffinityApply(HANDLE a_hThread, std::uint64_t a_u64Mask, std::uin
 // One installed hardware breakpoint.
 struct OsHwBp {
   std::uintptr_t m_uptrAddress = 0;  // pointer-sized: the debug registers hold addresses
-  HANDLE m_hThread = nullptr;        // as the caller gave it (maybe the pseudo-handle)
+  COsHandle m_hThread;               // the record's own handle of the thread, also for a pseudo-handle given
   std::int32_t m_i32Kind = 0;        // EOSHWBPKIND
   std::int32_t m_i32Size = 0;        // EOSHWBPSIZE
   std::int32_t m_i32Register = 0;    // 0 to 3
@@ -71,5 +74,6 @@ struct OsHwBp {
 
 // The debug-control bits of one breakpoint in register a_iRegister: local
 // enable 2n, access at 16 + 4n (execute 00, read or write 11, write 01) and
-// length at 18 + 4n (1, 2, 4, 8 bytes: 00, 01, 11, 10).
+// length at 18 + 4n (1, 2, 4, 8 bytes: 00, 01, 11, 10; always 00 for
+// execute, which the processor requires).
 std::uint64_t OsHwBpControlBits(int a_iRegister, int a_iKind, int a_iSize);
