@@ -447,4 +447,50 @@ TEST_F(MemShared, ReleasesGiveBackCountersHandlesAndTemporaryFiles) {
   EXPECT_TRUE(Lines("Unrecognized eosmemtype").empty());
 }
 
+// A release by name takes the buffers of that name only: a name too long
+// for any buffer is refused (its key would match everything), and a name
+// that reads like another buffer's thread id takes nothing.
+TEST_F(MemShared, ThreadSafeReleaseByNameTakesOnlyThatName) {
+  void* const l_pvPlain = OS_MEM_ALLOC(16, "plain");
+  void* const l_pvFoo = OsMemThreadSafeAlloc("foo", 10, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  ASSERT_NE(l_pvPlain, nullptr);
+  ASSERT_NE(l_pvFoo, nullptr);
+  struct Case {
+    std::string m_sName;
+    const char* m_szMessage;
+  };
+  const Case l_acase[] = {{std::string(300, 'n'), "mem>>> thread-safe name is too long..."},
+                          {Hex(GetCurrentThreadId()), nullptr}};
+  OsMemSettings l_settings;
+  for (const Case& l_case : l_acase) {
+    SCOPED_TRACE(l_case.m_sName);
+    const std::size_t l_sizetPlace = Lines("mem>>> Error occurred here...").size();
+    OsMemThreadSafeFree(l_case.m_sName.c_str(), __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+    EXPECT_EQ(OsMemFindByAddress(l_pvPlain, &l_settings, true), OS_STS_SUCCESS);
+    EXPECT_EQ(OsMemFindByAddress(l_pvFoo, &l_settings, true), OS_STS_SUCCESS);
+    if (l_case.m_szMessage != nullptr) {
+      EXPECT_EQ(Lines(l_case.m_szMessage).size(), 1u);
+      EXPECT_EQ(Lines("mem>>> Error occurred here...").size(), l_sizetPlace + 1);
+    }
+  }
+  OsMemThreadSafeFree("foo", __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  EXPECT_EQ(OsMemFindByAddress(l_pvFoo, &l_settings, true), OS_STS_FAIL);
+  EXPECT_EQ(OsMemFindByAddress(l_pvPlain, &l_settings, true), OS_STS_SUCCESS);
+  OS_MEM_FREE(l_pvPlain);
+}
+
+// Sizes beyond the allocator are refused, also where adding the slack
+// would wrap and make the old small block look large enough.
+TEST_F(MemShared, ThreadSafeSizesBeyondTheAllocatorAreRefused) {
+  void* const l_pv = OsMemThreadSafeAlloc("big", 100, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  ASSERT_NE(l_pv, nullptr);
+  const std::uint64_t l_au64[] = {0xFFFFFFFFFFFFFFF0ull, 0x100000000ull};
+  for (std::size_t l_sizet = 0; l_sizet < sizeof(l_au64) / sizeof(l_au64[0]); ++l_sizet) {
+    SCOPED_TRACE(l_au64[l_sizet]);
+    EXPECT_EQ(OsMemThreadSafeAlloc("big", l_au64[l_sizet], __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL), nullptr);
+    EXPECT_EQ(Lines("mem>>> a_u64Bytes is too large...").size(), l_sizet + 1);
+  }
+  EXPECT_EQ(OsMemThreadSafeAlloc("big", 50, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL), l_pv) << "the buffer stays";
+  OsMemThreadSafeFree("big", __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+}
 }  // namespace

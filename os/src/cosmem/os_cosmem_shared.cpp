@@ -731,6 +731,8 @@ void* OsMemThreadSafeAlloc(const char* a_szName, std::uint64_t a_u64Bytes, const
     OS_LOGA("mem>>> a_szName is null or an empty string...");
   else if (a_u64Bytes == 0)
     OS_LOGA("mem>>> a_u64Bytes is 0...");
+  else if (a_u64Bytes > 0xFFFFFFFFull)  // beyond the allocator; and the size test below would wrap
+    OS_LOGA("mem>>> a_u64Bytes is too large...%llu", static_cast<unsigned long long>(a_u64Bytes));
   else if (a_u32LogFlags != OS_LOG_MEM_NORMAL && a_u32LogFlags != OS_LOG_MEM_VIRTUAL)
     OS_LOGA("mem>>> a_eoslogflag must be normal or virtual...");
   else if (std::strchr(a_szName, ':') != nullptr)
@@ -759,9 +761,8 @@ void* OsMemThreadSafeAlloc(const char* a_szName, std::uint64_t a_u64Bytes, const
   if (l_pitemOld != nullptr && l_pitemOld->m_u32Size >= a_u64Bytes + OS_MEM_SLACK) return l_pitemOld->m_pvAddress;
   void* const l_pvOld = l_pitemOld != nullptr ? l_pitemOld->m_pvAddress : nullptr;
   const std::uint32_t l_u32Old = l_pitemOld != nullptr ? l_pitemOld->m_u32Size : 0;
-  void* const l_pvNew = a_u64Bytes <= 0xFFFFFFFFull ? OsMemAlloc(static_cast<std::uint32_t>(a_u64Bytes), a_szFile,
-                                                                 a_iLine, a_u32LogFlags, false, l_szItem)
-                                                    : nullptr;
+  void* const l_pvNew =
+      OsMemAlloc(static_cast<std::uint32_t>(a_u64Bytes), a_szFile, a_iLine, a_u32LogFlags, false, l_szItem);
   if (l_pvNew == nullptr) {
     OS_LOGA("Alloc failed...");
     return nullptr;
@@ -782,16 +783,31 @@ void OsMemThreadSafeFree(const char* a_szName, const char* a_szFile, int a_iLine
     PlaceLine(a_szFile, a_iLine);
     return;
   }
+  // The key ":name:" with its terminator must fit an item name: a longer
+  // one names no buffer, and a key cut to nothing would match every entry.
+  char l_szKey[OS_MEM_THREADSAFE_NAME_SIZE] = {};
+  if (a_szName != nullptr && a_szName[0] != 0) {
+    const int l_iLength = std::strlen(a_szName) + 2 < sizeof(l_szKey)
+                              ? SStrPrintf(l_szKey, sizeof(l_szKey), ":%s:", a_szName)
+                              : -1;
+    if (l_iLength <= 0) {
+      OS_LOGA("mem>>> thread-safe name is too long...<%s>", a_szName);
+      PlaceLine(a_szFile, a_iLine);
+      return;
+    }
+  }
   COsMemImpl* const l_posmemimpl = Impl();
   OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", );
   CMemLock l_lock(l_posmemimpl, true);
-  if (a_szName != nullptr && a_szName[0] != 0) {
-    char l_szKey[OS_PATH_SIZE];
-    SStrPrintf(l_szKey, sizeof(l_szKey), ":%s:", a_szName);
-    int l_iIndex = 0;
-    while (const COsMemItem* const l_pitem =
-               OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FINDNEXT, nullptr, l_szKey, &l_iIndex, nullptr))
-      OsMemFree(l_pitem->m_pvAddress, a_szFile, a_iLine, a_u32LogFlags, false);
+  if (l_szKey[0] != 0) {
+    // Only at the start of an item name: further on the key could be the
+    // thread part of another name (":foo:1a:" holds ":1a:").
+    const std::size_t l_sizetKey = std::strlen(l_szKey);
+    for (int l_i = 0; l_i < OS_MEM_TABLE_SIZE; ++l_i) {
+      if (l_posmemimpl->m_apvAddress[l_i] != nullptr &&
+          std::strncmp(l_posmemimpl->m_aitem[l_i].m_szName, l_szKey, l_sizetKey) == 0)
+        OsMemFree(l_posmemimpl->m_apvAddress[l_i], a_szFile, a_iLine, a_u32LogFlags, false);
+    }
   }
   // Buffers of threads that have ended.
   for (int l_i = 0; l_i < OS_MEM_TABLE_SIZE; ++l_i) {
