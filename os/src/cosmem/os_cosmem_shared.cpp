@@ -207,6 +207,15 @@ bool ParseLink(const char* a_szPath, const char* a_szLink, LinkFields* a_plink) 
   return true;
 }
 
+// True when a_hMapping holds at least a_u64Size bytes (a view of its last
+// bytes can be made); false with the system's error otherwise.
+bool LinkMemoryHolds(HANDLE a_hMapping, std::uint64_t a_u64Size, std::uint32_t a_u32Granularity) {
+  const std::uint64_t l_u64Start = (a_u64Size - 1) / a_u32Granularity * a_u32Granularity;
+  COsView l_view(MapViewOfFile(a_hMapping, FILE_MAP_READ, High(l_u64Start), Low(l_u64Start),
+                               static_cast<SIZE_T>(a_u64Size - l_u64Start)));
+  return static_cast<bool>(l_view);
+}
+
 }  // namespace
 
 void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, std::int32_t a_i32Size,
@@ -385,7 +394,9 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
       OS_LOGA("mem>>> CreateFileMapping failed...<%s>", l_szPath);
       return l_fail();
     }
-    l_u64Object = l_u64Map == 0 || (l_hFile && l_u64Map < l_u64FileLength) ? l_u64FileLength : l_u64Map;
+    // A mapping made with a size holds exactly that many bytes, also of a
+    // longer file; made without one it holds the file.
+    l_u64Object = l_u64Map != 0 ? l_u64Map : l_u64FileLength;
   } else if (a_eossharedalloc != OS_SHAREDALLOC_TEMPORARY) {
     LinkFields l_link;
     if (!ParseLink(l_szPath, l_szLink, &l_link)) return l_fail();
@@ -442,36 +453,44 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
     }
   }
 
-  // The view: the whole object (the pointer is base + offset), or from the
-  // offset rounded down to the granularity.
-  if (a_u32Offset >= l_u64Object) {
-    OS_LOGA("mem>>> MapViewOfFile failed...<%s> %d %d", l_szPath, static_cast<int>(a_u32Offset),
-            static_cast<int>(a_i32View));
+  // What the link claims must be there: a view of its last bytes is refused
+  // by the system when the memory ends earlier. Measuring it this way maps
+  // no more than a block, however large the memory is.
+  if (l_bLinked && !LinkMemoryHolds(l_hMapping.Get(), l_u64Object, l_u32Granularity)) {
+    OS_LOGA("mem>>> the link's maxsize is larger than its memory...<%s> <%s> %d", l_szPath, l_szLink,
+            static_cast<int>(GetLastError()));
     return l_fail();
   }
-  const std::uint64_t l_u64Behind = a_i32View > 0 ? (a_i32View < l_i32Size ? a_i32View : l_i32Size)
-                                                  : l_u64Object - a_u32Offset;
+  // The bytes behind the pointer are those asked for, never more than the
+  // size, and never more than the object holds beyond the offset.
+  if (a_u32Offset >= l_u64Object) {
+    OS_LOGA("mem>>> the offset is beyond the mapped object...<%s> %u %llu", l_szPath,
+            static_cast<unsigned>(a_u32Offset), static_cast<unsigned long long>(l_u64Object));
+    return l_fail();
+  }
+  const std::uint64_t l_u64Rest = l_u64Object - a_u32Offset;
+  std::uint64_t l_u64Behind = l_u64Rest;
+  if (a_i32View > 0) {
+    if (static_cast<std::uint64_t>(a_i32View) < l_u64Behind) l_u64Behind = static_cast<std::uint64_t>(a_i32View);
+    if (static_cast<std::uint64_t>(l_i32Size) < l_u64Behind) l_u64Behind = static_cast<std::uint64_t>(l_i32Size);
+  } else if (l_u64Rest > 0x7FFFFFFFull) {
+    // An item's view size is a 32-bit count, as its size is.
+    OS_LOGA("mem>>> the rest of the file is too large for a mapped item...<%s> %llu", l_szPath,
+            static_cast<unsigned long long>(l_u64Rest));
+    return l_fail();
+  }
   const bool l_bWhole = (l_u32Flags & OS_SHARED_WHOLEFILE) != 0;
   const std::uint32_t l_u32Start = l_bWhole ? 0 : a_u32Offset - a_u32Offset % l_u32Granularity;
-  // A link's memory is mapped to its end, so that what it really holds can
-  // be measured against what the link claims.
-  const SIZE_T l_sizetMap = l_bWhole || l_bLinked ? 0 : static_cast<SIZE_T>(a_u32Offset - l_u32Start + l_u64Behind);
+  // A whole mapping covers the object: all of a file or a mapping of this
+  // call, the claimed size of a link's memory (which may be larger).
+  const SIZE_T l_sizetMap = !l_bWhole  ? static_cast<SIZE_T>(a_u32Offset - l_u32Start + l_u64Behind)
+                            : l_bLinked ? static_cast<SIZE_T>(l_u64Object)
+                                        : 0;
   l_view.Reset(MapViewOfFile(l_hMapping.Get(), l_dwView, 0, l_u32Start, l_sizetMap));
   if (!l_view) {
     OS_LOGA("mem>>> MapViewOfFile failed...<%s> %d %d", l_szPath, static_cast<int>(a_u32Offset),
             static_cast<int>(a_i32View));
     return l_fail();
-  }
-  if (l_bLinked) {
-    MEMORY_BASIC_INFORMATION l_mbi;
-    const std::uint64_t l_u64Real = VirtualQuery(l_view.Get(), &l_mbi, sizeof(l_mbi)) == sizeof(l_mbi)
-                                        ? l_u32Start + static_cast<std::uint64_t>(l_mbi.RegionSize)
-                                        : 0;
-    if (l_u64Object > l_u64Real) {
-      OS_LOGA("mem>>> the link's maxsize is larger than its memory...<%s> <%s> %llu", l_szPath, l_szLink,
-              static_cast<unsigned long long>(l_u64Real));
-      return l_fail();
-    }
   }
   char* const l_pc = static_cast<char*>(l_view.Get()) + (a_u32Offset - l_u32Start);
   if (l_bWhole) l_u32ItemFlags |= OS_SHAREDITEM_WHOLEFILE;
