@@ -551,6 +551,27 @@ TEST_F(MemShared, TheRestOfAFileBeyondTheItemLimitIsRefused) {
   EXPECT_EQ(Lines("mem>>> the rest of the file is too large for a mapped item...").size(), 1u);
 }
 
+// Cutting the file on release never applies to a link: the opener's file is
+// the creator's link, which other openers still need.
+TEST_F(MemShared, ReleasingAnOpenedLinkLeavesTheLinkAlone) {
+  if (OsSysOsCode() == OS_CFG_OS_WIN2K) GTEST_SKIP() << "the page file is not the default on this system";
+  const std::string l_sPath = Path("cut.tmp");
+  char* const l_pcCreator = Alloc(OS_SHAREDALLOC_TEMPORARY, l_sPath, 1000, 0, 1000, OS_SHARED_TRUNCATE);
+  ASSERT_NE(l_pcCreator, nullptr);
+  const std::string l_sLink = ReadShared(l_sPath);
+  ASSERT_EQ(l_sLink.compare(0, 7, "<osmem>"), 0);
+  char* const l_pc = Alloc(OS_SHAREDALLOC_OPEN, l_sPath, -1, 0, -1, OS_SHARED_TRUNCATE);
+  ASSERT_NE(l_pc, nullptr);
+  EXPECT_EQ(Item(l_pc).m_u32Size, 1000u);
+  OS_MEM_FREE(l_pc);
+  EXPECT_EQ(ReadShared(l_sPath), l_sLink);
+  char* const l_pcAgain = Alloc(OS_SHAREDALLOC_OPEN, l_sPath, -1, 0, -1, 0);
+  ASSERT_NE(l_pcAgain, nullptr) << "the link still leads to the memory";
+  EXPECT_EQ(Item(l_pcAgain).m_u32Size, 1000u);
+  OS_MEM_FREE(l_pcAgain);
+  OS_MEM_FREE(l_pcCreator);
+}
+
 // A release by name takes the buffers of that name only: a name too long
 // for any buffer is refused (its key would match everything), and a name
 // that reads like another buffer's thread id takes nothing.
@@ -597,4 +618,33 @@ TEST_F(MemShared, ThreadSafeSizesBeyondTheAllocatorAreRefused) {
   EXPECT_EQ(OsMemThreadSafeAlloc("big", 50, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL), l_pv) << "the buffer stays";
   OsMemThreadSafeFree("big", __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
 }
+
+int s_iForeignFrees = 0;
+void ForeignFree(void*) { ++s_iForeignFrees; }
+
+// A mapped item released as handed over (with or without another module's
+// free callback) still gives back its view, mapping and file.
+TEST_F(MemShared, AHandedOverMappedItemIsStillReleased) {
+  OS_MEM_FREE(Alloc(OS_SHAREDALLOC_CREATE, Path("first.bin"), 10, 0, 10, 0));  // settles the share mode
+  for (const bool l_bCallback : {true, false}) {
+    SCOPED_TRACE(l_bCallback ? "with a free callback" : "without callbacks");
+    const std::string l_sPath = Path("handed.tmp");
+    const std::uint32_t l_u32CC = Impl().m_u32CC;
+    const DWORD l_dwHandles = Handles();
+    char* const l_pc = Alloc(OS_SHAREDALLOC_TEMPORARY, l_sPath, 3000, 0, 3000, OS_SHARED_NOPAGEFILE);
+    ASSERT_NE(l_pc, nullptr);
+    s_iForeignFrees = 0;
+    Impl().m_pfnfree = l_bCallback ? ForeignFree : nullptr;
+    OsMemFree(l_pc, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL | OS_MEM_HANDOVER, true);
+    Impl().m_pfnfree = nullptr;
+    EXPECT_EQ(s_iForeignFrees, 0) << "a view is no block of another module";
+    EXPECT_EQ(Impl().m_u32CC, l_u32CC);
+    EXPECT_EQ(Handles(), l_dwHandles);
+    EXPECT_EQ(GetFileAttributesW(OsTestWide(l_sPath).c_str()), INVALID_FILE_ATTRIBUTES);
+    MEMORY_BASIC_INFORMATION l_mbi;
+    ASSERT_EQ(VirtualQuery(l_pc, &l_mbi, sizeof(l_mbi)), sizeof(l_mbi));
+    EXPECT_EQ(l_mbi.State, static_cast<DWORD>(MEM_FREE)) << "the view is unmapped";
+  }
+}
+
 }  // namespace

@@ -505,6 +505,9 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
   l_pitem->m_u32Offset = a_u32Offset;
   l_pitem->m_u32ViewSize = static_cast<std::uint32_t>(l_u64Behind);
   SStrCpy(l_pitem->m_szName, sizeof(l_pitem->m_szName), l_szPath);
+  // A link file or the file that carries a link is not the item's memory:
+  // cutting it to the item's size would destroy the link.
+  if ((l_u32Flags & OS_SHARED_PAGEFILE) != 0) l_u32ItemFlags &= ~OS_SHAREDITEM_TRUNCATE;
   l_pitem->m_u32Flags = l_u32ItemFlags;
   l_pitem->m_hFile = l_hFile.Release();
   l_pitem->m_hMapping = l_hMapping.Release();
