@@ -447,4 +447,204 @@ TEST_F(MemShared, ReleasesGiveBackCountersHandlesAndTemporaryFiles) {
   EXPECT_TRUE(Lines("Unrecognized eosmemtype").empty());
 }
 
+// Views hold only what lies behind their offset in the object they are cut
+// from: the mapping's own size (also when a longer file is only opened), the
+// file's length when the mapping takes the file. An offset at or beyond the
+// object is refused.
+TEST_F(MemShared, ViewsHoldOnlyWhatTheObjectHasBehindTheOffset) {
+  const std::int32_t l_i32G = static_cast<std::int32_t>(m_u32Granularity);
+  std::string l_sContent(100000, '\0');
+  for (std::size_t l_sizet = 0; l_sizet < l_sContent.size(); ++l_sizet) l_sContent[l_sizet] = static_cast<char>(l_sizet % 251);
+  struct Case {
+    const char* m_szName;
+    EOSSHAREDALLOC m_eos;
+    std::size_t m_sizetFile;  // bytes written before the call, 0 for none
+    std::int32_t m_i32Size;
+    std::uint32_t m_u32Offset;
+    std::int32_t m_i32View;
+    const char* m_szForce;
+    std::uint32_t m_u32Behind;  // 0: refused
+  };
+  const Case l_acase[] = {
+      // A created file holds its size rounded up to the granularity: one
+      // block, of which 5536 bytes lie behind the offset.
+      {"created.bin", OS_SHAREDALLOC_CREATE, 0, l_i32G, m_u32Granularity - 5536, l_i32G, "0", 5536},
+      // The whole file is the object: 30000 bytes behind 70000.
+      {"opened.bin", OS_SHAREDALLOC_OPEN, 100000, -1, 70000, 100000, "0", 30000},
+      {"beyond.bin", OS_SHAREDALLOC_CREATE, 0, 100, m_u32Granularity, 10, "0", 0},
+      // A mapping of 100 bytes rounded up: one block of the 1 MiB file, so
+      // offset 200000 is outside it, also when the whole object is mapped.
+      {"always.bin", OS_SHAREDALLOC_OPENALWAYS, 1 << 20, 100, 200000, 100, "2", 0},
+  };
+  for (const Case& l_case : l_acase) {
+    SCOPED_TRACE(l_case.m_szName);
+    const std::string l_sPath = Path(l_case.m_szName);
+    if (l_case.m_sizetFile != 0) {
+      std::string l_sFile = l_sContent;
+      l_sFile.resize(l_case.m_sizetFile, 'z');
+      ASSERT_TRUE(OsTestWriteFile(OsTestWide(l_sPath), l_sFile));
+    }
+    OsCfgInstance()->SetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_FORCEMEMORYMAP, l_case.m_szForce);
+    const std::size_t l_sizetRefused = Lines("mem>>> the offset is beyond the mapped object...").size();
+    char* const l_pc = Alloc(l_case.m_eos, l_sPath, l_case.m_i32Size, l_case.m_u32Offset, l_case.m_i32View, 0);
+    OsCfgInstance()->SetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_FORCEMEMORYMAP, "0");
+    if (l_case.m_u32Behind == 0) {
+      EXPECT_EQ(l_pc, nullptr);
+      EXPECT_EQ(Lines("mem>>> the offset is beyond the mapped object...").size(), l_sizetRefused + 1);
+      continue;
+    }
+    ASSERT_NE(l_pc, nullptr);
+    EXPECT_EQ(Item(l_pc).m_u32ViewSize, l_case.m_u32Behind);
+    if (l_case.m_sizetFile != 0) {
+      EXPECT_EQ(l_pc[0], l_sContent[l_case.m_u32Offset]);
+      EXPECT_EQ(l_pc[l_case.m_u32Behind - 1], l_sContent[l_case.m_u32Offset + l_case.m_u32Behind - 1]);
+    }
+    l_pc[l_case.m_u32Behind - 1] = 'e';  // the last byte is there to write
+    OS_MEM_FREE(l_pc);
+  }
+}
+
+// An opener of a link maps the window it asks for, not the whole memory.
+TEST_F(MemShared, ALinkOpenerMapsOnlyItsWindow) {
+  if (OsSysOsCode() == OS_CFG_OS_WIN2K) GTEST_SKIP() << "the page file is not the default on this system";
+  const std::string l_sPath = Path("large.tmp");
+  const std::int32_t l_i32Size = 16 << 20;
+  char* const l_pcCreator = Alloc(OS_SHAREDALLOC_TEMPORARY, l_sPath, l_i32Size, 0, 4096, 0);
+  ASSERT_NE(l_pcCreator, nullptr);
+  const std::uint32_t l_u32Offset = 3 * m_u32Granularity + 100;
+  char* const l_pc = Alloc(OS_SHAREDALLOC_OPEN, l_sPath, -1, l_u32Offset, 4096, 0);
+  ASSERT_NE(l_pc, nullptr);
+  EXPECT_EQ(Item(l_pc).m_u32Size, static_cast<std::uint32_t>(l_i32Size));
+  EXPECT_EQ(Item(l_pc).m_u32ViewSize, 4096u);
+  // The view begins at the offset's block; its pages reach from there just
+  // past the 4096 bytes behind the pointer.
+  SYSTEM_INFO l_si;
+  GetSystemInfo(&l_si);
+  const SIZE_T l_sizetPage = l_si.dwPageSize;
+  MEMORY_BASIC_INFORMATION l_mbi;
+  ASSERT_EQ(VirtualQuery(l_pc - 100, &l_mbi, sizeof(l_mbi)), sizeof(l_mbi));
+  EXPECT_EQ(l_mbi.AllocationBase, static_cast<void*>(l_pc - 100));
+  EXPECT_EQ(l_mbi.RegionSize, (100 + 4096 + l_sizetPage - 1) / l_sizetPage * l_sizetPage);
+  OS_MEM_FREE(l_pc);
+  OS_MEM_FREE(l_pcCreator);
+}
+
+// A file beyond 4 GiB: a window of it maps; "the rest of the file" does not
+// fit an item's 32-bit view size and is refused, not cut.
+TEST_F(MemShared, TheRestOfAFileBeyondTheItemLimitIsRefused) {
+  const std::string l_sPath = Path("huge.bin");
+  {
+    HANDLE const l_h = CreateFileW(OsTestWide(l_sPath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER l_li;
+    l_li.QuadPart = 5ll << 30;
+    const bool l_bGrown = SetFilePointerEx(l_h, l_li, nullptr, FILE_BEGIN) && SetEndOfFile(l_h);
+    CloseHandle(l_h);
+    if (!l_bGrown) GTEST_SKIP() << "no room for a (sparse) file of 5 GiB here";
+  }
+  char* const l_pc = Alloc(OS_SHAREDALLOC_OPEN, l_sPath, 100, 0, 100, 0);
+  ASSERT_NE(l_pc, nullptr);
+  EXPECT_EQ(Item(l_pc).m_u32ViewSize, 100u);
+  OS_MEM_FREE(l_pc);
+  EXPECT_EQ(Alloc(OS_SHAREDALLOC_OPEN, l_sPath, 100, 0, -1, 0), nullptr);
+  EXPECT_EQ(Lines("mem>>> the rest of the file is too large for a mapped item...").size(), 1u);
+}
+
+// Cutting the file on release never applies to a link: the opener's file is
+// the creator's link, which other openers still need.
+TEST_F(MemShared, ReleasingAnOpenedLinkLeavesTheLinkAlone) {
+  if (OsSysOsCode() == OS_CFG_OS_WIN2K) GTEST_SKIP() << "the page file is not the default on this system";
+  const std::string l_sPath = Path("cut.tmp");
+  char* const l_pcCreator = Alloc(OS_SHAREDALLOC_TEMPORARY, l_sPath, 1000, 0, 1000, OS_SHARED_TRUNCATE);
+  ASSERT_NE(l_pcCreator, nullptr);
+  const std::string l_sLink = ReadShared(l_sPath);
+  ASSERT_EQ(l_sLink.compare(0, 7, "<osmem>"), 0);
+  char* const l_pc = Alloc(OS_SHAREDALLOC_OPEN, l_sPath, -1, 0, -1, OS_SHARED_TRUNCATE);
+  ASSERT_NE(l_pc, nullptr);
+  EXPECT_EQ(Item(l_pc).m_u32Size, 1000u);
+  OS_MEM_FREE(l_pc);
+  EXPECT_EQ(ReadShared(l_sPath), l_sLink);
+  char* const l_pcAgain = Alloc(OS_SHAREDALLOC_OPEN, l_sPath, -1, 0, -1, 0);
+  ASSERT_NE(l_pcAgain, nullptr) << "the link still leads to the memory";
+  EXPECT_EQ(Item(l_pcAgain).m_u32Size, 1000u);
+  OS_MEM_FREE(l_pcAgain);
+  OS_MEM_FREE(l_pcCreator);
+}
+
+// A release by name takes the buffers of that name only: a name too long
+// for any buffer is refused (its key would match everything), and a name
+// that reads like another buffer's thread id takes nothing.
+TEST_F(MemShared, ThreadSafeReleaseByNameTakesOnlyThatName) {
+  void* const l_pvPlain = OS_MEM_ALLOC(16, "plain");
+  void* const l_pvFoo = OsMemThreadSafeAlloc("foo", 10, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  ASSERT_NE(l_pvPlain, nullptr);
+  ASSERT_NE(l_pvFoo, nullptr);
+  struct Case {
+    std::string m_sName;
+    const char* m_szMessage;
+  };
+  const Case l_acase[] = {{std::string(300, 'n'), "mem>>> thread-safe name is too long..."},
+                          {Hex(GetCurrentThreadId()), nullptr}};
+  OsMemSettings l_settings;
+  for (const Case& l_case : l_acase) {
+    SCOPED_TRACE(l_case.m_sName);
+    const std::size_t l_sizetPlace = Lines("mem>>> Error occurred here...").size();
+    OsMemThreadSafeFree(l_case.m_sName.c_str(), __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+    EXPECT_EQ(OsMemFindByAddress(l_pvPlain, &l_settings, true), OS_STS_SUCCESS);
+    EXPECT_EQ(OsMemFindByAddress(l_pvFoo, &l_settings, true), OS_STS_SUCCESS);
+    if (l_case.m_szMessage != nullptr) {
+      EXPECT_EQ(Lines(l_case.m_szMessage).size(), 1u);
+      EXPECT_EQ(Lines("mem>>> Error occurred here...").size(), l_sizetPlace + 1);
+    }
+  }
+  OsMemThreadSafeFree("foo", __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  EXPECT_EQ(OsMemFindByAddress(l_pvFoo, &l_settings, true), OS_STS_FAIL);
+  EXPECT_EQ(OsMemFindByAddress(l_pvPlain, &l_settings, true), OS_STS_SUCCESS);
+  OS_MEM_FREE(l_pvPlain);
+}
+
+// Sizes beyond the allocator are refused, also where adding the slack
+// would wrap and make the old small block look large enough.
+TEST_F(MemShared, ThreadSafeSizesBeyondTheAllocatorAreRefused) {
+  void* const l_pv = OsMemThreadSafeAlloc("big", 100, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  ASSERT_NE(l_pv, nullptr);
+  const std::uint64_t l_au64[] = {0xFFFFFFFFFFFFFFF0ull, 0x100000000ull};
+  for (std::size_t l_sizet = 0; l_sizet < sizeof(l_au64) / sizeof(l_au64[0]); ++l_sizet) {
+    SCOPED_TRACE(l_au64[l_sizet]);
+    EXPECT_EQ(OsMemThreadSafeAlloc("big", l_au64[l_sizet], __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL), nullptr);
+    EXPECT_EQ(Lines("mem>>> a_u64Bytes is too large...").size(), l_sizet + 1);
+  }
+  EXPECT_EQ(OsMemThreadSafeAlloc("big", 50, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL), l_pv) << "the buffer stays";
+  OsMemThreadSafeFree("big", __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+}
+
+int s_iForeignFrees = 0;
+void ForeignFree(void*) { ++s_iForeignFrees; }
+
+// A mapped item released as handed over (with or without another module's
+// free callback) still gives back its view, mapping and file.
+TEST_F(MemShared, AHandedOverMappedItemIsStillReleased) {
+  OS_MEM_FREE(Alloc(OS_SHAREDALLOC_CREATE, Path("first.bin"), 10, 0, 10, 0));  // settles the share mode
+  for (const bool l_bCallback : {true, false}) {
+    SCOPED_TRACE(l_bCallback ? "with a free callback" : "without callbacks");
+    const std::string l_sPath = Path("handed.tmp");
+    const std::uint32_t l_u32CC = Impl().m_u32CC;
+    const DWORD l_dwHandles = Handles();
+    char* const l_pc = Alloc(OS_SHAREDALLOC_TEMPORARY, l_sPath, 3000, 0, 3000, OS_SHARED_NOPAGEFILE);
+    ASSERT_NE(l_pc, nullptr);
+    s_iForeignFrees = 0;
+    Impl().m_pfnfree = l_bCallback ? ForeignFree : nullptr;
+    OsMemFree(l_pc, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL | OS_MEM_HANDOVER, true);
+    Impl().m_pfnfree = nullptr;
+    EXPECT_EQ(s_iForeignFrees, 0) << "a view is no block of another module";
+    EXPECT_EQ(Impl().m_u32CC, l_u32CC);
+    EXPECT_EQ(Handles(), l_dwHandles);
+    EXPECT_EQ(GetFileAttributesW(OsTestWide(l_sPath).c_str()), INVALID_FILE_ATTRIBUTES);
+    MEMORY_BASIC_INFORMATION l_mbi;
+    ASSERT_EQ(VirtualQuery(l_pc, &l_mbi, sizeof(l_mbi)), sizeof(l_mbi));
+    EXPECT_EQ(l_mbi.State, static_cast<DWORD>(MEM_FREE)) << "the view is unmapped";
+  }
+}
+
 }  // namespace

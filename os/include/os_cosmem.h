@@ -86,7 +86,8 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
 // Releases without a lookup: the external free callback, else the global free.
 // (OsMemFree with OS_MEM_HANDOVER and no callbacks gives a block back to the
 // allocator the manager's method names: the modules of the suite share one
-// configuration and one C run-time.)
+// configuration and one C run-time. A mapped item is always released with
+// its view, mapping and file, whatever the flag.)
 void OsMemFreeUntracked(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags, bool a_bLock);
 // Records memory that another party allocated (an external item).
 EOSSTS OsMemManage(void* a_pv, std::uint32_t a_u32Size);
@@ -180,12 +181,17 @@ constexpr std::uint32_t OS_SHAREDITEM_TRUNCATE = 0x80;    // cut the file back t
 // Maps a_i32Size bytes of the file a_szPath (null: page-file memory of this
 // process only) and returns the pointer that stands for file offset
 // a_u32Offset, or null (every failure is logged with the caller's place,
-// a_szFile and a_iLine, and leaves nothing open). a_i32View is the number of
-// bytes wanted behind the pointer; <= 0 (OS_SHAREDALLOC_OPEN only) maps the
-// rest of the file or of the linked memory. For OS_SHAREDALLOC_OPEN a size
-// <= 0 stands for the file's length, and a file shorter than 256 bytes that
-// holds a link maps the memory the link names (its size replaces the
-// request). a_u32Flags are OS_SHARED_* bits. Release with OsMemFree.
+// a_szFile and a_iLine, and leaves nothing open). The object the view is cut
+// from is the mapping's size (the request rounded up to the granularity), or
+// the file's length when an opened file already holds the request, or the
+// size a link names; an offset at or beyond it is refused. a_i32View is the
+// number of bytes wanted behind the pointer, cut to the size and to what the
+// object holds beyond the offset; <= 0 (OS_SHAREDALLOC_OPEN only) maps the
+// rest of the object, refused when that exceeds 0x7FFFFFFF bytes. For
+// OS_SHAREDALLOC_OPEN a size <= 0 stands for the file's length, and a file
+// shorter than 256 bytes that holds a link maps the memory the link names
+// (its size replaces the request; OS_SHARED_TRUNCATE never applies to the
+// link). a_u32Flags are OS_SHARED_* bits. Release with OsMemFree.
 void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, std::int32_t a_i32Size,
                        std::uint32_t a_u32Offset, std::int32_t a_i32View, EOSSHAREDLOCK a_eossharedlock,
                        std::uint32_t a_u32Flags, const char* a_szFile, int a_iLine);
@@ -214,11 +220,12 @@ EOSSHAREDMODE OsMemSetSharedModeQuiet(EOSSHAREDMODE a_eossharedmode, const char*
 // A named buffer of this thread of at least a_u64Bytes bytes: the same block
 // while it is large enough, else a new one holding the old contents (the old
 // one is released). a_u32LogFlags is OS_LOG_MEM_NORMAL or OS_LOG_MEM_VIRTUAL.
-// Names hold no ':'. Null on failure.
+// Names hold no ':'. Null on failure, also for sizes above 0xFFFFFFFF.
 void* OsMemThreadSafeAlloc(const char* a_szName, std::uint64_t a_u64Bytes, const char* a_szFile, int a_iLine,
                            std::uint32_t a_u32LogFlags);
 // Releases every thread's buffer of that name (null or empty: none), then
-// every buffer whose thread has ended.
+// every buffer whose thread has ended. A name with ':' or too long for a
+// buffer's name is refused (logged) and nothing is released.
 void OsMemThreadSafeFree(const char* a_szName, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags);
 // Flushes every drive's buffers and trims this process's working set;
 // logs the free memory before and after.

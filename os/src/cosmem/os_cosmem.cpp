@@ -424,6 +424,11 @@ void FreeHandedOver(const COsMemImpl* a_posmemimpl, void* a_pv) {
   SetLastError(0);
 }
 
+bool IsMappedView(const void* a_pv) {
+  MEMORY_BASIC_INFORMATION l_mbi;
+  return VirtualQuery(a_pv, &l_mbi, sizeof(l_mbi)) == sizeof(l_mbi) && l_mbi.Type == MEM_MAPPED;
+}
+
 }  // namespace
 
 void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u32LogFlags, bool a_bLock) {
@@ -435,7 +440,9 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
     OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_ERROR, "mem>>> The error occurred here...");
     return;
   }
-  if ((a_u32LogFlags & OS_MEM_HANDOVER) != 0 && l_posmemimpl->m_pfnfree == nullptr) {
+  // A mapped view is never a block of another module's heap: it is looked up
+  // and released as the mapped item it is, whatever the flag says.
+  if ((a_u32LogFlags & OS_MEM_HANDOVER) != 0 && l_posmemimpl->m_pfnfree == nullptr && !IsMappedView(a_pv)) {
     OS_LOGI("mem>>> freeing value given to us by another DLL...%p", a_pv);
     FreeHandedOver(l_posmemimpl, a_pv);
     return;
@@ -475,13 +482,16 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
   // Out of the table, the block is this thread's alone: the rest needs no lock.
   l_lock.Release();
   if (l_bTrace) l_trace.Write(l_poslog, a_szFile, a_iLine);
-  if ((a_u32LogFlags & OS_MEM_HANDOVER) == 0) {
-    // The other module owns a handed-over block: only the entry goes.
+  // The other module owns a handed-over block: only the entry goes. A mapped
+  // item's view, mapping and file are this manager's own and always released.
+  if (l_eosmemtype == OS_MEM_TYPE_MEMORYMAP) {
+    OsMemReleaseMapped(l_posmemimpl, l_mapped);
+  } else if ((a_u32LogFlags & OS_MEM_HANDOVER) == 0) {
     switch (l_eosmemtype) {
       case OS_MEM_TYPE_MALLOC: std::free(a_pv); break;
       case OS_MEM_TYPE_GLOBALALLOC: GlobalFree(a_pv); break;
       case OS_MEM_TYPE_VIRTUAL: VirtualFree(a_pv, 0, MEM_RELEASE); break;
-      case OS_MEM_TYPE_MEMORYMAP: OsMemReleaseMapped(l_posmemimpl, l_mapped); break;
+      case OS_MEM_TYPE_MEMORYMAP: break;  // released above
       case OS_MEM_TYPE_EXTERNAL: break;
       case OS_MEM_TYPE_DSM:
         if (l_posmemimpl->m_pfnfree != nullptr)

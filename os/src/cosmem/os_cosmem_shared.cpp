@@ -207,6 +207,15 @@ bool ParseLink(const char* a_szPath, const char* a_szLink, LinkFields* a_plink) 
   return true;
 }
 
+// True when a_hMapping holds at least a_u64Size bytes (a view of its last
+// bytes can be made); false with the system's error otherwise.
+bool LinkMemoryHolds(HANDLE a_hMapping, std::uint64_t a_u64Size, std::uint32_t a_u32Granularity) {
+  const std::uint64_t l_u64Start = (a_u64Size - 1) / a_u32Granularity * a_u32Granularity;
+  COsView l_view(MapViewOfFile(a_hMapping, FILE_MAP_READ, High(l_u64Start), Low(l_u64Start),
+                               static_cast<SIZE_T>(a_u64Size - l_u64Start)));
+  return static_cast<bool>(l_view);
+}
+
 }  // namespace
 
 void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, std::int32_t a_i32Size,
@@ -385,7 +394,9 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
       OS_LOGA("mem>>> CreateFileMapping failed...<%s>", l_szPath);
       return l_fail();
     }
-    l_u64Object = l_u64Map == 0 || (l_hFile && l_u64Map < l_u64FileLength) ? l_u64FileLength : l_u64Map;
+    // A mapping made with a size holds exactly that many bytes, also of a
+    // longer file; made without one it holds the file.
+    l_u64Object = l_u64Map != 0 ? l_u64Map : l_u64FileLength;
   } else if (a_eossharedalloc != OS_SHAREDALLOC_TEMPORARY) {
     LinkFields l_link;
     if (!ParseLink(l_szPath, l_szLink, &l_link)) return l_fail();
@@ -442,36 +453,44 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
     }
   }
 
-  // The view: the whole object (the pointer is base + offset), or from the
-  // offset rounded down to the granularity.
-  if (a_u32Offset >= l_u64Object) {
-    OS_LOGA("mem>>> MapViewOfFile failed...<%s> %d %d", l_szPath, static_cast<int>(a_u32Offset),
-            static_cast<int>(a_i32View));
+  // What the link claims must be there: a view of its last bytes is refused
+  // by the system when the memory ends earlier. Measuring it this way maps
+  // no more than a block, however large the memory is.
+  if (l_bLinked && !LinkMemoryHolds(l_hMapping.Get(), l_u64Object, l_u32Granularity)) {
+    OS_LOGA("mem>>> the link's maxsize is larger than its memory...<%s> <%s> %d", l_szPath, l_szLink,
+            static_cast<int>(GetLastError()));
     return l_fail();
   }
-  const std::uint64_t l_u64Behind = a_i32View > 0 ? (a_i32View < l_i32Size ? a_i32View : l_i32Size)
-                                                  : l_u64Object - a_u32Offset;
+  // The bytes behind the pointer are those asked for, never more than the
+  // size, and never more than the object holds beyond the offset.
+  if (a_u32Offset >= l_u64Object) {
+    OS_LOGA("mem>>> the offset is beyond the mapped object...<%s> %u %llu", l_szPath,
+            static_cast<unsigned>(a_u32Offset), static_cast<unsigned long long>(l_u64Object));
+    return l_fail();
+  }
+  const std::uint64_t l_u64Rest = l_u64Object - a_u32Offset;
+  std::uint64_t l_u64Behind = l_u64Rest;
+  if (a_i32View > 0) {
+    if (static_cast<std::uint64_t>(a_i32View) < l_u64Behind) l_u64Behind = static_cast<std::uint64_t>(a_i32View);
+    if (static_cast<std::uint64_t>(l_i32Size) < l_u64Behind) l_u64Behind = static_cast<std::uint64_t>(l_i32Size);
+  } else if (l_u64Rest > 0x7FFFFFFFull) {
+    // An item's view size is a 32-bit count, as its size is.
+    OS_LOGA("mem>>> the rest of the file is too large for a mapped item...<%s> %llu", l_szPath,
+            static_cast<unsigned long long>(l_u64Rest));
+    return l_fail();
+  }
   const bool l_bWhole = (l_u32Flags & OS_SHARED_WHOLEFILE) != 0;
   const std::uint32_t l_u32Start = l_bWhole ? 0 : a_u32Offset - a_u32Offset % l_u32Granularity;
-  // A link's memory is mapped to its end, so that what it really holds can
-  // be measured against what the link claims.
-  const SIZE_T l_sizetMap = l_bWhole || l_bLinked ? 0 : static_cast<SIZE_T>(a_u32Offset - l_u32Start + l_u64Behind);
+  // A whole mapping covers the object: all of a file or a mapping of this
+  // call, the claimed size of a link's memory (which may be larger).
+  const SIZE_T l_sizetMap = !l_bWhole  ? static_cast<SIZE_T>(a_u32Offset - l_u32Start + l_u64Behind)
+                            : l_bLinked ? static_cast<SIZE_T>(l_u64Object)
+                                        : 0;
   l_view.Reset(MapViewOfFile(l_hMapping.Get(), l_dwView, 0, l_u32Start, l_sizetMap));
   if (!l_view) {
     OS_LOGA("mem>>> MapViewOfFile failed...<%s> %d %d", l_szPath, static_cast<int>(a_u32Offset),
             static_cast<int>(a_i32View));
     return l_fail();
-  }
-  if (l_bLinked) {
-    MEMORY_BASIC_INFORMATION l_mbi;
-    const std::uint64_t l_u64Real = VirtualQuery(l_view.Get(), &l_mbi, sizeof(l_mbi)) == sizeof(l_mbi)
-                                        ? l_u32Start + static_cast<std::uint64_t>(l_mbi.RegionSize)
-                                        : 0;
-    if (l_u64Object > l_u64Real) {
-      OS_LOGA("mem>>> the link's maxsize is larger than its memory...<%s> <%s> %llu", l_szPath, l_szLink,
-              static_cast<unsigned long long>(l_u64Real));
-      return l_fail();
-    }
   }
   char* const l_pc = static_cast<char*>(l_view.Get()) + (a_u32Offset - l_u32Start);
   if (l_bWhole) l_u32ItemFlags |= OS_SHAREDITEM_WHOLEFILE;
@@ -486,6 +505,9 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
   l_pitem->m_u32Offset = a_u32Offset;
   l_pitem->m_u32ViewSize = static_cast<std::uint32_t>(l_u64Behind);
   SStrCpy(l_pitem->m_szName, sizeof(l_pitem->m_szName), l_szPath);
+  // A link file or the file that carries a link is not the item's memory:
+  // cutting it to the item's size would destroy the link.
+  if ((l_u32Flags & OS_SHARED_PAGEFILE) != 0) l_u32ItemFlags &= ~OS_SHAREDITEM_TRUNCATE;
   l_pitem->m_u32Flags = l_u32ItemFlags;
   l_pitem->m_hFile = l_hFile.Release();
   l_pitem->m_hMapping = l_hMapping.Release();
@@ -731,6 +753,8 @@ void* OsMemThreadSafeAlloc(const char* a_szName, std::uint64_t a_u64Bytes, const
     OS_LOGA("mem>>> a_szName is null or an empty string...");
   else if (a_u64Bytes == 0)
     OS_LOGA("mem>>> a_u64Bytes is 0...");
+  else if (a_u64Bytes > 0xFFFFFFFFull)  // beyond the allocator; and the size test below would wrap
+    OS_LOGA("mem>>> a_u64Bytes is too large...%llu", static_cast<unsigned long long>(a_u64Bytes));
   else if (a_u32LogFlags != OS_LOG_MEM_NORMAL && a_u32LogFlags != OS_LOG_MEM_VIRTUAL)
     OS_LOGA("mem>>> a_eoslogflag must be normal or virtual...");
   else if (std::strchr(a_szName, ':') != nullptr)
@@ -759,9 +783,8 @@ void* OsMemThreadSafeAlloc(const char* a_szName, std::uint64_t a_u64Bytes, const
   if (l_pitemOld != nullptr && l_pitemOld->m_u32Size >= a_u64Bytes + OS_MEM_SLACK) return l_pitemOld->m_pvAddress;
   void* const l_pvOld = l_pitemOld != nullptr ? l_pitemOld->m_pvAddress : nullptr;
   const std::uint32_t l_u32Old = l_pitemOld != nullptr ? l_pitemOld->m_u32Size : 0;
-  void* const l_pvNew = a_u64Bytes <= 0xFFFFFFFFull ? OsMemAlloc(static_cast<std::uint32_t>(a_u64Bytes), a_szFile,
-                                                                 a_iLine, a_u32LogFlags, false, l_szItem)
-                                                    : nullptr;
+  void* const l_pvNew =
+      OsMemAlloc(static_cast<std::uint32_t>(a_u64Bytes), a_szFile, a_iLine, a_u32LogFlags, false, l_szItem);
   if (l_pvNew == nullptr) {
     OS_LOGA("Alloc failed...");
     return nullptr;
@@ -782,16 +805,31 @@ void OsMemThreadSafeFree(const char* a_szName, const char* a_szFile, int a_iLine
     PlaceLine(a_szFile, a_iLine);
     return;
   }
+  // The key ":name:" with its terminator must fit an item name: a longer
+  // one names no buffer, and a key cut to nothing would match every entry.
+  char l_szKey[OS_MEM_THREADSAFE_NAME_SIZE] = {};
+  if (a_szName != nullptr && a_szName[0] != 0) {
+    const int l_iLength = std::strlen(a_szName) + 2 < sizeof(l_szKey)
+                              ? SStrPrintf(l_szKey, sizeof(l_szKey), ":%s:", a_szName)
+                              : -1;
+    if (l_iLength <= 0) {
+      OS_LOGA("mem>>> thread-safe name is too long...<%s>", a_szName);
+      PlaceLine(a_szFile, a_iLine);
+      return;
+    }
+  }
   COsMemImpl* const l_posmemimpl = Impl();
   OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", );
   CMemLock l_lock(l_posmemimpl, true);
-  if (a_szName != nullptr && a_szName[0] != 0) {
-    char l_szKey[OS_PATH_SIZE];
-    SStrPrintf(l_szKey, sizeof(l_szKey), ":%s:", a_szName);
-    int l_iIndex = 0;
-    while (const COsMemItem* const l_pitem =
-               OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FINDNEXT, nullptr, l_szKey, &l_iIndex, nullptr))
-      OsMemFree(l_pitem->m_pvAddress, a_szFile, a_iLine, a_u32LogFlags, false);
+  if (l_szKey[0] != 0) {
+    // Only at the start of an item name: further on the key could be the
+    // thread part of another name (":foo:1a:" holds ":1a:").
+    const std::size_t l_sizetKey = std::strlen(l_szKey);
+    for (int l_i = 0; l_i < OS_MEM_TABLE_SIZE; ++l_i) {
+      if (l_posmemimpl->m_apvAddress[l_i] != nullptr &&
+          std::strncmp(l_posmemimpl->m_aitem[l_i].m_szName, l_szKey, l_sizetKey) == 0)
+        OsMemFree(l_posmemimpl->m_apvAddress[l_i], a_szFile, a_iLine, a_u32LogFlags, false);
+    }
   }
   // Buffers of threads that have ended.
   for (int l_i = 0; l_i < OS_MEM_TABLE_SIZE; ++l_i) {
