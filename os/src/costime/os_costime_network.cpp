@@ -90,7 +90,7 @@ bool ToolCommand(wchar_t* a_wszCommand, std::size_t a_sizetCommand, const wchar_
   wchar_t l_wszTool[MAX_PATH + 16];
   const wchar_t* const l_wszOverride = OsTimeNetworkSettingsGet().m_wszTool;
   if (l_wszOverride != nullptr) {
-    if (std::wcslen(l_wszOverride) >= MAX_PATH) return false;
+    OS_RETURN_IF(std::wcslen(l_wszOverride) >= MAX_PATH, OS_LOG_ERROR, "The time tool's path does not fit...", false);
     std::wcscpy(l_wszTool, l_wszOverride);
   } else {
     const UINT l_uLength = GetSystemDirectoryW(l_wszTool, MAX_PATH);
@@ -100,10 +100,13 @@ bool ToolCommand(wchar_t* a_wszCommand, std::size_t a_sizetCommand, const wchar_
   wchar_t l_wszComputer[OS_TIME_SERVER_SIZE + 16];
   std::swprintf(l_wszComputer, sizeof(l_wszComputer) / sizeof(wchar_t), L"/computer:%ls", a_wszServer);
   a_wszCommand[0] = 0;
-  return OsSpawnAppendArgument(a_wszCommand, a_sizetCommand, l_wszTool, MAX_PATH, false) &&
-         OsSpawnAppendArgument(a_wszCommand, a_sizetCommand, L"/stripchart", OS_TIME_COMMAND_SIZE, true) &&
-         OsSpawnAppendArgument(a_wszCommand, a_sizetCommand, l_wszComputer, OS_TIME_COMMAND_SIZE, false) &&
-         OsSpawnAppendArgument(a_wszCommand, a_sizetCommand, L"/dataonly /samples:1", OS_TIME_COMMAND_SIZE, true);
+  const bool l_bFits =
+      OsSpawnAppendArgument(a_wszCommand, a_sizetCommand, l_wszTool, MAX_PATH, false) &&
+      OsSpawnAppendArgument(a_wszCommand, a_sizetCommand, L"/stripchart", OS_TIME_COMMAND_SIZE, true) &&
+      OsSpawnAppendArgument(a_wszCommand, a_sizetCommand, l_wszComputer, OS_TIME_COMMAND_SIZE, false) &&
+      OsSpawnAppendArgument(a_wszCommand, a_sizetCommand, L"/dataonly /samples:1", OS_TIME_COMMAND_SIZE, true);
+  OS_RETURN_IF(!l_bFits, OS_LOG_ERROR, "The time command does not fit...<%S>", false, a_wszServer);
+  return true;
 }
 
 // The host part of the time service's configured server list.
