@@ -137,6 +137,8 @@ TEST_F(Spawn, OneChildAtATimeAndAChildThatEndsAtOnceIsSeen) {
   EXPECT_EQ(l_osthread.SpawnProcessGet(), nullptr);
   EXPECT_EQ(OsProcessIdFind("no-such-image-here", false, &l_u64Pid), OS_STS_FAIL);
   EXPECT_EQ(l_u64Pid, 0u);
+  EXPECT_EQ(OsProcessIdFind("", false, &l_u64Pid), OS_STS_FAIL);  // would match any process
+  EXPECT_EQ(OsProcessIdFind(std::string(300, 'q').c_str(), false, &l_u64Pid), OS_STS_FAIL);
   // A child that ends at once, with its standard output nowhere to go.
   SetEnv(L"OS_TEST_CHILD_MODE", nullptr);
   SetEnv(L"OS_TEST_ARGV_OUT", nullptr);

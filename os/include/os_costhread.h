@@ -119,8 +119,9 @@ class COsThread {
   // passed; the list ends at the first null, an empty one is passed). Each argument is
   // quoted so that the child's parser receives it unchanged, unless
   // OS_SPAWN_RAWARGS; the library's start-up arguments are published for the
-  // child first. 0, or 1 (also while an earlier child still runs, or with
-  // OS_SPAWN_CHECKSTART when the child ends at once).
+  // child first. 0, or 1 (also while an earlier child still runs). With
+  // OS_SPAWN_CHECKSTART the child's first 100 ms are watched and a child
+  // that ends in them is logged.
   EOSSTS Spawn(std::int32_t a_lSpawnFlags, const char* a_szProgram, const char* a_szArg0,
                const char* a_szArg1 = nullptr, const char* a_szArg2 = nullptr, const char* a_szArg3 = nullptr,
                const char* a_szArg4 = nullptr, const char* a_szArg5 = nullptr, const char* a_szArg6 = nullptr,

@@ -6,6 +6,10 @@
 bool OsSpawnAppendArgument(wchar_t* a_wszLine, std::size_t a_sizetLine, const wchar_t* a_wszArgument,
                            std::size_t a_sizetMax, bool a_bRaw) {
   const std::size_t l_sizetStart = std::wcslen(a_wszLine);
+  // A cut never leaves half of a surrogate pair.
+  if (a_sizetMax > 0 && std::wcslen(a_wszArgument) > a_sizetMax && a_wszArgument[a_sizetMax - 1] >= 0xD800 &&
+      a_wszArgument[a_sizetMax - 1] <= 0xDBFF)
+    --a_sizetMax;
   std::size_t l_sizetOut = l_sizetStart;
   std::size_t l_sizetIn = 0;
   // Room for one more character and the terminator behind it.

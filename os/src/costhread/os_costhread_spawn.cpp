@@ -142,11 +142,21 @@ EOSSTS COsThread::Spawn(std::int32_t a_lSpawnFlags, const char* a_szProgram, con
   // The list ends at the first null; an empty argument is passed as one.
   for (const char* const l_szArg : l_aszArg) {
     if (l_szArg == nullptr) break;
-    // Each argument through a buffer of its own size: an argument of up to
-    // 512 characters may take three bytes of UTF-8 each.
-    wchar_t l_wszArg[OS_SPAWN_ARGUMENT_MAX * 3 + 1];
-    if (CopyStringFromUtf8(l_wszArg, sizeof(l_wszArg) / sizeof(wchar_t), l_szArg) <= 0 ||
-        !OsSpawnAppendArgument(l_wszCommand, OS_SPAWN_COMMAND_SIZE, l_wszArg, OS_SPAWN_ARGUMENT_MAX, l_bRaw)) {
+    // The first 512 characters of the argument (two units for a character
+    // beyond the basic plane): its UTF-8 prefix is converted, never the rest.
+    char l_szPrefix[OS_SPAWN_ARGUMENT_MAX * 4 + 1];
+    std::size_t l_sizetBytes = 0;
+    for (std::size_t l_sizetChars = 0; l_szArg[l_sizetBytes] != 0 && l_sizetChars < OS_SPAWN_ARGUMENT_MAX; ++l_sizetChars) {
+      std::size_t l_sizetNext = l_sizetBytes + 1;
+      while ((static_cast<unsigned char>(l_szArg[l_sizetNext]) & 0xC0) == 0x80 && l_sizetNext - l_sizetBytes < 4) ++l_sizetNext;
+      l_sizetBytes = l_sizetNext;
+    }
+    std::memcpy(l_szPrefix, l_szArg, l_sizetBytes);
+    l_szPrefix[l_sizetBytes] = 0;
+    wchar_t l_wszArg[OS_SPAWN_ARGUMENT_MAX * 2 + 1];
+    if (l_sizetBytes == 0) l_wszArg[0] = 0;
+    if ((l_sizetBytes > 0 && CopyStringFromUtf8(l_wszArg, sizeof(l_wszArg) / sizeof(wchar_t), l_szPrefix) <= 0) ||
+        !OsSpawnAppendArgument(l_wszCommand, OS_SPAWN_COMMAND_SIZE, l_wszArg, OS_SPAWN_ARGUMENT_MAX * 2, l_bRaw)) {
       OS_LOGE("Spawn: Failed to spawn...<%s>", a_szProgram);
       return OS_STS_FAIL;
     }
@@ -155,7 +165,8 @@ EOSSTS COsThread::Spawn(std::int32_t a_lSpawnFlags, const char* a_szProgram, con
   wchar_t l_wszDirectory[OS_PATH_SIZE];
   SWcsCpy(l_wszDirectory, OS_PATH_SIZE, l_wszProgram);
   wchar_t* const l_pwcSlash = std::wcsrchr(l_wszDirectory, L'\\');
-  if (l_pwcSlash != nullptr) *l_pwcSlash = 0;
+  // "C:" alone would be the drive's current directory: its root keeps the separator.
+  if (l_pwcSlash != nullptr) l_pwcSlash[l_pwcSlash == l_wszDirectory + 2 && l_wszDirectory[1] == L':' ? 1 : 0] = 0;
   const wchar_t* const l_wszWorking = l_pwcSlash != nullptr ? l_wszDirectory : nullptr;
   wchar_t l_wszDesktop[OS_PATH_SIZE];
   DesktopName(l_wszDesktop, OS_PATH_SIZE);
@@ -207,6 +218,8 @@ EOSSTS COsThread::Spawn(std::int32_t a_lSpawnFlags, const char* a_szProgram, con
         OS_LOGE("WAIT_ABANDONED_0...<%s>", a_szProgram);
       else
         OS_LOGE("WAIT_FAILED...<%s>", a_szProgram);
+      // A failed spawn leaves no child behind.
+      SpawnKill();
       return OS_STS_FAIL;
     }
   }
@@ -315,26 +328,27 @@ EOSSTS FindProcess(const char* a_szName, std::uint64_t* a_pu64Pid) {
     if (l_puc != nullptr) OS_MEM_FREE(l_puc);
     return OS_STS_FAIL;
   }
-  char l_szWanted[OS_PROCESS_NAME_MAX + 1];
-  SStrCpy(l_szWanted, sizeof(l_szWanted), a_szName);
-  CharLowerA(l_szWanted);
+  // The name, at most 128 characters, and every image name compared
+  // without case in UTF-16.
+  wchar_t l_wszWanted[OS_PATH_SIZE];
+  if (CopyStringFromUtf8(l_wszWanted, OS_PATH_SIZE, a_szName) <= 0) l_wszWanted[0] = 0;
+  if (std::wcslen(l_wszWanted) > OS_PROCESS_NAME_MAX) l_wszWanted[OS_PROCESS_NAME_MAX] = 0;
+  CharLowerBuffW(l_wszWanted, static_cast<DWORD>(std::wcslen(l_wszWanted)));
   EOSSTS l_eossts = OS_STS_FAIL;
   // Every offset stays inside the buffer the system filled.
-  for (std::size_t l_sizet = 0; l_sizet + sizeof(OsProcessEntry) <= l_ul && l_sizet + sizeof(OsProcessEntry) <= OS_PROCESS_LIST_SIZE;) {
+  for (std::size_t l_sizet = 0; l_wszWanted[0] != 0 && l_sizet + sizeof(OsProcessEntry) <= l_ul &&
+                                l_sizet + sizeof(OsProcessEntry) <= OS_PROCESS_LIST_SIZE;) {
     const OsProcessEntry* const l_pentry = reinterpret_cast<const OsProcessEntry*>(l_puc + l_sizet);
     if (l_pentry->m_pwszBuffer != nullptr && l_pentry->m_usLength > 0) {
       wchar_t l_wszImage[OS_PATH_SIZE];
       const std::size_t l_sizetChars = std::min<std::size_t>(l_pentry->m_usLength / sizeof(wchar_t), OS_PATH_SIZE - 1);
       std::wmemcpy(l_wszImage, l_pentry->m_pwszBuffer, l_sizetChars);
       l_wszImage[l_sizetChars] = 0;
-      char l_szImage[OS_PATH_SIZE * 3];
-      if (CopyUtf8FromUnicode(l_szImage, sizeof(l_szImage), l_wszImage, -1) > 0) {
-        CharLowerA(l_szImage);
-        if (std::strstr(l_szImage, l_szWanted) != nullptr) {
-          *a_pu64Pid = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(l_pentry->m_hProcessId));
-          l_eossts = OS_STS_SUCCESS;
-          break;
-        }
+      CharLowerBuffW(l_wszImage, static_cast<DWORD>(l_sizetChars));
+      if (std::wcsstr(l_wszImage, l_wszWanted) != nullptr) {
+        *a_pu64Pid = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(l_pentry->m_hProcessId));
+        l_eossts = OS_STS_SUCCESS;
+        break;
       }
     }
     if (l_pentry->m_ulNextEntryOffset == 0) break;
@@ -350,6 +364,8 @@ EOSSTS OsProcessIdFind(const char* a_szName, bool a_bIsService, std::uint64_t* a
   OS_RETURN_IF_NULL(a_pu64Pid, OS_LOG_ASSERT, "a_pu64Pid is null...", OS_STS_FAIL);
   *a_pu64Pid = 0;
   OS_RETURN_IF_NULL(a_szName, OS_LOG_ASSERT, "a_szName is null...", OS_STS_FAIL);
+  // An empty name would match the first process of the list.
+  OS_RETURN_IF(a_szName[0] == 0, OS_LOG_ASSERT, "a_szName is empty...", OS_STS_FAIL);
   return a_bIsService ? FindService(a_szName, a_pu64Pid) : FindProcess(a_szName, a_pu64Pid);
 }
 

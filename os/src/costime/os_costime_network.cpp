@@ -140,9 +140,10 @@ class COutputFile {
     // Another holder of the inherited handle may close it a moment after
     // the child has ended (under Wine, the hidden console host started for
     // the child): a sharing violation is waited out, within a limit.
-    const ULONGLONG l_ullStart = GetTickCount64();
+    // GetTickCount, not its 64-bit form: the programs must load on XP.
+    const DWORD l_dwStart = GetTickCount();
     while (!DeleteFileW(m_wszPath) && GetLastError() == ERROR_SHARING_VIOLATION &&
-           GetTickCount64() - l_ullStart < OS_TIME_END_WAIT_MS)
+           GetTickCount() - l_dwStart < OS_TIME_END_WAIT_MS)
       Sleep(OS_TIME_DELETE_POLL_MS);
   }
   COutputFile(const COutputFile&) = delete;
