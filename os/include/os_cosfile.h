@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "os_cosfile_compress.h"
 #include "os_costime.h"
 #include "os_sts.h"
 #include "os_types.h"
@@ -175,6 +176,21 @@ EOSSTS OsFileSetCurrentDirectory(const char* a_szDirectory);
 // process on 64-bit Windows, for the calling thread.
 EOSSTS OsFileWow64Redirection(bool a_bOn);
 
+// ---- packages ----
+
+// What PackageWrite does with the package file.
+enum EOSFILEPACKAGE : std::uint32_t {
+  OS_FILE_PACKAGE_CREATE = 1,           // a new package (an existing file is replaced)
+  OS_FILE_PACKAGE_APPEND = 2,           // append the tree
+  OS_FILE_PACKAGE_APPEND_EXTRA = 3,     // append under F\extra (F: the package's first directory)
+  OS_FILE_PACKAGE_APPEND_LOCALLOW = 4,  // append under F_locallow
+  OS_FILE_PACKAGE_APPEND_NORMAL = 5,    // append under F_normal
+};
+
+// The progress record and the stored layouts: os_cosfile_package.h.
+struct OsFilePackageProgress;
+typedef EOSSTS (*OsFilePackageCallback)(OsFilePackageProgress* a_posfilepackageprogress);
+
 // ---- the file object ----
 
 class COsFileImpl;
@@ -220,6 +236,24 @@ class COsFile {
   EOSSTS GetFileTimes(OsTimeRecord* a_ptimerecordAccessed, OsTimeRecord* a_ptimerecordModified);
   // The creation and write times both become the write time.
   EOSSTS SetFileTimes(const OsTimeRecord* a_ptimerecordAccessed, const OsTimeRecord* a_ptimerecordModified);
+  // Packs a directory tree, a file or the matches of a pattern ('*', '?')
+  // into a package (see os_cosfile_package.h). a_bImages keeps pictures
+  // (.jpg, .tif), a_bRecursive descends into subdirectories, a_eoscompress
+  // codes every file (1: chosen per file). A file that stays locked is
+  // packed from a copy, else as a short text that says why. On failure a
+  // package this call created is deleted, and one it appended to is cut back
+  // to what it held before. The callback (may be null) sees every file and
+  // cancels with a non-zero answer, which is returned.
+  EOSSTS PackageWrite(const char* a_szPackage, const char* a_szSource, bool a_bImages, EOSFILEPACKAGE a_eosfilepackage,
+                      bool a_bRecursive, EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback);
+  // Recreates the package's tree below a_szDestination (created when
+  // missing) with names, read-only access and times. Unless a_bKeepExisting,
+  // the tree of the package's first directory is replaced. Names that would
+  // leave the destination, and damage of any kind, are refused with 1
+  // before anything is written for that record; what was extracted before
+  // stays. a_bDump also writes ospackagedump.txt to the log directory.
+  EOSSTS PackageExtract(const char* a_szDestination, const char* a_szPackage, bool a_bKeepExisting,
+                        OsFilePackageCallback a_pfncallback, bool a_bDump);
   // Prints to standard error, turning the ANSI colour codes ESC[30m..[37m,
   // [41m..[46m, [1m and [0m into console attributes.
   EOSSTS ConsolePrint(const char* a_szText);
