@@ -2,6 +2,7 @@
 #pragma once
 
 #include "os_cosfile.h"
+#include "os_cosfile_package.h"
 #include "os_win.h"
 
 // UTF-16 path buffers: one unit more than the 8-bit limit, so that a path of
@@ -37,3 +38,32 @@ class COsFileImpl {
   HMODULE m_hmodule = nullptr;
   std::uint32_t m_u32ModuleOwned = 0;
 };
+
+// ---- split streams and packages ----
+
+// An open file object as the readers' byte source (from its position on)
+// and as a sink.
+class COsFileSource : public COsByteSource {
+ public:
+  explicit COsFileSource(COsFile* a_posfile) : m_posfile(a_posfile) {}
+  EOSSTS Read(void* a_pv, std::uint32_t a_u32Bytes, std::uint32_t* a_pu32Read) override;
+  EOSSTS Skip(std::uint64_t a_u64Bytes) override;
+
+ private:
+  COsFile* m_posfile;
+};
+
+class COsFileSink : public COsByteSink {
+ public:
+  explicit COsFileSink(COsFile* a_posfile) : m_posfile(a_posfile) {}
+  EOSSTS Write(const void* a_pv, std::uint32_t a_u32Bytes) override;
+
+ private:
+  COsFile* m_posfile;
+};
+
+// SplitWrite of a source the caller has open (from its start); a_szSource
+// names it in messages and chooses the method.
+EOSSTS OsSplitWriteOpen(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, COsFile* a_posfileSource,
+                        const char* a_szSource, EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback,
+                        OsFilePackageProgress* a_posfilepackageprogress);
