@@ -368,7 +368,7 @@ TEST(OsPackageFormat, NameRefusals) {
       "\\a", "/a", "\\\\server\\share\\a", "\\\\?\\c:\\a", "//server/a",       // leading separators
       "c:\\a", "c:a", "a.txt:stream", "a\\b:$DATA",                            // drives and streams
       "..", "..\\a", "a\\..\\..\\b", "a/../b", "a\\..", "logs\\..",            // climbing
-      ".. \\a", "a\\b.", "a\\b ", "a. \\b", "...",                // trailing dot or space
+      ".. \\a", "a\\b.", "a\\b ", "a. \\b", "...", " ", "a\\ ", "a\\ \\b",  // trailing dot or space
       "CON", "con", "con.txt", "Nul.tar.gz", "a\\PRN", "aux", "AUX.log",       // devices
       "COM0", "com1", "COM9.log", "LPT0", "lpt9", "CONIN$", "conout$.txt",
       "a\\\x01" "b", "a\tb", "\x1f", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b",  // characters

@@ -188,9 +188,11 @@ const char* OsPackageNameRefusal(const std::uint8_t* a_pu8Name, bool a_bDirector
     std::size_t l_sizet = 0;
     while (l_szComponent[l_sizet] != '\0' && !IsSeparator(l_szComponent[l_sizet])) ++l_sizet;
     if (l_sizet == 2 && l_szComponent[0] == '.' && l_szComponent[1] == '.') return "the name climbs out with ..";
-    // The system drops trailing dots and spaces (".. " is ".."): a name that
-    // ends so is not the name that would be created.
-    if (l_sizet > 1 && (l_szComponent[l_sizet - 1] == '.' || l_szComponent[l_sizet - 1] == ' '))
+    // The system drops trailing dots and spaces (".. " is "..", " " is
+    // nothing): a name that ends so is not the name that would be created.
+    // Only "." itself stays, the directory it stands in.
+    const bool l_bDot = l_sizet == 1 && l_szComponent[0] == '.';
+    if (l_sizet > 0 && !l_bDot && (l_szComponent[l_sizet - 1] == '.' || l_szComponent[l_sizet - 1] == ' '))
       return "a part of the name ends with a dot or a space";
     if (l_sizet > 0 && IsDeviceName(l_szComponent, l_sizet)) return "the name is a device";
     l_szComponent += l_sizet;
