@@ -471,6 +471,42 @@ TEST(OsPackageFormat, SkipAndNoWaitRules) {
     EXPECT_EQ(OsPackageNoWait(l_nowait.m_szFullPath), l_nowait.m_bNoWait) << l_nowait.m_szFullPath;
 }
 
+// Known answers of the Unix clock; records that name no real time are refused.
+TEST(OsPackageFormat, TimeRecordToUnix) {
+  struct SCase {
+    OsTimeRecord m_ostimerecord;
+    bool m_bReal;
+    std::int64_t m_i64Seconds;
+    std::uint32_t m_u32Nanoseconds;
+  } const s_acases[] = {
+      {{1970, 1, 4, 1, 0, 0, 0, 0}, true, 0, 0},
+      {{1601, 1, 1, 1, 0, 0, 0, 0}, true, -11644473600, 0},
+      {{2000, 3, 3, 1, 0, 0, 0, 0}, true, 951868800, 0},
+      {{2024, 2, 4, 29, 23, 59, 58, 999}, true, 1709251198, 999000000},
+      {{2000, 2, 2, 29, 0, 0, 0, 0}, true, 951782400, 0},
+      {{2023, 2, 3, 29, 0, 0, 0, 0}, false, 0, 0},
+      {{1900, 2, 4, 29, 0, 0, 0, 0}, false, 0, 0},
+      {{2023, 4, 0, 31, 0, 0, 0, 0}, false, 0, 0},
+      {{2023, 13, 0, 1, 0, 0, 0, 0}, false, 0, 0},
+      {{2023, 1, 0, 0, 0, 0, 0, 0}, false, 0, 0},
+      {{2023, 1, 0, 1, 24, 0, 0, 0}, false, 0, 0},
+      {{2023, 1, 0, 1, 0, 60, 0, 0}, false, 0, 0},
+      {{2023, 1, 0, 1, 0, 0, 60, 0}, false, 0, 0},
+      {{2023, 1, 0, 1, 0, 0, 0, 1000}, false, 0, 0},
+      {{1600, 12, 0, 31, 0, 0, 0, 0}, false, 0, 0},
+  };
+  for (const SCase& l_case : s_acases) {
+    const OsTimeRecord& l_r = l_case.m_ostimerecord;
+    std::int64_t l_i64Seconds = 0;
+    std::uint32_t l_u32Nanoseconds = 0;
+    EXPECT_EQ(OsPackageRecordToUnix(l_r, &l_i64Seconds, &l_u32Nanoseconds), l_case.m_bReal)
+        << l_r.m_u16Year << "-" << l_r.m_u16Month << "-" << l_r.m_u16Day;
+    if (!l_case.m_bReal) continue;
+    EXPECT_EQ(l_i64Seconds, l_case.m_i64Seconds) << l_r.m_u16Year << "-" << l_r.m_u16Month << "-" << l_r.m_u16Day;
+    EXPECT_EQ(l_u32Nanoseconds, l_case.m_u32Nanoseconds);
+  }
+}
+
 // ---- the split decoder ----
 
 TEST(OsPackageFormat, SplitStreamsDecode) {
