@@ -713,6 +713,33 @@ TEST(OsPackageFormat, WalkRefusals) {
   }
 }
 
+// A visitor may let a damaged file go (its FileEnd answers 0): the walk then
+// goes on at the record after the file's stream, not inside it.
+TEST(OsPackageFormat, WalkGoesOnAfterAForgivenFile) {
+  class CForgiving : public CRecorder {
+   public:
+    CForgiving() : CRecorder(true) {}
+    EOSSTS FileEnd(const OsPackageRecord& a_ospackagerecord, EOSSTS a_eossts) override {
+      CRecorder::FileEnd(a_ospackagerecord, a_eossts);
+      return OS_STS_SUCCESS;
+    }
+  };
+  for (const std::size_t l_sizetAt : {s_sizetStreamA + 24, s_sizetContainer + s_sizetStreamA + 8}) {
+    Bytes l_package = LogsPackage();
+    Put32(&l_package, l_sizetAt, 0);  // the piece size, or the container's header size
+    CCapture l_capture;
+    CMemorySource l_source(l_package, l_package.size());
+    CForgiving l_forgiving;
+    EXPECT_EQ(OsPackageWalk(&l_source, l_package.size(), "p.pkg", &l_forgiving, nullptr, nullptr), OS_STS_SUCCESS)
+        << l_capture.Refusal();
+    const std::vector<std::string> l_vecExpected = {
+        "dir logs first",     "file logs\\a.txt 1 ", "file logs\\b.txt 0 ", "dir logs\\sub",
+        "dir logs\\sub closing", "dir logs closing",
+    };
+    EXPECT_EQ(l_forgiving.m_vecEvents, l_vecExpected) << l_sizetAt;
+  }
+}
+
 // The writer keeps a stack of 34 directories: a package may hold as many
 // open at once, not one more.
 TEST(OsPackageFormat, WalkDepthLimit) {
