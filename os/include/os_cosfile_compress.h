@@ -67,6 +67,24 @@ EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const v
 EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
                         std::uint32_t a_u32ContainerLength, void* a_pvScratch);
 
+// Where a decoding by parts stands; starts zeroed.
+struct OsDecompressState {
+  std::uint32_t m_u32Offset = 0;          // of the next chunk (0: the header is still to read)
+  std::uint32_t m_u32ChunkHeaderSize = 0;
+  std::uint64_t m_u64Total = 0;           // the header's total
+  std::uint64_t m_u64Written = 0;         // decoded so far
+  bool m_bDone = false;                   // every chunk is decoded and the total holds
+};
+
+// OsFileDecompress a part at a time, for outputs smaller than the whole:
+// each call decodes whole blocks from where the last call stopped until the
+// next block would not fit *a_pu32OutputLength (which then receives the
+// bytes of this part), and sets m_bDone after the last. The same checks as
+// OsFileDecompress; a failed part leaves the state unusable.
+EOSSTS OsFileDecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
+                            std::uint32_t a_u32ContainerLength, void* a_pvScratch,
+                            OsDecompressState* a_posdecompressstate);
+
 // The pipeline's primitives. Each writes at most a_u32OutputSize bytes and
 // fails with 1 when the output is smaller than the input.
 

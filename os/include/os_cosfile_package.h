@@ -154,10 +154,14 @@ class COsByteSource {
 };
 
 // Where a decoded file goes. A null sink (one that counts) verifies.
+// A sink may write in the background: it may read a Write's bytes until
+// its next Write or its Finish returns (and report a failure there), so a
+// writer alternates two buffers and ends with Finish.
 class COsByteSink {
  public:
   virtual ~COsByteSink() = default;
   virtual EOSSTS Write(const void* a_pv, std::uint32_t a_u32Bytes) = 0;
+  virtual EOSSTS Finish() { return OS_STS_SUCCESS; }
 };
 
 // One split stream in two steps, so that a destination is created only for

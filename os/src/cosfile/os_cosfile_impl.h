@@ -3,6 +3,7 @@
 
 #include "os_cosfile.h"
 #include "os_cosfile_package.h"
+#include "os_scoped.h"
 #include "os_win.h"
 
 // UTF-16 path buffers: one unit more than the 8-bit limit, so that a path of
@@ -60,6 +61,36 @@ class COsFileSink : public COsByteSink {
 
  private:
   COsFile* m_posfile;
+};
+
+// A sink that writes large parts on a thread of its own, so that the next
+// part is decoded meanwhile (see COsByteSink); small writes, and all writes
+// when no thread can be had, are done at once. The file is the thread's
+// only while a write is under way.
+class COsFileBackgroundSink : public COsByteSink {
+ public:
+  explicit COsFileBackgroundSink(COsFile* a_posfile) : m_posfile(a_posfile) {}
+  ~COsFileBackgroundSink() override;
+  COsFileBackgroundSink(const COsFileBackgroundSink&) = delete;
+  COsFileBackgroundSink& operator=(const COsFileBackgroundSink&) = delete;
+  EOSSTS Write(const void* a_pv, std::uint32_t a_u32Bytes) override;
+  // Waits for the write under way; the first failure since the last Finish.
+  EOSSTS Finish() override;
+
+ private:
+  static DWORD WINAPI Main(void* a_pvSelf);
+  bool Start();
+  EOSSTS WriteNow(const void* a_pv, std::uint32_t a_u32Bytes);
+
+  COsFile* m_posfile;
+  COsHandle m_hThread;
+  COsHandle m_hGo;
+  COsHandle m_hDone;
+  const void* m_pv = nullptr;
+  std::uint32_t m_u32Bytes = 0;
+  bool m_bPending = false;
+  bool m_bQuit = false;
+  EOSSTS m_eossts = OS_STS_SUCCESS;
 };
 
 // SplitWrite of a source the caller has open (from its start); a_szSource

@@ -559,7 +559,7 @@ class CPackageExtractor : public COsPackageVisitor {
   COsPackageDump* m_posdump;
   char m_szTarget[OS_PATH_SIZE] = "";
   COsFile m_osfileTarget;
-  COsFileSink m_sink;
+  COsFileBackgroundSink m_sink;
 };
 
 // The record's path below the destination; the names passed the walk's

@@ -50,6 +50,65 @@ EOSSTS COsFileSink::Write(const void* a_pv, std::uint32_t a_u32Bytes) {
   return l_u32Written == a_u32Bytes ? OS_STS_SUCCESS : OS_STS_FAIL;
 }
 
+// Below this a thread costs more than it saves.
+constexpr std::uint32_t s_u32BackgroundMin = 1u << 20;
+
+COsFileBackgroundSink::~COsFileBackgroundSink() {
+  Finish();
+  if (m_hThread) {
+    m_bQuit = true;
+    SetEvent(m_hGo.Get());
+    WaitForSingleObject(m_hThread.Get(), INFINITE);
+  }
+}
+
+bool COsFileBackgroundSink::Start() {
+  if (m_hThread) return true;
+  m_hGo.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  m_hDone.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (m_hGo && m_hDone) m_hThread.Reset(CreateThread(nullptr, 0, Main, this, 0, nullptr));
+  return static_cast<bool>(m_hThread);
+}
+
+DWORD WINAPI COsFileBackgroundSink::Main(void* a_pvSelf) {
+  COsFileBackgroundSink* const l_pself = static_cast<COsFileBackgroundSink*>(a_pvSelf);
+  for (;;) {
+    WaitForSingleObject(l_pself->m_hGo.Get(), INFINITE);
+    if (l_pself->m_bQuit) return 0;
+    const EOSSTS l_eossts = l_pself->WriteNow(l_pself->m_pv, l_pself->m_u32Bytes);
+    if (l_pself->m_eossts == OS_STS_SUCCESS) l_pself->m_eossts = l_eossts;
+    SetEvent(l_pself->m_hDone.Get());
+  }
+}
+
+EOSSTS COsFileBackgroundSink::WriteNow(const void* a_pv, std::uint32_t a_u32Bytes) {
+  std::uint32_t l_u32Written = 0;
+  const EOSSTS l_eossts = m_posfile->Write(a_pv, a_u32Bytes, &l_u32Written);
+  if (l_eossts != OS_STS_SUCCESS) return l_eossts;
+  return l_u32Written == a_u32Bytes ? OS_STS_SUCCESS : OS_STS_FAIL;
+}
+
+EOSSTS COsFileBackgroundSink::Write(const void* a_pv, std::uint32_t a_u32Bytes) {
+  const EOSSTS l_eossts = Finish();
+  if (l_eossts != OS_STS_SUCCESS) return l_eossts;
+  if (a_u32Bytes < s_u32BackgroundMin || !Start()) return WriteNow(a_pv, a_u32Bytes);
+  m_pv = a_pv;
+  m_u32Bytes = a_u32Bytes;
+  m_bPending = true;
+  SetEvent(m_hGo.Get());
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS COsFileBackgroundSink::Finish() {
+  if (m_bPending) {
+    WaitForSingleObject(m_hDone.Get(), INFINITE);
+    m_bPending = false;
+  }
+  const EOSSTS l_eossts = m_eossts;
+  m_eossts = OS_STS_SUCCESS;
+  return l_eossts;
+}
+
 // ---- the writer ----
 
 EOSSTS OsSplitWriteOpen(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, COsFile* a_posfileSource,
@@ -182,7 +241,7 @@ EOSSTS SplitReadInto(const char* a_szDestination, std::uint64_t* a_pu64FileSize,
     OS_PKG_FAIL("Open failed...<%s>", a_szDestination);
     return l_eossts;
   }
-  COsFileSink l_sink(&l_osfileDestination);
+  COsFileBackgroundSink l_sink(&l_osfileDestination);
   l_eossts = OsSplitDecodeBody(a_posbytesource, a_u64Limit - *a_pu64Consumed, a_szDestination, l_ossplitheader,
                                &l_sink, a_pfncallback, a_posfilepackageprogress, a_pu64Consumed);
   l_osfileDestination.Close();

@@ -329,11 +329,13 @@ EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const v
   return OS_STS_SUCCESS;
 }
 
-EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
-                        std::uint32_t a_u32ContainerLength, void* a_pvScratch) {
+EOSSTS OsFileDecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
+                            std::uint32_t a_u32ContainerLength, void* a_pvScratch,
+                            OsDecompressState* a_posdecompressstate) {
   OS_RETURN_IF_NULL(a_pu32OutputLength, OS_LOG_ASSERT, "a_pu32OutputLength is null...", OS_STS_BADARG);
   const std::uint32_t l_u32Capacity = *a_pu32OutputLength;
   *a_pu32OutputLength = 0;
+  OS_RETURN_IF_NULL(a_posdecompressstate, OS_LOG_ASSERT, "a_posdecompressstate is null...", OS_STS_BADARG);
   OS_RETURN_IF(a_u32ContainerLength == 0, OS_LOG_ASSERT, "Programmer goofed...", OS_STS_FAIL);
   OS_RETURN_IF_NULL(a_pvOutput, OS_LOG_ASSERT, "a_pvOutput is null...", OS_STS_BADARG);
   OS_RETURN_IF_NULL(a_pvContainer, OS_LOG_ASSERT, "a_pvContainer is null...", OS_STS_BADARG);
@@ -342,23 +344,33 @@ EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, con
   std::uint8_t* const l_pu8Out = static_cast<std::uint8_t*>(a_pvOutput);
   std::uint8_t* const l_pu8Scratch = static_cast<std::uint8_t*>(a_pvScratch);
   const std::uint32_t l_u32Length = a_u32ContainerLength;
+  OsDecompressState& l_state = *a_posdecompressstate;
+  OS_RETURN_IF(l_state.m_bDone, OS_LOG_ASSERT, "the container is decoded already...", OS_STS_FAIL);
 
-  OS_RETURN_IF(l_u32Length < s_u32MagicLength || std::memcmp(l_pu8In, s_szMagic, s_u32MagicLength) != 0, OS_LOG_ERROR,
-               "Not a compression file...", OS_STS_FAIL);
-  OS_RETURN_IF(l_u32Length < OS_COMPRESS_HEADER_SIZE, OS_LOG_ERROR, "Header is cut short...<%u>", OS_STS_FAIL,
-               l_u32Length);
-  // A newer writer may write longer headers; their extra bytes are skipped.
-  const std::uint32_t l_u32HeaderSize = Get32(l_pu8In + 8);
-  const std::uint32_t l_u32ChunkHeaderSize = Get32(l_pu8In + 12);
-  const std::uint64_t l_u64Total = Get64(l_pu8In + 16);
-  OS_RETURN_IF(l_u32HeaderSize < OS_COMPRESS_HEADER_SIZE || l_u32HeaderSize > l_u32Length, OS_LOG_ERROR,
-               "Header size is out of range...<%u> <%u>", OS_STS_FAIL, l_u32HeaderSize, l_u32Length);
-  OS_RETURN_IF(l_u32ChunkHeaderSize < OS_COMPRESS_CHUNK_HEADER_SIZE, OS_LOG_ERROR,
-               "Chunk header size is out of range...<%u>", OS_STS_FAIL, l_u32ChunkHeaderSize);
-  if (l_u64Total == 0) return OS_STS_SUCCESS;
+  if (l_state.m_u32Offset == 0) {
+    OS_RETURN_IF(l_u32Length < s_u32MagicLength || std::memcmp(l_pu8In, s_szMagic, s_u32MagicLength) != 0,
+                 OS_LOG_ERROR, "Not a compression file...", OS_STS_FAIL);
+    OS_RETURN_IF(l_u32Length < OS_COMPRESS_HEADER_SIZE, OS_LOG_ERROR, "Header is cut short...<%u>", OS_STS_FAIL,
+                 l_u32Length);
+    // A newer writer may write longer headers; their extra bytes are skipped.
+    const std::uint32_t l_u32HeaderSize = Get32(l_pu8In + 8);
+    l_state.m_u32ChunkHeaderSize = Get32(l_pu8In + 12);
+    l_state.m_u64Total = Get64(l_pu8In + 16);
+    OS_RETURN_IF(l_u32HeaderSize < OS_COMPRESS_HEADER_SIZE || l_u32HeaderSize > l_u32Length, OS_LOG_ERROR,
+                 "Header size is out of range...<%u> <%u>", OS_STS_FAIL, l_u32HeaderSize, l_u32Length);
+    OS_RETURN_IF(l_state.m_u32ChunkHeaderSize < OS_COMPRESS_CHUNK_HEADER_SIZE, OS_LOG_ERROR,
+                 "Chunk header size is out of range...<%u>", OS_STS_FAIL, l_state.m_u32ChunkHeaderSize);
+    l_state.m_u32Offset = l_u32HeaderSize;
+    if (l_state.m_u64Total == 0) {
+      l_state.m_bDone = true;
+      return OS_STS_SUCCESS;
+    }
+  }
+  const std::uint32_t l_u32ChunkHeaderSize = l_state.m_u32ChunkHeaderSize;
 
   std::uint32_t l_u32Written = 0;
-  for (std::uint32_t l_u32Offset = l_u32HeaderSize; l_u32Offset < l_u32Length;) {
+  while (l_state.m_u32Offset < l_u32Length) {
+    const std::uint32_t l_u32Offset = l_state.m_u32Offset;
     // Both subtractions stay in range: the offset never passes the length.
     OS_RETURN_IF(l_u32ChunkHeaderSize > l_u32Length - l_u32Offset, OS_LOG_ERROR, "PackBits failed...", OS_STS_FAIL);
     const std::uint8_t* const l_pu8Chunk = l_pu8In + l_u32Offset;
@@ -373,8 +385,13 @@ EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, con
     OS_RETURN_IF(l_n > OS_COMPRESS_BLOCK_SIZE, OS_LOG_ERROR, "Block length is out of range...<%u>", OS_STS_FAIL, l_n);
     OS_RETURN_IF(l_u32Stored > l_n, OS_LOG_ERROR, "Stored length exceeds the block length...<%u> <%u>", OS_STS_FAIL,
                  l_u32Stored, l_n);
+    // A part ends before a block it cannot hold; a part that holds none fails.
+    if (l_n > l_u32Capacity - l_u32Written && l_u32Written > 0) break;
     OS_RETURN_IF(l_n > l_u32Capacity - l_u32Written, OS_LOG_ERROR, "Output buffer is too small...<%u> <%u>",
                  OS_STS_FAIL, l_n, l_u32Capacity - l_u32Written);
+    OS_RETURN_IF(l_n > l_state.m_u64Total - l_state.m_u64Written, OS_LOG_ERROR,
+                 "Decoded length disagrees with the header...<%u> <%llu>", OS_STS_FAIL, l_n,
+                 static_cast<unsigned long long>(l_state.m_u64Total));
     const std::uint8_t* const l_pu8Data = l_pu8In + l_u32DataOffset;
     std::uint8_t* const l_pu8Block = l_pu8Out + l_u32Written;
     std::uint32_t l_u32Decoded = 0;
@@ -412,13 +429,34 @@ EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, con
         return OS_STS_FAIL;
     }
     l_u32Written += l_n;
-    l_u32Offset = l_u32DataOffset + l_u32Stored;
+    l_state.m_u64Written += l_n;
+    l_state.m_u32Offset = l_u32DataOffset + l_u32Stored;
   }
-  // The chunks must account for the whole input, or the container lost a
-  // chunk (a cut at a chunk boundary reads as well-formed otherwise).
-  OS_RETURN_IF(l_u32Written != l_u64Total, OS_LOG_ERROR, "Decoded length disagrees with the header...<%u> <%llu>",
-               OS_STS_FAIL, l_u32Written, static_cast<unsigned long long>(l_u64Total));
+  if (l_state.m_u32Offset >= l_u32Length) {
+    // The chunks must account for the whole input, or the container lost a
+    // chunk (a cut at a chunk boundary reads as well-formed otherwise).
+    OS_RETURN_IF(l_state.m_u64Written != l_state.m_u64Total, OS_LOG_ERROR,
+                 "Decoded length disagrees with the header...<%u> <%llu>", OS_STS_FAIL,
+                 static_cast<unsigned>(l_state.m_u64Written), static_cast<unsigned long long>(l_state.m_u64Total));
+    l_state.m_bDone = true;
+  }
   *a_pu32OutputLength = l_u32Written;
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
+                        std::uint32_t a_u32ContainerLength, void* a_pvScratch) {
+  OS_RETURN_IF_NULL(a_pu32OutputLength, OS_LOG_ASSERT, "a_pu32OutputLength is null...", OS_STS_BADARG);
+  OsDecompressState l_state;
+  const EOSSTS l_eossts =
+      OsFileDecompressPart(a_pvOutput, a_pu32OutputLength, a_pvContainer, a_u32ContainerLength, a_pvScratch, &l_state);
+  if (l_eossts != OS_STS_SUCCESS) return l_eossts;
+  // Everything must fit at once: a container that needs more is refused.
+  if (!l_state.m_bDone) {
+    OS_LOGE("Output buffer is too small...<%u> <%u>", *a_pu32OutputLength, *a_pu32OutputLength);
+    *a_pu32OutputLength = 0;
+    return OS_STS_FAIL;
+  }
   return OS_STS_SUCCESS;
 }
 

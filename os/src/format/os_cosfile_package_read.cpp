@@ -63,6 +63,8 @@ bool IsBelow(const char* a_szName, const char* a_szDirectory) {
 }
 
 constexpr int s_iOpenMax = OS_PACKAGE_DEPTH_MAX + 3;  // the writer's stack of 34 levels
+// What one decoded part holds: 64 blocks.
+constexpr std::uint32_t s_u32PartSize = 64 * OS_COMPRESS_BLOCK_SIZE;
 
 }  // namespace
 
@@ -130,14 +132,21 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
     return OsFilePackageNotify(a_pfncallback, a_posfilepackageprogress, a_szName, l_u64Size, l_u64Size, l_u64Size);
   }
 
+  // A piece's container is read whole; it is decoded a part at a time into
+  // two buffers in turn, so that a sink that writes in the background
+  // writes one part while the next is decoded.
   const std::uint32_t l_u32Buffer = OsSplitBufferSize(l_u64Size, a_ossplitheader.m_u32PieceSize);
-  CBuffer l_bufferIn(l_u32Buffer), l_bufferOut(l_u32Buffer), l_bufferScratch(l_u32Buffer);
-  if (l_bufferIn.m_pu8 == nullptr || l_bufferOut.m_pu8 == nullptr || l_bufferScratch.m_pu8 == nullptr) {
+  const std::uint32_t l_u32Part = l_u32Buffer < s_u32PartSize ? l_u32Buffer : s_u32PartSize;
+  CBuffer l_bufferIn(l_u32Buffer), l_bufferScratch(OS_COMPRESS_BLOCK_SIZE);
+  CBuffer l_abufferPart[2] = {CBuffer(l_u32Part), CBuffer(l_u32Part)};
+  if (l_bufferIn.m_pu8 == nullptr || l_bufferScratch.m_pu8 == nullptr || l_abufferPart[0].m_pu8 == nullptr ||
+      l_abufferPart[1].m_pu8 == nullptr) {
     OS_PKG_FAIL("OsMemAlloc failed...");
     return OS_STS_FAIL;
   }
   std::uint64_t l_u64Written = 0;
   std::uint64_t l_u64Reported = 0;
+  int l_iPart = 0;
   while (l_u64Written < l_u64Size) {
     l_eossts = OsFilePackageNotify(a_pfncallback, a_posfilepackageprogress, a_szName, l_u64Size, l_u64Written,
                                    l_u64Written - l_u64Reported);
@@ -160,20 +169,43 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
     }
     l_eossts = ReadExactly(a_posbytesource, l_bufferIn.m_pu8, l_u32Container, &l_u64Left, a_pu64Consumed);
     if (l_eossts != OS_STS_SUCCESS) return SplitReadFailed(l_eossts);
-    // A piece never decodes to more than the file has left, nor to nothing.
-    const std::uint64_t l_u64Rest = l_u64Size - l_u64Written;
-    std::uint32_t l_u32Decoded = l_u64Rest < l_u32Buffer ? static_cast<std::uint32_t>(l_u64Rest) : l_u32Buffer;
-    if (OsFileDecompress(l_bufferOut.m_pu8, &l_u32Decoded, l_bufferIn.m_pu8, l_u32Container,
-                         l_bufferScratch.m_pu8) != OS_STS_SUCCESS ||
-        l_u32Decoded == 0) {
+    // A piece never decodes to more than one piece or than the file has
+    // left, nor to nothing.
+    const std::uint64_t l_u64PieceMost = l_u64Size - l_u64Written < a_ossplitheader.m_u32PieceSize
+                                             ? l_u64Size - l_u64Written
+                                             : a_ossplitheader.m_u32PieceSize;
+    std::uint64_t l_u64Piece = 0;
+    OsDecompressState l_osdecompressstate;
+    while (!l_osdecompressstate.m_bDone) {
+      const std::uint64_t l_u64Room = l_u64PieceMost - l_u64Piece;
+      std::uint32_t l_u32Decoded = l_u64Room < l_u32Part ? static_cast<std::uint32_t>(l_u64Room) : l_u32Part;
+      CBuffer& l_buffer = l_abufferPart[l_iPart];
+      if (l_u32Decoded == 0 ||
+          OsFileDecompressPart(l_buffer.m_pu8, &l_u32Decoded, l_bufferIn.m_pu8, l_u32Container, l_bufferScratch.m_pu8,
+                               &l_osdecompressstate) != OS_STS_SUCCESS) {
+        a_posbytesink->Finish();
+        OS_PKG_FAIL("Decompress failed...");
+        return OS_STS_FAIL;
+      }
+      if (l_u32Decoded == 0) continue;  // a container of nothing is done at once
+      if (a_posbytesink->Write(l_buffer.m_pu8, l_u32Decoded) != OS_STS_SUCCESS) {
+        a_posbytesink->Finish();
+        OS_PKG_FAIL("Write failed...");
+        return OS_STS_FAIL;
+      }
+      l_iPart = 1 - l_iPart;
+      l_u64Piece += l_u32Decoded;
+    }
+    if (l_u64Piece == 0) {
+      a_posbytesink->Finish();
       OS_PKG_FAIL("Decompress failed...");
       return OS_STS_FAIL;
     }
-    if (a_posbytesink->Write(l_bufferOut.m_pu8, l_u32Decoded) != OS_STS_SUCCESS) {
-      OS_PKG_FAIL("Write failed...");
-      return OS_STS_FAIL;
-    }
-    l_u64Written += l_u32Decoded;
+    l_u64Written += l_u64Piece;
+  }
+  if (a_posbytesink->Finish() != OS_STS_SUCCESS) {
+    OS_PKG_FAIL("Write failed...");
+    return OS_STS_FAIL;
   }
   return OsFilePackageNotify(a_pfncallback, a_posfilepackageprogress, a_szName, l_u64Size, l_u64Size,
                              l_u64Size - l_u64Reported);
