@@ -275,8 +275,12 @@ EOSSTS CPackageWriter::ResolveSource() {
   char l_szSource[OS_PATH_SIZE];
   if (!OsFilePathCopy(l_szSource, sizeof(l_szSource), m_szSource)) return OS_STS_FAIL;
   OsFilePathStripTrailing(l_szSource);
-  const EOSSTS l_eossts = OsFileFindFirst(l_szSource, &m_osfileinfoSource);
-  OsFileFindClose(&m_osfileinfoSource);
+  // Closing a search clears its record: the source's entry is kept apart.
+  OsFileInfo l_osfileinfo;
+  const EOSSTS l_eossts = OsFileFindFirst(l_szSource, &l_osfileinfo);
+  m_osfileinfoSource = l_osfileinfo;
+  m_osfileinfoSource.m_hSearch = nullptr;
+  OsFileFindClose(&l_osfileinfo);
   if (l_eossts != OS_STS_SUCCESS) {
     OS_PKG_FAIL("FindFirst failed...<%s>", m_szSource);
     return l_eossts;
@@ -696,8 +700,10 @@ EOSSTS COsFile::PackageExtract(const char* a_szDestination, const char* a_szPack
   OsFilePathStripTrailing(l_szDestination);
   OsFileInfo l_osfileinfo;
   l_eossts = OsFileFindFirst(l_szDestination, &l_osfileinfo);
+  // Closing the search clears the record.
+  const EOSFILETYPE l_eosfiletype = l_osfileinfo.m_eosfiletype;
   OsFileFindClose(&l_osfileinfo);
-  if (l_eossts == OS_STS_SUCCESS && l_osfileinfo.m_eosfiletype != OS_FILE_TYPE_DIRECTORY) {
+  if (l_eossts == OS_STS_SUCCESS && l_eosfiletype != OS_FILE_TYPE_DIRECTORY) {
     OS_PKG_FAIL("Destination not a directory...<%s>", a_szDestination);
     return OS_STS_FAIL;
   }
