@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -149,17 +150,26 @@ const OsTimeRecord s_ostimerecordLogs = At(9, 0, 1);
 const OsTimeRecord s_ostimerecordSub = At(9, 0, 2);
 const OsTimeRecord s_ostimerecordEmptyDir = At(9, 0, 3);
 
+// The package's spelling of a path below the destination.
+std::string PackageName(const char* a_szPath) {
+  std::string l_s(a_szPath);
+  std::replace(l_s.begin(), l_s.end(), '/', '\\');
+  return l_s;
+}
+
 // logs with its files, the subdirectory sub and the empty directory none.
 CPackage Sound() {
+  const std::vector<FileCase>& l_vec = Files();
+  const auto l_add = [&l_vec](CPackage* a_ppackage, std::size_t a_sizet, EOSCOMPRESS a_eoscompress) {
+    const FileCase& l_filecase = l_vec[a_sizet];
+    a_ppackage->File(PackageName(l_filecase.m_szName), l_filecase.m_sContent, l_filecase.m_u32Access,
+                     l_filecase.m_ostimerecord, a_eoscompress);
+  };
   CPackage l_package;
   l_package.Dir("logs", s_ostimerecordLogs);
-  const std::vector<FileCase>& l_vec = Files();
-  for (std::size_t l_i = 0; l_i < 5; ++l_i)
-    l_package.File(fs::path(l_vec[l_i].m_szName).filename().string().insert(0, "logs\\"), l_vec[l_i].m_sContent,
-                   l_vec[l_i].m_u32Access, l_vec[l_i].m_ostimerecord,
-                   l_i == 1 ? OS_COMPRESS_RLE : OS_COMPRESS_BWT);
+  for (std::size_t l_i = 0; l_i < 5; ++l_i) l_add(&l_package, l_i, l_i == 1 ? OS_COMPRESS_RLE : OS_COMPRESS_BWT);
   l_package.Dir("logs\\sub", s_ostimerecordSub);
-  l_package.File("logs\\sub\\c.xml", l_vec[5].m_sContent, l_vec[5].m_u32Access, l_vec[5].m_ostimerecord);
+  l_add(&l_package, 5, OS_COMPRESS_BWT);
   l_package.Dir("logs\\sub", s_ostimerecordSub);
   l_package.Dir("logs\\none", s_ostimerecordEmptyDir);
   l_package.Dir("logs\\none", s_ostimerecordEmptyDir);

@@ -72,7 +72,6 @@ std::chrono::steady_clock::time_point s_timepointProgress;
 constexpr int s_iProgressName = 60;  // characters of the name on the line
 
 EOSSTS Progress(OsFilePackageProgress* a_posfilepackageprogress) {
-  if (!s_bProgress) return OS_STS_SUCCESS;
   const auto l_timepoint = std::chrono::steady_clock::now();
   if (s_bProgressShown && l_timepoint - s_timepointProgress < std::chrono::milliseconds(100)) return OS_STS_SUCCESS;
   s_timepointProgress = l_timepoint;
