@@ -15,56 +15,15 @@
 
 namespace {
 
-struct RunResult {
-  DWORD m_dwExitCode = 0xFFFFFFFF;
-  std::string m_sOutput;
-};
+using RunResult = OsTestRun;
 
 // Runs a program that the test registration names in a_szVariable, with its
 // output (both streams) caught in one pipe.
 RunResult RunProgram(const char* a_szVariable, const std::wstring& a_wsArguments) {
-  RunResult l_run;
   const char* const l_szExe = std::getenv(a_szVariable);
   EXPECT_NE(l_szExe, nullptr) << "the test registration sets " << a_szVariable;
-  if (l_szExe == nullptr) return l_run;
-  SECURITY_ATTRIBUTES l_sa = {sizeof(l_sa), nullptr, TRUE};
-  HANDLE l_hRead = nullptr;
-  HANDLE l_hWrite = nullptr;
-  EXPECT_TRUE(CreatePipe(&l_hRead, &l_hWrite, &l_sa, 0));
-  SetHandleInformation(l_hRead, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW l_si = {};
-  l_si.cb = sizeof(l_si);
-  l_si.dwFlags = STARTF_USESTDHANDLES;
-  l_si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  l_si.hStdOutput = l_hWrite;
-  l_si.hStdError = l_hWrite;
-  std::wstring l_wsCommand = L"\"" + OsTestWide(l_szExe) + L"\"" + a_wsArguments;
-  PROCESS_INFORMATION l_pi = {};
-  // Under Wine, with many processes of the test run starting and ending at
-  // once, a start now and then fails with 1359 (internal error) before the
-  // program runs at all: such a start is tried again.
-  BOOL l_b = FALSE;
-  DWORD l_dwError = 0;
-  for (int l_iTry = 0; l_iTry < 5 && !l_b; ++l_iTry) {
-    if (l_iTry > 0) Sleep(200);
-    l_b = CreateProcessW(nullptr, l_wsCommand.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &l_si,
-                         &l_pi);
-    l_dwError = l_b ? 0 : GetLastError();
-    if (l_dwError != ERROR_INTERNAL_ERROR) break;
-  }
-  EXPECT_TRUE(l_b) << l_dwError;
-  CloseHandle(l_hWrite);
-  if (l_b) {
-    char l_ac[4096];
-    DWORD l_dw = 0;
-    while (ReadFile(l_hRead, l_ac, sizeof(l_ac), &l_dw, nullptr) && l_dw > 0) l_run.m_sOutput.append(l_ac, l_dw);
-    WaitForSingleObject(l_pi.hProcess, 60000);
-    GetExitCodeProcess(l_pi.hProcess, &l_run.m_dwExitCode);
-    CloseHandle(l_pi.hProcess);
-    CloseHandle(l_pi.hThread);
-  }
-  CloseHandle(l_hRead);
-  return l_run;
+  if (l_szExe == nullptr) return RunResult();
+  return OsTestRunProgram(L"\"" + OsTestWide(l_szExe) + L"\"" + a_wsArguments);
 }
 
 RunResult RunDirwarden(const std::wstring& a_wsArguments) { return RunProgram("OS_TEST_DIRWARDEN", a_wsArguments); }
@@ -96,7 +55,7 @@ TEST_F(Dirwarden, LeavesTheCompanyFolderAndItsCommonSubfolder) {
   const std::wstring l_wsFolder = m_wsProgramData + L"\\" + m_wsCompany;
   for (int l_iRun = 0; l_iRun < 2; ++l_iRun) {
     const RunResult l_run = RunDirwarden(L" " + m_wsCompany);
-    EXPECT_EQ(l_run.m_dwExitCode, 0u);
+    EXPECT_EQ(l_run.m_ulExitCode, 0u);
     EXPECT_EQ(l_run.m_sOutput, "");
     EXPECT_TRUE(IsDirectory(l_wsFolder + L"\\common"));
     EXPECT_FALSE(IsDirectory(l_wsFolder + L"\\dirwarden")) << "the per-program subtree is removed";
@@ -118,7 +77,7 @@ TEST_F(Dirwarden, ACompanyNameThatLeavesTheFolderIsRefused) {
   const std::wstring l_wsDrive = std::wstring(l_wszRoot).substr(0, 2);
   for (const std::wstring& l_wsArgument : {L"..\\" + l_wsEvil, l_wsDrive + L"\\" + l_wsEvil, L"a/" + l_wsEvil}) {
     const RunResult l_run = RunDirwarden(L" \"" + l_wsArgument + L"\"");
-    EXPECT_EQ(l_run.m_dwExitCode, 0u);
+    EXPECT_EQ(l_run.m_ulExitCode, 0u);
     EXPECT_EQ(l_run.m_sOutput, "");
   }
   EXPECT_FALSE(IsDirectory(l_wsDrive + L"\\" + l_wsEvil));
@@ -128,7 +87,7 @@ TEST_F(Dirwarden, ACompanyNameThatLeavesTheFolderIsRefused) {
   SetEnv(L"QRX_DEBUG", L"1");
   SetEnv(L"QRX_OSCFGDIR", WDir().c_str());
   const RunResult l_run = RunDirwarden(L" \"..\\" + l_wsEvil + L"\"");
-  EXPECT_EQ(l_run.m_dwExitCode, 0u);
+  EXPECT_EQ(l_run.m_ulExitCode, 0u);
   EXPECT_NE(l_run.m_sOutput.find("company name refused...> <..\\" + OsTestUtf8(l_wsEvil) + ">"), std::string::npos)
       << l_run.m_sOutput;
   OsTestRemoveTree(l_wsDrive + L"\\" + l_wsEvil);
@@ -239,7 +198,7 @@ TEST_F(Dirwarden, NoCompanyNameReachesOutsideItsFolder) {
     const std::string l_sName = OsTestUtf8(l_case.m_ws);
     const std::wstring l_wsFolder = m_wsProgramData + L"\\" + l_case.m_ws;
     const RunResult l_run = RunDirwarden(L" " + QuoteArgument(l_case.m_ws));
-    EXPECT_EQ(l_run.m_dwExitCode, 0u) << l_sName;
+    EXPECT_EQ(l_run.m_ulExitCode, 0u) << l_sName;
     EXPECT_EQ(l_run.m_sOutput, "") << l_sName;
     if (l_case.m_bAccepted) {
       EXPECT_TRUE(IsDirectory(l_wsFolder + L"\\common")) << l_sName;
@@ -265,7 +224,7 @@ TEST_F(Dirwarden, ExitsWithZeroAndPrintsNothing) {
   for (const std::wstring& l_wsArguments : {std::wstring(), L" " + m_wsCompany, L" " + m_wsCompany + L" extra ignored",
                                              std::wstring(L" \"\"")}) {
     const RunResult l_run = RunDirwarden(l_wsArguments);
-    EXPECT_EQ(l_run.m_dwExitCode, 0u) << OsTestUtf8(l_wsArguments);
+    EXPECT_EQ(l_run.m_ulExitCode, 0u) << OsTestUtf8(l_wsArguments);
     EXPECT_EQ(l_run.m_sOutput, "") << OsTestUtf8(l_wsArguments);
   }
 }
@@ -301,7 +260,7 @@ ACCESS_MASK EveryoneAccess(const std::wstring& a_wsPath, std::wstring* a_pwsSddl
 
 TEST_F(Dirwarden, TheCompanyFolderIsOpenToEveryone) {
   const RunResult l_run = RunDirwarden(L" " + m_wsCompany);
-  ASSERT_EQ(l_run.m_dwExitCode, 0u);
+  ASSERT_EQ(l_run.m_ulExitCode, 0u);
   std::wstring l_wsSddl;
   const ACCESS_MASK l_mask = EveryoneAccess(m_wsProgramData + L"\\" + m_wsCompany, &l_wsSddl);
   // What every file system keeps: everyone may add files and folders.
@@ -330,7 +289,7 @@ TEST_F(Dirwarden, ADebuggingRunWritesTheConfigurationReport) {
   SetEnv(L"QRX_DEBUG", L"1");
   SetEnv(L"QRX_OSCFGDIR", WDir().c_str());
   const RunResult l_run = RunDirwarden(L" " + m_wsCompany);
-  EXPECT_EQ(l_run.m_dwExitCode, 0u);
+  EXPECT_EQ(l_run.m_ulExitCode, 0u);
   EXPECT_EQ(l_run.m_sOutput, "");
   WIN32_FIND_DATAW l_find;
   HANDLE const l_hfind = FindFirstFileW((WDir() + L"\\qrxoscfg_*.txt").c_str(), &l_find);
@@ -381,8 +340,8 @@ TEST_F(Dirwarden, AWindows10ManifestChangesTheDetectedVersion) {
   const RunResult l_win10 = RunProgram("OS_TEST_PROBE_WIN10", L"");
   if (OsTestIsWine())
     for (const wchar_t* l_wszKey : s_awszKey) RegDeleteKeyW(HKEY_CURRENT_USER, l_wszKey);
-  ASSERT_EQ(l_plain.m_dwExitCode, 0u) << l_plain.m_sOutput;
-  ASSERT_EQ(l_win10.m_dwExitCode, 0u) << l_win10.m_sOutput;
+  ASSERT_EQ(l_plain.m_ulExitCode, 0u) << l_plain.m_sOutput;
+  ASSERT_EQ(l_win10.m_ulExitCode, 0u) << l_win10.m_sOutput;
   char l_szVersion[16] = "";
   long l_lCode = 0;
   int l_iLabel = -1;
@@ -415,7 +374,7 @@ TEST_F(Dirwarden, PlantedLinksLeadNowhere) {
     std::map<std::wstring, std::wstring> l_mapAfter;
     ListTree(l_wsTarget, {}, l_mapAfter);
     EXPECT_EQ(l_mapAfter, l_mapBefore) << OsTestUtf8(l_wszCompany) << ": the link's target gained or lost entries";
-    EXPECT_EQ(l_run.m_dwExitCode, 0u);
+    EXPECT_EQ(l_run.m_ulExitCode, 0u);
     EXPECT_EQ(l_run.m_sOutput, "");
     EXPECT_NE(GetFileAttributesW((l_wsTarget + L"\\keep.txt").c_str()), INVALID_FILE_ATTRIBUTES)
         << OsTestUtf8(l_wszCompany) << ": a file outside the tree was deleted";

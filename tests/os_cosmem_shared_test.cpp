@@ -105,51 +105,10 @@ TEST_F(MemShared, FirstTemporaryAllocationChoosesThePageFileAndWritesTheLink) {
   EXPECT_EQ(GetFileAttributesW(OsTestWide(l_sPath).c_str()), INVALID_FILE_ATTRIBUTES) << "deleted with its item";
 }
 
-struct PeerRun {
-  DWORD m_dwExit = 0xFFFFFFFF;
-  std::string m_sOutput;
-};
+using PeerRun = OsTestRun;
 
-// Runs the peer program with its output caught in a pipe. Under Wine a start
-// now and then fails with 1359 while many processes start and end at once:
-// such a start is tried again.
 PeerRun RunPeer(const std::wstring& a_wsExe, const std::wstring& a_wsArguments) {
-  PeerRun l_run;
-  SECURITY_ATTRIBUTES l_sa = {sizeof(l_sa), nullptr, TRUE};
-  HANDLE l_hRead = nullptr;
-  HANDLE l_hWrite = nullptr;
-  EXPECT_TRUE(CreatePipe(&l_hRead, &l_hWrite, &l_sa, 0));
-  SetHandleInformation(l_hRead, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW l_si = {};
-  l_si.cb = sizeof(l_si);
-  l_si.dwFlags = STARTF_USESTDHANDLES;
-  l_si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  l_si.hStdOutput = l_hWrite;
-  l_si.hStdError = l_hWrite;
-  std::wstring l_wsCommand = L"\"" + a_wsExe + L"\" " + a_wsArguments;
-  PROCESS_INFORMATION l_pi = {};
-  BOOL l_b = FALSE;
-  DWORD l_dwError = 0;
-  for (int l_iTry = 0; l_iTry < 5 && !l_b; ++l_iTry) {
-    if (l_iTry > 0) Sleep(200);
-    l_b = CreateProcessW(nullptr, l_wsCommand.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &l_si,
-                         &l_pi);
-    l_dwError = l_b ? 0 : GetLastError();
-    if (l_dwError != ERROR_INTERNAL_ERROR) break;
-  }
-  EXPECT_TRUE(l_b) << l_dwError;
-  CloseHandle(l_hWrite);
-  if (l_b) {
-    char l_ac[4096];
-    DWORD l_dw = 0;
-    while (ReadFile(l_hRead, l_ac, sizeof(l_ac), &l_dw, nullptr) && l_dw > 0) l_run.m_sOutput.append(l_ac, l_dw);
-    WaitForSingleObject(l_pi.hProcess, 60000);
-    GetExitCodeProcess(l_pi.hProcess, &l_run.m_dwExit);
-    CloseHandle(l_pi.hProcess);
-    CloseHandle(l_pi.hThread);
-  }
-  CloseHandle(l_hRead);
-  return l_run;
+  return OsTestRunProgram(L"\"" + a_wsExe + L"\" " + a_wsArguments);
 }
 
 // The peer named by a_szVariable, as a full path; empty when it is not there.
@@ -187,7 +146,7 @@ class MemSharedPeer : public MemShared {
       std::strcpy(l_pc, "from the first process");
       const PeerRun l_run = RunPeer(a_wsPeer, L"\"" + OsTestWide(l_sPath) + L"\" " + l_case.m_wszPeerArguments +
                                                   L" \"from the first process\" \"from the second process\"");
-      EXPECT_EQ(l_run.m_dwExit, 0u) << l_run.m_sOutput;
+      EXPECT_EQ(l_run.m_ulExitCode, 0u) << l_run.m_sOutput;
       EXPECT_NE(l_run.m_sOutput.find(l_case.m_szPeerSees), std::string::npos) << l_run.m_sOutput;
       EXPECT_STREQ(l_pc + 500, "from the second process");
       OS_MEM_FREE(l_pc);

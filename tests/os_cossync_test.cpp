@@ -220,17 +220,12 @@ struct Peer {
       m_ahControl[l_i] = CreateEventW(nullptr, TRUE, FALSE, OsTestWide("Global\\" + m_sTag + l_aszSuffix[l_i]).c_str());
     std::wstring l_wsCommand = L"\"" + *l_wsExe + L"\" " + OsTestWide(a_sGroup + " " + m_sTag + " " + a_sSignal);
     for (const std::string& l_s : a_names) l_wsCommand += L" " + OsTestWide(l_s);
-    STARTUPINFOW l_si = {};
-    l_si.cb = sizeof(l_si);
-    BOOL l_b = FALSE;
-    // Wine now and then fails a start under load with 1359 before the program runs.
-    for (int l_iTry = 0; l_iTry < 5 && !l_b; ++l_iTry) {
-      l_b = CreateProcessW(nullptr, l_wsCommand.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                           &l_si, &m_pi);
-      if (!l_b && GetLastError() != ERROR_INTERNAL_ERROR) break;
-      if (!l_b) Sleep(200);
-    }
-    return l_b != FALSE;
+    OsTestProcess l_process;
+    if (!OsTestStartProcess(l_wsCommand, nullptr, &l_process)) return false;
+    m_pi.hProcess = l_process.m_hProcess;
+    m_pi.hThread = l_process.m_hThread;
+    m_pi.dwProcessId = l_process.m_ulId;
+    return true;
   }
   // Waits for the peer's members, or for its early end.
   bool Ready() {

@@ -110,3 +110,53 @@ void OsTest::TearDown() {
   m_environment.RestoreAll();
   if (!m_wsDir.empty()) OsTestRemoveTree(m_wsDir);
 }
+
+bool OsTestStartProcess(const std::wstring& a_wsCommand, void* a_hOutput, OsTestProcess* a_posTestProcess) {
+  STARTUPINFOW l_si = {};
+  l_si.cb = sizeof(l_si);
+  if (a_hOutput != nullptr) {
+    l_si.dwFlags = STARTF_USESTDHANDLES;
+    l_si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    l_si.hStdOutput = a_hOutput;
+    l_si.hStdError = a_hOutput;
+  }
+  std::wstring l_wsCommand = a_wsCommand;
+  PROCESS_INFORMATION l_pi = {};
+  BOOL l_b = FALSE;
+  for (int l_iTry = 0; l_iTry < 5 && !l_b; ++l_iTry) {
+    if (l_iTry > 0) Sleep(200);
+    l_b = CreateProcessW(nullptr, l_wsCommand.data(), nullptr, nullptr, a_hOutput != nullptr, CREATE_NO_WINDOW, nullptr,
+                         nullptr, &l_si, &l_pi);
+    if (!l_b && GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
+  if (!l_b) return false;
+  a_posTestProcess->m_hProcess = l_pi.hProcess;
+  a_posTestProcess->m_hThread = l_pi.hThread;
+  a_posTestProcess->m_ulId = l_pi.dwProcessId;
+  return true;
+}
+
+OsTestRun OsTestRunProgram(const std::wstring& a_wsCommand) {
+  OsTestRun l_run;
+  SECURITY_ATTRIBUTES l_sa = {sizeof(l_sa), nullptr, TRUE};
+  HANDLE l_hRead = nullptr;
+  HANDLE l_hWrite = nullptr;
+  if (!CreatePipe(&l_hRead, &l_hWrite, &l_sa, 0)) return l_run;
+  SetHandleInformation(l_hRead, HANDLE_FLAG_INHERIT, 0);
+  OsTestProcess l_process;
+  const bool l_bStarted = OsTestStartProcess(a_wsCommand, l_hWrite, &l_process);
+  CloseHandle(l_hWrite);
+  if (l_bStarted) {
+    char l_ac[4096];
+    DWORD l_dw = 0;
+    while (ReadFile(l_hRead, l_ac, sizeof(l_ac), &l_dw, nullptr) && l_dw > 0) l_run.m_sOutput.append(l_ac, l_dw);
+    WaitForSingleObject(l_process.m_hProcess, 60000);
+    DWORD l_dwExit = 0xFFFFFFFF;
+    GetExitCodeProcess(l_process.m_hProcess, &l_dwExit);
+    l_run.m_ulExitCode = l_dwExit;
+    CloseHandle(l_process.m_hProcess);
+    CloseHandle(l_process.m_hThread);
+  }
+  CloseHandle(l_hRead);
+  return l_run;
+}

@@ -57,3 +57,22 @@ int OsTestCountEntries(const std::wstring& a_wsDirectory);
 
 // Removes a directory tree with plain Win32 calls (never the library's own).
 void OsTestRemoveTree(const std::wstring& a_wsPath);
+
+// A started process (handles owned by the caller: CloseHandle both).
+struct OsTestProcess {
+  void* m_hProcess = nullptr;
+  void* m_hThread = nullptr;
+  unsigned long m_ulId = 0;
+};
+// Starts a whole command line without a window. a_hOutput (inheritable),
+// when given, takes both output streams. Under Wine a start now and then
+// fails with 1359 before the program runs, while many processes start and
+// end at once: such a start is tried again. False when it cannot start.
+bool OsTestStartProcess(const std::wstring& a_wsCommand, void* a_hOutput, OsTestProcess* a_posTestProcess);
+
+struct OsTestRun {
+  unsigned long m_ulExitCode = 0xFFFFFFFF;
+  std::string m_sOutput;  // both streams
+};
+// Runs a command line to its end (a minute at most) and catches its output.
+OsTestRun OsTestRunProgram(const std::wstring& a_wsCommand);

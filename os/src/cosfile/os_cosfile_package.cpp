@@ -224,7 +224,8 @@ EOSSTS CPackageWriter::ReadExisting() {
   const std::uint64_t l_u64Size = m_u64Before;
   std::uint64_t l_u64Offset = m_u32HeaderSize;
   bool l_bRootFound = false;
-  while (l_u64Offset < l_u64Size) {
+  // Records that end before or after the end of the file stop the walk.
+  while (l_u64Offset < l_u64Size && l_u64Size - l_u64Offset >= m_u32RecordSize) {
     if (m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN, static_cast<std::int64_t>(l_u64Offset)) !=
         OS_STS_SUCCESS) {
       OS_PKG_FAIL("SetFilePointer64 failed...<%s>", m_szPackage);
@@ -241,13 +242,9 @@ EOSSTS CPackageWriter::ReadExisting() {
       l_bRootFound = true;
       SStrNcpy(m_szRoot, sizeof(m_szRoot), l_ospackagerecord.m_szFilename, OS_PACKAGE_NAME_SIZE - 1);
     }
-    // Past the end (or beyond what 64 bits count) stops the walk as well.
-    const std::uint64_t l_u64Rest = l_u64Size - l_u64Offset;
-    if (l_ospackagerecord.m_u64Size > l_u64Rest || m_u32RecordSize > l_u64Rest - l_ospackagerecord.m_u64Size) {
-      l_u64Offset = UINT64_MAX;
-      break;
-    }
-    l_u64Offset += m_u32RecordSize + l_ospackagerecord.m_u64Size;
+    // A size beyond what 64 bits count ends at the largest offset.
+    const std::uint64_t l_u64Step = l_ospackagerecord.m_u64Size + m_u32RecordSize;
+    l_u64Offset = l_u64Step < m_u32RecordSize || l_u64Step > UINT64_MAX - l_u64Offset ? UINT64_MAX : l_u64Offset + l_u64Step;
   }
   if (l_u64Offset != l_u64Size) {
     OS_PKG_FAIL("Corrupt package file...%s (%llu != %llu)", m_szPackage, static_cast<unsigned long long>(l_u64Offset),
@@ -275,10 +272,9 @@ EOSSTS CPackageWriter::ResolveSource() {
   char l_szSource[OS_PATH_SIZE];
   if (!OsFilePathCopy(l_szSource, sizeof(l_szSource), m_szSource)) return OS_STS_FAIL;
   OsFilePathStripTrailing(l_szSource);
-  // Closing a search clears its record: the source's entry is kept apart.
   OsFileInfo l_osfileinfo;
   const EOSSTS l_eossts = OsFileFindFirst(l_szSource, &l_osfileinfo);
-  m_osfileinfoSource = l_osfileinfo;
+  m_osfileinfoSource = l_osfileinfo;  // closing the search clears the record
   m_osfileinfoSource.m_hSearch = nullptr;
   OsFileFindClose(&l_osfileinfo);
   if (l_eossts != OS_STS_SUCCESS) {
@@ -700,7 +696,6 @@ EOSSTS COsFile::PackageExtract(const char* a_szDestination, const char* a_szPack
   OsFilePathStripTrailing(l_szDestination);
   OsFileInfo l_osfileinfo;
   l_eossts = OsFileFindFirst(l_szDestination, &l_osfileinfo);
-  // Closing the search clears the record.
   const EOSFILETYPE l_eosfiletype = l_osfileinfo.m_eosfiletype;
   OsFileFindClose(&l_osfileinfo);
   if (l_eossts == OS_STS_SUCCESS && l_eosfiletype != OS_FILE_TYPE_DIRECTORY) {

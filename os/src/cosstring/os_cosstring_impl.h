@@ -10,6 +10,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "os_types.h"
+
 namespace os_cosstring {
 
 constexpr std::size_t UNBOUNDED = SIZE_MAX;
@@ -54,7 +56,8 @@ bool AppendBounded(T* a_psDst, std::size_t a_sizetDst, const T* a_psSrc, std::si
 
 // Formats into the destination; returns the characters written, or -1 with
 // an empty destination when the text and its terminator do not fit.
-int FormatBounded(char* a_szDst, std::size_t a_sizetDst, const char* a_szFormat, va_list a_valist);
+int FormatBounded(char* a_szDst, std::size_t a_sizetDst, const char* a_szFormat, va_list a_valist)
+    OS_FORMAT_PRINTF(3, 0);
 int FormatBounded(wchar_t* a_wszDst, std::size_t a_sizetDst, const wchar_t* a_wszFormat, va_list a_valist);
 
 // The re-entrant tokenizer core.

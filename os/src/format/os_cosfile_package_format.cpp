@@ -188,9 +188,11 @@ const char* OsPackageNameRefusal(const std::uint8_t* a_pu8Name, bool a_bDirector
     std::size_t l_sizet = 0;
     while (l_szComponent[l_sizet] != '\0' && !IsSeparator(l_szComponent[l_sizet])) ++l_sizet;
     if (l_sizet == 2 && l_szComponent[0] == '.' && l_szComponent[1] == '.') return "the name climbs out with ..";
-    // The system drops trailing dots and spaces (".. " is ".."): a name that
-    // ends so is not the name that would be created.
-    if (l_sizet > 1 && (l_szComponent[l_sizet - 1] == '.' || l_szComponent[l_sizet - 1] == ' '))
+    // The system drops trailing dots and spaces (".. " is "..", " " is
+    // nothing): a name that ends so is not the name that would be created.
+    // Only "." itself stays, the directory it stands in.
+    const bool l_bDot = l_sizet == 1 && l_szComponent[0] == '.';
+    if (l_sizet > 0 && !l_bDot && (l_szComponent[l_sizet - 1] == '.' || l_szComponent[l_sizet - 1] == ' '))
       return "a part of the name ends with a dot or a space";
     if (l_sizet > 0 && IsDeviceName(l_szComponent, l_sizet)) return "the name is a device";
     l_szComponent += l_sizet;
@@ -208,9 +210,12 @@ bool OsPackageNameIsRoot(const char* a_szName) {
 bool OsPackageRecordToUnix(const OsTimeRecord& a_ostimerecord, std::int64_t* a_pi64Seconds,
                            std::uint32_t* a_pu32Nanoseconds) {
   const OsTimeRecord& l_r = a_ostimerecord;
-  static constexpr unsigned s_auDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (l_r.m_u16Year < 1601 || l_r.m_u16Month < 1 || l_r.m_u16Month > 12 || l_r.m_u16Day < 1 ||
-      l_r.m_u16Day > s_auDays[l_r.m_u16Month - 1] || l_r.m_u16Hour > 23 || l_r.m_u16Minute > 59 ||
+  static constexpr unsigned s_auDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (l_r.m_u16Year < 1601 || l_r.m_u16Month < 1 || l_r.m_u16Month > 12) return false;
+  const unsigned l_uYear = l_r.m_u16Year;
+  const bool l_bLeap = l_uYear % 4 == 0 && (l_uYear % 100 != 0 || l_uYear % 400 == 0);
+  const unsigned l_uDays = s_auDays[l_r.m_u16Month - 1] + (l_r.m_u16Month == 2 && l_bLeap ? 1 : 0);
+  if (l_r.m_u16Day < 1 || l_r.m_u16Day > l_uDays || l_r.m_u16Hour > 23 || l_r.m_u16Minute > 59 ||
       l_r.m_u16Second > 59 || l_r.m_u16Millisecond > 999)
     return false;
   const std::int64_t l_i64Days = DaysFromCivil(l_r.m_u16Year, l_r.m_u16Month, l_r.m_u16Day);

@@ -290,9 +290,13 @@ EOSSTS OsPackageWalk(COsByteSource* a_posbytesource, std::uint64_t a_u64PackageS
       }
       COsByteSink* l_posbytesink = nullptr;
       if ((l_eossts = a_posvisitor->FileBegin(l_ospackagerecord, &l_posbytesink)) != OS_STS_SUCCESS) return l_eossts;
+      std::uint64_t l_u64Unread = 0;  // of the stream, when it failed
       if (l_posbytesink == nullptr) {
         l_eossts = SkipExactly(a_posbytesource, l_u64Stream, &l_u64Left, &l_u64Unused);
-        if (l_eossts != OS_STS_SUCCESS) OS_PKG_FAIL("SetFilePointer64 failed...<%s>", a_szPackage);
+        if (l_eossts != OS_STS_SUCCESS) {
+          OS_PKG_FAIL("SetFilePointer64 failed...<%s>", a_szPackage);
+          l_u64Unread = l_u64Stream;
+        }
       } else if (l_u64Stream != 0) {
         std::uint64_t l_u64Used = 0;
         OsSplitHeader l_ossplitheader;
@@ -307,8 +311,15 @@ EOSSTS OsPackageWalk(COsByteSource* a_posbytesource, std::uint64_t a_u64PackageS
           l_eossts = OS_STS_FAIL;
         }
         if (l_eossts == OS_STS_FAIL) OS_LOGE("Decompress failed...<%s>", l_szName);
+        l_u64Unread = l_u64Stream - l_u64Used;
       }
       if ((l_eossts = a_posvisitor->FileEnd(l_ospackagerecord, l_eossts)) != OS_STS_SUCCESS) return l_eossts;
+      // A visitor that lets a failed file go reads on at the next record,
+      // never inside the rest of this stream.
+      if (SkipExactly(a_posbytesource, l_u64Unread, &l_u64Left, &l_u64Unused) != OS_STS_SUCCESS) {
+        OS_PKG_FAIL("SetFilePointer64 failed...<%s>", a_szPackage);
+        return OS_STS_FAIL;
+      }
     }
     l_u64Offset += l_u32Record + l_ospackagerecord.m_u64Size;
   }
