@@ -40,6 +40,22 @@ for p in "${presets[@]}"; do
     status=1
   fi
 done
+# The package tool across its builds (both Windows ones under Wine, the
+# Linux one): one test, after every build is there.
+echo "== qrxpkg across builds"
+set +e
+bash tests/support/qrxpkg_cross.sh >build/qrxpkg_cross.log 2>&1
+rc=$?
+set -e
+if [ "$rc" = 0 ]; then
+  echo "qrxpkg_cross: passed"
+  passed=$((passed + 1))
+else
+  echo "qrxpkg_cross: FAILED (exit $rc), see build/qrxpkg_cross.log"
+  tail -n 30 build/qrxpkg_cross.log
+  failed=$((failed + 1))
+  status=1
+fi
 # The libFuzzer targets (clang, their own build), each for a fixed time after
 # the tests; a finding counts as a failed test, a clean run as a passed one.
 fuzz_run() {
