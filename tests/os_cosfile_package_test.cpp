@@ -416,7 +416,8 @@ TEST_F(Package, HostilePackagesAreRefused) {
   for (const std::string l_sName :
        {"..\\escape.txt", "../escape.txt", "x\\..\\..\\escape.txt", "x/../../escape.txt", ".. \\escape.txt",
         "..", "C:\\escape.txt", "C:escape.txt", "\\escape.txt", "/escape.txt", "\\\\server\\share\\escape.txt",
-        "\\\\?\\C:\\escape.txt", "a.txt:stream", "CON", "nul.txt", "com1", "LPT9.log", "a\x01.txt", "a*.txt", ""}) {
+        "\\\\?\\C:\\escape.txt", "a.txt:stream", "CON", "nul.txt", "com1", "LPT9.log", "CON            .txt",
+        "a\x01.txt", "a*.txt", "", ".", ".\\."}) {
     std::string l_s = l_sFlat;
     std::memset(l_s.data() + l_flat[0].m_sizetOffset + 8, 0, 256);
     std::memcpy(l_s.data() + l_flat[0].m_sizetOffset + 8, l_sName.data(), l_sName.size());
@@ -467,6 +468,53 @@ TEST_F(Package, HostilePackagesAreRefused) {
   std::erase_if(l_expected, [](const std::string& a_s) { return a_s.rfind("package.log", 0) == 0; });
   EXPECT_EQ(l_after, l_expected);
   EXPECT_EQ(GetFileAttributesW(L"C:\\escape.txt"), INVALID_FILE_ATTRIBUTES);
+}
+
+// The package tool packs through the library: the same tree gives the same
+// bytes. The source's access time (the one time its record keeps besides
+// write times) is set an hour ahead, where reading the directory leaves it.
+TEST_F(Package, ToolWritesWhatPackageWriteWrites) {
+  const std::optional<std::wstring> l_wsTool = OsTestGetEnv(L"OS_TEST_QRXPKG");
+  ASSERT_TRUE(l_wsTool.has_value());
+  Make("logs\\a.log", std::string(2000, 'a') + "\r\n");
+  Make("logs\\sub\\b.txt", "b");
+  Make("logs\\sub\\c.JPG", "c");
+  FILETIME l_ft;
+  GetSystemTimeAsFileTime(&l_ft);
+  const ULONGLONG l_ullAhead = (static_cast<ULONGLONG>(l_ft.dwHighDateTime) << 32 | l_ft.dwLowDateTime) + 36000000000ull;
+  l_ft = {static_cast<DWORD>(l_ullAhead), static_cast<DWORD>(l_ullAhead >> 32)};
+  const HANDLE l_h = CreateFileW(OsTestWide(Path("logs")).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  EXPECT_TRUE(SetFileTime(l_h, nullptr, &l_ft, nullptr));
+  CloseHandle(l_h);
+  ASSERT_EQ(Write("library.pkg", "logs"), OS_STS_SUCCESS);
+  const OsTestRun l_run = OsTestRunProgram(L"\"" + *l_wsTool + L"\" create \"" + OsTestWide(Path("tool.pkg")) + L"\" \"" +
+                                           OsTestWide(Path("logs")) + L"\" --recursive");
+  ASSERT_EQ(l_run.m_ulExitCode, 0u) << l_run.m_sOutput;
+  EXPECT_EQ(Read("tool.pkg"), Read("library.pkg"));
+  EXPECT_EQ(Records(Read("tool.pkg")).size(), 6u);
+}
+
+// Links planted from the Linux side: a directory link in a packed tree is
+// neither entered nor packed, and extraction never writes through a link it
+// meets in its destination.
+TEST_F(Package, LinksAreNotFollowed) {
+  const char* const l_szLinks = std::getenv("OS_TEST_LINKS_DIR");
+  ASSERT_NE(l_szLinks, nullptr) << "the links fixture sets OS_TEST_LINKS_DIR";
+  const std::string l_sLinks = OsTestUtf8(OsTestWide(l_szLinks));
+  if (GetFileAttributesW(OsTestWide(l_sLinks + "\\tree\\link").c_str()) == INVALID_FILE_ATTRIBUTES)
+    GTEST_SKIP() << "no links were planted";
+  COsFile l_osfile;
+  ASSERT_EQ(l_osfile.PackageWrite(Path("p.pkg").c_str(), (l_sLinks + "\\tree").c_str(), false, OS_FILE_PACKAGE_CREATE,
+                                  true, OS_COMPRESS_AUTOMATIC, nullptr),
+            OS_STS_SUCCESS);
+  for (const Record& l_record : Records(Read("p.pkg")))
+    EXPECT_EQ(l_record.m_sName.find("link"), std::string::npos) << l_record.m_sName;
+
+  Make("tree\\link\\evil.txt", "evil");
+  ASSERT_EQ(Write("q.pkg", "tree"), OS_STS_SUCCESS);
+  EXPECT_NE(l_osfile.PackageExtract(l_sLinks.c_str(), Path("q.pkg").c_str(), true, nullptr, false), OS_STS_SUCCESS);
+  EXPECT_EQ(GetFileAttributesW(OsTestWide(l_sLinks + "\\target\\evil.txt").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

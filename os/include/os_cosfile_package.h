@@ -41,6 +41,9 @@ constexpr std::uint32_t OS_PACKAGE_COMMON_SIZE = 16;      // the part every vers
 constexpr std::uint32_t OS_PACKAGE_RECORD_SIZE = 304;
 constexpr std::uint32_t OS_PACKAGE_NAME_SIZE = 256;
 constexpr int OS_PACKAGE_DEPTH_MAX = 31;                  // directory levels below the source
+// The largest header or record size a reader takes from a package: room
+// for a newer writer's fields, never a number that sizes a loop of gigabytes.
+constexpr std::uint32_t OS_PACKAGE_LAYOUT_MAX = 65536;
 
 struct OsSplitHeader {
   std::uint8_t m_au8Tag[8];
@@ -210,6 +213,8 @@ class COsPackageVisitor {
     (void)a_ospackagerecord;
     return a_eossts;
   }
+  // What the progress record calls the file while its stream is expanded.
+  virtual const char* ProgressName(const OsPackageRecord& a_ospackagerecord) { return a_ospackagerecord.m_szFilename; }
 };
 
 // Walks the package a_posbytesource holds (a_u64PackageSize bytes from its

@@ -675,9 +675,9 @@ TEST(OsPackageFormat, WalkRefusals) {
   } const s_acases[] = {
       {"magic", nullptr, [](Bytes* a_p) { (*a_p)[3] = 'Q'; }, "Not a package file...<p.pkg>"},
       {"header size", nullptr, [](Bytes* a_p) { Put32(a_p, 8, 23); },
-       "Package header sizes below their fields...<p.pkg> 23 304"},
+       "Package header sizes out of range...<p.pkg> 23 304"},
       {"record size", nullptr, [](Bytes* a_p) { Put32(a_p, 12, 303); },
-       "Package header sizes below their fields...<p.pkg> 24 303"},
+       "Package header sizes out of range...<p.pkg> 24 303"},
       {"shorter than a header", nullptr, [](Bytes* a_p) { a_p->resize(20); }, "Error reading chunk...<p.pkg>"},
       {"unterminated name", nullptr, [](Bytes* a_p) { std::memset(a_p->data() + 24 + 8, 'n', 256); },
        "Name refused...<p.pkg> 1 "},

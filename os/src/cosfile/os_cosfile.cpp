@@ -7,6 +7,7 @@
 #include "os_cosstring.h"
 #include "os_log.h"
 #include "os_memnew.h"
+#include "os_sysinfo.h"
 
 // The class's one fixed text for a missing implementation.
 #define OS_FILE_IMPL_OR_RETURN(a_ret) OS_RETURN_IF_NULL(m_posfileimpl, OS_LOG_ASSERT, "m_posfileimpl is null...", a_ret)
@@ -97,6 +98,44 @@ EOSSTS COsFile::Close() {
     OS_MEM_FREE(m_posfileimpl->m_szPrintf);
     m_posfileimpl->m_szPrintf = nullptr;
   }
+  return OS_STS_SUCCESS;
+}
+
+EOSSTS OsFileOpenPlain(COsFile* a_posfile, const char* a_szPath, EOSFILEPLAIN a_eosfileplain, EOSFILEACCESS a_eosfileaccess) {
+  OS_RETURN_IF(a_posfile == nullptr || a_posfile->m_posfileimpl == nullptr || a_szPath == nullptr || a_szPath[0] == 0,
+               OS_LOG_ASSERT, "OsFileOpenPlain: bad argument...", OS_STS_BADARG);
+  COsFileImpl* const l_posfileimpl = a_posfile->m_posfileimpl;
+  a_posfile->Close();
+  wchar_t l_wszPath[OS_WPATH_SIZE];
+  if (!OsFileToWide(a_szPath, l_wszPath)) return OS_STS_FAIL;
+  const DWORD l_dwAccess = (a_eosfileaccess == OS_FILE_ACCESS_READ ? GENERIC_READ
+                            : a_eosfileaccess == OS_FILE_ACCESS_WRITE ? GENERIC_WRITE
+                                                                      : GENERIC_READ | GENERIC_WRITE) |
+                           FILE_READ_ATTRIBUTES;
+  const DWORD l_dwShare = a_eosfileaccess == OS_FILE_ACCESS_READ ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
+  const DWORD l_dwFlags = FILE_FLAG_OPEN_REPARSE_POINT | (a_eosfileplain == OS_FILE_PLAIN_DIRECTORY
+                                                              ? FILE_FLAG_BACKUP_SEMANTICS
+                                                              : FILE_ATTRIBUTE_NORMAL);
+  COsHandle l_handle(CreateFileW(l_wszPath, l_dwAccess, l_dwShare, nullptr,
+                                 a_eosfileplain == OS_FILE_PLAIN_NEW ? CREATE_NEW : OPEN_EXISTING, l_dwFlags, nullptr));
+  if (!l_handle) {
+    const DWORD l_dwError = GetLastError();
+    OS_LOGI("CreateFileW failed...%u <%s>", static_cast<unsigned>(l_dwError), a_szPath);
+    SetLastError(0);
+    return l_dwError == ERROR_FILE_EXISTS ? OS_STS_EXISTS : OpenStatus(l_dwError);
+  }
+  // The entry itself was opened: a link, or a file with a second name
+  // elsewhere, is not what the caller meant to read or write.
+  BY_HANDLE_FILE_INFORMATION l_info = {};
+  if (!GetFileInformationByHandle(l_handle.Get(), &l_info) || OsSysIsLink(l_handle.Get(), l_info.dwFileAttributes, l_wszPath) ||
+      ((l_info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) == (a_eosfileplain == OS_FILE_PLAIN_DIRECTORY) ||
+      (a_eosfileplain != OS_FILE_PLAIN_DIRECTORY && l_info.nNumberOfLinks > 1)) {
+    OS_LOGE("not a plain entry...<%s>", a_szPath);
+    SetLastError(0);
+    return OS_STS_CANNOTCREATE;
+  }
+  l_posfileimpl->m_hFile = l_handle.Release();
+  SStrCpy(l_posfileimpl->m_szName, sizeof(l_posfileimpl->m_szName), a_szPath);
   return OS_STS_SUCCESS;
 }
 

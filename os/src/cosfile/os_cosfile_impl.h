@@ -40,6 +40,19 @@ class COsFileImpl {
   std::uint32_t m_u32ModuleOwned = 0;
 };
 
+// How OsFileOpenPlain opens.
+enum EOSFILEPLAIN {
+  OS_FILE_PLAIN_NEW,        // a new file: nothing may be there under the name
+  OS_FILE_PLAIN_EXISTING,   // an existing file
+  OS_FILE_PLAIN_DIRECTORY,  // an existing directory (backup semantics)
+};
+// Opens an entry in a folder others may write, never through a link: the
+// last component is opened itself, and a link there, a file with more than
+// one name, or an entry of the other kind is refused with 259 (261 when a
+// new file finds its name taken). Sharing: others may read (and write when
+// a_eosfileaccess writes).
+EOSSTS OsFileOpenPlain(COsFile* a_posfile, const char* a_szPath, EOSFILEPLAIN a_eosfileplain, EOSFILEACCESS a_eosfileaccess);
+
 // ---- split streams and packages ----
 
 // An open file object as the readers' byte source (from its position on)

@@ -118,6 +118,7 @@ class CPackageWriter {
 
   COsFile m_osfilePackage;
   bool m_bExisted = false;           // the package file was there before this call
+  bool m_bWritten = false;           // and this call has written to it
   std::uint64_t m_u64Before = 0;     // its length then
   std::uint8_t m_au8Before[OS_PACKAGE_HEADER_SIZE] = {};  // and its header
   std::uint32_t m_u32HeaderSize = OS_PACKAGE_HEADER_SIZE;
@@ -158,6 +159,7 @@ EOSSTS CPackageWriter::Run() {
     std::uint8_t l_au8[OS_PACKAGE_HEADER_SIZE];
     OsPackageHeaderEncode(l_ospackageheader, l_au8);
     std::uint32_t l_u32Written = 0;
+    m_bWritten = true;
     if (m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN, 0) != OS_STS_SUCCESS ||
         m_osfilePackage.Write(l_au8, sizeof(l_au8), &l_u32Written) != OS_STS_SUCCESS ||
         l_u32Written != sizeof(l_au8)) {
@@ -217,8 +219,9 @@ EOSSTS CPackageWriter::ReadExisting() {
   m_u32RecordSize = l_ospackageheader.m_u32OsFilePackageChunk;
   m_u64Total = l_ospackageheader.m_u64TotalOriginalBytes;
   if (l_u32Read < OS_PACKAGE_HEADER_SIZE || m_u32HeaderSize < OS_PACKAGE_HEADER_SIZE ||
-      m_u32RecordSize < OS_PACKAGE_RECORD_SIZE) {
-    OS_PKG_FAIL("Package header sizes below their fields...<%s> %u %u", m_szPackage, m_u32HeaderSize, m_u32RecordSize);
+      m_u32RecordSize < OS_PACKAGE_RECORD_SIZE || m_u32HeaderSize > OS_PACKAGE_LAYOUT_MAX ||
+      m_u32RecordSize > OS_PACKAGE_LAYOUT_MAX) {
+    OS_PKG_FAIL("Package header sizes out of range...<%s> %u %u", m_szPackage, m_u32HeaderSize, m_u32RecordSize);
     return OS_STS_FAIL;
   }
   const std::uint64_t l_u64Size = m_u64Before;
@@ -251,6 +254,16 @@ EOSSTS CPackageWriter::ReadExisting() {
                 static_cast<unsigned long long>(l_u64Size));
     return OS_STS_FAIL;
   }
+  // Trees appended to a package that cannot be extracted (a directory left
+  // open by a write that stopped, a name refused) could never come out.
+  COsFileSource l_source(&m_osfilePackage);
+  COsPackageVisitor l_visitor;
+  if (m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN, 0) != OS_STS_SUCCESS ||
+      OsPackageWalk(&l_source, l_u64Size, m_szPackage, &l_visitor, nullptr, nullptr) != OS_STS_SUCCESS) {
+    OS_PKG_FAIL("Corrupt package file...%s (%llu != %llu)", m_szPackage, static_cast<unsigned long long>(l_u64Offset),
+                static_cast<unsigned long long>(l_u64Size));
+    return OS_STS_FAIL;
+  }
   // Modes 3 to 5 put the new tree beside the package's first one.
   static const char* const s_aszSuffix[] = {nullptr, nullptr, nullptr, "\\extra", "_locallow", "_normal"};
   const char* const l_szSuffix = s_aszSuffix[m_eosfilepackage];
@@ -269,8 +282,13 @@ EOSSTS CPackageWriter::ResolveSource() {
     SStrCpy(m_szPrefix, sizeof(m_szPrefix), ".");
     return OS_STS_SUCCESS;
   }
+  // The full path names the directory itself, also for a source that ends
+  // in "..": its records then carry its real name.
   char l_szSource[OS_PATH_SIZE];
-  if (!OsFilePathCopy(l_szSource, sizeof(l_szSource), m_szSource)) return OS_STS_FAIL;
+  if (OsFileGetFullPath(l_szSource, sizeof(l_szSource), m_szSource) != OS_STS_SUCCESS) {
+    OS_PKG_FAIL("FindFirst failed...<%s>", m_szSource);
+    return OS_STS_FAIL;
+  }
   OsFilePathStripTrailing(l_szSource);
   OsFileInfo l_osfileinfo;
   const EOSSTS l_eossts = OsFileFindFirst(l_szSource, &l_osfileinfo);
@@ -320,10 +338,16 @@ EOSSTS CPackageWriter::Walk(int a_iStack, bool a_bWriting) {
     OS_PKG_FAIL("FindFirst failed...<%s>", m_szPattern);
     return l_eossts;
   }
-  for (;;) {
+  bool l_bEnd = false;
+  while (!l_bEnd) {
     OsFileInfo& l_osfileinfo = l_aosfileinfo[l_iLevel];
     bool l_bEntered = false;
-    if (l_osfileinfo.m_eosfiletype == OS_FILE_TYPE_DIRECTORY && !IsDots(l_osfileinfo) && m_bRecursive) {
+    // A directory link is never entered, nor packed: what it leads to lies
+    // outside the tree (or is the tree itself, over and over).
+    const bool l_bDirectory = l_osfileinfo.m_eosfiletype == OS_FILE_TYPE_DIRECTORY && !IsDots(l_osfileinfo);
+    if (l_bDirectory && m_bRecursive && OsFileIsLink(l_osfileinfo.m_szFullPath)) {
+      OS_LOGI("Link not followed...<%s>", l_osfileinfo.m_szFullPath);
+    } else if (l_bDirectory && m_bRecursive) {
       // Levels count from 1 for the source's own entries.
       if (l_iLevel + 2 > OS_PACKAGE_DEPTH_MAX) {
         OS_PKG_FAIL("Directory depth overflow...<%s> %d", m_szSource, l_iLevel + 2);
@@ -351,6 +375,7 @@ EOSSTS CPackageWriter::Walk(int a_iStack, bool a_bWriting) {
         ++l_iLevel;
         l_bEntered = true;
       } else {
+        l_eossts = OS_STS_SUCCESS;
         if (a_bWriting && (l_eossts = WriteDirectoryRecord(l_osfileinfo)) != OS_STS_SUCCESS) break;
         PopPrefix();
       }
@@ -367,7 +392,11 @@ EOSSTS CPackageWriter::Walk(int a_iStack, bool a_bWriting) {
         OS_PKG_FAIL("FindNext failed...<%s>", m_szSource);
         break;
       }
-      if (l_iLevel == 0) break;
+      l_eossts = OS_STS_SUCCESS;
+      if (l_iLevel == 0) {
+        l_bEnd = true;
+        break;
+      }
       --l_iLevel;
       if (a_bWriting && (l_eossts = WriteDirectoryRecord(l_aosfileinfo[l_iLevel])) != OS_STS_SUCCESS) break;
       PopPrefix();
@@ -376,7 +405,7 @@ EOSSTS CPackageWriter::Walk(int a_iStack, bool a_bWriting) {
   }
   for (int l_i = 0; l_i <= l_iLevel && l_i < s_iStackSize; ++l_i) OsFileFindClose(&l_aosfileinfo[l_i]);
   SStrCpy(m_szPrefix, sizeof(m_szPrefix), l_szPrefix);
-  return l_eossts == OS_STS_NOTFOUND ? OS_STS_SUCCESS : l_eossts;
+  return l_eossts;
 }
 
 EOSSTS CPackageWriter::SizeFile(const OsFileInfo& a_osfileinfo) {
@@ -399,13 +428,15 @@ EOSSTS CPackageWriter::PackOpen(COsFile* a_posfile, const OsFileInfo& a_osfilein
   a_szUsed[0] = 0;
   const EOSSTS l_eosstsFirst = OpenForPacking(a_posfile, a_osfileinfo.m_szFullPath);
   if (l_eosstsFirst == OS_STS_SUCCESS) return OS_STS_SUCCESS;
+  // The log directory may be one that others write: a name left there (a
+  // copy from an earlier run, or a link) is removed itself, and the copy is
+  // read only when it is still the plain file just made.
   char l_szCopy[OS_PATH_SIZE];
   if (LogDirectoryFile(l_szCopy, "copy.tmp")) {
-    // A copy left by an earlier run would make every copy fail.
-    OsFileDelete(l_szCopy, OS_FILE_TYPE_FILE, false);
+    OsFileDelete(l_szCopy, OS_FILE_TYPE_NONE, false);
     if (OsFileCopy(a_osfileinfo.m_szFullPath, l_szCopy) == OS_STS_SUCCESS) {
       SStrCpy(a_szUsed, sizeof(a_szUsed), l_szCopy);
-      if (a_posfile->Open(l_szCopy, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ) == OS_STS_SUCCESS)
+      if (OsFileOpenPlain(a_posfile, l_szCopy, OS_FILE_PLAIN_EXISTING, OS_FILE_ACCESS_READ) == OS_STS_SUCCESS)
         return OS_STS_SUCCESS;
       OsFileDelete(l_szCopy, OS_FILE_TYPE_FILE, false);
     }
@@ -416,7 +447,8 @@ EOSSTS CPackageWriter::PackOpen(COsFile* a_posfile, const OsFileInfo& a_osfilein
     return OS_STS_FAIL;
   }
   SStrCpy(a_szUsed, sizeof(a_szUsed), l_szProxy);
-  EOSSTS l_eossts = a_posfile->Open(l_szProxy, OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READWRITE);
+  OsFileDelete(l_szProxy, OS_FILE_TYPE_NONE, false);
+  EOSSTS l_eossts = OsFileOpenPlain(a_posfile, l_szProxy, OS_FILE_PLAIN_NEW, OS_FILE_ACCESS_READWRITE);
   if (l_eossts != OS_STS_SUCCESS) {
     OS_PKG_FAIL("Open failed...<%s>", l_szProxy);
   } else if (a_posfile->Printf(s_szUnable, static_cast<unsigned>(l_eosstsFirst)) <= 0) {
@@ -513,7 +545,7 @@ EOSSTS CPackageWriter::WriteRecord(const char* a_szName, EOSFILETYPE a_eosfilety
 // A failed write takes back what it wrote: a package it appended to gets
 // its earlier length and header again; one it created goes.
 void CPackageWriter::Undo(EOSSTS a_eossts) {
-  if (!m_bExisted) return;
+  if (!m_bExisted || !m_bWritten) return;
   std::uint32_t l_u32Written = 0;
   const bool l_bRestored =
       m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN, static_cast<std::int64_t>(m_u64Before)) ==
@@ -549,6 +581,10 @@ class CPackageExtractor : public COsPackageVisitor {
   EOSSTS Directory(const OsPackageRecord& a_ospackagerecord, bool a_bFirst, bool a_bClosing) override;
   EOSSTS FileBegin(const OsPackageRecord& a_ospackagerecord, COsByteSink** a_pposbytesink) override;
   EOSSTS FileEnd(const OsPackageRecord& a_ospackagerecord, EOSSTS a_eossts) override;
+  // The progress record names the file being made.
+  const char* ProgressName(const OsPackageRecord& a_ospackagerecord) override {
+    return m_szTarget[0] != 0 ? m_szTarget : a_ospackagerecord.m_szFilename;
+  }
 
  private:
   EOSSTS Target(const char* a_szName, bool* a_pbRoot);
@@ -602,7 +638,7 @@ EOSSTS CPackageExtractor::Directory(const OsPackageRecord& a_ospackagerecord, bo
   }
   if ((l_eossts = MakeDirectory(m_szTarget, l_bRoot)) != OS_STS_SUCCESS) return l_eossts;
   COsFile l_osfile;
-  if ((l_eossts = l_osfile.Open(m_szTarget, OS_FILE_OPEN_BACKUP, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READWRITE)) !=
+  if ((l_eossts = OsFileOpenPlain(&l_osfile, m_szTarget, OS_FILE_PLAIN_DIRECTORY, OS_FILE_ACCESS_READWRITE)) !=
       OS_STS_SUCCESS) {
     OS_PKG_FAIL("Open failed...<%s>", m_szTarget);
     return l_eossts;
@@ -626,7 +662,10 @@ EOSSTS CPackageExtractor::FileBegin(const OsPackageRecord& a_ospackagerecord, CO
   l_szParent[l_sizetSeparator] = 0;
   if ((l_eossts = MakeDirectory(l_szParent, _stricmp(l_szParent, m_szDestination) == 0)) != OS_STS_SUCCESS)
     return l_eossts;
-  if ((l_eossts = m_osfileTarget.Open(m_szTarget, OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_WRITE)) !=
+  // What is there goes first (a link itself, never what it leads to, and a
+  // read-only file too), so the file is made new and nothing but it is written.
+  OsFileDeleteIn(m_szDestination, m_szTarget, OS_FILE_TYPE_FILE, false);
+  if ((l_eossts = OsFileOpenPlain(&m_osfileTarget, m_szTarget, OS_FILE_PLAIN_NEW, OS_FILE_ACCESS_WRITE)) !=
       OS_STS_SUCCESS) {
     OS_PKG_FAIL("Open failed...<%s>", m_szTarget);
     return l_eossts;
@@ -660,10 +699,13 @@ EOSSTS CPackageExtractor::FileEnd(const OsPackageRecord& a_ospackagerecord, EOSS
 EOSSTS COsFile::PackageWrite(const char* a_szPackage, const char* a_szSource, bool a_bImages,
                              EOSFILEPACKAGE a_eosfilepackage, bool a_bRecursive, EOSCOMPRESS a_eoscompress,
                              OsFilePackageCallback a_pfncallback) {
-  OS_RETURN_IF(a_szPackage == nullptr || a_szPackage[0] == 0, OS_LOG_ERROR, "a_szPackage is empty...", OS_STS_BADARG);
-  OS_RETURN_IF(a_szSource == nullptr || a_szSource[0] == 0, OS_LOG_ERROR, "a_szSource is empty...", OS_STS_BADARG);
+  OS_RETURN_IF_NULL(m_posfileimpl, OS_LOG_ASSERT, "m_posfileimpl is null...", OS_STS_FAIL);
+  OS_RETURN_IF(a_szPackage == nullptr || a_szPackage[0] == 0, OS_LOG_ASSERT, "a_szPackage is empty...", OS_STS_BADARG);
+  OS_RETURN_IF(a_szSource == nullptr || a_szSource[0] == 0, OS_LOG_ASSERT, "a_szSource is empty...", OS_STS_BADARG);
   OS_RETURN_IF(a_eosfilepackage < OS_FILE_PACKAGE_CREATE || a_eosfilepackage > OS_FILE_PACKAGE_APPEND_NORMAL,
-               OS_LOG_ERROR, "a_eosfilepackage is bad...%u", OS_STS_BADARG, static_cast<unsigned>(a_eosfilepackage));
+               OS_LOG_ASSERT, "a_eosfilepackage is bad...%u", OS_STS_BADARG, static_cast<unsigned>(a_eosfilepackage));
+  OS_RETURN_IF(a_eoscompress < OS_COMPRESS_AUTOMATIC || a_eoscompress > OS_COMPRESS_RLE, OS_LOG_ASSERT,
+               "a_eoscompress is bad...%u", OS_STS_BADARG, static_cast<unsigned>(a_eoscompress));
   OsFilePackageClearError();
   CPackageWriter l_writer(a_szPackage, a_szSource, a_bImages, a_eosfilepackage, a_bRecursive, a_eoscompress,
                           a_pfncallback);
@@ -672,9 +714,10 @@ EOSSTS COsFile::PackageWrite(const char* a_szPackage, const char* a_szSource, bo
 
 EOSSTS COsFile::PackageExtract(const char* a_szDestination, const char* a_szPackage, bool a_bKeepExisting,
                                OsFilePackageCallback a_pfncallback, bool a_bDump) {
-  OS_RETURN_IF(a_szDestination == nullptr || a_szDestination[0] == 0, OS_LOG_ERROR, "a_szDestination is empty...",
+  OS_RETURN_IF_NULL(m_posfileimpl, OS_LOG_ASSERT, "m_posfileimpl is null...", OS_STS_FAIL);
+  OS_RETURN_IF(a_szDestination == nullptr || a_szDestination[0] == 0, OS_LOG_ASSERT, "a_szDestination is empty...",
                OS_STS_BADARG);
-  OS_RETURN_IF(a_szPackage == nullptr || a_szPackage[0] == 0, OS_LOG_ERROR, "a_szPackage is empty...", OS_STS_BADARG);
+  OS_RETURN_IF(a_szPackage == nullptr || a_szPackage[0] == 0, OS_LOG_ASSERT, "a_szPackage is empty...", OS_STS_BADARG);
   OsFilePackageClearError();
   COsFile l_osfileDump;
   COsFileSink l_sinkDump(&l_osfileDump);
@@ -683,8 +726,8 @@ EOSSTS COsFile::PackageExtract(const char* a_szDestination, const char* a_szPack
   if (a_bDump) {
     char l_szDump[OS_PATH_SIZE];
     if (!LogDirectoryFile(l_szDump, "ospackagedump.txt")) return OS_STS_FAIL;
-    if ((l_eossts = l_osfileDump.Open(l_szDump, OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_WRITE)) !=
-        OS_STS_SUCCESS) {
+    OsFileDelete(l_szDump, OS_FILE_TYPE_NONE, false);
+    if ((l_eossts = OsFileOpenPlain(&l_osfileDump, l_szDump, OS_FILE_PLAIN_NEW, OS_FILE_ACCESS_WRITE)) != OS_STS_SUCCESS) {
       OS_PKG_FAIL("Open failed...<%s>", l_szDump);
       return l_eossts;
     }

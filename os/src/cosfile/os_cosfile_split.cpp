@@ -209,13 +209,18 @@ EOSSTS SplitWrite(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, const 
   OS_RETURN_IF_NULL(a_pu64Written, OS_LOG_ASSERT, "a_pu64Written is null...", OS_STS_BADARG);
   OS_RETURN_IF_NULL(a_szSource, OS_LOG_ASSERT, "a_szSource is null...", OS_STS_BADARG);
   *a_pu64Written = 0;
-  COsFile l_posfileSource;
-  const EOSSTS l_eossts = l_posfileSource.Open(a_szSource, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ);
+  OsFilePackageProgress l_progress;
+  if (a_pfncallback != nullptr && a_posfilepackageprogress == nullptr) {
+    OsFilePackageProgressInit(&l_progress);
+    a_posfilepackageprogress = &l_progress;
+  }
+  COsFile l_osfileSource;
+  const EOSSTS l_eossts = l_osfileSource.Open(a_szSource, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ);
   if (l_eossts != OS_STS_SUCCESS) {
     OS_PKG_FAIL("Open failed...<%s>", a_szSource);
     return l_eossts;
   }
-  return OsSplitWriteOpen(a_posfileOutput, a_pu64Written, &l_posfileSource, a_szSource, a_eoscompress, a_pfncallback,
+  return OsSplitWriteOpen(a_posfileOutput, a_pu64Written, &l_osfileSource, a_szSource, a_eoscompress, a_pfncallback,
                           a_posfilepackageprogress);
 }
 
@@ -261,6 +266,11 @@ EOSSTS SplitRead(const char* a_szDestination, std::uint64_t* a_pu64FileSize, COs
   OS_RETURN_IF_NULL(a_pu64FileSize, OS_LOG_ASSERT, "a_pu64FileSize is null...", OS_STS_BADARG);
   OS_RETURN_IF_NULL(a_posfileInput, OS_LOG_ASSERT, "a_posfileInput is null...", OS_STS_BADARG);
   *a_pu64FileSize = 0;
+  OsFilePackageProgress l_progress;
+  if (a_pfncallback != nullptr && a_posfilepackageprogress == nullptr) {
+    OsFilePackageProgressInit(&l_progress);
+    a_posfilepackageprogress = &l_progress;
+  }
   // The stream may use no more than what the file holds after the position.
   std::uint64_t l_u64Size = 0, l_u64Position = 0;
   if (a_posfileInput->Size64(&l_u64Size) != OS_STS_SUCCESS ||

@@ -329,9 +329,10 @@ EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const v
   return OS_STS_SUCCESS;
 }
 
-EOSSTS OsFileDecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
-                            std::uint32_t a_u32ContainerLength, void* a_pvScratch,
-                            OsDecompressState* a_posdecompressstate) {
+namespace {
+
+EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
+                      std::uint32_t a_u32ContainerLength, void* a_pvScratch, OsDecompressState* a_posdecompressstate) {
   OS_RETURN_IF_NULL(a_pu32OutputLength, OS_LOG_ASSERT, "a_pu32OutputLength is null...", OS_STS_BADARG);
   const std::uint32_t l_u32Capacity = *a_pu32OutputLength;
   *a_pu32OutputLength = 0;
@@ -436,24 +437,37 @@ EOSSTS OsFileDecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength,
     // The chunks must account for the whole input, or the container lost a
     // chunk (a cut at a chunk boundary reads as well-formed otherwise).
     OS_RETURN_IF(l_state.m_u64Written != l_state.m_u64Total, OS_LOG_ERROR,
-                 "Decoded length disagrees with the header...<%u> <%llu>", OS_STS_FAIL,
-                 static_cast<unsigned>(l_state.m_u64Written), static_cast<unsigned long long>(l_state.m_u64Total));
+                 "Decoded length disagrees with the header...<%llu> <%llu>", OS_STS_FAIL,
+                 static_cast<unsigned long long>(l_state.m_u64Written), static_cast<unsigned long long>(l_state.m_u64Total));
     l_state.m_bDone = true;
   }
   *a_pu32OutputLength = l_u32Written;
   return OS_STS_SUCCESS;
 }
 
+}  // namespace
+
+EOSSTS OsFileDecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
+                            std::uint32_t a_u32ContainerLength, void* a_pvScratch,
+                            OsDecompressState* a_posdecompressstate) {
+  const EOSSTS l_eossts = DecompressPart(a_pvOutput, a_pu32OutputLength, a_pvContainer, a_u32ContainerLength,
+                                         a_pvScratch, a_posdecompressstate);
+  // A failed part ends the decoding: the next call is refused.
+  if (l_eossts != OS_STS_SUCCESS && a_posdecompressstate != nullptr) a_posdecompressstate->m_bDone = true;
+  return l_eossts;
+}
+
 EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
                         std::uint32_t a_u32ContainerLength, void* a_pvScratch) {
   OS_RETURN_IF_NULL(a_pu32OutputLength, OS_LOG_ASSERT, "a_pu32OutputLength is null...", OS_STS_BADARG);
+  const std::uint32_t l_u32Capacity = *a_pu32OutputLength;
   OsDecompressState l_state;
   const EOSSTS l_eossts =
-      OsFileDecompressPart(a_pvOutput, a_pu32OutputLength, a_pvContainer, a_u32ContainerLength, a_pvScratch, &l_state);
+      DecompressPart(a_pvOutput, a_pu32OutputLength, a_pvContainer, a_u32ContainerLength, a_pvScratch, &l_state);
   if (l_eossts != OS_STS_SUCCESS) return l_eossts;
   // Everything must fit at once: a container that needs more is refused.
   if (!l_state.m_bDone) {
-    OS_LOGE("Output buffer is too small...<%u> <%u>", *a_pu32OutputLength, *a_pu32OutputLength);
+    OS_LOGE("Output buffer is too small...<%llu> <%u>", static_cast<unsigned long long>(l_state.m_u64Total), l_u32Capacity);
     *a_pu32OutputLength = 0;
     return OS_STS_FAIL;
   }

@@ -53,18 +53,21 @@ bool IsSeparator(char a_c) { return a_c == '\\' || a_c == '/'; }
 // Names the system takes for devices in any folder, with or without an
 // extension ("nul.txt"), whatever their case.
 bool IsDeviceName(const char* a_szComponent, std::size_t a_sizetLength) {
-  char l_sz[16];
+  // The base name is what comes before the first dot, without the spaces
+  // the system drops at its end ("CON   .txt" is CON).
   std::size_t l_sizet = 0;
-  while (l_sizet < a_sizetLength && a_szComponent[l_sizet] != '.' && l_sizet + 1 < sizeof(l_sz)) {
-    const char l_c = a_szComponent[l_sizet];
-    l_sz[l_sizet++] = l_c >= 'a' && l_c <= 'z' ? static_cast<char>(l_c - 'a' + 'A') : l_c;
+  while (l_sizet < a_sizetLength && a_szComponent[l_sizet] != '.') ++l_sizet;
+  while (l_sizet > 0 && a_szComponent[l_sizet - 1] == ' ') --l_sizet;
+  if (l_sizet < 3 || l_sizet > 7) return false;
+  char l_sz[8];
+  for (std::size_t l_i = 0; l_i < l_sizet; ++l_i) {
+    const char l_c = a_szComponent[l_i];
+    l_sz[l_i] = l_c >= 'a' && l_c <= 'z' ? static_cast<char>(l_c - 'a' + 'A') : l_c;
   }
-  if (l_sizet + 1 == sizeof(l_sz)) return false;
-  while (l_sizet > 0 && l_sz[l_sizet - 1] == ' ') --l_sizet;
   l_sz[l_sizet] = '\0';
   for (const char* l_sz3 : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
     if (std::strcmp(l_sz, l_sz3) == 0) return true;
-  if ((std::strncmp(l_sz, "COM", 3) == 0 || std::strncmp(l_sz, "LPT", 3) == 0)) {
+  if (std::strncmp(l_sz, "COM", 3) == 0 || std::strncmp(l_sz, "LPT", 3) == 0) {
     // COM0..COM9, and the superscript digits (UTF-8 C2 B9, C2 B2, C2 B3).
     if (l_sizet == 4 && l_sz[3] >= '0' && l_sz[3] <= '9') return true;
     if (l_sizet == 5 && static_cast<unsigned char>(l_sz[3]) == 0xC2 &&
@@ -177,7 +180,8 @@ const char* OsPackageNameRefusal(const std::uint8_t* a_pu8Name, bool a_bDirector
   const void* const l_pvEnd = std::memchr(a_pu8Name, 0, OS_PACKAGE_NAME_SIZE);
   if (l_pvEnd == nullptr) return "the name is not terminated";
   const char* const l_szName = reinterpret_cast<const char*>(a_pu8Name);
-  if (l_szName[0] == '\0') return a_bDirectory ? nullptr : "a file without a name";
+  if (!a_bDirectory && OsPackageNameIsRoot(l_szName)) return "a file without a name";
+  if (l_szName[0] == '\0') return nullptr;
   if (IsSeparator(l_szName[0])) return "the name begins with a separator";
   for (const char* l_sz = l_szName; *l_sz != '\0'; ++l_sz) {
     const unsigned char l_uc = static_cast<unsigned char>(*l_sz);

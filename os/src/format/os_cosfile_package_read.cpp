@@ -62,6 +62,19 @@ bool IsBelow(const char* a_szName, const char* a_szDirectory) {
          a_szName[l_sizet + 1] != '\0';
 }
 
+// Waits, on every way out of a decoding, until the sink no longer reads
+// the buffers that are about to be freed.
+class CFinish {
+ public:
+  explicit CFinish(COsByteSink* a_posbytesink) : m_posbytesink(a_posbytesink) {}
+  ~CFinish() { m_posbytesink->Finish(); }
+  CFinish(const CFinish&) = delete;
+  CFinish& operator=(const CFinish&) = delete;
+
+ private:
+  COsByteSink* m_posbytesink;
+};
+
 constexpr int s_iOpenMax = OS_PACKAGE_DEPTH_MAX + 3;  // the writer's stack of 34 levels
 // What one decoded part holds: 64 blocks.
 constexpr std::uint32_t s_u32PartSize = 64 * OS_COMPRESS_BLOCK_SIZE;
@@ -135,15 +148,20 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
   // A piece's container is read whole; it is decoded a part at a time into
   // two buffers in turn, so that a sink that writes in the background
   // writes one part while the next is decoded.
-  const std::uint32_t l_u32Buffer = OsSplitBufferSize(l_u64Size, a_ossplitheader.m_u32PieceSize);
-  const std::uint32_t l_u32Part = l_u32Buffer < s_u32PartSize ? l_u32Buffer : s_u32PartSize;
-  CBuffer l_bufferIn(l_u32Buffer), l_bufferScratch(OS_COMPRESS_BLOCK_SIZE);
+  // No container is longer than a piece's buffer or than the stream has
+  // left, and no part longer than the file.
+  std::uint32_t l_u32Buffer = OsSplitBufferSize(l_u64Size, a_ossplitheader.m_u32PieceSize);
+  if (l_u64Left < l_u32Buffer) l_u32Buffer = static_cast<std::uint32_t>(l_u64Left);
+  const std::uint64_t l_u64PartMost = l_u64Size < a_ossplitheader.m_u32PieceSize ? l_u64Size : a_ossplitheader.m_u32PieceSize;
+  const std::uint32_t l_u32Part = l_u64PartMost < s_u32PartSize ? static_cast<std::uint32_t>(l_u64PartMost) : s_u32PartSize;
+  CBuffer l_bufferIn(l_u32Buffer > 0 ? l_u32Buffer : 1), l_bufferScratch(OS_COMPRESS_BLOCK_SIZE);
   CBuffer l_abufferPart[2] = {CBuffer(l_u32Part), CBuffer(l_u32Part)};
   if (l_bufferIn.m_pu8 == nullptr || l_bufferScratch.m_pu8 == nullptr || l_abufferPart[0].m_pu8 == nullptr ||
       l_abufferPart[1].m_pu8 == nullptr) {
     OS_PKG_FAIL("OsMemAlloc failed...");
     return OS_STS_FAIL;
   }
+  const CFinish l_finish(a_posbytesink);
   std::uint64_t l_u64Written = 0;
   std::uint64_t l_u64Reported = 0;
   int l_iPart = 0;
@@ -183,13 +201,19 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
       if (l_u32Decoded == 0 ||
           OsFileDecompressPart(l_buffer.m_pu8, &l_u32Decoded, l_bufferIn.m_pu8, l_u32Container, l_bufferScratch.m_pu8,
                                &l_osdecompressstate) != OS_STS_SUCCESS) {
-        a_posbytesink->Finish();
         OS_PKG_FAIL("Decompress failed...");
+        return OS_STS_FAIL;
+      }
+      // The container says how much it holds: more than the file has left
+      // is a stream that does not match its header.
+      if (l_osdecompressstate.m_u64Total > l_u64PieceMost) {
+        OS_PKG_FAIL("Decompressed size doesn't match original size (%llu != %llu)...",
+                    static_cast<unsigned long long>(l_u64Written + l_osdecompressstate.m_u64Total),
+                    static_cast<unsigned long long>(l_u64Size));
         return OS_STS_FAIL;
       }
       if (l_u32Decoded == 0) continue;  // a container of nothing is done at once
       if (a_posbytesink->Write(l_buffer.m_pu8, l_u32Decoded) != OS_STS_SUCCESS) {
-        a_posbytesink->Finish();
         OS_PKG_FAIL("Write failed...");
         return OS_STS_FAIL;
       }
@@ -197,7 +221,6 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
       l_u64Piece += l_u32Decoded;
     }
     if (l_u64Piece == 0) {
-      a_posbytesink->Finish();
       OS_PKG_FAIL("Decompress failed...");
       return OS_STS_FAIL;
     }
@@ -237,8 +260,8 @@ EOSSTS OsPackageWalk(COsByteSource* a_posbytesource, std::uint64_t a_u64PackageS
   const std::uint32_t l_u32Header = l_ospackageheader.m_u32OsFilePackageHeader;
   const std::uint32_t l_u32Record = l_ospackageheader.m_u32OsFilePackageChunk;
   if (l_u64Consumed < OS_PACKAGE_COMMON_SIZE || l_u32Header < OS_PACKAGE_HEADER_SIZE ||
-      l_u32Record < OS_PACKAGE_RECORD_SIZE) {
-    OS_PKG_FAIL("Package header sizes below their fields...<%s> %u %u", a_szPackage, l_u32Header, l_u32Record);
+      l_u32Record < OS_PACKAGE_RECORD_SIZE || l_u32Header > OS_PACKAGE_LAYOUT_MAX || l_u32Record > OS_PACKAGE_LAYOUT_MAX) {
+    OS_PKG_FAIL("Package header sizes out of range...<%s> %u %u", a_szPackage, l_u32Header, l_u32Record);
     return OS_STS_FAIL;
   }
   l_eossts = ReadExactly(a_posbytesource, l_au8 + OS_PACKAGE_COMMON_SIZE, OS_PACKAGE_HEADER_SIZE - OS_PACKAGE_COMMON_SIZE,
@@ -334,7 +357,8 @@ EOSSTS OsPackageWalk(COsByteSource* a_posbytesource, std::uint64_t a_u64PackageS
         OsSplitHeader l_ossplitheader;
         l_eossts = OsSplitDecodeHeader(a_posbytesource, l_u64Stream, l_szName, &l_ossplitheader, &l_u64Used);
         if (l_eossts == OS_STS_SUCCESS)
-          l_eossts = OsSplitDecodeBody(a_posbytesource, l_u64Stream - l_u64Used, l_szName, l_ossplitheader,
+          l_eossts = OsSplitDecodeBody(a_posbytesource, l_u64Stream - l_u64Used,
+                                       a_posvisitor->ProgressName(l_ospackagerecord), l_ossplitheader,
                                        l_posbytesink, a_pfncallback, a_posfilepackageprogress, &l_u64Used);
         l_u64Left -= l_u64Used;
         if (l_eossts == OS_STS_SUCCESS && l_u64Used != l_u64Stream) {
