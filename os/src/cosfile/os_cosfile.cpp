@@ -131,6 +131,11 @@ EOSSTS OsFileOpenPlain(COsFile* a_posfile, const char* a_szPath, EOSFILEPLAIN a_
       ((l_info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) == (a_eosfileplain == OS_FILE_PLAIN_DIRECTORY) ||
       (a_eosfileplain != OS_FILE_PLAIN_DIRECTORY && l_info.nNumberOfLinks > 1)) {
     OS_LOGE("not a plain entry...<%s>", a_szPath);
+    // A file this call made does not stay behind.
+    if (a_eosfileplain == OS_FILE_PLAIN_NEW) {
+      l_handle.Reset();
+      DeleteFileW(l_wszPath);
+    }
     SetLastError(0);
     return OS_STS_CANNOTCREATE;
   }

@@ -14,6 +14,7 @@ constexpr char s_szUnable[] = "Unable to package file: eossts=0x%x\r\n";
 constexpr int s_iOpenAttempts = 5;
 constexpr DWORD s_dwRetryMs = 1000;
 constexpr int s_iStackSize = OS_PACKAGE_DEPTH_MAX + 3;
+constexpr std::uint32_t s_u32CopyChunk = 1u << 20;
 
 // A file of the log directory (the temporary directory when no
 // configuration runs): where copies of locked files and the dump go.
@@ -43,6 +44,17 @@ EOSSTS OpenForPacking(COsFile* a_posfile, const char* a_szPath) {
   return l_eossts;
 }
 
+// A link (or an entry that cannot be asked) is not packed: what it leads to
+// lies outside the tree, or is the tree itself over and over. Asked by path,
+// where Wine shows directory links too.
+bool IsLinkOrUnknown(const char* a_szPath) {
+  wchar_t l_wsz[OS_WPATH_SIZE];
+  if (!OsFileToWide(a_szPath, l_wsz)) return true;
+  const DWORD l_dw = GetFileAttributesW(l_wsz);
+  SetLastError(0);
+  return l_dw == INVALID_FILE_ATTRIBUTES || (l_dw & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool IsDots(const OsFileInfo& a_osfileinfo) {
   return std::strcmp(a_osfileinfo.m_szName, ".") == 0 || std::strcmp(a_osfileinfo.m_szName, "..") == 0;
 }
@@ -64,6 +76,28 @@ void RelativePath(const char* a_szName, char (&a_szRelative)[OS_PACKAGE_NAME_SIZ
     l_sz = l_szEnd;
   }
   a_szRelative[l_sizetOut] = 0;
+}
+
+// Copies a file that others hold (it opens when writers are let in, as a
+// copy does) into a new file made and read through one handle: nobody can
+// put another file under the copy's name between the copy and its reading.
+// a_posfileCopy is left open at the copy's start.
+EOSSTS CopyToNew(const char* a_szSource, const char* a_szCopy, COsFile* a_posfileCopy) {
+  COsFile l_osfileSource;
+  EOSSTS l_eossts = l_osfileSource.Open(a_szSource, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READWRITE);
+  if (l_eossts == OS_STS_SUCCESS) l_eossts = OsFileOpenPlain(a_posfileCopy, a_szCopy, OS_FILE_PLAIN_NEW, OS_FILE_ACCESS_READWRITE);
+  if (l_eossts != OS_STS_SUCCESS) return l_eossts;
+  std::uint8_t* const l_pu8 = static_cast<std::uint8_t*>(OS_MEM_ALLOC(s_u32CopyChunk, "package copy"));
+  if (l_pu8 == nullptr) return OS_STS_FAIL;
+  std::uint32_t l_u32Read = 0, l_u32Written = 0;
+  while ((l_eossts = l_osfileSource.Read(l_pu8, s_u32CopyChunk, &l_u32Read)) == OS_STS_SUCCESS && l_u32Read > 0) {
+    l_eossts = a_posfileCopy->Write(l_pu8, l_u32Read, &l_u32Written);
+    if (l_eossts == OS_STS_SUCCESS && l_u32Written != l_u32Read) l_eossts = OS_STS_FAIL;
+    if (l_eossts != OS_STS_SUCCESS) break;
+  }
+  OS_MEM_FREE(l_pu8);
+  if (l_eossts == OS_STS_SUCCESS) l_eossts = a_posfileCopy->SetFilePointer64(OS_FILE_POINTER_BEGIN, 0);
+  return l_eossts;
 }
 
 // ---- the writer ----
@@ -260,8 +294,8 @@ EOSSTS CPackageWriter::ReadExisting() {
   COsPackageVisitor l_visitor;
   if (m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN, 0) != OS_STS_SUCCESS ||
       OsPackageWalk(&l_source, l_u64Size, m_szPackage, &l_visitor, nullptr, nullptr) != OS_STS_SUCCESS) {
-    OS_PKG_FAIL("Corrupt package file...%s (%llu != %llu)", m_szPackage, static_cast<unsigned long long>(l_u64Offset),
-                static_cast<unsigned long long>(l_u64Size));
+    // The walk said why; this says what it means here.
+    OS_LOGE("Package cannot be appended to...<%s>", m_szPackage);
     return OS_STS_FAIL;
   }
   // Modes 3 to 5 put the new tree beside the package's first one.
@@ -342,10 +376,9 @@ EOSSTS CPackageWriter::Walk(int a_iStack, bool a_bWriting) {
   while (!l_bEnd) {
     OsFileInfo& l_osfileinfo = l_aosfileinfo[l_iLevel];
     bool l_bEntered = false;
-    // A directory link is never entered, nor packed: what it leads to lies
-    // outside the tree (or is the tree itself, over and over).
     const bool l_bDirectory = l_osfileinfo.m_eosfiletype == OS_FILE_TYPE_DIRECTORY && !IsDots(l_osfileinfo);
-    if (l_bDirectory && m_bRecursive && OsFileIsLink(l_osfileinfo.m_szFullPath)) {
+    const bool l_bFile = l_osfileinfo.m_eosfiletype == OS_FILE_TYPE_FILE;
+    if ((l_bFile || (l_bDirectory && m_bRecursive)) && IsLinkOrUnknown(l_osfileinfo.m_szFullPath)) {
       OS_LOGI("Link not followed...<%s>", l_osfileinfo.m_szFullPath);
     } else if (l_bDirectory && m_bRecursive) {
       // Levels count from 1 for the source's own entries.
@@ -379,7 +412,7 @@ EOSSTS CPackageWriter::Walk(int a_iStack, bool a_bWriting) {
         if (a_bWriting && (l_eossts = WriteDirectoryRecord(l_osfileinfo)) != OS_STS_SUCCESS) break;
         PopPrefix();
       }
-    } else if (l_osfileinfo.m_eosfiletype == OS_FILE_TYPE_FILE) {
+    } else if (l_bFile) {
       l_eossts = a_bWriting ? PackFile(l_osfileinfo) : SizeFile(l_osfileinfo);
       if (l_eossts != OS_STS_SUCCESS) break;
     }
@@ -434,12 +467,10 @@ EOSSTS CPackageWriter::PackOpen(COsFile* a_posfile, const OsFileInfo& a_osfilein
   char l_szCopy[OS_PATH_SIZE];
   if (LogDirectoryFile(l_szCopy, "copy.tmp")) {
     OsFileDelete(l_szCopy, OS_FILE_TYPE_NONE, false);
-    if (OsFileCopy(a_osfileinfo.m_szFullPath, l_szCopy) == OS_STS_SUCCESS) {
-      SStrCpy(a_szUsed, sizeof(a_szUsed), l_szCopy);
-      if (OsFileOpenPlain(a_posfile, l_szCopy, OS_FILE_PLAIN_EXISTING, OS_FILE_ACCESS_READ) == OS_STS_SUCCESS)
-        return OS_STS_SUCCESS;
-      OsFileDelete(l_szCopy, OS_FILE_TYPE_FILE, false);
-    }
+    SStrCpy(a_szUsed, sizeof(a_szUsed), l_szCopy);
+    if (CopyToNew(a_osfileinfo.m_szFullPath, l_szCopy, a_posfile) == OS_STS_SUCCESS) return OS_STS_SUCCESS;
+    a_posfile->Close();
+    OsFileDelete(l_szCopy, OS_FILE_TYPE_FILE, false);
   }
   char l_szProxy[OS_PATH_SIZE];
   if (!LogDirectoryFile(l_szProxy, "package.proxy")) {
@@ -529,7 +560,7 @@ EOSSTS CPackageWriter::WriteRecord(const char* a_szName, EOSFILETYPE a_eosfilety
   std::uint32_t l_u32Written = 0;
   EOSSTS l_eossts = m_osfilePackage.Write(l_au8, sizeof(l_au8), &l_u32Written);
   bool l_bWritten = l_eossts == OS_STS_SUCCESS && l_u32Written == sizeof(l_au8);
-  static const std::uint8_t s_au8Zero[64] = {};
+  static const std::uint8_t s_au8Zero[4096] = {};
   for (std::uint32_t l_u32Left = m_u32RecordSize - OS_PACKAGE_RECORD_SIZE; l_bWritten && l_u32Left > 0;) {
     const std::uint32_t l_u32 = l_u32Left < sizeof(s_au8Zero) ? l_u32Left : sizeof(s_au8Zero);
     l_bWritten = m_osfilePackage.Write(s_au8Zero, l_u32, &l_u32Written) == OS_STS_SUCCESS && l_u32Written == l_u32;
@@ -637,9 +668,12 @@ EOSSTS CPackageExtractor::Directory(const OsPackageRecord& a_ospackagerecord, bo
     if (l_eossts != OS_STS_SUCCESS) OS_LOGE("OsFileDelete failed...<%s> %d", m_szTarget, static_cast<int>(l_eossts));
   }
   if ((l_eossts = MakeDirectory(m_szTarget, l_bRoot)) != OS_STS_SUCCESS) return l_eossts;
+  // The destination itself is the caller's to choose (a link there is
+  // theirs); below it nothing is opened through a link.
   COsFile l_osfile;
-  if ((l_eossts = OsFileOpenPlain(&l_osfile, m_szTarget, OS_FILE_PLAIN_DIRECTORY, OS_FILE_ACCESS_READWRITE)) !=
-      OS_STS_SUCCESS) {
+  l_eossts = l_bRoot ? l_osfile.Open(m_szTarget, OS_FILE_OPEN_BACKUP, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READWRITE)
+                     : OsFileOpenPlain(&l_osfile, m_szTarget, OS_FILE_PLAIN_DIRECTORY, OS_FILE_ACCESS_READWRITE);
+  if (l_eossts != OS_STS_SUCCESS) {
     OS_PKG_FAIL("Open failed...<%s>", m_szTarget);
     return l_eossts;
   }
@@ -664,7 +698,11 @@ EOSSTS CPackageExtractor::FileBegin(const OsPackageRecord& a_ospackagerecord, CO
     return l_eossts;
   // What is there goes first (a link itself, never what it leads to, and a
   // read-only file too), so the file is made new and nothing but it is written.
-  OsFileDeleteIn(m_szDestination, m_szTarget, OS_FILE_TYPE_FILE, false);
+  if (OsFileExists(m_szTarget) &&
+      (l_eossts = OsFileDeleteIn(m_szDestination, m_szTarget, OS_FILE_TYPE_FILE, false)) != OS_STS_SUCCESS) {
+    OS_PKG_FAIL("Cannot replace what is there...<%s>", m_szTarget);
+    return l_eossts;
+  }
   if ((l_eossts = OsFileOpenPlain(&m_osfileTarget, m_szTarget, OS_FILE_PLAIN_NEW, OS_FILE_ACCESS_WRITE)) !=
       OS_STS_SUCCESS) {
     OS_PKG_FAIL("Open failed...<%s>", m_szTarget);

@@ -181,6 +181,11 @@ const char* OsPackageNameRefusal(const std::uint8_t* a_pu8Name, bool a_bDirector
   if (l_pvEnd == nullptr) return "the name is not terminated";
   const char* const l_szName = reinterpret_cast<const char*>(a_pu8Name);
   if (!a_bDirectory && OsPackageNameIsRoot(l_szName)) return "a file without a name";
+  // A file's last part names the file: "a\." would be the folder a.
+  const char* l_szLeaf = l_szName;
+  for (const char* l_sz = l_szName; *l_sz != '\0'; ++l_sz)
+    if (IsSeparator(*l_sz)) l_szLeaf = l_sz + 1;
+  if (!a_bDirectory && (l_szLeaf[0] == '\0' || std::strcmp(l_szLeaf, ".") == 0)) return "a file without a name";
   if (l_szName[0] == '\0') return nullptr;
   if (IsSeparator(l_szName[0])) return "the name begins with a separator";
   for (const char* l_sz = l_szName; *l_sz != '\0'; ++l_sz) {

@@ -343,24 +343,32 @@ EOSSTS OsPackageWalk(COsByteSource* a_posbytesource, std::uint64_t a_u64PackageS
         l_eossts = OsFilePackageNotify(a_pfncallback, a_posfilepackageprogress, l_szName, 0, 0, 0);
         if (l_eossts != OS_STS_SUCCESS) return l_eossts;
       }
-      COsByteSink* l_posbytesink = nullptr;
-      if ((l_eossts = a_posvisitor->FileBegin(l_ospackagerecord, &l_posbytesink)) != OS_STS_SUCCESS) return l_eossts;
+      // A stream's header is judged before the visitor makes anything of it.
+      std::uint64_t l_u64Used = 0;
+      OsSplitHeader l_ossplitheader;
       std::uint64_t l_u64Unread = 0;  // of the stream, when it failed
-      if (l_posbytesink == nullptr) {
-        l_eossts = SkipExactly(a_posbytesource, l_u64Stream, &l_u64Left, &l_u64Unused);
+      COsByteSink* l_posbytesink = nullptr;
+      if (l_u64Stream != 0) {
+        l_eossts = OsSplitDecodeHeader(a_posbytesource, l_u64Stream, l_szName, &l_ossplitheader, &l_u64Used);
+        l_u64Left -= l_u64Used;
+      }
+      if (l_eossts != OS_STS_SUCCESS) {
+        OS_LOGE("Decompress failed...<%s>", l_szName);
+        l_u64Unread = l_u64Stream - l_u64Used;
+      } else if ((l_eossts = a_posvisitor->FileBegin(l_ospackagerecord, &l_posbytesink)) != OS_STS_SUCCESS) {
+        return l_eossts;
+      } else if (l_posbytesink == nullptr) {
+        l_eossts = SkipExactly(a_posbytesource, l_u64Stream - l_u64Used, &l_u64Left, &l_u64Unused);
         if (l_eossts != OS_STS_SUCCESS) {
           OS_PKG_FAIL("SetFilePointer64 failed...<%s>", a_szPackage);
-          l_u64Unread = l_u64Stream;
+          l_u64Unread = l_u64Stream - l_u64Used;
         }
       } else if (l_u64Stream != 0) {
-        std::uint64_t l_u64Used = 0;
-        OsSplitHeader l_ossplitheader;
-        l_eossts = OsSplitDecodeHeader(a_posbytesource, l_u64Stream, l_szName, &l_ossplitheader, &l_u64Used);
-        if (l_eossts == OS_STS_SUCCESS)
-          l_eossts = OsSplitDecodeBody(a_posbytesource, l_u64Stream - l_u64Used,
-                                       a_posvisitor->ProgressName(l_ospackagerecord), l_ossplitheader,
-                                       l_posbytesink, a_pfncallback, a_posfilepackageprogress, &l_u64Used);
-        l_u64Left -= l_u64Used;
+        const std::uint64_t l_u64Header = l_u64Used;
+        l_eossts = OsSplitDecodeBody(a_posbytesource, l_u64Stream - l_u64Used,
+                                     a_posvisitor->ProgressName(l_ospackagerecord), l_ossplitheader, l_posbytesink,
+                                     a_pfncallback, a_posfilepackageprogress, &l_u64Used);
+        l_u64Left -= l_u64Used - l_u64Header;
         if (l_eossts == OS_STS_SUCCESS && l_u64Used != l_u64Stream) {
           OS_PKG_FAIL("Corrupt package file...%s (%llu != %llu)", a_szPackage,
                       static_cast<unsigned long long>(l_u64Used), static_cast<unsigned long long>(l_u64Stream));

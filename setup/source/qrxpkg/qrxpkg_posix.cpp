@@ -316,6 +316,7 @@ class CExtractVisitor : public COsPackageVisitor {
 // Creates the destination and the directories above it that are missing.
 EOSSTS MakeDestination(const char* a_szDestination) {
   char l_sz[PATH_MAX];
+  if (a_szDestination[0] == '\0') return Refused(a_szDestination, "cannot create", ENOENT);
   if (SStrLen(a_szDestination, sizeof(l_sz)) < 0) return Refused(a_szDestination, "cannot create", ENAMETOOLONG);
   SStrCpy(l_sz, sizeof(l_sz), a_szDestination);
   for (char* l_psz = l_sz + 1;; ++l_psz) {
