@@ -72,9 +72,14 @@ class CCountingSink : public COsByteSink {
 class CExpand : public COsPackageVisitor {
  public:
   CExpand(CSource* a_psource, bool a_bForgive) : m_psource(a_psource), m_bForgive(a_bForgive) {}
-  EOSSTS FileBegin(const OsPackageRecord& a_ospackagerecord, COsByteSink** a_pposbytesink) override {
+  // A record is shown with the source at its stream's start; the stream's
+  // header is read before FileBegin.
+  EOSSTS Record(const OsPackageRecord& a_ospackagerecord, std::uint32_t, std::uint64_t) override {
     m_sizetBegin = m_psource->At();
     m_u64Announced = a_ospackagerecord.m_u64Size == 0 ? 0 : m_psource->AnnouncedFileSize(a_ospackagerecord.m_u64Size);
+    return OS_STS_SUCCESS;
+  }
+  EOSSTS FileBegin(const OsPackageRecord&, COsByteSink** a_pposbytesink) override {
     m_sink.m_u64Bytes = 0;
     m_bExpanded = m_u64Announced <= s_u64MaxFile;
     *a_pposbytesink = m_bExpanded ? &m_sink : nullptr;
