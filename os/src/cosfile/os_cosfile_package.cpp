@@ -87,15 +87,17 @@ EOSSTS CopyToNew(const char* a_szSource, const char* a_szCopy, COsFile* a_posfil
   EOSSTS l_eossts = l_osfileSource.Open(a_szSource, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READWRITE);
   if (l_eossts == OS_STS_SUCCESS) l_eossts = OsFileOpenPlain(a_posfileCopy, a_szCopy, OS_FILE_PLAIN_NEW, OS_FILE_ACCESS_READWRITE);
   if (l_eossts != OS_STS_SUCCESS) return l_eossts;
-  std::uint8_t* const l_pu8 = static_cast<std::uint8_t*>(OS_MEM_ALLOC(s_u32CopyChunk, "package copy"));
-  if (l_pu8 == nullptr) return OS_STS_FAIL;
+  const COsPkgBuffer l_buffer(s_u32CopyChunk);
+  if (l_buffer.m_pu8 == nullptr) {
+    OS_PKG_FAIL("OsMemAlloc failed...");
+    return OS_STS_FAIL;
+  }
   std::uint32_t l_u32Read = 0, l_u32Written = 0;
-  while ((l_eossts = l_osfileSource.Read(l_pu8, s_u32CopyChunk, &l_u32Read)) == OS_STS_SUCCESS && l_u32Read > 0) {
-    l_eossts = a_posfileCopy->Write(l_pu8, l_u32Read, &l_u32Written);
+  while ((l_eossts = l_osfileSource.Read(l_buffer.m_pu8, s_u32CopyChunk, &l_u32Read)) == OS_STS_SUCCESS && l_u32Read > 0) {
+    l_eossts = a_posfileCopy->Write(l_buffer.m_pu8, l_u32Read, &l_u32Written);
     if (l_eossts == OS_STS_SUCCESS && l_u32Written != l_u32Read) l_eossts = OS_STS_FAIL;
     if (l_eossts != OS_STS_SUCCESS) break;
   }
-  OS_MEM_FREE(l_pu8);
   if (l_eossts == OS_STS_SUCCESS) l_eossts = a_posfileCopy->SetFilePointer64(OS_FILE_POINTER_BEGIN, 0);
   return l_eossts;
 }

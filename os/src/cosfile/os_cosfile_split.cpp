@@ -8,20 +8,6 @@
 
 namespace {
 
-// The tracked buffers of one call, released on every path.
-class CSplitBuffer {
- public:
-  explicit CSplitBuffer(std::uint32_t a_u32Size)
-      : m_pu8(static_cast<std::uint8_t*>(OS_MEM_ALLOC(a_u32Size, "split"))), m_u32Size(a_u32Size) {}
-  ~CSplitBuffer() {
-    if (m_pu8 != nullptr) OS_MEM_FREE(m_pu8);
-  }
-  CSplitBuffer(const CSplitBuffer&) = delete;
-  CSplitBuffer& operator=(const CSplitBuffer&) = delete;
-  std::uint8_t* m_pu8;
-  std::uint32_t m_u32Size;
-};
-
 class CCompressContext {
  public:
   ~CCompressContext() { OsFileCompressContextFree(&m_oscompresscontext); }
@@ -157,9 +143,9 @@ EOSSTS OsSplitWriteOpen(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, 
 
   // No buffer is larger than the file's first piece needs.
   const std::uint32_t l_u32Piece = l_u64Size < OS_SPLIT_PIECE_SIZE ? static_cast<std::uint32_t>(l_u64Size) : OS_SPLIT_PIECE_SIZE;
-  CSplitBuffer l_bufferRead(l_u32Piece);
-  CSplitBuffer l_bufferOut(OsSplitBufferSize(l_u64Size, OS_SPLIT_PIECE_SIZE));
-  CSplitBuffer l_bufferScratch(l_bufferOut.m_u32Size);
+  COsPkgBuffer l_bufferRead(l_u32Piece);
+  COsPkgBuffer l_bufferOut(OsSplitBufferSize(l_u64Size, OS_SPLIT_PIECE_SIZE));
+  COsPkgBuffer l_bufferScratch(l_bufferOut.m_u32Size);
   if (l_bufferRead.m_pu8 == nullptr || l_bufferOut.m_pu8 == nullptr || l_bufferScratch.m_pu8 == nullptr) {
     OS_PKG_FAIL("OsMemAlloc failed...");
     return OS_STS_FAIL;

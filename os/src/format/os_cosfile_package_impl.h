@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "os_cosfile_package.h"
+#include "os_cosmem.h"
 #include "os_log.h"
 
 // Keeps a failure's text as the thread's last package error.
@@ -38,6 +39,21 @@ inline std::uint64_t OsPkgGet64(const std::uint8_t* a_pu8) {
 constexpr char OS_SPLIT_MAGIC[] = "QRXSPL01";
 constexpr char OS_PACKAGE_MAGIC[] = "QRXPKG01";
 constexpr std::uint32_t OS_PKG_MAGIC_SIZE = 8;
+
+// A tracked buffer of one call, released on every way out; m_pu8 is null
+// when it could not be had.
+class COsPkgBuffer {
+ public:
+  explicit COsPkgBuffer(std::uint32_t a_u32Size)
+      : m_pu8(static_cast<std::uint8_t*>(OS_MEM_ALLOC(a_u32Size, "package"))), m_u32Size(a_u32Size) {}
+  ~COsPkgBuffer() {
+    if (m_pu8 != nullptr) OS_MEM_FREE(m_pu8);
+  }
+  COsPkgBuffer(const COsPkgBuffer&) = delete;
+  COsPkgBuffer& operator=(const COsPkgBuffer&) = delete;
+  std::uint8_t* const m_pu8;
+  const std::uint32_t m_u32Size;
+};
 
 // The buffers of one piece of a file of a_u64FileSize bytes with pieces of
 // a_u32PieceSize: never more than a piece, with the slack behind it.

@@ -42,17 +42,6 @@ EOSSTS SplitReadFailed(EOSSTS a_eossts) {
   return OS_STS_FAIL;
 }
 
-class CBuffer {
- public:
-  explicit CBuffer(std::uint32_t a_u32Size) : m_pu8(static_cast<std::uint8_t*>(OS_MEM_ALLOC(a_u32Size, "split"))) {}
-  ~CBuffer() {
-    if (m_pu8 != nullptr) OS_MEM_FREE(m_pu8);
-  }
-  CBuffer(const CBuffer&) = delete;
-  CBuffer& operator=(const CBuffer&) = delete;
-  std::uint8_t* m_pu8;
-};
-
 bool IsSeparator(char a_c) { return a_c == '\\' || a_c == '/'; }
 
 // True when a_szName lies below a_szDirectory (one separator after it).
@@ -154,8 +143,8 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
   if (l_u64Left < l_u32Buffer) l_u32Buffer = static_cast<std::uint32_t>(l_u64Left);
   const std::uint64_t l_u64PartMost = l_u64Size < a_ossplitheader.m_u32PieceSize ? l_u64Size : a_ossplitheader.m_u32PieceSize;
   const std::uint32_t l_u32Part = l_u64PartMost < s_u32PartSize ? static_cast<std::uint32_t>(l_u64PartMost) : s_u32PartSize;
-  CBuffer l_bufferIn(l_u32Buffer > 0 ? l_u32Buffer : 1), l_bufferScratch(OS_COMPRESS_BLOCK_SIZE);
-  CBuffer l_abufferPart[2] = {CBuffer(l_u32Part), CBuffer(l_u32Part)};
+  COsPkgBuffer l_bufferIn(l_u32Buffer > 0 ? l_u32Buffer : 1), l_bufferScratch(OS_COMPRESS_BLOCK_SIZE);
+  COsPkgBuffer l_abufferPart[2] = {COsPkgBuffer(l_u32Part), COsPkgBuffer(l_u32Part)};
   if (l_bufferIn.m_pu8 == nullptr || l_bufferScratch.m_pu8 == nullptr || l_abufferPart[0].m_pu8 == nullptr ||
       l_abufferPart[1].m_pu8 == nullptr) {
     OS_PKG_FAIL("OsMemAlloc failed...");
@@ -197,7 +186,7 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
     while (!l_osdecompressstate.m_bDone) {
       const std::uint64_t l_u64Room = l_u64PieceMost - l_u64Piece;
       std::uint32_t l_u32Decoded = l_u64Room < l_u32Part ? static_cast<std::uint32_t>(l_u64Room) : l_u32Part;
-      CBuffer& l_buffer = l_abufferPart[l_iPart];
+      COsPkgBuffer& l_buffer = l_abufferPart[l_iPart];
       if (l_u32Decoded == 0 ||
           OsFileDecompressPart(l_buffer.m_pu8, &l_u32Decoded, l_bufferIn.m_pu8, l_u32Container, l_bufferScratch.m_pu8,
                                &l_osdecompressstate) != OS_STS_SUCCESS) {
