@@ -123,6 +123,9 @@ EOSSTS OsFileFindNext(OsFileInfo* a_posfileinfo);
 // Closes an open search and clears the record.
 EOSSTS OsFileFindClose(OsFileInfo* a_posfileinfo);
 bool OsFileExists(const char* a_szFilename);
+// Whether the library a_szName (a path or name without ".dll", which is
+// appended) exists as a file.
+bool SharedLibraryExists(const char* a_szName);
 
 // ---- tree operations ----
 
@@ -193,6 +196,18 @@ typedef EOSSTS (*OsFilePackageCallback)(OsFilePackageProgress* a_posfilepackagep
 
 // ---- the file object ----
 
+// How SharedLibraryGetProc finds a procedure.
+enum EOSLIBPROC : std::int32_t {
+  OS_LIBPROC_PLAIN = 1,         // the exported name as given
+  OS_LIBPROC_XMLCALLBACK = 2,   // "[Outer::]inner_Name": a static member taking an OsXmlCallback
+  OS_LIBPROC_SIMCALLBACK = 3,   // the same with a SimCallback, or a free function of that name
+};
+// SharedLibraryLoad's flag: the library's own folder is searched for its
+// dependencies.
+constexpr std::uint32_t OS_LIBRARY_ALTERED_SEARCH_PATH = 0x1;
+// SharedLibraryGetProc's module argument for the object's own library.
+inline void* OsLibrarySelf() { return reinterpret_cast<void*>(static_cast<std::intptr_t>(-1)); }
+
 class COsFileImpl;
 
 // One open file. Used by one thread at a time.
@@ -260,6 +275,25 @@ class COsFile {
   // Prints the prompt (coloured when a_szColour is not empty) and reads one
   // line (the newline kept) of at most size - 2 characters; null at the end of input.
   char* ConsolePrompt(const char* a_szColour, const char* a_szPrompt, char* a_szLine, std::size_t a_sizetLine);
+
+  // Shared libraries. One library per object; loading another frees the
+  // earlier one. a_eosfileopen 1 (OS_FILE_OPEN_CREATE) loads a new reference
+  // (after handing the start-up arguments on, so the library finds them) and
+  // owns it; 2 (OS_FILE_OPEN_EXISTING) attaches to a module already in the
+  // process, which is never freed. a_szAlternate, "+text" or null: when the
+  // name cannot be had, name + text is tried once (same type, no flags) and
+  // its status returned. 0; 1 when nothing was loaded (last error cleared);
+  // 3 for a null name or another type.
+  EOSSTS SharedLibraryLoad(const char* a_szLibrary, EOSFILEOPEN a_eosfileopen, const char* a_szAlternate,
+                           std::uint32_t a_u32Flags);
+  // A procedure of a_hModule (OsLibrarySelf(): this object's library), or null.
+  // The callback kinds build the decorated name of a static member function
+  // ("Outer::inner_Name" or "inner_Name": class inner, scope Outer) and try
+  // the private, protected and public forms in that order.
+  void* SharedLibraryGetProc(const char* a_szProcedure, void* a_hModule, EOSLIBPROC a_eoslibproc);
+  // Frees an owned library and forgets any. 0.
+  EOSSTS SharedLibraryFree();
+  bool SharedLibraryIsLoaded();
 
   COsFileImpl* m_posfileimpl;
 };

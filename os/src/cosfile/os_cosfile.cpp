@@ -34,7 +34,7 @@ COsFile::COsFile() : m_posfileimpl(OsMemNew(COsFileImpl, "COsFileImpl")) {}
 COsFile::~COsFile() {
   if (m_posfileimpl == nullptr) return;
   Close();
-  if (m_posfileimpl->m_hmodule != nullptr && m_posfileimpl->m_u32ModuleOwned != 0) FreeLibrary(m_posfileimpl->m_hmodule);
+  SharedLibraryFree();
   OsMemDelete(m_posfileimpl);
   m_posfileimpl = nullptr;
 }
