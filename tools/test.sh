@@ -83,6 +83,7 @@ if cmake -S tests/fuzz -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev
   fuzz_run os_coscfg_profile_image_fuzz tests/fuzz/seeds/profile tests/fuzz/os_coscfg_profile.dict
   fuzz_run os_cosfile_compress_fuzz tests/fuzz/seeds/compress tests/fuzz/os_cosfile_compress.dict
   fuzz_run os_cosfile_package_fuzz tests/fuzz/seeds/package tests/fuzz/os_cosfile_package.dict
+  fuzz_run os_cosresource_trailer_fuzz tests/fuzz/seeds/resource tests/fuzz/os_cosresource_trailer.dict
 else
   echo "fuzz: the targets did not build"
   failed=$((failed + 1))

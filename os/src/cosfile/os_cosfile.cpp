@@ -1,5 +1,6 @@
 // The file object: open modes, reads and writes, formatted writes, sizes and
 // positions, region locks, name and times.
+#include <atomic>
 #include <cstring>
 
 #include "os_cosfile_impl.h"
@@ -27,7 +28,26 @@ EOSSTS OpenStatus(DWORD a_dwError) {
   }
 }
 
+std::atomic<std::int64_t> s_i64WriteBudget{-1};
+
+// The bytes of a_u32Bytes a write may make before the failure a test asked
+// for (*a_pbFail), or all of them.
+std::uint32_t WriteAllowance(std::uint32_t a_u32Bytes, bool* a_pbFail) {
+  *a_pbFail = false;
+  std::int64_t l_i64Budget = s_i64WriteBudget.load();
+  while (l_i64Budget >= 0) {
+    const bool l_bFail = l_i64Budget < a_u32Bytes;
+    if (s_i64WriteBudget.compare_exchange_weak(l_i64Budget, l_bFail ? -1 : l_i64Budget - a_u32Bytes)) {
+      *a_pbFail = l_bFail;
+      return l_bFail ? static_cast<std::uint32_t>(l_i64Budget) : a_u32Bytes;
+    }
+  }
+  return a_u32Bytes;
+}
+
 }  // namespace
+
+void OsFileWriteFailAfter(std::int64_t a_i64Bytes) { s_i64WriteBudget.store(a_i64Bytes < 0 ? -1 : a_i64Bytes); }
 
 COsFile::COsFile() : m_posfileimpl(OsMemNew(COsFileImpl, "COsFileImpl")) {}
 
@@ -165,8 +185,14 @@ EOSSTS COsFile::Write(const void* a_pBuffer, std::uint32_t a_u32Bytes, std::uint
   OS_RETURN_IF(m_posfileimpl->m_hFile == INVALID_HANDLE_VALUE, OS_LOG_ERROR, "Need to open a file first...",
                OS_STS_BADARG);
   OS_RETURN_IF_NULL(a_pBuffer, OS_LOG_ERROR, "a_pBuffer is NULL...", OS_STS_BADARG);
+  bool l_bFail = false;
+  const std::uint32_t l_u32Bytes = WriteAllowance(a_u32Bytes, &l_bFail);
   DWORD l_dw = 0;
-  if (!WriteFile(m_posfileimpl->m_hFile, a_pBuffer, a_u32Bytes, &l_dw, nullptr)) return OS_STS_FAIL;
+  if (!WriteFile(m_posfileimpl->m_hFile, a_pBuffer, l_u32Bytes, &l_dw, nullptr)) return OS_STS_FAIL;
+  if (l_bFail) {
+    SetLastError(ERROR_DISK_FULL);
+    return OS_STS_FAIL;
+  }
   if (a_pu32Written != nullptr) *a_pu32Written = l_dw;
   return OS_STS_SUCCESS;
 }

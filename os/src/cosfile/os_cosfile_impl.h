@@ -40,6 +40,13 @@ class COsFileImpl {
   std::uint32_t m_u32ModuleOwned = 0;
 };
 
+// Failure injection, for tests of the paths a healthy machine never takes (a
+// disk that fills up while a file is rewritten): once a_i64Bytes more bytes
+// have been written through file objects, the write that would pass them
+// writes only up to them and fails (once) with the last error
+// ERROR_DISK_FULL. -1 (the state a process starts in) turns it off.
+void OsFileWriteFailAfter(std::int64_t a_i64Bytes);
+
 // How OsFileOpenPlain opens.
 enum EOSFILEPLAIN {
   OS_FILE_PLAIN_NEW,        // a new file: nothing may be there under the name
