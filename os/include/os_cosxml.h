@@ -32,7 +32,20 @@ enum EOSXMLSTATE : std::int32_t {
   OS_XML_STATE_SKIP = 3,    // set by StateSetSkip, read by the dispatch
 };
 
-struct OsXmlCallback;
+class COsXml;
+
+// The record every dispatch callback receives. szName and szData point into
+// the walked document's text, terminated in place for the call only.
+struct OsXmlCallback {
+  void* pvObject;       // the object bound with the function
+  COsXml* posxml;       // the walked document
+  std::int32_t lLevel;  // the element's level in the walk, 0 for the starting element
+  char* szName;
+  char* szData;
+  void* pvNameArg;      // the template element's user value
+  void* pvUser;         // the argument of DispatchRun
+};
+// A callback; a non-zero status ends the walk and becomes its result.
 typedef EOSSTS (*OsXmlCallbackFunction)(OsXmlCallback* a_posxmlcallback);
 
 // The bound calls of one template element while a document serves as a
@@ -142,6 +155,49 @@ class COsXml {
   EOSSTS NodeNameRelease();
   char* NodeDataAcquire();
   EOSSTS NodeDataRelease();
+
+  // ---- the dispatch: a template document bound to objects, walked over
+  // the loaded document ----
+  //
+  // A template element may carry the properties enter, exit, unknown and
+  // unordered, each "object.function", and user. The object is a name given
+  // to DispatchAddObject or a hexadecimal address ("0x..."); the function is
+  // an address, or the static member function Class_function of the
+  // object's class, exported by the dispatch module (the lookup of
+  // COsFile::SharedLibraryGetProc, kind OS_LIBPROC_XMLCALLBACK). user is an
+  // address or such a function without a class, handed to every call as
+  // pvNameArg. unknown and unordered are inherited by the children of an
+  // element that has none of its own.
+
+  // Registers an object under a name for the bindings. The two texts are
+  // kept as pointers and must outlive the dispatch. 0; 1 for an empty name,
+  // a null object or no memory.
+  EOSSTS DispatchAddObject(const char* a_szObjectName, const char* a_szClassName, void* a_pvDispatchObj);
+  // Loads a template and binds all its properties; functions by name are
+  // looked up in a_hModule (the forms without one use the module that holds
+  // this library). 0; 1 when the template does not load or a property
+  // cannot be bound (the template then stays loaded, partly bound).
+  EOSSTS DispatchLoad(const char* a_szTemplate, std::int32_t a_lTemplateLength, void* a_hModule);
+  EOSSTS DispatchLoad(const char* a_szTemplate, void* a_hModule);
+  EOSSTS DispatchLoad(const char* a_szTemplate, std::int32_t a_lTemplateLength);
+  EOSSTS DispatchLoad(const char* a_szTemplate);
+  // Walks the loaded document from the current element (level 0) and its
+  // following siblings depth-first: an element whose name a template
+  // element of the same level has gets that element's enter call, its
+  // children, and its exit call; one matched only after the template moved
+  // past other siblings is first reported to the unordered pair; one
+  // without a match goes to the unknown pair and its subtree is skipped;
+  // below a template element without children every child goes to the
+  // unknown pair. A callback's non-zero status ends the walk and is
+  // returned; both cursors are back where they were afterwards. 1 without a
+  // template or a document, 6 without a current element, 2 when the document
+  // nests too deep for the cursor.
+  EOSSTS DispatchRun(void* a_pvUser);
+  // Load, then DispatchRun; a load failure is returned without a walk.
+  EOSSTS DispatchRun(const char* a_szDocument, std::int32_t a_lDocumentLength, void* a_pvUser);
+  EOSSTS DispatchRun(const char* a_szDocument, void* a_pvUser);
+  // Frees the bindings and the template and forgets every object.
+  EOSSTS DispatchClear();
 
   COsXmlImpl* m_posxmlimpl = nullptr;
 };

@@ -9,24 +9,16 @@
 #include "os_log.h"
 #include "os_memnew.h"
 
-// Every public operation needs its implementation.
-#define OS_XML_IMPL_OR_RETURN(a_ret)                 \
-  do {                                               \
-    if (m_posxmlimpl == nullptr) {                   \
-      OS_LOGA("xml>>> m_posxmlimpl is null...");     \
-      return a_ret;                                  \
-    }                                                \
-  } while (0)
-
 COsXmlImpl::COsXmlImpl(COsXml* a_posxmlOwner) : m_posxmlOwner(a_posxmlOwner) {}
 
 COsXmlImpl::~COsXmlImpl() {
   Clear();
-  // The dispatch's template document and buffers; the module handle and the
-  // library object stay with the dispatch, which releases them itself.
+  // The dispatch's template document and buffers; its library object is
+  // released through the dispatch's own function.
+  if (m_pfnDispatchRelease != nullptr) m_pfnDispatchRelease(*this);
   OsMemDelete(m_posxmlTemplate);
   m_posxmlTemplate = nullptr;
-  if (m_pvObjectMap != nullptr) OS_MEM_FREE(m_pvObjectMap);
+  if (m_posxmlobjectrow != nullptr) OS_MEM_FREE(m_posxmlobjectrow);
   if (m_posxmlcallbackset != nullptr) OS_MEM_FREE(m_posxmlcallbackset);
   if (m_szText != nullptr) OS_MEM_FREE(m_szText);
   if (m_posxmlatom != nullptr) OS_MEM_FREE(m_posxmlatom);

@@ -6,6 +6,26 @@
 
 #include "os_cosxml.h"
 
+class COsFile;
+
+// Every public operation needs its implementation (the file that uses this
+// includes the log macros).
+#define OS_XML_IMPL_OR_RETURN(a_ret)                 \
+  do {                                               \
+    if (m_posxmlimpl == nullptr) {                   \
+      OS_LOGA("xml>>> m_posxmlimpl is null...");     \
+      return a_ret;                                  \
+    }                                                \
+  } while (0)
+
+// One row of the dispatch's object map. The names are the caller's texts,
+// not copies; a row without an object is free.
+struct OsXmlObjectRow {
+  const char* szObjectName;
+  const char* szClassName;
+  void* pvObject;
+};
+
 class COsXmlImpl {
  public:
   explicit COsXmlImpl(COsXml* a_posxmlOwner);
@@ -59,14 +79,19 @@ class COsXmlImpl {
   OsXmlAtom* m_posxmlatomDeclaration = nullptr;
   // The dispatch's state: nothing in the reader sets these; the reader frees
   // the buffers it would find there.
-  std::int32_t m_lObjectMapSize = 0;
+  std::int32_t m_lObjectMapSize = 0;  // usable rows + 1; the table has one spare row more
   COsXml* m_posxmlTemplate = nullptr;
-  void* m_pvObjectMap = nullptr;
+  OsXmlObjectRow* m_posxmlobjectrow = nullptr;
   void* m_hModule = nullptr;
   std::int32_t m_lAtomGrowth = OS_XML_GROWTH_MIN;
   std::int32_t m_lCallbackGrowth = OS_XML_GROWTH_MIN;
   COsXml* m_posxmlOwner = nullptr;
-  void* m_pvLibrary = nullptr;
+  COsFile* m_posfileLibrary = nullptr;
+
+  // Set by the dispatch when it holds state of the platform modules (the
+  // library object); the destructor calls it, so the reader itself never
+  // touches that state.
+  void (*m_pfnDispatchRelease)(COsXmlImpl& a_posxmlimpl) = nullptr;
 
   // Private bookkeeping behind the fields above.
   // Rows at and beyond this one are zero; rows below it may hold an earlier
