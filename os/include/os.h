@@ -11,5 +11,6 @@
 #include "os_cosstring.h"
 #include "os_costhread.h"
 #include "os_cosxml.h"
+#include "os_cosxmltask.h"
 #include "os_sts.h"
 #include "os_types.h"

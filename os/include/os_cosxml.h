@@ -67,7 +67,10 @@ struct OsXmlCallbackSet {
 // data is the raw text between the '>' of its opening tag and the '<' of its
 // closing tag, child markup included, or the content of its CDATA section;
 // a self-closing element has szData just past its "/>" and lData 0. A
-// property's data is its value without the quotes.
+// property's data is its value without the quotes. Adjacent CDATA sections
+// ("<![CDATA[a]]]]><![CDATA[>b]]>", the form of a value holding "]]>") are
+// one value ("a]]>b"): the reader keeps it behind the end of its copy of the
+// text, so such an element's szData lies beyond the text's length.
 struct OsXmlAtom {
   EOSXMLTYPE eosxmltype;
   std::int32_t lDepth;  // 0 for the outermost element; a property has its element's
@@ -204,7 +207,8 @@ class COsXml {
 
 // Copies into a_szOut the text between the first a_szOpening in a_szDocument
 // and the first a_szClosing after it (complete tags such as "<uniquename>"
-// and "</uniquename>"); a value wrapped in <![CDATA[ ... ]]> is unwrapped.
+// and "</uniquename>"); a value wrapped in <![CDATA[ ... ]]> is unwrapped,
+// and the contents of adjacent sections are joined.
 // a_szOut is always terminated and is empty unless the status is 0:
 // 1 when either tag is missing or the value is empty, 2 when the value and
 // its terminator do not fit in a_sizetOut bytes (the value counts as absent),

@@ -25,6 +25,7 @@ TEST(OsXmlGetTagValue, ValuesAndCdata) {
   EXPECT_EQ(Value(l_szArguments, "<entity>", "</entity>"), "application");
   EXPECT_EQ(Value("<v><![CDATA[abc]]></v>", "<v>", "</v>"), "abc");
   EXPECT_EQ(Value("<v><![CDATA[a<b>]]></v>", "<v>", "</v>"), "a<b>");
+  EXPECT_EQ(Value("<v><![CDATA[a]]]]><![CDATA[>b]]></v>", "<v>", "</v>"), "a]]>b");  // adjacent sections
   EXPECT_EQ(Value("<a>1</a><a>2</a>", "<a>", "</a>"), "1");  // the first one
   EXPECT_EQ(Value("<a>x<b>y</b></a>", "<a>", "</a>"), "x<b>y</b>");
 }
@@ -47,6 +48,9 @@ TEST(OsXmlGetTagValue, ABoundedDestination) {
   EXPECT_EQ(l_eossts, OS_STS_SUCCESS);
   EXPECT_EQ(Value("<v>abcde</v>", "<v>", "</v>", 5, &l_eossts), "");  // does not fit: absent
   EXPECT_EQ(l_eossts, OS_STS_TOOSMALL);
+  // Joined sections count with their content only.
+  EXPECT_EQ(Value("<v><![CDATA[a]]]]><![CDATA[>]]></v>", "<v>", "</v>", 5, &l_eossts), "a]]>");
+  EXPECT_EQ(l_eossts, OS_STS_SUCCESS);
   char l_sz[4] = "x";
   EXPECT_EQ(OsXmlGetTagValue(nullptr, "<v>", "</v>", l_sz, sizeof(l_sz)), OS_STS_BADARG);
   EXPECT_STREQ(l_sz, "");

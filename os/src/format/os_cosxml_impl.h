@@ -108,6 +108,11 @@ class COsXmlImpl {
   // Adds one growth step to the atom table; false when out of memory.
   bool GrowAtoms();
   bool GrowDeclarations();
+  // Appends the CDATA content at a_lContent to a_osxmlatom's content (its
+  // lData still the negative marker) as one value behind the text, at
+  // *a_plJoined, which moves past it; false when out of memory.
+  bool JoinCdata(OsXmlAtom& a_osxmlatom, std::int32_t a_lContent, std::int32_t a_lContentLength,
+                 std::int32_t* a_plJoined);
   // Forgets a document that failed to load: no cursor, zeroed rows, no rows
   // in use, and the text copy freed when a_bFreeText.
   void Abandon(bool a_bFreeText);

@@ -7,6 +7,12 @@
 // step (256 bytes) of slack behind the terminator, which covers the two
 // positions a self-closing tag at the very end may point past it.
 //
+// Adjacent CDATA sections of one element (the form a value holding "]]>"
+// must take) give one value: their contents are copied together behind that
+// slack, growing the copy when needed, and the element's data points there.
+// The text itself is never changed, so an enclosing element's raw data still
+// reads as written.
+//
 // Abort positions (pos=<%d>) are offsets into the copy: the '<' of the
 // markup for faults of a whole tag, and for faults inside a property the
 // place where the missing character was expected.
@@ -98,6 +104,38 @@ bool COsXmlImpl::GrowDeclarations() {
   return true;
 }
 
+bool COsXmlImpl::JoinCdata(OsXmlAtom& a_osxmlatom, std::int32_t a_lContent, std::int32_t a_lContentLength,
+                           std::int32_t* a_plJoined) {
+  const std::int32_t l_lSoFar = -1 - a_osxmlatom.lData;
+  // Content still in the text moves behind it; content already joined there
+  // is the last value written and grows in place.
+  const bool l_bMove = a_osxmlatom.szData + l_lSoFar != *a_plJoined;
+  const std::int32_t l_lStart = l_bMove ? *a_plJoined : a_osxmlatom.szData;
+  const std::int64_t l_llEnd = static_cast<std::int64_t>(l_lStart) + l_lSoFar + a_lContentLength;
+  // One byte behind the value for its terminator (and an in-place read's).
+  if (l_llEnd + 1 > m_lTextCapacity) {
+    const std::int64_t l_llCapacity = l_llEnd + 1 + m_lAtomGrowth;
+    if (l_llCapacity >= INT32_MAX) return false;
+    char* const l_szText =
+        static_cast<char*>(OS_MEM_ALLOC(static_cast<std::uint32_t>(l_llCapacity + 1), "COsXmlImpl text"));
+    if (l_szText == nullptr) return false;
+    // The text and the values joined so far; a reused copy may end before
+    // the place the first joined value was meant to take.
+    const std::int32_t l_lUsed = *a_plJoined <= m_lTextCapacity ? *a_plJoined : m_lTextCapacity + 1;
+    std::memcpy(l_szText, m_szText, static_cast<std::size_t>(l_lUsed));
+    OS_MEM_FREE(m_szText);
+    m_szText = l_szText;
+    m_lTextCapacity = static_cast<std::int32_t>(l_llCapacity);
+  }
+  if (l_bMove) std::memcpy(m_szText + l_lStart, m_szText + a_osxmlatom.szData, static_cast<std::size_t>(l_lSoFar));
+  std::memcpy(m_szText + l_lStart + l_lSoFar, m_szText + a_lContent, static_cast<std::size_t>(a_lContentLength));
+  m_szText[l_llEnd] = 0;
+  a_osxmlatom.szData = l_lStart;
+  a_osxmlatom.lData = -1 - (l_lSoFar + a_lContentLength);
+  *a_plJoined = static_cast<std::int32_t>(l_llEnd);
+  return true;
+}
+
 void COsXmlImpl::Abandon(bool a_bFreeText) {
   if (m_posxmlatom != nullptr && m_lAtomsDirty > 0)
     std::memset(static_cast<void*>(m_posxmlatom), 0, static_cast<std::size_t>(m_lAtomsDirty) * sizeof(OsXmlAtom));
@@ -166,7 +204,7 @@ EOSSTS COsXmlImpl::Load(const char* a_szDocument, std::int32_t a_lDocumentLength
     while (l_lSkip < l_lLength && IsLeadingSpace(a_szDocument[l_lSkip])) ++l_lSkip;
   }
   l_lLength -= l_lSkip;
-  char* const l_szText = m_szText;
+  char* l_szText = m_szText;  // moves when a joined CDATA value needs more room
   std::memcpy(l_szText, a_szDocument + l_lSkip, static_cast<std::size_t>(l_lLength));
   l_szText[l_lLength] = 0;
 
@@ -187,6 +225,13 @@ EOSSTS COsXmlImpl::Load(const char* a_szDocument, std::int32_t a_lDocumentLength
   // The open elements, innermost last, as rows: the table may move.
   std::int32_t l_alOpen[OS_XML_MAX_DEPTH];
   std::int32_t l_lOpen = 0;
+  // The element whose CDATA section ended last and the position behind its
+  // "]]>": a section that begins right there continues that content.
+  std::int32_t l_lCdataRow = -1;
+  std::int32_t l_lCdataAfter = -1;
+  // Where the next joined CDATA value goes: behind the text's terminator and
+  // the two positions a self-closing tag at the very end may point to.
+  std::int32_t l_lJoined = l_lLength + 3;
 
   std::int32_t l_i = 0;
   while (l_i < l_lLength) {
@@ -204,13 +249,25 @@ EOSSTS COsXmlImpl::Load(const char* a_szDocument, std::int32_t a_lDocumentLength
         return l_abort();
       }
       OsXmlAtom& l_osxmlatom = l_posxmlatom[l_alOpen[l_lOpen - 1]];
-      l_osxmlatom.szData = l_i + s_lCdata;
-      const std::int32_t l_lEnd = FindCdataEnd(l_szText, l_osxmlatom.szData, l_lLength);
+      const std::int32_t l_lContent = l_i + s_lCdata;
+      const std::int32_t l_lEnd = FindCdataEnd(l_szText, l_lContent, l_lLength);
       if (l_lEnd < 0) break;  // unterminated: the element stays open
-      // A negative length marks CDATA content until the closing tag turns
-      // it into the content's length.
-      l_osxmlatom.lData = l_osxmlatom.szData - (l_lEnd + 3) + 2;
-      l_i = l_lEnd + 3;
+      if (l_alOpen[l_lOpen - 1] == l_lCdataRow && l_i == l_lCdataAfter) {
+        // A value holding "]]>" is written as adjacent sections, split inside
+        // that sequence; their contents together are the element's data.
+        if (!JoinCdata(l_osxmlatom, l_lContent, l_lEnd - l_lContent, &l_lJoined)) {
+          OS_LOGA("XML abort...out of memory. pos=<%d>", l_i);
+          return l_abort();
+        }
+        l_szText = m_szText;
+      } else {
+        // A negative length marks CDATA content until the closing tag turns
+        // it into the content's length.
+        l_osxmlatom.szData = l_lContent;
+        l_osxmlatom.lData = l_lContent - (l_lEnd + 3) + 2;
+      }
+      l_lCdataRow = l_alOpen[l_lOpen - 1];
+      l_i = l_lCdataAfter = l_lEnd + 3;
       continue;
     }
 

@@ -21,16 +21,30 @@ EOSSTS OsXmlGetTagValue(const char* a_szDocument, const char* a_szOpening, const
 
   static const char s_szCdata[] = "<![CDATA[";
   constexpr std::size_t l_nCdata = sizeof(s_szCdata) - 1;
+  // Between adjacent sections (a value holding "]]>" is split into them)
+  // lies markup, not content.
+  static const char s_szJoint[] = "]]><![CDATA[";
+  constexpr std::size_t l_nJoint = sizeof(s_szJoint) - 1;
+  bool l_bCdata = false;
   if (static_cast<std::size_t>(l_pEnd - l_pBegin) >= l_nCdata && std::memcmp(l_pBegin, s_szCdata, l_nCdata) == 0) {
     l_pBegin += l_nCdata;
     l_pEnd -= 3;  // the "]]>" before the closing tag
+    l_bCdata = true;
   }
-  if (l_pEnd <= l_pBegin) return OS_STS_FAIL;
-  const std::size_t l_n = static_cast<std::size_t>(l_pEnd - l_pBegin);
-  if (l_n >= a_sizetOut) return OS_STS_TOOSMALL;
-  std::memcpy(a_szOut, l_pBegin, l_n);
+  std::size_t l_n = 0;
+  for (const char* l_p = l_pBegin; l_p < l_pEnd;) {
+    if (l_bCdata && static_cast<std::size_t>(l_pEnd - l_p) >= l_nJoint && std::memcmp(l_p, s_szJoint, l_nJoint) == 0) {
+      l_p += l_nJoint;
+      continue;
+    }
+    if (l_n + 1 >= a_sizetOut) {
+      a_szOut[0] = 0;
+      return OS_STS_TOOSMALL;
+    }
+    a_szOut[l_n++] = *l_p++;
+  }
   a_szOut[l_n] = 0;
-  return OS_STS_SUCCESS;
+  return l_n == 0 ? OS_STS_FAIL : OS_STS_SUCCESS;
 }
 
 #ifdef _WINDOWS_
