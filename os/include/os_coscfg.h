@@ -97,6 +97,15 @@ class COsCfg {
                           char* a_szCompany, std::size_t a_sizetCompany, char* a_szBrandRoot,
                           std::size_t a_sizetBrandRoot);
 
+  // The reply of the suite's interface library ("rarir", searched in the
+  // driver path, the system directory, the model directory, "lib" and then
+  // by name) to an "interfaceopen" task: asked once and kept for the life
+  // of the configuration, which says "interfaceclose" to the library when it
+  // ends. Without the library, the standard success report. Null when the
+  // library has no entry point or memory is short (the next call asks
+  // again). Not synchronised: ask from one thread at a time.
+  const char* InterfaceInfo();
+
   COsCfgImpl* m_poscfgimpl = nullptr;
 };
 

@@ -377,6 +377,7 @@ void OsCfgDestroy(COsCfg* a_poscfg) {
       OsMemDelete(l_poscfgimpl->m_posfileLogLock);
     }
     OsCfgProfileFreeAll();  // changes that were not flushed are lost
+    OsCfgInterfaceClose(l_poscfgimpl);
     OS_LOGI("mem>>> addr:%p delete-object", static_cast<void*>(l_poscfgimpl));
     VirtualFree(l_poscfgimpl, 0, MEM_RELEASE);
   }

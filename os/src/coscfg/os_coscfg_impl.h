@@ -167,6 +167,12 @@ class COsCfgImpl {
   // The log directory's lock file: open while this process uses the directory.
   COsFile* m_posfileLogLock;
 
+  // The interface library, its entry point and its kept reply (2048 bytes,
+  // tracked); all null until InterfaceInfo succeeds.
+  COsFile* m_posfileInterface;
+  void* m_pfnInterfaceEntry;
+  char* m_szInterfaceInfo;
+
   char m_szFileData[OS_CFG_FILEDATA_SIZE];
 };
 
@@ -193,6 +199,10 @@ struct OsCfgQuery {
   char* m_szBrandRoot;
   std::size_t m_sizetBrandRoot;
 };
+
+// Says "interfaceclose" to a held interface library and releases it and its
+// reply.
+void OsCfgInterfaceClose(COsCfgImpl* a_poscfgimpl);
 
 // Creates the process-wide configuration; null when it cannot be made.
 COsCfg* OsCfgCreate(const OsCfgStartup& a_oscfgstartup);

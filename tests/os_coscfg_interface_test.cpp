@@ -1,0 +1,102 @@
+// The interface library's reply: the default report without the library,
+// the library's reply asked once and kept (cut to 2047 bytes), the close
+// task at shut-down, and a library without the entry point.
+#include <windows.h>
+
+#include <cstring>
+
+#include "os.h"
+#include "os_test_services.h"
+
+namespace {
+
+std::wstring TestProgramDirectory() {
+  wchar_t l_wsz[MAX_PATH];
+  const DWORD l_dw = GetModuleFileNameW(nullptr, l_wsz, MAX_PATH);
+  std::wstring l_ws(l_wsz, l_dw);
+  return l_ws.substr(0, l_ws.find_last_of(L'\\'));
+}
+
+std::vector<std::string> Split(const std::string& a_s) {
+  std::vector<std::string> l_vec;
+  for (std::size_t l_i = 0; l_i < a_s.size();) {
+    const std::size_t l_iEnd = a_s.find('\0', l_i);
+    l_vec.push_back(a_s.substr(l_i, l_iEnd - l_i));
+    l_i = l_iEnd == std::string::npos ? a_s.size() : l_iEnd + 1;
+  }
+  return l_vec;
+}
+
+class OsInterfaceTest : public OsServicesTest {
+ protected:
+  void SetUp() override {
+    OsServicesTest::SetUp();
+    StartAs("iftest", "application");
+    m_wsLog = WDir() + L"\\interface.log";
+    OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | OS_LOG_INFO | OS_LOG_OPT_NOSTAMP, nullptr,
+                     nullptr);
+    OsLogSetAssertEcho(OsLogInstance(), false);
+    // The first place searched: a folder of the test's own, empty so far.
+    m_sDriver = Dir() + "\\drv";
+    ASSERT_TRUE(CreateDirectoryW(OsTestWide(m_sDriver).c_str(), nullptr));
+    ASSERT_EQ(OsCfgInstance()->SetItem(OS_CFGSECTION_MAIN, 21, m_sDriver.c_str()), OS_STS_SUCCESS);
+  }
+  // Puts a test plug-in there as the interface library.
+  void Install(const wchar_t* a_wszPlugin) {
+    ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"\\" + a_wszPlugin).c_str(),
+                          OsTestWide(m_sDriver + "\\rarir.dll").c_str(), FALSE));
+  }
+  std::string m_sDriver;
+};
+
+TEST_F(OsInterfaceTest, WithoutTheLibraryTheSuccessReportStands) {
+  const char* const l_szInfo = OsCfgInstance()->InterfaceInfo();
+  ASSERT_NE(l_szInfo, nullptr);
+  EXPECT_STREQ(l_szInfo, OsXmlTaskStatusSuccess());
+}
+
+TEST_F(OsInterfaceTest, TheReplyIsAskedOnceKeptCutAndTheLibraryToldToClose) {
+  Install(L"os_test_rarir.dll");
+  const std::wstring l_wsTasks = WDir() + L"\\tasks.bin";
+  SetEnv(L"OS_TEST_RARIR_LOG", l_wsTasks.c_str());
+  const std::string l_sReply = "<task id='1'>" + std::string(3000, 'r');
+  SetEnv(L"OS_TEST_RARIR_REPLY", OsTestWide(l_sReply).c_str());
+
+  const char* const l_szInfo = OsCfgInstance()->InterfaceInfo();
+  ASSERT_NE(l_szInfo, nullptr);
+  EXPECT_EQ(std::string(l_szInfo), l_sReply.substr(0, 2047));
+  EXPECT_EQ(Lines("LoadLibrary succeeded...<" + m_sDriver + "\\rarir>").size(), 1u);
+  SetEnv(L"OS_TEST_RARIR_REPLY", L"changed");
+  EXPECT_EQ(OsCfgInstance()->InterfaceInfo(), l_szInfo);
+
+  std::vector<std::string> l_vecTasks = Split(OsTestReadFile(l_wsTasks));
+  ASSERT_EQ(l_vecTasks.size(), 1u);
+  // A complete task whose one element is the open request.
+  std::uint64_t l_u64Bytes = 0;
+  ASSERT_TRUE(OsXmlTaskGetBytes(l_vecTasks[0].c_str(), &l_u64Bytes));
+  EXPECT_EQ(l_u64Bytes, l_vecTasks[0].size());
+  COsXml l_osxml;
+  ASSERT_EQ(l_osxml.Load(l_vecTasks[0].c_str()), OS_STS_SUCCESS);
+  ASSERT_EQ(l_osxml.NodeChild(), OS_STS_SUCCESS);
+  char l_szName[32];
+  ASSERT_EQ(l_osxml.NodeNameGet(l_szName, sizeof(l_szName)), OS_STS_SUCCESS);
+  EXPECT_STREQ(l_szName, "interfaceopen");
+  EXPECT_EQ(l_osxml.NodeNext(), 6);
+
+  OsServicesStop();
+  l_vecTasks = Split(OsTestReadFile(l_wsTasks));
+  ASSERT_EQ(l_vecTasks.size(), 2u);
+  EXPECT_EQ(l_vecTasks[1], "<task><interfaceclose></interfaceclose></task>");
+  // The library is gone with the configuration.
+  EXPECT_TRUE(DeleteFileW(OsTestWide(m_sDriver + "\\rarir.dll").c_str()));
+}
+
+TEST_F(OsInterfaceTest, ALibraryWithoutTheEntryGivesNothingAndIsAskedAgain) {
+  Install(L"os_test_plug_x.dll");
+  EXPECT_EQ(OsCfgInstance()->InterfaceInfo(), nullptr);
+  EXPECT_EQ(OsCfgInstance()->InterfaceInfo(), nullptr);
+  EXPECT_EQ(Lines("SharedLibraryGetProc failed...").size(), 2u);
+  EXPECT_EQ(GetModuleHandleW(OsTestWide(m_sDriver + "\\rarir.dll").c_str()), nullptr);
+}
+
+}  // namespace
