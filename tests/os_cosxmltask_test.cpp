@@ -107,18 +107,14 @@ class XmlTask : public OsServicesTest {
     OsServicesTest::TearDown();
   }
   static std::string Text(COsXmlTask& a_task) { return a_task.BufferGet() != nullptr ? a_task.BufferGet() : "<none>"; }
-  // The message loads and walks to a task with its header fields and a_vecBody.
+  // The message walks to a task of a_vecBody whose header fields read back.
   static void ExpectReadBack(COsXmlTask& a_task, const Tree& a_vecBody, std::uint64_t a_u64Id, std::uint64_t a_u64Reply) {
-    OsXmlGenElement l_task = Node("task", "", a_vecBody);
-    l_task.m_vecProperties = {{"id", Field(a_u64Id)},
-                              {"reply", Field(a_u64Reply)},
-                              {"bytes", Field(static_cast<std::uint64_t>(a_task.LengthGet()))}};
-    EXPECT_EQ(Walk(a_task.BufferGet(), {l_task}), "") << Text(a_task);
+    EXPECT_EQ(Walk(a_task.BufferGet(), {Node("task", "", a_vecBody)}), "") << Text(a_task);
     std::uint64_t l_au64[3] = {};
     EXPECT_TRUE(OsXmlTaskGetId(a_task.BufferGet(), &l_au64[0]) && OsXmlTaskGetReply(a_task.BufferGet(), &l_au64[1]) &&
                 OsXmlTaskGetBytes(a_task.BufferGet(), &l_au64[2]));
-    EXPECT_EQ(Field(l_au64[0]) + Field(l_au64[1]) + Field(l_au64[2]),
-              l_task.m_vecProperties[0].second + l_task.m_vecProperties[1].second + l_task.m_vecProperties[2].second);
+    EXPECT_EQ(std::vector<std::uint64_t>(l_au64, l_au64 + 3),
+              (std::vector<std::uint64_t>{a_u64Id, a_u64Reply, static_cast<std::uint64_t>(a_task.LengthGet())}));
   }
   // One line more with exactly a_szText, class 64, since a_sizetBefore.
   void ExpectRefused(const char* a_szText, std::size_t a_sizetBefore) {
