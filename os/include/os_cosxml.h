@@ -195,6 +195,9 @@ class COsXml {
   // returned; both cursors are back where they were afterwards. 1 without a
   // template or a document, 6 without a current element, 2 when the document
   // nests too deep for the cursor.
+  //
+  // A callback may read the document it is handed, but while the walk runs
+  // Load, Clear and the Dispatch calls of that document are refused with 1.
   EOSSTS DispatchRun(void* a_pvUser);
   // Load, then DispatchRun; a load failure is returned without a walk.
   EOSSTS DispatchRun(const char* a_szDocument, std::int32_t a_lDocumentLength, void* a_pvUser);

@@ -250,6 +250,7 @@ OsXmlAtom* FirstChild(COsXmlImpl& a_impl, const OsXmlAtom* a_posxmlatom) {
 }
 
 EOSSTS LoadTemplate(COsXmlImpl& a_impl, const char* a_szTemplate, std::int32_t a_lTemplateLength, void* a_hModule) {
+  OS_RETURN_IF(a_impl.m_bDispatchWalking, OS_LOG_ASSERT, OS_XML_WALKING_TEXT, OS_STS_FAIL);
   OS_RETURN_IF_NULL(a_szTemplate, OS_LOG_ASSERT, "a_szTemplate is NULL...", OS_STS_FAIL);
   if (a_impl.m_posxmlTemplate == nullptr) {
     a_impl.m_posxmlTemplate = OsMemNew(COsXml, "COsXml");
@@ -274,8 +275,10 @@ EOSSTS LoadTemplate(COsXmlImpl& a_impl, const char* a_szTemplate, std::int32_t a
 
   // Depth-first in document order, every root of the template included.
   for (std::int32_t l_lSet = 0;;) {
+    // A text of declarations only has an empty row where the cursor starts.
     OsXmlAtom* const l_posxmlatom = l_posxmlTemplate.NodeGetOsXmlAtom();
-    OS_RETURN_IF_NULL(l_posxmlatom, OS_LOG_ASSERT, "NodeGetOsXmlAtom failed...", OS_STS_FAIL);
+    OS_RETURN_IF(l_posxmlatom == nullptr || l_posxmlatom->eosxmltype != OS_XML_TYPE_TAG, OS_LOG_ASSERT,
+                 "NodeGetOsXmlAtom failed...", OS_STS_FAIL);
     if (l_lSet >= l_lSets) {
       OS_LOGA("xml>>> we overflowed our callback array...");
       break;
@@ -448,13 +451,17 @@ EOSSTS CWalk::Children(std::int32_t a_lLevel, const OsXmlAtom* a_posxmlatomDocum
 }
 
 EOSSTS Walk(COsXmlImpl& a_impl, void* a_pvUser) {
+  OS_RETURN_IF(a_impl.m_bDispatchWalking, OS_LOG_ASSERT, OS_XML_WALKING_TEXT, OS_STS_FAIL);
   COsXml* const l_posxmlTemplate = a_impl.m_posxmlTemplate;
   OS_RETURN_IF(l_posxmlTemplate == nullptr || l_posxmlTemplate->m_posxmlimpl == nullptr ||
                    !l_posxmlTemplate->m_posxmlimpl->IsLoaded() || a_impl.m_posxmlcallbackset == nullptr,
                OS_LOG_ASSERT, "Must call DispatchLoad first...", OS_STS_FAIL);
   OS_RETURN_IF(a_impl.StateGet() != OS_XML_STATE_LOADED, OS_LOG_ASSERT, "Must call DispatchLoad first...", OS_STS_FAIL);
   OS_RETURN_IF(!a_impl.IsLoaded(), OS_LOG_ASSERT, "Must call COsXmlImpl::DocumentLoad first...", OS_STS_FAIL);
-  if (a_impl.NodeGetOsXmlAtom() == nullptr) return OS_STS_NOMORE;
+  // A document of declarations only has no element, just an empty row.
+  if (const OsXmlAtom* const l_posxmlatom = a_impl.NodeGetOsXmlAtom();
+      l_posxmlatom == nullptr || l_posxmlatom->eosxmltype != OS_XML_TYPE_TAG)
+    return OS_STS_NOMORE;
 
   COsXmlImpl& l_implTemplate = *l_posxmlTemplate->m_posxmlimpl;
   const std::int32_t l_lLevel = a_impl.m_lCurrentNode;
@@ -464,7 +471,9 @@ EOSSTS Walk(COsXmlImpl& a_impl, void* a_pvUser) {
     return l_eossts;
   }
   l_implTemplate.NodeRoot();
+  a_impl.m_bDispatchWalking = true;
   l_eossts = CWalk(a_impl, l_implTemplate, a_pvUser).Siblings(0, nullptr);
+  a_impl.m_bDispatchWalking = false;
   // However the walk ended, the document's cursor is back at the level and
   // element it started from.
   while (a_impl.m_lCurrentNode > l_lLevel) a_impl.NodePop();
@@ -473,6 +482,7 @@ EOSSTS Walk(COsXmlImpl& a_impl, void* a_pvUser) {
 }
 
 EOSSTS ClearDispatch(COsXmlImpl& a_impl) {
+  OS_RETURN_IF(a_impl.m_bDispatchWalking, OS_LOG_ASSERT, OS_XML_WALKING_TEXT, OS_STS_FAIL);
   OsMemDelete(a_impl.m_posxmlTemplate);
   a_impl.m_posxmlTemplate = nullptr;
   if (a_impl.m_posxmlcallbackset != nullptr) OS_MEM_FREE(a_impl.m_posxmlcallbackset);

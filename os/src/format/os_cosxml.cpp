@@ -142,6 +142,7 @@ EOSSTS COsXml::Load(const char* a_szDocument) {
 
 EOSSTS COsXml::Clear() {
   OS_XML_IMPL_OR_RETURN(OS_STS_FAIL);
+  OS_RETURN_IF(m_posxmlimpl->m_bDispatchWalking, OS_LOG_ASSERT, OS_XML_WALKING_TEXT, OS_STS_FAIL);
   return m_posxmlimpl->Clear();
 }
 

@@ -18,6 +18,11 @@ class COsFile;
     }                                                \
   } while (0)
 
+// The refusal of what would pull the document or the template from under a
+// running walk (a callback that loads, clears or dispatches the document it
+// is handed).
+#define OS_XML_WALKING_TEXT "xml>>> refused while DispatchRun walks this document..."
+
 // One row of the dispatch's object map. The names are the caller's texts,
 // not copies; a row without an object is free.
 struct OsXmlObjectRow {
@@ -92,6 +97,9 @@ class COsXmlImpl {
   // library object); the destructor calls it, so the reader itself never
   // touches that state.
   void (*m_pfnDispatchRelease)(COsXmlImpl& a_posxmlimpl) = nullptr;
+  // Set while DispatchRun walks this document: the walk holds atoms, text
+  // offsets and the template's callback sets.
+  bool m_bDispatchWalking = false;
 
   // Private bookkeeping behind the fields above.
   // Rows at and beyond this one are zero; rows below it may hold an earlier

@@ -157,6 +157,8 @@ void COsXmlImpl::Abandon(bool a_bFreeText) {
 }
 
 EOSSTS COsXmlImpl::Load(const char* a_szDocument, std::int32_t a_lDocumentLength) {
+  // Before anything is forgotten: the walk keeps the table and the text.
+  OS_RETURN_IF(m_bDispatchWalking, OS_LOG_ASSERT, OS_XML_WALKING_TEXT, OS_STS_FAIL);
   if (a_szDocument == nullptr) {
     OS_LOGA("a_szDocument is null...");
     Abandon(false);
