@@ -232,6 +232,7 @@ class COsFile {
   int Vprintf(const char* a_szFormat, va_list a_valist) OS_FORMAT_PRINTF(2, 0);
   // The previous size, or -1.
   int SetPrintfBufferSize(std::uint32_t a_u32Bytes);
+  // The file's size; 1 when the system cannot tell it.
   EOSSTS Size(std::uint32_t* a_pu32Bytes);
   EOSSTS Size64(std::uint64_t* a_pu64Bytes);
   EOSSTS GetFilePointer(std::uint32_t* a_pu32Bytes);

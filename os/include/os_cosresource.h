@@ -61,7 +61,8 @@ class COsResource {
   // bytes, compared without ASCII case; 62 slots): the file's own bytes stay
   // as they are, the blocks and the trailer behind them are written anew. A
   // damaged trailer is refused and left alone, and a write that fails leaves
-  // the file as it was.
+  // the file as it was (when the old bytes cannot be put back either, the
+  // log says so).
   //
   // 0; 1 on any failure (also a type other than 1, and 62 names in use); 3
   // for a null file name or resource name, or an empty resource name.

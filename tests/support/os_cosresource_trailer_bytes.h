@@ -13,19 +13,15 @@ struct OsTestSlot {
   std::uint64_t m_u64Offset, m_u64Size;
 };
 
-inline std::string OsTestLe64(std::uint64_t a_u64) {
-  std::string l_s(8, '\0');
-  for (int l_i = 0; l_i < 8; ++l_i) l_s[l_i] = static_cast<char>(a_u64 >> (8 * l_i));
-  return l_s;
-}
-
 inline std::string OsTestTrailer(const std::vector<OsTestSlot>& a_vecslot) {
   std::string l_s(3584, '\0');
   for (const OsTestSlot& l_slot : a_vecslot) {
     const std::size_t l_sizetAt = static_cast<std::size_t>(l_slot.m_iSlot) * 56;
     l_s.replace(l_sizetAt, l_slot.m_sName.size(), l_slot.m_sName);
-    l_s.replace(l_sizetAt + 32, 8, OsTestLe64(l_slot.m_u64Offset));
-    l_s.replace(l_sizetAt + 40, 8, OsTestLe64(l_slot.m_u64Size));
+    for (int l_i = 0; l_i < 8; ++l_i) {
+      l_s[l_sizetAt + 32 + l_i] = static_cast<char>(l_slot.m_u64Offset >> (8 * l_i));
+      l_s[l_sizetAt + 40 + l_i] = static_cast<char>(l_slot.m_u64Size >> (8 * l_i));
+    }
   }
   l_s.replace(3528, 9, "@!@qrx@!@");
   return l_s;

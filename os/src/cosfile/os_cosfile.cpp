@@ -240,8 +240,10 @@ EOSSTS COsFile::Size64(std::uint64_t* a_pu64Bytes) {
   OS_RETURN_IF_NULL(a_pu64Bytes, OS_LOG_ASSERT, "a_pu64Bytes is null...", OS_STS_FAIL);
   OS_RETURN_IF(m_posfileimpl->m_hFile == INVALID_HANDLE_VALUE, OS_LOG_ERROR, "Need to open a file first...",
                OS_STS_BADARG);
+  // A size of 0 for a size that could not be read would have callers that
+  // write behind the file's end write over its beginning.
   LARGE_INTEGER l_li = {};
-  GetFileSizeEx(m_posfileimpl->m_hFile, &l_li);
+  if (!GetFileSizeEx(m_posfileimpl->m_hFile, &l_li)) return OS_STS_FAIL;
   *a_pu64Bytes = static_cast<std::uint64_t>(l_li.QuadPart);
   return OS_STS_SUCCESS;
 }

@@ -27,6 +27,12 @@ std::uint8_t* Slot(OsResourceTrailer& a_osresourcetrailer, int a_iSlot) {
   return a_osresourcetrailer.m_au8Image + static_cast<std::size_t>(a_iSlot) * OS_TRAILER_SLOT_SIZE;
 }
 
+// The image of a file without a trailer: zeros and the marker.
+void Fresh(OsResourceTrailer& a_osresourcetrailer) {
+  std::memset(a_osresourcetrailer.m_au8Image, 0, OS_TRAILER_SIZE);
+  std::memcpy(a_osresourcetrailer.m_au8Image + OS_TRAILER_MARKER_OFFSET, OS_TRAILER_MARKER, OS_TRAILER_MARKER_LENGTH);
+}
+
 // The slots in use run from 62 down to this one (63 when there are none).
 int Lowest(const OsResourceTrailer& a_osresourcetrailer) { return OS_TRAILER_SLOTS + 1 - a_osresourcetrailer.m_iCount; }
 
@@ -70,10 +76,9 @@ EOSSTS OsResourceTrailerParse(const std::uint8_t* a_pu8Last, std::uint32_t a_u32
   l_trailer.m_iCount = 0;
   l_trailer.m_u64Base = a_u64FileSize;
   l_trailer.m_u64FileSize = a_u64FileSize;
-  std::memset(l_trailer.m_au8Image, 0, OS_TRAILER_SIZE);
   if (a_u32Last < OS_TRAILER_SIZE ||
       std::memcmp(a_pu8Last + OS_TRAILER_MARKER_OFFSET, OS_TRAILER_MARKER, OS_TRAILER_MARKER_LENGTH) != 0) {
-    std::memcpy(l_trailer.m_au8Image + OS_TRAILER_MARKER_OFFSET, OS_TRAILER_MARKER, OS_TRAILER_MARKER_LENGTH);
+    Fresh(l_trailer);
     return OS_STS_SUCCESS;
   }
   std::memcpy(l_trailer.m_au8Image, a_pu8Last, OS_TRAILER_SIZE);
@@ -95,9 +100,16 @@ EOSSTS OsResourceTrailerParse(const std::uint8_t* a_pu8Last, std::uint32_t a_u32
       ++l_iCount;
     }
   }
+  // A trailer that lists no block was not written here (removing the last
+  // block removes the trailer too): its bytes are the file's own, and stay
+  // in front of the blocks.
+  if (l_iCount == 0) {
+    Fresh(l_trailer);
+    return OS_STS_SUCCESS;
+  }
   // Every length is judged against the file before anybody trusts it.
   const std::uint64_t l_u64TrailerAt = a_u64FileSize - OS_TRAILER_SIZE;
-  std::uint64_t l_u64At = l_iCount > 0 ? OsResourceTrailerOffset(l_trailer, OS_TRAILER_SLOTS) : l_u64TrailerAt;
+  std::uint64_t l_u64At = OsResourceTrailerOffset(l_trailer, OS_TRAILER_SLOTS);
   if (l_u64At > l_u64TrailerAt) {
     OS_LOGE("Damaged resource trailer, the first block starts behind the trailer...<%llu>",
             static_cast<unsigned long long>(l_u64At));

@@ -37,11 +37,12 @@ struct OsResourceTrailer {
 
 // Judges the file's last bytes (a_u32Last of them: 3584, or the whole file
 // when it is shorter) against its size. 0 with m_bPresent false when the
-// marker is missing (the blocks of an update then start at the file's end);
-// 0 with the slots when the trailer is sound; 1 (logged) when it is not: a
-// name without its terminator, a slot after an empty one, a block that does
-// not start where the one before it (or the base body) ends, or one that
-// reaches into the trailer, and a trailer that does not follow the last block.
+// marker is missing or the trailer lists no block (the blocks of an update
+// then start at the file's end); 0 with the slots when the trailer is sound;
+// 1 (logged) when it is not: a name without its terminator, a slot after an
+// empty one, a block that does not start where the one before it (or the
+// base body) ends, or one that reaches into the trailer, and a trailer that
+// does not follow the last block.
 EOSSTS OsResourceTrailerParse(const std::uint8_t* a_pu8Last, std::uint32_t a_u32Last, std::uint64_t a_u64FileSize,
                               OsResourceTrailer* a_posresourcetrailer);
 
