@@ -1,11 +1,13 @@
 // The interface library's reply: the default report without the library,
 // the library's reply asked once and kept (cut to 2047 bytes), the close
-// task at shut-down, and a library without the entry point.
+// task at shut-down while the log directory is still held, a shortage of
+// memory, and a library without the entry point.
 #include <windows.h>
 
 #include <cstring>
 
 #include "os.h"
+#include "os_cosmem_impl.h"
 #include "os_test_services.h"
 
 namespace {
@@ -75,12 +77,39 @@ TEST_F(OsInterfaceTest, TheReplyIsAskedOnceKeptCutAndTheLibraryToldToClose) {
   EXPECT_EQ(l_vecTasks[0], "<task id='00000000000000000000' reply='00000000000000000000' bytes='00000000000000000131'>\n"
                            "<interfaceopen></interfaceopen>\n</task>\n");
 
+  // The close is said while the log directory is still held.
+  const std::string l_sLock = OsCfgInstance()->GetItem(OS_CFGSECTION_MAIN, 12) + std::string("\\log.lock");
+  ASSERT_NE(GetFileAttributesW(OsTestWide(l_sLock).c_str()), INVALID_FILE_ATTRIBUTES);
+  SetEnv(L"OS_TEST_RARIR_PROBE", OsTestWide(l_sLock).c_str());
   OsServicesStop();
   l_vecTasks = Split(OsTestReadFile(l_wsTasks));
-  ASSERT_EQ(l_vecTasks.size(), 2u);
+  ASSERT_EQ(l_vecTasks.size(), 3u);
   EXPECT_EQ(l_vecTasks[1], "<task><interfaceclose></interfaceclose></task>");
+  EXPECT_EQ(l_vecTasks[2], "held");
   // The library is gone with the configuration.
   EXPECT_TRUE(DeleteFileW(OsTestWide(m_sDriver + "\\rarir.dll").c_str()));
+}
+
+TEST_F(OsInterfaceTest, AShortageOfMemoryGivesNothingAndIsAskedAgain) {
+  Install(L"os_test_rarir.dll");
+  const std::wstring l_wsTasks = WDir() + L"\\tasks.bin";
+  SetEnv(L"OS_TEST_RARIR_LOG", l_wsTasks.c_str());
+  SetEnv(L"OS_TEST_RARIR_REPLY", L"<task>r</task>");
+  // Each allocation of the asking fails in turn, until the asking needs no more.
+  const char* l_szInfo = nullptr;
+  for (long l_lAt = 0; l_szInfo == nullptr && l_lAt < 64; ++l_lAt) {
+    SCOPED_TRACE(l_lAt);
+    OsMemFailAfter(l_lAt);
+    l_szInfo = OsCfgInstance()->InterfaceInfo();
+    const bool l_bFailed = !OsMemFailurePending();
+    OsMemFailAfter(-1);
+    if (!l_bFailed) break;
+    EXPECT_EQ(l_szInfo, nullptr);
+    EXPECT_EQ(GetModuleHandleW(OsTestWide(m_sDriver + "\\rarir.dll").c_str()), nullptr);
+  }
+  ASSERT_NE(l_szInfo, nullptr);
+  EXPECT_STREQ(l_szInfo, "<task>r</task>");
+  EXPECT_EQ(Split(OsTestReadFile(l_wsTasks)).size(), 1u);  // only the ask that succeeded was sent
 }
 
 TEST_F(OsInterfaceTest, ALibraryWithoutTheEntryGivesNothingAndIsAskedAgain) {

@@ -160,6 +160,12 @@ TEST_F(XmlTask, ElementLinesInATask) {
       {[](COsXmlTask& a_task) { a_task.ElementAddAuto("v", "]]>a]]]>"); },
        "\t\t<v><![CDATA[]]]]><![CDATA[>a]]]]]><![CDATA[>]]></v>\n", "v", "]]>a]]]>"},
       {[](COsXmlTask& a_task) { a_task.RawAppend("\n<w>raw</w>\n\t"); }, "<w>raw</w>\n", "w", "raw"},
+      // A value taken from the message so far is copied as it was.
+      {[](COsXmlTask& a_task) {
+         a_task.RawAppend("ab");
+         a_task.ElementAdd("c", a_task.BufferGet() + a_task.LengthGet() - 2);
+       },
+       "ab\t\t<c>ab</c>\n", "c", "ab"},
   };
   for (const auto& l_case : l_acase) {
     SCOPED_TRACE(l_case.m_sLine);
@@ -256,6 +262,11 @@ TEST_F(XmlTask, CapacityAndTheOverflowBoundary) {
   }
   COsXml l_osxml;  // the longest message that fits
   EXPECT_EQ(l_osxml.Load(m_task->BufferGet()), OS_STS_SUCCESS);
+  // An element one level below the largest depth has more tabs than fit.
+  m_task->Reset();
+  m_task->DocumentBegin("d", INT32_MAX);
+  m_task->ElementAdd("e", "v");
+  EXPECT_EQ(m_task->LengthGet(), 0);
 }
 
 TEST_F(XmlTask, HeaderReaders) {

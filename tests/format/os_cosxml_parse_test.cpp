@@ -132,6 +132,14 @@ TEST_F(Xml, AdjacentCdataSectionsAreOneValue) {
   EXPECT_STREQ(l_sz, "x]]>yz");
   EXPECT_EQ(m_osxml.NodeDataRelease(), OS_STS_SUCCESS);
   EXPECT_EQ(Data(), "x]]>yz");
+  // Each joined value keeps its own terminator: one held in place does not
+  // cut the next.
+  ASSERT_EQ(Load("<r><a><![CDATA[x]]><![CDATA[y]]></a><b><![CDATA[z]]><![CDATA[w]]></b></r>"), OS_STS_SUCCESS);
+  ASSERT_EQ(m_osxml.NodeChild(), OS_STS_SUCCESS);
+  ASSERT_STREQ(m_osxml.NodeDataAcquire(), "xy");
+  ASSERT_EQ(m_osxml.NodeNext(), OS_STS_SUCCESS);
+  EXPECT_EQ(Data(), "zw");
+  EXPECT_EQ(m_osxml.NodeDataRelease(), OS_STS_SUCCESS);
   // Sections apart are not joined: the last one is the data.
   ASSERT_EQ(Load("<a><![CDATA[x]]> <![CDATA[y]]></a>"), OS_STS_SUCCESS);
   EXPECT_EQ(DataOf(Atom(0)), "y");
@@ -152,6 +160,14 @@ TEST_F(Xml, AdjacentCdataSectionsAreOneValue) {
   ASSERT_EQ(Load(l_sTight), OS_STS_SUCCESS);
   EXPECT_GT(Impl().m_lTextCapacity, l_lReused);
   EXPECT_EQ(DataOf(Atom(0)), "xy");
+  // A value of many small sections grows the copy a few times, not once per
+  // growth step of its length (each growth copies the whole text).
+  std::string l_sMany = "<a>";
+  for (int l_i = 0; l_i < 20000; ++l_i) l_sMany += "<![CDATA[x]]>";
+  const std::uint64_t l_u64Allocations = OsHostMemAllocations();
+  ASSERT_EQ(Load(l_sMany + "</a>"), OS_STS_SUCCESS);
+  EXPECT_LT(OsHostMemAllocations() - l_u64Allocations, 8u);
+  EXPECT_EQ(DataOf(Atom(0)), std::string(20000, 'x'));
 }
 
 TEST_F(Xml, CdataRefusals) {

@@ -372,12 +372,13 @@ void OsCfgDestroy(COsCfg* a_poscfg) {
   COsCfgImpl* const l_poscfgimpl = a_poscfg->m_poscfgimpl;
   a_poscfg->m_poscfgimpl = nullptr;
   if (l_poscfgimpl != nullptr) {
+    OsCfgProfileFreeAll();  // changes that were not flushed are lost
+    // While the log directory is still held: the library may log its close.
+    OsCfgInterfaceClose(l_poscfgimpl);
     if (l_poscfgimpl->m_posfileLogLock != nullptr) {
       l_poscfgimpl->m_posfileLogLock->Close();  // a temporary file: closing removes it
       OsMemDelete(l_poscfgimpl->m_posfileLogLock);
     }
-    OsCfgProfileFreeAll();  // changes that were not flushed are lost
-    OsCfgInterfaceClose(l_poscfgimpl);
     OS_LOGI("mem>>> addr:%p delete-object", static_cast<void*>(l_poscfgimpl));
     VirtualFree(l_poscfgimpl, 0, MEM_RELEASE);
   }

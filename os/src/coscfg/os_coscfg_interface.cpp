@@ -42,15 +42,18 @@ bool LoadInterface(COsCfg* a_poscfg, COsFile* a_posfile) {
 }
 
 // The "interfaceopen" task, sent to the library's entry; its reply is kept
-// cut to the reply buffer.
-void AskInterface(OsCfgInterfaceEntry a_pfnEntry, char* a_szReply) {
+// cut to the reply buffer (empty when the library answers nothing). False,
+// with nothing sent, when the task cannot be built.
+bool AskInterface(OsCfgInterfaceEntry a_pfnEntry, char* a_szReply) {
   COsXmlTask l_osxmltask(nullptr, 0);
   l_osxmltask.TaskBegin(0, 0, nullptr);
   l_osxmltask.ElementAdd("interfaceopen", "", true);
   l_osxmltask.TaskEnd();
-  const char* const l_szReply = l_osxmltask.ErrorGet(false) ? nullptr : a_pfnEntry(l_osxmltask.BufferGet());
+  if (l_osxmltask.ErrorGet(false)) return false;
+  const char* const l_szReply = a_pfnEntry(l_osxmltask.BufferGet());
   a_szReply[0] = 0;
   if (l_szReply != nullptr) SStrNcpy(a_szReply, OS_CFG_INTERFACE_REPLY_SIZE, l_szReply, OS_CFG_INTERFACE_REPLY_SIZE - 1);
+  return true;
 }
 
 }  // namespace
@@ -63,7 +66,10 @@ const char* COsCfg::InterfaceInfo() {
   char* const l_szReply = static_cast<char*>(OS_MEM_ALLOC(OS_CFG_INTERFACE_REPLY_SIZE, "interface reply"));
   OS_RETURN_IF_NULL(l_szReply, OS_LOG_ASSERT, "OsMemAlloc failed...", nullptr);
   COsFile* const l_posfile = OsMemNew(COsFile, "COsFile");
-  if (l_posfile == nullptr) {
+  // A file object without its implementation loads nothing: memory is
+  // short, which is no answer that the library is absent.
+  if (l_posfile == nullptr || l_posfile->m_posfileimpl == nullptr) {
+    OsMemDelete(l_posfile);
     OS_MEM_FREE(l_szReply);
     return nullptr;
   }
@@ -80,7 +86,12 @@ const char* COsCfg::InterfaceInfo() {
     OS_MEM_FREE(l_szReply);
     return nullptr;
   }
-  AskInterface(reinterpret_cast<OsCfgInterfaceEntry>(l_pfnEntry), l_szReply);
+  if (!AskInterface(reinterpret_cast<OsCfgInterfaceEntry>(l_pfnEntry), l_szReply)) {
+    // Not opened, so not to be closed: the next call asks again.
+    OsMemDelete(l_posfile);
+    OS_MEM_FREE(l_szReply);
+    return nullptr;
+  }
   l_c.m_posfileInterface = l_posfile;
   l_c.m_pfnInterfaceEntry = l_pfnEntry;
   l_c.m_szInterfaceInfo = l_szReply;

@@ -1,5 +1,6 @@
 // The task builder: the public object, the frame, blocks and elements, and
 // the own or per-thread buffer they are written into.
+#include <cstddef>
 #include <cstring>
 
 #include "os_cosmem.h"
@@ -26,6 +27,13 @@ constexpr char s_szCdataEnd[] = "]]>";
 constexpr char s_szCdataSplit[] = "]]]]><![CDATA[>";
 constexpr std::size_t s_sizetCdataEnd = sizeof(s_szCdataEnd) - 1;
 constexpr std::size_t s_sizetCdataSplit = sizeof(s_szCdataSplit) - 1;
+
+// The first "]]>" in [a_p, a_pEnd), or null.
+const char* FindCdataEnd(const char* a_p, const char* a_pEnd) {
+  for (; a_pEnd - a_p >= static_cast<std::ptrdiff_t>(s_sizetCdataEnd); ++a_p)
+    if (a_p[0] == ']' && a_p[1] == ']' && a_p[2] == '>') return a_p;
+  return nullptr;
+}
 
 }  // namespace
 
@@ -70,39 +78,47 @@ char* COsXmlTaskImpl::Buffer() {
   return l_pc;
 }
 
-char* COsXmlTaskImpl::Write(std::int32_t a_lTabs, std::initializer_list<Piece> a_pieces) {
+COsXmlTaskImpl::Piece::Piece(const char* a_sz, bool a_bCdata)
+    : m_sz(a_sz), m_sizet(std::strlen(a_sz)), m_sizetOut(m_sizet), m_bCdata(a_bCdata) {
+  if (!m_bCdata) return;
+  for (const char* l_p = FindCdataEnd(m_sz, m_sz + m_sizet); l_p != nullptr;
+       l_p = FindCdataEnd(l_p + s_sizetCdataEnd, m_sz + m_sizet))
+    m_sizetOut += s_sizetCdataSplit - s_sizetCdataEnd;
+}
+
+char* COsXmlTaskImpl::Write(std::int64_t a_llTabs, std::initializer_list<Piece> a_pieces) {
   char* const l_pcBuffer = Buffer();
   if (l_pcBuffer == nullptr) return nullptr;
-  const std::size_t l_sizetTabs = a_lTabs > 0 ? static_cast<std::size_t>(a_lTabs) : 0;
-  std::uint64_t l_u64Total = l_sizetTabs;
-  for (const Piece& l_piece : a_pieces) {
-    l_u64Total += std::strlen(l_piece.m_sz);
-    if (!l_piece.m_bCdata) continue;
-    for (const char* l_p = std::strstr(l_piece.m_sz, s_szCdataEnd); l_p != nullptr;
-         l_p = std::strstr(l_p + s_sizetCdataEnd, s_szCdataEnd))
-      l_u64Total += s_sizetCdataSplit - s_sizetCdataEnd;
-  }
+  const std::uint64_t l_u64Tabs = a_llTabs > 0 ? static_cast<std::uint64_t>(a_llTabs) : 0;
+  std::uint64_t l_u64Total = l_u64Tabs;
+  for (const Piece& l_piece : a_pieces) l_u64Total += l_piece.m_sizetOut;
   // The text and the NUL behind it stay below the capacity.
   if (l_u64Total + 1 >= static_cast<std::uint64_t>(m_lCapacity - m_lPosition)) {
     OS_XMLTASK_REFUSE("xmltask>>> overflow...");
     return nullptr;
   }
   char* l_pc = l_pcBuffer + m_lPosition;
-  std::memset(l_pc, '\t', l_sizetTabs);
-  l_pc += l_sizetTabs;
+  std::memset(l_pc, '\t', static_cast<std::size_t>(l_u64Tabs));
+  l_pc += static_cast<std::size_t>(l_u64Tabs);
   for (const Piece& l_piece : a_pieces) {
+    // Never more than measured, even for a text that lies where this write
+    // goes and changes under the copy.
+    char* const l_pcEnd = l_pc + l_piece.m_sizetOut;
+    auto l_put = [&l_pc, l_pcEnd](const char* a_p, std::size_t a_sizet) {
+      const std::size_t l_sizetRoom = static_cast<std::size_t>(l_pcEnd - l_pc);
+      if (a_sizet > l_sizetRoom) a_sizet = l_sizetRoom;
+      std::memmove(l_pc, a_p, a_sizet);
+      l_pc += a_sizet;
+    };
     const char* l_p = l_piece.m_sz;
-    for (const char* l_pEnd = l_piece.m_bCdata ? std::strstr(l_p, s_szCdataEnd) : nullptr; l_pEnd != nullptr;
-         l_pEnd = std::strstr(l_p, s_szCdataEnd)) {
-      std::memcpy(l_pc, l_p, static_cast<std::size_t>(l_pEnd - l_p));
-      l_pc += l_pEnd - l_p;
-      std::memcpy(l_pc, s_szCdataSplit, s_sizetCdataSplit);
-      l_pc += s_sizetCdataSplit;
-      l_p = l_pEnd + s_sizetCdataEnd;
+    const char* const l_pEnd = l_p + l_piece.m_sizet;
+    for (const char* l_pSplit = l_piece.m_bCdata ? FindCdataEnd(l_p, l_pEnd) : nullptr; l_pSplit != nullptr;
+         l_pSplit = FindCdataEnd(l_p, l_pEnd)) {
+      l_put(l_p, static_cast<std::size_t>(l_pSplit - l_p));
+      l_put(s_szCdataSplit, s_sizetCdataSplit);
+      l_p = l_pSplit + s_sizetCdataEnd;
     }
-    const std::size_t l_sizet = std::strlen(l_p);
-    std::memcpy(l_pc, l_p, l_sizet);
-    l_pc += l_sizet;
+    l_put(l_p, static_cast<std::size_t>(l_pEnd - l_p));
   }
   *l_pc = 0;
   m_lPosition = static_cast<std::int32_t>(l_pc - l_pcBuffer);
@@ -178,8 +194,8 @@ void COsXmlTaskImpl::TaskEnd() {
   m_bFrameOpen = false;
   char* const l_pcBuffer = Buffer();
   if (l_pcBuffer == nullptr) return;
-  if (m_lPosition + s_lTaskEnd >= m_lCapacity) {
-    OS_LOGA("buffer overflow...%d", m_lPosition + s_lTaskEnd);
+  if (m_lPosition >= m_lCapacity - s_lTaskEnd) {
+    OS_LOGA("buffer overflow...%d", static_cast<int>(std::int64_t{m_lPosition} + s_lTaskEnd));
     m_bError = true;
     return;
   }
@@ -226,8 +242,9 @@ void COsXmlTaskImpl::BlockOpen(const char* a_pszName, std::int32_t a_lDepth) {
     OS_XMLTASK_REFUSE("xmltask>>> a_pszName is null...");
   } else if (!m_bFrameOpen) {
     OS_XMLTASK_REFUSE("xmltask>>> out of order...");
-  } else if (a_lDepth != m_lDepth + 1) {
-    OS_XMLTASK_REFUSE("xmltask>>> depth error...%d, must be %d", a_lDepth, m_lDepth + 1);
+  } else if (a_lDepth != std::int64_t{m_lDepth} + 1) {
+    OS_XMLTASK_REFUSE("xmltask>>> depth error...%d, must be %d", a_lDepth,
+                      static_cast<int>(std::int64_t{m_lDepth} + 1));
   } else {
     Write(a_lDepth, {{"<", false}, {a_pszName, false}, {">\n", false}});
     m_lDepth = a_lDepth;
@@ -255,13 +272,15 @@ void COsXmlTaskImpl::ElementAdd(const char* a_pszName, const char* a_pszValue, b
   } else if (!m_bFrameOpen || !(m_bBlockOpen || a_bNoIndent)) {
     OS_XMLTASK_REFUSE("xmltask>>> out of order...");
   } else {
-    Write(a_bNoIndent ? 0 : m_lDepth + 1, {{"<", false},
-                                           {a_pszName, false},
-                                           {">", false},
-                                           {a_pszValue, false},
-                                           {"</", false},
-                                           {a_pszName, false},
-                                           {">\n", false}});
+    // In 64 bits: a document may begin at the largest 32-bit depth.
+    const std::int64_t l_llTabs = a_bNoIndent ? 0 : std::int64_t{m_lDepth} + 1;
+    Write(l_llTabs, {{"<", false},
+                     {a_pszName, false},
+                     {">", false},
+                     {a_pszValue, false},
+                     {"</", false},
+                     {a_pszName, false},
+                     {">\n", false}});
   }
 }
 
@@ -271,13 +290,13 @@ void COsXmlTaskImpl::ElementAddCdata(const char* a_pszName, const char* a_pszVal
   } else if (!m_bFrameOpen || !m_bBlockOpen) {
     OS_XMLTASK_REFUSE("xmltask>>> out of order...");
   } else {
-    Write(m_lDepth + 1, {{"<", false},
-                         {a_pszName, false},
-                         {"><![CDATA[", false},
-                         {a_pszValue, true},
-                         {"]]></", false},
-                         {a_pszName, false},
-                         {">\n", false}});
+    Write(std::int64_t{m_lDepth} + 1, {{"<", false},
+                                       {a_pszName, false},
+                                       {"><![CDATA[", false},
+                                       {a_pszValue, true},
+                                       {"]]></", false},
+                                       {a_pszName, false},
+                                       {">\n", false}});
   }
 }
 

@@ -1,6 +1,7 @@
 // The task builder's state and its writing primitives.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 
@@ -49,16 +50,21 @@ class COsXmlTaskImpl {
 
  private:
   // A part of a line: text as it is, or CDATA content, whose every "]]>" is
-  // split across two adjacent sections.
+  // split across two adjacent sections. Measured once, when the piece is
+  // made: a text taken from this buffer (the message so far) loses its
+  // terminator to the first byte written behind it.
   struct Piece {
+    Piece(const char* a_sz, bool a_bCdata);
     const char* m_sz;
+    std::size_t m_sizet;     // the text's length
+    std::size_t m_sizetOut;  // its length in the buffer
     bool m_bCdata;
   };
-  // Writes a_lTabs tabs and the pieces at the position, followed by a NUL,
+  // Writes a_llTabs tabs and the pieces at the position, followed by a NUL,
   // when all of it fits below the capacity; otherwise writes nothing, logs
   // the overflow and sets the error flag. The buffer, or null when nothing
   // was written.
-  char* Write(std::int32_t a_lTabs, std::initializer_list<Piece> a_pieces);
+  char* Write(std::int64_t a_llTabs, std::initializer_list<Piece> a_pieces);
   // The 20-digit form of a_u64Value into a header field at a_lOffset.
   void FieldSet(std::int32_t a_lOffset, std::uint64_t a_u64Value);
 };

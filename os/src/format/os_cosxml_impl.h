@@ -117,8 +117,9 @@ class COsXmlImpl {
   bool GrowAtoms();
   bool GrowDeclarations();
   // Appends the CDATA content at a_lContent to a_osxmlatom's content (its
-  // lData still the negative marker) as one value behind the text, at
-  // *a_plJoined, which moves past it; false when out of memory.
+  // lData still the negative marker) as one value behind the text and the
+  // last joined value, which ends at *a_plJoined; *a_plJoined moves to the
+  // end of this one. False when out of memory.
   bool JoinCdata(OsXmlAtom& a_osxmlatom, std::int32_t a_lContent, std::int32_t a_lContentLength,
                  std::int32_t* a_plJoined);
   // Forgets a document that failed to load: no cursor, zeroed rows, no rows

@@ -107,30 +107,38 @@ bool COsXmlImpl::GrowDeclarations() {
 bool COsXmlImpl::JoinCdata(OsXmlAtom& a_osxmlatom, std::int32_t a_lContent, std::int32_t a_lContentLength,
                            std::int32_t* a_plJoined) {
   const std::int32_t l_lSoFar = -1 - a_osxmlatom.lData;
-  // Content still in the text moves behind it; content already joined there
-  // is the last value written and grows in place.
+  // Content still in the text moves behind the last value joined and its
+  // terminator (each value keeps its own, so that one held in place by
+  // NodeDataAcquire does not cut the next); content that is the last value
+  // joined grows in place.
   const bool l_bMove = a_osxmlatom.szData + l_lSoFar != *a_plJoined;
-  const std::int32_t l_lStart = l_bMove ? *a_plJoined : a_osxmlatom.szData;
-  const std::int64_t l_llEnd = static_cast<std::int64_t>(l_lStart) + l_lSoFar + a_lContentLength;
+  const std::int64_t l_llStart = l_bMove ? static_cast<std::int64_t>(*a_plJoined) + 1 : a_osxmlatom.szData;
+  const std::int64_t l_llEnd = l_llStart + l_lSoFar + a_lContentLength;
   // One byte behind the value for its terminator (and an in-place read's).
   if (l_llEnd + 1 > m_lTextCapacity) {
-    const std::int64_t l_llCapacity = l_llEnd + 1 + m_lAtomGrowth;
+    // At least doubled: a value of many small sections would otherwise copy
+    // the whole text again for every growth step of it.
+    std::int64_t l_llCapacity = l_llEnd + 1 + m_lAtomGrowth;
+    const std::int64_t l_llDoubled = 2 * static_cast<std::int64_t>(m_lTextCapacity);
+    if (l_llCapacity < l_llDoubled && l_llDoubled < INT32_MAX) l_llCapacity = l_llDoubled;
     if (l_llCapacity >= INT32_MAX) return false;
     char* const l_szText =
         static_cast<char*>(OS_MEM_ALLOC(static_cast<std::uint32_t>(l_llCapacity + 1), "COsXmlImpl text"));
     if (l_szText == nullptr) return false;
-    // The text and the values joined so far; a reused copy may end before
-    // the place the first joined value was meant to take.
-    const std::int32_t l_lUsed = *a_plJoined <= m_lTextCapacity ? *a_plJoined : m_lTextCapacity + 1;
-    std::memcpy(l_szText, m_szText, static_cast<std::size_t>(l_lUsed));
+    // The text and the values joined so far, up to the last one's
+    // terminator; a reused copy may end before the place the first joined
+    // value was meant to take.
+    const std::int64_t l_llUsed = *a_plJoined < m_lTextCapacity ? static_cast<std::int64_t>(*a_plJoined) + 1
+                                                                 : static_cast<std::int64_t>(m_lTextCapacity) + 1;
+    std::memcpy(l_szText, m_szText, static_cast<std::size_t>(l_llUsed));
     OS_MEM_FREE(m_szText);
     m_szText = l_szText;
     m_lTextCapacity = static_cast<std::int32_t>(l_llCapacity);
   }
-  if (l_bMove) std::memcpy(m_szText + l_lStart, m_szText + a_osxmlatom.szData, static_cast<std::size_t>(l_lSoFar));
-  std::memcpy(m_szText + l_lStart + l_lSoFar, m_szText + a_lContent, static_cast<std::size_t>(a_lContentLength));
+  if (l_bMove) std::memcpy(m_szText + l_llStart, m_szText + a_osxmlatom.szData, static_cast<std::size_t>(l_lSoFar));
+  std::memcpy(m_szText + l_llStart + l_lSoFar, m_szText + a_lContent, static_cast<std::size_t>(a_lContentLength));
   m_szText[l_llEnd] = 0;
-  a_osxmlatom.szData = l_lStart;
+  a_osxmlatom.szData = static_cast<std::int32_t>(l_llStart);
   a_osxmlatom.lData = -1 - (l_lSoFar + a_lContentLength);
   *a_plJoined = static_cast<std::int32_t>(l_llEnd);
   return true;
@@ -231,9 +239,10 @@ EOSSTS COsXmlImpl::Load(const char* a_szDocument, std::int32_t a_lDocumentLength
   // "]]>": a section that begins right there continues that content.
   std::int32_t l_lCdataRow = -1;
   std::int32_t l_lCdataAfter = -1;
-  // Where the next joined CDATA value goes: behind the text's terminator and
-  // the two positions a self-closing tag at the very end may point to.
-  std::int32_t l_lJoined = l_lLength + 3;
+  // Where the last joined CDATA value ends. The first one goes behind the
+  // text's terminator and the two positions a self-closing tag at the very
+  // end may point to, as if a value ended at l_lLength + 2.
+  std::int32_t l_lJoined = l_lLength + 2;
 
   std::int32_t l_i = 0;
   while (l_i < l_lLength) {

@@ -22,6 +22,7 @@ namespace {
 COsLog s_oslog;
 std::vector<std::string>* s_pvecCapture = nullptr;
 std::uint32_t s_u32Debug = 0;
+std::uint64_t s_u64Allocations = 0;
 }  // namespace
 
 void OsHostLogCapture(std::vector<std::string>* a_pvecLines) { s_pvecCapture = a_pvecLines; }
@@ -47,8 +48,11 @@ void OsClearLastError() {}
 
 // Exactly the size asked for (no engine asks for 0 bytes, for which calloc may answer null).
 void* OsMemAlloc(std::uint32_t a_u32Size, const char*, int, std::uint32_t, bool, const char*) {
+  ++s_u64Allocations;
   return std::calloc(1, a_u32Size);
 }
+
+std::uint64_t OsHostMemAllocations() { return s_u64Allocations; }
 
 void OsMemFree(void* a_pv, const char*, int, std::uint32_t, bool) { std::free(a_pv); }
 
