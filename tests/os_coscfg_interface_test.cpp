@@ -34,10 +34,7 @@ class OsInterfaceTest : public OsServicesTest {
   void SetUp() override {
     OsServicesTest::SetUp();
     StartAs("iftest", "application");
-    m_wsLog = WDir() + L"\\interface.log";
-    OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | OS_LOG_INFO | OS_LOG_OPT_NOSTAMP, nullptr,
-                     nullptr);
-    OsLogSetAssertEcho(OsLogInstance(), false);
+    LogTo(L"interface.log", OS_LOG_INFO);
     // The first place searched: a folder of the test's own, empty so far.
     m_sDriver = Dir() + "\\drv";
     ASSERT_TRUE(CreateDirectoryW(OsTestWide(m_sDriver).c_str(), nullptr));

@@ -38,17 +38,23 @@ class OsServicesTest : public OsTest {
     g_szOsServicesArguments = m_sArguments.c_str();
     OsServicesStart(a_szExtra);
   }
-  // Starts the services with the program's own argument text and sends the
-  // library's messages (class 1 and up, without time stamps, no echo of
-  // class 64) to a_wszName in the test's directory.
-  void StartLoggingTo(const wchar_t* a_wszName) {
-    OsServicesStart(nullptr);
+  // Sends the started library's messages (errors, class 64 and the classes
+  // of a_u32Classes, without time stamps, no echo of class 64) to a_wszName
+  // in the test's directory.
+  void LogTo(const wchar_t* a_wszName, std::uint32_t a_u32Classes = 0) {
     m_wsLog = WDir() + L"\\" + a_wszName;
-    OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | OS_LOG_OPT_NOSTAMP, nullptr, nullptr);
+    OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | a_u32Classes | OS_LOG_OPT_NOSTAMP, nullptr,
+                     nullptr);
     OsLogSetAssertEcho(OsLogInstance(), false);
   }
-  // The lines of that log whose text holds a_sText.
+  // Starts the services with the program's own argument text, logging to a_wszName.
+  void StartLoggingTo(const wchar_t* a_wszName) {
+    OsServicesStart(nullptr);
+    LogTo(a_wszName);
+  }
+  // The lines of that log whose text holds a_sText, and their number.
   std::vector<OsTestLogLine> Lines(const std::string& a_sText) { return OsTestFindLines(OsTestReadLog(m_wsLog), a_sText); }
+  std::size_t Count(const std::string& a_sText) { return Lines(a_sText).size(); }
   std::string Item(int a_iSection, int a_iTag) { return OsCfgInstance()->GetItem(a_iSection, a_iTag); }
 
   std::string m_sArguments;

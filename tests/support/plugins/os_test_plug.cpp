@@ -17,7 +17,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD a_dwReason, LPVOID) {
 }
 
 extern "C" const char* PlugArguments() { return s_szArguments; }
-extern "C" int PlugPlain(void*) { return 10; }
 extern "C" int PlugPrivate(void*) { return 21; }
 extern "C" int PlugProtected(void*) { return 22; }
 extern "C" int PlugPublic(void*) { return 23; }
