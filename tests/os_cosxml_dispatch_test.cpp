@@ -163,6 +163,21 @@ TEST_F(Dispatch, AddressesBindAndACallbackCannotReplaceItsDocument) {
   EXPECT_EQ(Count("Must call DispatchLoad first...") + Count("Must call DispatchAddObject first (null list)..."), 2u);
 }
 
+// The walk's cursor holds one level above the document's first element: a
+// document 63 levels deep walks whole, one 64 deep ends with the cursor's
+// status, said, and both cursors back at their roots.
+TEST_F(Dispatch, ADocumentDeeperThanTheCursorEndsTheWalkWithItsStatus) {
+  const auto l_pfnChain = [](int a_iLevels) {
+    std::string l_s;
+    for (int l_i = 0; l_i < a_iLevels; ++l_i) l_s = "<e>" + l_s + "</e>";
+    return l_s;
+  };
+  ASSERT_EQ(m_posxml->DispatchLoad(l_pfnChain(64).c_str(), nullptr), OS_STS_SUCCESS);
+  EXPECT_EQ(Run(l_pfnChain(63).c_str()), OS_STS_SUCCESS);
+  EXPECT_EQ(Run(l_pfnChain(64).c_str()), OS_STS_TOOSMALL);
+  EXPECT_EQ(Count("XML error..."), 1u);
+}
+
 TEST_F(Dispatch, TheObjectMapGrowsAtThe256thObject) {
   // With oo and o, 253 more fill every row of 256 but the last.
   std::vector<std::string> l_vecNames(255);  // the map keeps pointers to the names
