@@ -341,13 +341,8 @@ bool COsXmlTaskImpl::ErrorGet(bool a_bClear) {
 }
 
 // Every public operation needs its implementation.
-#define OS_XMLTASK_IMPL_OR_RETURN(a_ret)            \
-  do {                                              \
-    if (m_posxmltaskimpl == nullptr) {              \
-      OS_LOGA("m_posxmltaskimpl is null...");       \
-      return a_ret;                                 \
-    }                                               \
-  } while (0)
+#define OS_XMLTASK_IMPL_OR_RETURN(a_ret) \
+  OS_RETURN_IF_NULL(m_posxmltaskimpl, OS_LOG_ASSERT, "m_posxmltaskimpl is null...", a_ret)
 
 COsXmlTask::COsXmlTask(const char* a_szLinkName, std::int32_t a_lSize)
     : m_posxmltaskimpl(OsMemNew(COsXmlTaskImpl, "COsXmlTaskImpl", a_szLinkName, a_lSize)) {}

@@ -10,13 +10,8 @@ class COsFile;
 
 // Every public operation needs its implementation (the file that uses this
 // includes the log macros).
-#define OS_XML_IMPL_OR_RETURN(a_ret)                 \
-  do {                                               \
-    if (m_posxmlimpl == nullptr) {                   \
-      OS_LOGA("xml>>> m_posxmlimpl is null...");     \
-      return a_ret;                                  \
-    }                                                \
-  } while (0)
+#define OS_XML_IMPL_OR_RETURN(a_ret) \
+  OS_RETURN_IF_NULL(m_posxmlimpl, OS_LOG_ASSERT, "xml>>> m_posxmlimpl is null...", a_ret)
 
 // The refusal of what would pull the document or the template from under a
 // running walk (a callback that loads, clears or dispatches the document it
