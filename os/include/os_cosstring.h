@@ -98,3 +98,21 @@ void SStrFromVersion(char* a_szDst, std::size_t a_sizetDst, const char* a_szText
 // SHA-256 of the data as 64 upper-case hex digits and a terminator: the
 // destination needs 65 bytes (status 2 otherwise).
 EOSSTS StrSha256Hex(char* a_szDst, std::size_t a_sizetDst, const void* a_pData, std::size_t a_sizetData);
+
+// ---- password encryption ----
+// RC4 under the MD5 hash of the password (CryptoAPI's enhanced provider). The
+// ciphertext holds the text and its terminator, then padding: its length is
+// the text's length plus one rounded up to a multiple of a_u32Block, one whole
+// block more when it already was one. The password is never kept.
+// On success *a_ppu8Out is a tracked block (OS_MEM_FREE) and *a_pu32Length
+// its length; 1 for a null output, an empty text or password, a block size of
+// 0, or a failed cryptographic step (one message each), with nothing handed
+// out (*a_ppu8Out null).
+EOSSTS StrEncrypt(std::uint8_t** a_ppu8Out, std::uint32_t* a_pu32Length, const char* a_szText,
+                  const char* a_szPassword, std::uint32_t a_u32Block);
+// The reverse: *a_ppu8Out receives a_u32Length decrypted bytes (the text and
+// its terminator first), *a_pu32Length is a_u32Length rounded down to a
+// multiple of a_u32Block. Nothing is authenticated: a wrong password gives 0
+// and other bytes. Failures as for StrEncrypt.
+EOSSTS StrDecrypt(std::uint8_t** a_ppu8Out, std::uint32_t* a_pu32Length, const std::uint8_t* a_pu8Data,
+                  std::uint32_t a_u32Length, const char* a_szPassword, std::uint32_t a_u32Block);
