@@ -67,8 +67,30 @@ class COsMem {
   COsMem(const COsMem&) = delete;
   COsMem& operator=(const COsMem&) = delete;
 
+  // Writes the memory report into the log directory: the system's memory
+  // status, the 16 largest free and used stretches of the address space as
+  // the working set shows them, the loaded modules and a page map of the
+  // working set. The file is a_szName with the local time ("_hhmmssmmm") in
+  // front of its extension (behind it when it has none), or
+  // "QrxMem_hhmmssmmm.txt" for null or empty; without a configuration or log
+  // directory nothing is written. Never fails towards the caller: a failure
+  // is logged and ends the report, and what was written stays. Nothing is
+  // allocated through the manager, so the manager's lock may be held.
+  void DumpSystem(const char* a_szName);
+
   COsMemImpl* m_posmemimpl = nullptr;
 };
+
+// The sizes of the largest free stretches of the address space.
+constexpr int OS_MEM_LIST_SIZE = 16;
+struct OsMemList {
+  std::uint32_t m_u32Count;                     // OS_MEM_LIST_SIZE once filled
+  std::uint64_t m_au64Size[OS_MEM_LIST_SIZE];  // bytes, largest first; 0 for missing stretches
+};
+// Fills a_posmemlist from the working set (the free stretches as the report
+// counts them): 0, or 1 when the working set cannot be read or the list is
+// null (the list is then cleared, when there is one).
+EOSSTS OsMemGetFreeChunks(OsMemList* a_posmemlist);
 
 // Creates the process-wide manager (the previous one, if any, is left alone)
 // and makes it the one OsMemInstance returns; null when it cannot be made.

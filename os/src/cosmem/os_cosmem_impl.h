@@ -5,6 +5,8 @@
 #include "os_cossync.h"
 #include "os_win.h"
 
+#include <psapi.h>
+
 // One entry of the tracking table.
 struct COsMemItem {
   EOSMEMTYPE m_eosmemtype;
@@ -88,8 +90,23 @@ struct COsMemMapped {
 // memorymap); needs no lock.
 void OsMemReleaseMapped(const COsMemImpl* a_posmemimpl, const COsMemMapped& a_mapped);
 
-// The memory report written when an allocation fails.
+// The memory report written when an allocation fails: the manager's
+// DumpSystem, or the same report when there is no manager.
 void OsMemWriteCrashReport(const char* a_szName);
+
+// The process-status calls of the memory report, looked up per report in
+// the system directory's psapi.dll.
+struct OsMemPsapi {
+  BOOL(WINAPI* m_pfnQueryWorkingSet)(HANDLE, PVOID, DWORD);
+  BOOL(WINAPI* m_pfnEnumProcessModules)(HANDLE, HMODULE*, DWORD, LPDWORD);
+  BOOL(WINAPI* m_pfnGetModuleInformation)(HANDLE, HMODULE, LPMODULEINFO, DWORD);
+};
+// For tests (Wine's QueryWorkingSet always fails): the non-null entries of
+// *a_posmempsapi stand in for the looked-up ones, so that a recorded working
+// set or module list is reported; the library is still loaded and looked up.
+// Null (the state a process starts in) turns it off. The table must outlive
+// its use.
+void OsMemPsapiOverride(const OsMemPsapi* a_posmempsapi);
 
 // Failure injection, for tests of the paths a healthy machine never takes:
 // after a_lAllocations more allocations of the manager and objects of the

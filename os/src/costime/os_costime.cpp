@@ -2,14 +2,20 @@
 // from the C runtime's time value.
 #include "os_costime.h"
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 
+#include "os_costime_impl.h"
 #include "os_cosstring.h"
 #include "os_log.h"
 #include "os_win.h"
 
 namespace {
+
+// The record OsTimeFixLocal made the current local time, while s_bFixed.
+std::atomic<bool> s_bFixed{false};
+OsTimeRecord s_ostimerecordFixed;
 
 constexpr long long OS_TIME_FILETIME_PER_MS = 10000;  // 100-ns units in a millisecond
 
@@ -52,6 +58,10 @@ long long MillisecondsOfDay(const OsTimeRecord* a_ptimerecord) {
 
 EOSSTS OsTimeGetLocal(OsTimeRecord* a_ptimerecord, std::int64_t a_llTime) {
   OS_RETURN_IF_NULL(a_ptimerecord, OS_LOG_ERROR, "a_ptimerecord is NULL...", OS_STS_BADARG);
+  if (a_llTime == 0 && s_bFixed.load()) {
+    *a_ptimerecord = s_ostimerecordFixed;
+    return OS_STS_SUCCESS;
+  }
   if (a_llTime == 0) {
     SYSTEMTIME l_systemtime;
     GetLocalTime(&l_systemtime);
@@ -63,6 +73,13 @@ EOSSTS OsTimeGetLocal(OsTimeRecord* a_ptimerecord, std::int64_t a_llTime) {
   OS_RETURN_IF_NULL(l_ptm, OS_LOG_ERROR, "localtime failed...", OS_STS_FAIL);
   RecordFromTm(*l_ptm, a_ptimerecord);
   return OS_STS_SUCCESS;
+}
+
+void OsTimeFixLocal(const OsTimeRecord* a_ptimerecord) {
+  s_bFixed.store(false);
+  if (a_ptimerecord == nullptr) return;
+  s_ostimerecordFixed = *a_ptimerecord;
+  s_bFixed.store(true);
 }
 
 EOSSTS OsTimeGetUtc(OsTimeRecord* a_ptimerecord) {

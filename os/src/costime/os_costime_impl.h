@@ -1,6 +1,6 @@
 // Private declarations of the time module: the timer's record and routine,
 // the offset parser's first half and the child-process runner of the
-// network query, with the two settings tests may change.
+// network query, with the settings tests may change.
 #pragma once
 
 #include <atomic>
@@ -49,3 +49,8 @@ OsTimeNetworkSettings& OsTimeNetworkSettingsGet();
 // longer is ended (logged), its exit code OS_TIME_ENDED_EXIT_CODE, and 5. A
 // command that cannot be started is logged and counts as exit code 0.
 EOSSTS OsTimeRunCommand(wchar_t* a_wszCommand, HANDLE a_hOutput, std::uint32_t a_u32LimitMs, DWORD* a_pdwExitCode);
+
+// Makes the current local time (OsTimeGetLocal with a time value of 0) the
+// record given, for tests of names and texts made from the clock; null (the
+// state a process starts in) gives the system's clock again.
+void OsTimeFixLocal(const OsTimeRecord* a_ptimerecord);
