@@ -208,6 +208,21 @@ constexpr std::uint32_t OS_LIBRARY_ALTERED_SEARCH_PATH = 0x1;
 // SharedLibraryGetProc's module argument for the object's own library.
 inline void* OsLibrarySelf() { return reinterpret_cast<void*>(static_cast<std::intptr_t>(-1)); }
 
+// ---- signer check ----
+
+// Whether a_szFilename (null: the running program's own file, the
+// configuration's DriverPath) carries an intact signature that chains to a
+// trusted root and whose own signing certificate names a_szSigner (null: the
+// company) as one of its subject's values and carries the "Digital ID Class
+// 3" identity; certificates that merely travel in the file never count. With
+// a_bCheckTime that certificate must be valid now; a_bRevocation asks for
+// revocation checks. 0 when accepted; 258 when the file is unsigned, the
+// signature is not trusted or not the signer's (also for a path or signer
+// that is empty or does not fit in 260 or 64 bytes); 1 when the system's
+// trust or certificate calls cannot be had or the signature cannot be read.
+// The trust library stays loaded for the process.
+EOSSTS OsFileVerifySigner(const char* a_szFilename, const char* a_szSigner, bool a_bCheckTime, bool a_bRevocation);
+
 class COsFileImpl;
 
 // One open file. Used by one thread at a time.

@@ -9,6 +9,7 @@
 #include "os_coscfg_services.h"
 #include "os_coscfg_sysinfo.h"
 #include "os_cosfile.h"
+#include "../cosfile/os_cosfile_impl.h"  // the trust library's release
 #include "os_coslocale.h"
 #include "os_coslog.h"
 #include "os_cosmem.h"
@@ -453,6 +454,8 @@ void OsServicesStart(const char* a_szExtra) {
       break;
   }
 
+  // Release the library that the signature check keeps loaded.
+  OsFileTrustRelease();
   // The descriptors of the writeable root, events and mutexes: the
   // configuration creates the tree with them.
   OsCfgBuildSecurity();

@@ -60,6 +60,10 @@ enum EOSFILEPLAIN {
 // a_eosfileaccess writes).
 EOSSTS OsFileOpenPlain(COsFile* a_posfile, const char* a_szPath, EOSFILEPLAIN a_eosfileplain, EOSFILEACCESS a_eosfileaccess);
 
+// Lets the trust library of the signer check go (it is loaded again when
+// next needed).
+void OsFileTrustRelease();
+
 // ---- split streams and packages ----
 
 // An open file object as the readers' byte source (from its position on)
