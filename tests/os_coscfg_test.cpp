@@ -11,6 +11,7 @@
 
 #include "os.h"
 #include "os_coscfg_impl.h"
+#include "os_coscfg_sysinfo.h"
 #include "os_test.h"
 #include "os_test_services.h"
 
@@ -185,11 +186,16 @@ TEST_F(Cfg, SecurityDescriptors) {
     for (const wchar_t* l_wszSid : {L";;;SY)", L";;;BA)", L";;;WD)", L";;;BU)"})
       EXPECT_NE(l_ws.find(l_wszSid), std::wstring::npos) << OsTestUtf8(l_ws);
     EXPECT_NE(l_ws.find(L"OICI"), std::wstring::npos) << OsTestUtf8(l_ws);
-    // Vista and later: the low mandatory label, no write-up, inherited.
+    // Vista and later: the low mandatory label, no write-up, inherited;
+    // before Vista no label at all.
     BOOL l_bPresent = FALSE;
     BOOL l_bDefaulted = FALSE;
     PACL l_psacl = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorSacl(l_psa->lpSecurityDescriptor, &l_bPresent, &l_psacl, &l_bDefaulted));
+    if (OsCfgSysOsCode() < OS_CFG_OS_WINVISTA) {
+      EXPECT_FALSE(l_bPresent);
+      continue;
+    }
     ASSERT_TRUE(l_bPresent && l_psacl != nullptr && l_psacl->AceCount == 1);
     SYSTEM_MANDATORY_LABEL_ACE* l_pace = nullptr;
     ASSERT_TRUE(GetAce(l_psacl, 0, reinterpret_cast<void**>(&l_pace)));

@@ -3,7 +3,8 @@
 # model drivers for i686 and x86_64), Wine for both bitnesses (with the i386
 # architecture added), CMake, Ninja, the GoogleTest sources; bzip2's library
 # (the compression benchmark's comparison), clang for the libFuzzer targets,
-# pugixml and expat for the XML benchmark's peers.
+# pugixml and expat for the XML benchmark's peers; clang-format for the
+# formatting check.
 # Idempotent: a second run checks the packages and installs nothing.
 set -euo pipefail
 
@@ -15,7 +16,7 @@ packages=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   cmake ninja-build googletest g++ make
-  libbz2-dev clang libpugixml-dev libexpat1-dev
+  libbz2-dev clang clang-format libpugixml-dev libexpat1-dev
 )
 
 missing=()

@@ -15,28 +15,65 @@ for p in "${presets[@]}"; do
 done
 
 wine_start
-trap wine_stop EXIT
+# The prefix is left at Windows 7, whatever ends the run.
+trap 'wine_version win7; wine_stop' EXIT
 
 passed=0
 failed=0
 status=0
-for p in "${presets[@]}"; do
-  echo "== ctest: $p"
-  log="build/$p/ctest.log"
+# One preset's suites; a_run names the run in its log and its summary line.
+ctest_run() {
+  local p=$1 run=$2
+  local log="build/$p/ctest-$run.log"
+  echo "== ctest: $p ($run)"
   set +e
   ctest --preset "$p" 2>&1 | tee "$log"
-  rc=${PIPESTATUS[0]}
+  local rc=${PIPESTATUS[0]}
   set -e
   [ "$rc" = 0 ] || status=1
+  local line
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
   if [ -n "$line" ]; then
+    local total bad
     total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
     bad=$(sed -E 's/.*tests passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
     passed=$((passed + total - bad))
     failed=$((failed + bad))
-  elif grep -q 'No tests were found' "$log"; then
-    :
+    summary+=("$p $run: $((total - bad)) passed, $bad failed")
+  elif ! grep -q 'No tests were found' "$log"; then
+    status=1
+    failed=$((failed + 1))
+    summary+=("$p $run: did not run")
+  fi
+}
+summary=()
+for p in host host-asan; do ctest_run "$p" linux; done
+# The Windows suites under each Windows version the prefix can be: 7 (a fresh
+# prefix's), 10, XP (64-bit) and Vista.
+for v in win7 win10 winxp64 vista; do
+  wine_version "$v"
+  for p in i686 x86_64; do ctest_run "$p" "$v"; done
+done
+wine_version win7
+
+# Every C++ file formatted as .clang-format says.
+echo "== format"
+if bash tools/format-check.sh; then
+  echo "format: every file as .clang-format says"
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  status=1
+fi
+
+# A program built against the installed library, found through its CMake
+# package, on both Windows targets.
+for p in i686 x86_64; do
+  echo "== consumer: $p"
+  if bash tests/consumer/run.sh "$p"; then
+    passed=$((passed + 1))
   else
+    failed=$((failed + 1))
     status=1
   fi
 done
@@ -90,5 +127,6 @@ else
   status=1
 fi
 
+printf '%s\n' "${summary[@]}"
 echo "ctest: $passed passed, $failed failed"
 exit $status

@@ -33,6 +33,11 @@ wine_start() {
   HOME="$ROOT/build/winehome" wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+# Sets the Windows version the prefix reports (win7, win10, winxp64, vista).
+wine_version() {
+  HOME="$ROOT/build/winehome" wine winecfg -v "$1" </dev/null >/dev/null 2>&1
+}
+
 wine_stop() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
