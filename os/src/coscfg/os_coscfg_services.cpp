@@ -9,6 +9,7 @@
 #include "os_coscfg_services.h"
 #include "os_coscfg_sysinfo.h"
 #include "os_cosfile.h"
+#include "os_cosfile_impl.h"
 #include "os_coslocale.h"
 #include "os_coslog.h"
 #include "os_cosmem.h"
@@ -523,6 +524,7 @@ void OsServicesStop() {
   OsCfgFreeSecurity();
   std::free(s_szEmpty);
   s_szEmpty = nullptr;
+  OsFileSoundRelease();
 
   // This process made the log directory for its own inherited arguments:
   // it goes when nothing was left in it.
