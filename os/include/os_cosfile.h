@@ -223,6 +223,38 @@ inline void* OsLibrarySelf() { return reinterpret_cast<void*>(static_cast<std::i
 // The trust library stays loaded for the process.
 EOSSTS OsFileVerifySigner(const char* a_szFilename, const char* a_szSigner, bool a_bCheckTime, bool a_bRevocation);
 
+// ---- desktop services ----
+// Each reaches its system library at run time, from the system directory;
+// the library carries no static dependency on them. (Raw printing and
+// sound are COsFile methods: see PrintRaw and PlaySystemSound below.)
+
+// The one key SendKey can press.
+enum EOSFILEKEY : std::int32_t {
+  OS_FILE_KEY_F11 = 1,
+};
+// Presses and releases a_eosFileKey for the user, with shift, ctrl and alt
+// held around it as asked (pressed in that order, released in that order
+// after the key). 0; 1 for another key (nothing is sent) or when the system
+// refuses an event: the sequence stops there, and modifiers already pressed
+// stay pressed.
+EOSSTS SendKey(EOSFILEKEY a_eosFileKey, bool a_bShift, bool a_bCtrl, bool a_bAlt);
+// Copies a_szFilename to a_szNewFilename. An ordinary process copies as
+// OsFileCopy does (an existing destination is refused, 1). A low-integrity
+// process in the browser's protected mode cannot write there itself: a
+// worker thread with a window of its own lets the user save the file
+// through the browser (a_szNewFilename is the dialog's first folder), while
+// this call waits. Then 0 when it was saved, else the worker's status (1
+// failed or cancelled, 261 the chosen file is the source); when no worker
+// could run the save, the answer of OsFileCopy. 3 for a null argument.
+EOSSTS OsFileProtectedModeCopy(const char* a_szFilename, const char* a_szNewFilename);
+// The worker's half: the browser's save dialog, owned by a_pvWindow (a
+// window handle), offers a_szSource's file name in the folder
+// a_szDestination; the file chosen gets a_szSource's bytes through the
+// browser. 0 saved; 1 cancelled or failed; 261 the chosen file is the
+// source. Without the browser's frame library loaded in the process, the
+// result of OsFileCopy(a_szSource, a_szDestination). 3 for a null path.
+EOSSTS OsFileProtectedModeSave(const char* a_szDestination, const char* a_szSource, void* a_pvWindow);
+
 class COsFileImpl;
 
 // One open file. Used by one thread at a time.
@@ -310,6 +342,17 @@ class COsFile {
   // Frees an owned library and forgets any. 0.
   EOSSTS SharedLibraryFree();
   bool SharedLibraryIsLoaded();
+
+  // Desktop services. Sends a_u32Bytes of a_pvData unchanged to the printer
+  // a_szPrinter as one document of one page: 0 when every byte was written;
+  // 1 when the spooler cannot be had, a step fails (the steps before it are
+  // undone) or fewer bytes were taken.
+  EOSSTS PrintRaw(const char* a_szPrinter, const void* a_pvData, std::uint32_t a_u32Bytes);
+  // Starts the system sound a_szSoundName (an alias such as "SystemAsterisk")
+  // and returns without waiting: 0 whether or not a sound could be played;
+  // 1 when the sound library cannot be had; 3 for a null name. The library
+  // stays loaded until OsServicesStop.
+  EOSSTS PlaySystemSound(const char* a_szSoundName);
 
   COsFileImpl* m_posfileimpl;
 };

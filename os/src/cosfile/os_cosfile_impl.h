@@ -47,6 +47,18 @@ class COsFileImpl {
 // ERROR_DISK_FULL. -1 (the state a process starts in) turns it off.
 void OsFileWriteFailAfter(std::int64_t a_i64Bytes);
 
+// ---- desktop services ----
+
+// Stops a sound still playing and frees the sound library that
+// PlaySystemSound keeps loaded (the next call loads it again). Called by
+// OsServicesStop, after the library's threads have ended.
+void OsFileSoundRelease();
+// For tests: true makes OsFileProtectedModeCopy treat the process as one in
+// the browser's protected mode, so that its worker thread and window run
+// where no browser is (false, the state a process starts in, asks the
+// process's integrity).
+void OsFileProtectedModeForce(bool a_bForce);
+
 // How OsFileOpenPlain opens.
 enum EOSFILEPLAIN {
   OS_FILE_PLAIN_NEW,        // a new file: nothing may be there under the name

@@ -1,0 +1,381 @@
+// Desktop services: raw printing through the spooler, system sounds, key
+// input for the user, and the save from inside the browser's protected
+// mode. Every library they need is looked up at run time in the system
+// directory, so the library imports none of them.
+#include <atomic>
+
+#include "os_cosfile.h"
+#include "os_cosfile_impl.h"
+#include "os_coslocale.h"
+#include "os_cosstring.h"
+#include "os_costhread.h"
+#include "os_log.h"
+#include "os_memnew.h"
+#include "os_scoped.h"
+#include "os_sysinfo.h"
+#include "os_win.h"
+
+// The spooler's record types (the lean Windows headers leave them out);
+// nothing of winspool is linked.
+#include <winspool.h>
+
+#define OS_FILE_IMPL_OR_RETURN(a_ret) OS_RETURN_IF_NULL(m_posfileimpl, OS_LOG_ASSERT, "m_posfileimpl is null...", a_ret)
+
+namespace {
+
+template <class Pfn>
+bool Resolve(HMODULE a_hmodule, const char* a_szName, Pfn* a_ppfn) {
+  *a_ppfn = a_hmodule != nullptr
+                ? reinterpret_cast<Pfn>(reinterpret_cast<void*>(GetProcAddress(a_hmodule, a_szName)))
+                : nullptr;
+  return *a_ppfn != nullptr;
+}
+
+// Loads a_wszName from the system directory. a_wszPath receives the path
+// (the bare name when the directory cannot be had), for the message.
+HMODULE LoadFromSystem(const wchar_t* a_wszName, wchar_t (&a_wszPath)[MAX_PATH]) {
+  if (OsSysLibraryPath(a_wszName, a_wszPath, MAX_PATH)) return LoadLibraryW(a_wszPath);
+  SWcsCpy(a_wszPath, MAX_PATH, a_wszName);
+  return nullptr;
+}
+
+// ---- raw printing ----
+
+// The spooler calls, for one print job: the library goes when the job ends.
+struct OsSpoolerApi {
+  COsModule m_module;
+  decltype(&OpenPrinterA) m_pfnOpenPrinterA = nullptr;
+  decltype(&StartDocPrinterA) m_pfnStartDocPrinterA = nullptr;
+  decltype(&ClosePrinter) m_pfnClosePrinter = nullptr;
+  decltype(&StartPagePrinter) m_pfnStartPagePrinter = nullptr;
+  decltype(&EndDocPrinter) m_pfnEndDocPrinter = nullptr;
+  decltype(&WritePrinter) m_pfnWritePrinter = nullptr;
+  decltype(&EndPagePrinter) m_pfnEndPagePrinter = nullptr;
+};
+
+bool LoadSpooler(OsSpoolerApi* a_papi) {
+  wchar_t l_wszPath[MAX_PATH];
+  a_papi->m_module.Reset(LoadFromSystem(L"winspool.drv", l_wszPath));
+  OS_RETURN_IF(!a_papi->m_module, OS_LOG_ERROR, "LoadLibrary failed...<%S>", false, l_wszPath);
+  HMODULE const l_hmodule = a_papi->m_module.Get();
+  const char* l_szMissing = nullptr;
+  if (!Resolve(l_hmodule, "OpenPrinterA", &a_papi->m_pfnOpenPrinterA)) l_szMissing = "OpenPrinterA";
+  if (!Resolve(l_hmodule, "StartDocPrinterA", &a_papi->m_pfnStartDocPrinterA)) l_szMissing = "StartDocPrinterA";
+  if (!Resolve(l_hmodule, "ClosePrinter", &a_papi->m_pfnClosePrinter)) l_szMissing = "ClosePrinter";
+  if (!Resolve(l_hmodule, "StartPagePrinter", &a_papi->m_pfnStartPagePrinter)) l_szMissing = "StartPagePrinter";
+  if (!Resolve(l_hmodule, "EndDocPrinter", &a_papi->m_pfnEndDocPrinter)) l_szMissing = "EndDocPrinter";
+  if (!Resolve(l_hmodule, "WritePrinter", &a_papi->m_pfnWritePrinter)) l_szMissing = "WritePrinter";
+  if (!Resolve(l_hmodule, "EndPagePrinter", &a_papi->m_pfnEndPagePrinter)) l_szMissing = "EndPagePrinter";
+  OS_RETURN_IF(l_szMissing != nullptr, OS_LOG_ERROR, "GetProcAddress failed...<%s>", false, l_szMissing);
+  return true;
+}
+
+// How far a print job got, for its undoing.
+enum EOSPRINTSTEP {
+  OS_PRINT_NONE,
+  OS_PRINT_OPENED,
+  OS_PRINT_DOCUMENT,
+  OS_PRINT_PAGE,
+};
+
+// The step a_szCall failed: logged, and what was reached undone, the last first.
+EOSSTS PrintFailed(const OsSpoolerApi& a_api, HANDLE a_hPrinter, EOSPRINTSTEP a_eosprintstep, const char* a_szCall,
+                   const char* a_szPrinter) {
+  OS_LOGE("PrintRaw failed...<%s> %d <%s>", a_szCall, static_cast<int>(GetLastError()), a_szPrinter);
+  if (a_eosprintstep >= OS_PRINT_PAGE) a_api.m_pfnEndPagePrinter(a_hPrinter);
+  if (a_eosprintstep >= OS_PRINT_DOCUMENT) a_api.m_pfnEndDocPrinter(a_hPrinter);
+  if (a_eosprintstep >= OS_PRINT_OPENED) a_api.m_pfnClosePrinter(a_hPrinter);
+  return OS_STS_FAIL;
+}
+
+// ---- sound ----
+
+// The sound library and its entry point, kept from the first sound until
+// OsServicesStop. Zero-initialised: a process starts with both cleared.
+typedef BOOL(WINAPI* OsPfnPlaySoundW)(LPCWSTR, HMODULE, DWORD);
+std::atomic<HMODULE> s_hmoduleWinmm{nullptr};
+std::atomic<OsPfnPlaySoundW> s_pfnPlaySoundW{nullptr};
+constexpr DWORD OS_SOUND_ALIAS_ASYNC = 0x00020001;  // SND_ALIAS | SND_ASYNC
+
+// Fills the cache without a lock: two first calls at once both load, and
+// the one that comes second gives its reference back (same module, same
+// entry point).
+OsPfnPlaySoundW LoadSound() {
+  wchar_t l_wszPath[MAX_PATH];
+  COsModule l_module(LoadFromSystem(L"winmm.dll", l_wszPath));
+  OS_RETURN_IF(!l_module, OS_LOG_ERROR, "LoadLibrary failed...<%ls>", nullptr, l_wszPath);
+  OsPfnPlaySoundW l_pfn = nullptr;
+  OS_RETURN_IF(!Resolve(l_module.Get(), "PlaySoundW", &l_pfn), OS_LOG_ERROR, "GetProcAddress failed...<%s>", nullptr,
+               "PlaySoundW");
+  HMODULE l_hmoduleNone = nullptr;
+  if (s_hmoduleWinmm.compare_exchange_strong(l_hmoduleNone, l_module.Get())) l_module.Release();
+  s_pfnPlaySoundW.store(l_pfn);
+  return l_pfn;
+}
+
+// ---- key input ----
+
+// One keyboard event, carrying the current message's extra information as
+// the user's own input would.
+bool KeyEvent(WORD a_wVirtualKey, bool a_bUp) {
+  INPUT l_input = {};
+  l_input.type = INPUT_KEYBOARD;
+  l_input.ki.wVk = a_wVirtualKey;
+  l_input.ki.wScan = 0;
+  l_input.ki.dwFlags = a_bUp ? KEYEVENTF_KEYUP : 0;
+  l_input.ki.time = 0;
+  l_input.ki.dwExtraInfo = static_cast<ULONG_PTR>(GetMessageExtraInfo());
+  return SendInput(1, &l_input, sizeof(l_input)) == 1;
+}
+
+// ---- protected-mode copy ----
+
+std::atomic<bool> s_bProtectedModeForced{false};
+
+// What the calling thread hands its worker; lives on the caller's stack
+// while it waits.
+struct OsProtectedModeCopy {
+  COsThread* m_posthread;
+  char m_szSource[OS_PATH_SIZE];
+  char m_szDestination[OS_PATH_SIZE];
+  EOSSTS m_eosstsSave;  // OS_STS_NOTCREATED until the save has run
+};
+
+constexpr wchar_t s_wszCopyClass[] = L"OsFileProtectedModeCopy";
+constexpr UINT OS_COPY_MESSAGE = 0x8000;      // WM_APP: the window's one job
+constexpr DWORD OS_COPY_STYLE = 0x14C00300;   // visible, captioned, clipping siblings
+constexpr int OS_COPY_POSITION = -100;        // off screen
+constexpr int OS_COPY_SIZE = 100;
+
+LRESULT CALLBACK CopyWindowProc(HWND a_hwnd, UINT a_uMessage, WPARAM a_wparam, LPARAM a_lparam) {
+  switch (a_uMessage) {
+    case WM_CREATE: {
+      // The save runs from the queue, once the window exists for the dialog to belong to.
+      void* const l_pv = reinterpret_cast<const CREATESTRUCTW*>(a_lparam)->lpCreateParams;
+      SetWindowLongPtrW(a_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(l_pv));
+      PostMessageW(a_hwnd, OS_COPY_MESSAGE, 0, reinterpret_cast<LPARAM>(l_pv));
+      return 0;
+    }
+    case OS_COPY_MESSAGE: {
+      // Only the record the window was made with: anybody may post to a window.
+      OsProtectedModeCopy* const l_pcopy =
+          reinterpret_cast<OsProtectedModeCopy*>(GetWindowLongPtrW(a_hwnd, GWLP_USERDATA));
+      if (l_pcopy == nullptr || a_lparam != reinterpret_cast<LPARAM>(l_pcopy)) return 0;
+      SetWindowLongPtrW(a_hwnd, GWLP_USERDATA, 0);
+      l_pcopy->m_eosstsSave = OsFileProtectedModeSave(l_pcopy->m_szDestination, l_pcopy->m_szSource, a_hwnd);
+      if (l_pcopy->m_eosstsSave == OS_STS_SUCCESS) l_pcopy->m_posthread->UserValueSet(0);
+      DestroyWindow(a_hwnd);
+      return 0;
+    }
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(a_hwnd, a_uMessage, a_wparam, a_lparam);
+  }
+}
+
+EOSSTS __stdcall ProtectedModeWorker(COsThread* a_posthread) {
+  OsProtectedModeCopy* const l_pcopy = static_cast<OsProtectedModeCopy*>(a_posthread->ArgGet());
+  HINSTANCE const l_hinstance = OsSysLibraryModule();
+  WNDCLASSEXW l_wndclass = {};
+  l_wndclass.cbSize = sizeof(l_wndclass);
+  l_wndclass.lpfnWndProc = CopyWindowProc;
+  l_wndclass.hInstance = l_hinstance;
+  l_wndclass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  l_wndclass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+  l_wndclass.lpszClassName = s_wszCopyClass;
+  // Another copy running at the same time may have registered it already.
+  const bool l_bRegistered = RegisterClassExW(&l_wndclass) != 0;
+  OS_RETURN_IF(!l_bRegistered && GetLastError() != ERROR_CLASS_ALREADY_EXISTS, OS_LOG_ERROR,
+               "RegisterClassExW failed...%d <%s> <%s>", OS_STS_FAIL, static_cast<int>(GetLastError()),
+               l_pcopy->m_szSource, l_pcopy->m_szDestination);
+  HWND const l_hwnd = CreateWindowExW(0, s_wszCopyClass, s_wszCopyClass, OS_COPY_STYLE, OS_COPY_POSITION,
+                                      OS_COPY_POSITION, OS_COPY_SIZE, OS_COPY_SIZE, nullptr, nullptr, l_hinstance,
+                                      l_pcopy);
+  if (l_hwnd == nullptr) {
+    OS_LOGE("CreateWindowExW failed...%d <%s> <%s>", static_cast<int>(GetLastError()), l_pcopy->m_szSource,
+            l_pcopy->m_szDestination);
+  } else {
+    MSG l_msg;
+    while (GetMessageW(&l_msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&l_msg);
+      DispatchMessageW(&l_msg);
+    }
+  }
+  // A class left behind would outlive a library that is unloaded; it fails
+  // harmlessly while another copy's window still uses it.
+  if (l_bRegistered) UnregisterClassW(s_wszCopyClass, l_hinstance);
+  return OS_STS_SUCCESS;
+}
+
+// The browser's save calls. The frame library is only looked up: it is the
+// browser's, in the process the browser runs, never one to load here.
+struct OsBrowserSaveApi {
+  COsModule m_ole32;
+  HRESULT(WINAPI* m_pfnIESaveFile)(HANDLE, LPCWSTR) = nullptr;
+  HRESULT(WINAPI* m_pfnIECancelSaveFile)(HANDLE) = nullptr;
+  HRESULT(WINAPI* m_pfnIEShowSaveFileDialog)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, DWORD, DWORD, LPWSTR*,
+                                             HANDLE*) = nullptr;
+  void(WINAPI* m_pfnCoTaskMemFree)(LPVOID) = nullptr;  // for the chosen path
+};
+
+bool LoadBrowserSave(OsBrowserSaveApi* a_papi, const char* a_szSource, const char* a_szDestination) {
+  HMODULE const l_hmodule = GetModuleHandleW(L"IEFRAME.DLL");
+  OS_RETURN_IF_NULL(l_hmodule, OS_LOG_ERROR, "GetModuleHandleW failed...<%s> <%s>", false, a_szSource,
+                    a_szDestination);
+  wchar_t l_wszPath[MAX_PATH];
+  a_papi->m_ole32.Reset(LoadFromSystem(L"ole32.dll", l_wszPath));
+  const bool l_bAll = Resolve(l_hmodule, "IESaveFile", &a_papi->m_pfnIESaveFile) &&
+                      Resolve(l_hmodule, "IECancelSaveFile", &a_papi->m_pfnIECancelSaveFile) &&
+                      Resolve(l_hmodule, "IEShowSaveFileDialog", &a_papi->m_pfnIEShowSaveFileDialog) &&
+                      Resolve(a_papi->m_ole32.Get(), "CoTaskMemFree", &a_papi->m_pfnCoTaskMemFree);
+  OS_RETURN_IF(!l_bAll, OS_LOG_ERROR, "GetProcAddress failed...<%s> <%s>", false, a_szSource, a_szDestination);
+  return true;
+}
+
+}  // namespace
+
+// ---- raw printing and sound ----
+
+EOSSTS COsFile::PrintRaw(const char* a_szPrinter, const void* a_pvData, std::uint32_t a_u32Bytes) {
+  OS_FILE_IMPL_OR_RETURN(OS_STS_FAIL);
+  OsSpoolerApi l_api;
+  if (!LoadSpooler(&l_api)) return OS_STS_FAIL;
+  char l_szDocument[] = "My Document";
+  char l_szDatatype[] = "RAW";
+  DOC_INFO_1A l_docinfo = {l_szDocument, nullptr, l_szDatatype};
+  HANDLE l_hPrinter = nullptr;
+  DWORD l_dwWritten = 0;
+  if (!l_api.m_pfnOpenPrinterA(const_cast<char*>(a_szPrinter), &l_hPrinter, nullptr))
+    return PrintFailed(l_api, l_hPrinter, OS_PRINT_NONE, "OpenPrinterA", a_szPrinter);
+  if (l_api.m_pfnStartDocPrinterA(l_hPrinter, 1, reinterpret_cast<BYTE*>(&l_docinfo)) == 0)
+    return PrintFailed(l_api, l_hPrinter, OS_PRINT_OPENED, "StartDocPrinterA", a_szPrinter);
+  if (!l_api.m_pfnStartPagePrinter(l_hPrinter))
+    return PrintFailed(l_api, l_hPrinter, OS_PRINT_DOCUMENT, "StartPagePrinter", a_szPrinter);
+  if (!l_api.m_pfnWritePrinter(l_hPrinter, const_cast<void*>(a_pvData), a_u32Bytes, &l_dwWritten))
+    return PrintFailed(l_api, l_hPrinter, OS_PRINT_PAGE, "WritePrinter", a_szPrinter);
+  // A failed end is not tried again: what comes before it is undone.
+  if (!l_api.m_pfnEndPagePrinter(l_hPrinter))
+    return PrintFailed(l_api, l_hPrinter, OS_PRINT_DOCUMENT, "EndPagePrinter", a_szPrinter);
+  if (!l_api.m_pfnEndDocPrinter(l_hPrinter))
+    return PrintFailed(l_api, l_hPrinter, OS_PRINT_OPENED, "EndDocPrinter", a_szPrinter);
+  if (!l_api.m_pfnClosePrinter(l_hPrinter))
+    return PrintFailed(l_api, l_hPrinter, OS_PRINT_NONE, "ClosePrinter", a_szPrinter);
+  return l_dwWritten == a_u32Bytes ? OS_STS_SUCCESS : OS_STS_FAIL;
+}
+
+EOSSTS COsFile::PlaySystemSound(const char* a_szSoundName) {
+  OS_FILE_IMPL_OR_RETURN(OS_STS_FAIL);
+  OS_RETURN_IF_NULL(a_szSoundName, OS_LOG_ERROR, "a_szSoundName is NULL...", OS_STS_BADARG);
+  OsPfnPlaySoundW l_pfn = s_pfnPlaySoundW.load();
+  if (l_pfn == nullptr) l_pfn = LoadSound();
+  if (l_pfn == nullptr) return OS_STS_FAIL;
+  // A name that does not convert is not cut into another sound's name
+  // (the conversion says so); like any sound, it is not reported.
+  wchar_t l_wszName[OS_WPATH_SIZE];
+  if (CopyStringFromUtf8(l_wszName, OS_PATH_SIZE, a_szSoundName) > 0) l_pfn(l_wszName, nullptr, OS_SOUND_ALIAS_ASYNC);
+  return OS_STS_SUCCESS;
+}
+
+void OsFileSoundRelease() {
+  // An asynchronous sound plays on a thread of the sound library: stopping
+  // it waits for that thread to let go, else the code would vanish under it.
+  if (OsPfnPlaySoundW const l_pfn = s_pfnPlaySoundW.exchange(nullptr); l_pfn != nullptr) l_pfn(nullptr, nullptr, 0);
+  if (HMODULE const l_hmodule = s_hmoduleWinmm.exchange(nullptr); l_hmodule != nullptr) FreeLibrary(l_hmodule);
+}
+
+// ---- key input ----
+
+EOSSTS SendKey(EOSFILEKEY a_eosFileKey, bool a_bShift, bool a_bCtrl, bool a_bAlt) {
+  OS_RETURN_IF(a_eosFileKey != OS_FILE_KEY_F11, OS_LOG_ERROR, "a_eosFileKey is bad...", OS_STS_FAIL);
+  const int l_iKey = static_cast<int>(a_eosFileKey);
+  OS_RETURN_IF(a_bShift && !KeyEvent(VK_SHIFT, false), OS_LOG_ERROR, "SendInput(Shift key) failed...", OS_STS_FAIL);
+  OS_RETURN_IF(a_bCtrl && !KeyEvent(VK_CONTROL, false), OS_LOG_ERROR, "SendInput(Ctrl key) failed...", OS_STS_FAIL);
+  OS_RETURN_IF(a_bAlt && !KeyEvent(VK_MENU, false), OS_LOG_ERROR, "SendInput(Menu key) failed...", OS_STS_FAIL);
+  OS_RETURN_IF(!KeyEvent(VK_F11, false), OS_LOG_ERROR, "SendInput(input key) failed...%d", OS_STS_FAIL, l_iKey);
+  OS_RETURN_IF(!KeyEvent(VK_F11, true), OS_LOG_ERROR, "Key up(input key) failed...%d", OS_STS_FAIL, l_iKey);
+  OS_RETURN_IF(a_bShift && !KeyEvent(VK_SHIFT, true), OS_LOG_ERROR, "Key up(Shift key) failed...", OS_STS_FAIL);
+  OS_RETURN_IF(a_bCtrl && !KeyEvent(VK_CONTROL, true), OS_LOG_ERROR, "Key up(Ctrl key) failed...", OS_STS_FAIL);
+  OS_RETURN_IF(a_bAlt && !KeyEvent(VK_MENU, true), OS_LOG_ERROR, "Key up(Menu key) failed...", OS_STS_FAIL);
+  return OS_STS_SUCCESS;
+}
+
+// ---- protected-mode copy ----
+
+void OsFileProtectedModeForce(bool a_bForce) { s_bProtectedModeForced.store(a_bForce); }
+
+EOSSTS OsFileProtectedModeCopy(const char* a_szFilename, const char* a_szNewFilename) {
+  OS_RETURN_IF_NULL(a_szFilename, OS_LOG_ASSERT, "a_szFilename is null...", OS_STS_BADARG);
+  OS_RETURN_IF_NULL(a_szNewFilename, OS_LOG_ASSERT, "a_szNewFilename is NULL...", OS_STS_BADARG);
+  // Below medium integrity in the browser's protected mode.
+  if (!s_bProtectedModeForced.load() && OsProcessIntegrityGet() != 1) return OsFileCopy(a_szFilename, a_szNewFilename);
+
+  OsProtectedModeCopy l_copy = {};
+  l_copy.m_eosstsSave = OS_STS_NOTCREATED;
+  // A path cut to fit would name another file: such a copy is left to
+  // OsFileCopy, which refuses it.
+  if (!OsFilePathCopy(l_copy.m_szSource, sizeof(l_copy.m_szSource), a_szFilename) ||
+      !OsFilePathCopy(l_copy.m_szDestination, sizeof(l_copy.m_szDestination), a_szNewFilename))
+    return OsFileCopy(a_szFilename, a_szNewFilename);
+  l_copy.m_posthread = OsMemNew(COsThread, "COsThread");
+  if (l_copy.m_posthread == nullptr) {
+    OS_LOGE("OsMemNew failed...<%s> <%s>", a_szFilename, a_szNewFilename);
+    return OsFileCopy(a_szFilename, a_szNewFilename);
+  }
+  // The worker clears the word once the file is saved.
+  l_copy.m_posthread->UserValueSet(1);
+  bool l_bWaited = false;
+  if (l_copy.m_posthread->Start("protectedmodecopy", ProtectedModeWorker, &l_copy) != OS_STS_SUCCESS)
+    OS_LOGE("Start failed...<%s> <%s>", a_szFilename, a_szNewFilename);
+  else if (l_copy.m_posthread->WaitForExit(-1) != OS_STS_SUCCESS)  // the longest wait there is
+    OS_LOGE("ThreadWait failed...<%s> <%s>", a_szFilename, a_szNewFilename);
+  else
+    l_bWaited = true;
+  // A worker still running is stopped here, before the record it uses goes.
+  OsMemDelete(l_copy.m_posthread);
+  l_copy.m_posthread = nullptr;
+  // The save's own answer: a cancelled or failed save is no copy.
+  if (l_bWaited && l_copy.m_eosstsSave != OS_STS_NOTCREATED) return l_copy.m_eosstsSave;
+  return OsFileCopy(a_szFilename, a_szNewFilename);
+}
+
+EOSSTS OsFileProtectedModeSave(const char* a_szDestination, const char* a_szSource, void* a_pvWindow) {
+  OS_RETURN_IF_NULL(a_szSource, OS_LOG_ASSERT, "a_szFilename is null...", OS_STS_BADARG);
+  OS_RETURN_IF_NULL(a_szDestination, OS_LOG_ASSERT, "a_szNewFilename is NULL...", OS_STS_BADARG);
+  // Outside the browser there is nothing to go through: a plain copy.
+  OsBrowserSaveApi l_api;
+  if (!LoadBrowserSave(&l_api, a_szSource, a_szDestination)) return OsFileCopy(a_szSource, a_szDestination);
+
+  char l_szSource[OS_PATH_SIZE];
+  char* l_szName = nullptr;
+  wchar_t l_wszSource[OS_WPATH_SIZE];
+  wchar_t l_wszName[OS_WPATH_SIZE];
+  wchar_t l_wszDestination[OS_WPATH_SIZE];
+  if (!OsFilePathCopy(l_szSource, sizeof(l_szSource), a_szSource)) return OS_STS_FAIL;
+  OsFilePathSplit(l_szSource, nullptr, &l_szName);
+  if (!OsFileToWide(l_szSource, l_wszSource) || !OsFileToWide(l_szName, l_wszName) ||
+      !OsFileToWide(a_szDestination, l_wszDestination))
+    return OS_STS_FAIL;
+
+  constexpr DWORD OS_SAVE_FILTER_INDEX = 1;
+  constexpr DWORD OS_SAVE_FLAGS = 0x8002;  // OFN_NOREADONLYRETURN | OFN_OVERWRITEPROMPT
+  LPWSTR l_wszChosen = nullptr;
+  HANDLE l_hState = nullptr;
+  const HRESULT l_hrDialog =
+      l_api.m_pfnIEShowSaveFileDialog(static_cast<HWND>(a_pvWindow), l_wszName, l_wszDestination, L"|*.*|", nullptr,
+                                      OS_SAVE_FILTER_INDEX, OS_SAVE_FLAGS, &l_wszChosen, &l_hState);
+  OS_RETURN_IF(l_hrDialog != S_OK, OS_LOG_ERROR, "user cancelled IEShowSaveFileDialog...0x%x <%s> <%s>", OS_STS_FAIL,
+               static_cast<unsigned>(l_hrDialog), a_szSource, a_szDestination);
+  const bool l_bSame = l_wszChosen != nullptr && lstrcmpiW(l_wszChosen, l_wszSource) == 0;
+  l_api.m_pfnCoTaskMemFree(l_wszChosen);
+  if (l_bSame) {
+    l_api.m_pfnIECancelSaveFile(l_hState);
+    OS_LOGE("Source and destination are the same...<%s> <%s>", a_szSource, a_szDestination);
+    return OS_STS_EXISTS;
+  }
+  const HRESULT l_hrSave = l_api.m_pfnIESaveFile(l_hState, l_wszSource);
+  OS_RETURN_IF(l_hrSave != S_OK, OS_LOG_ERROR, "IESaveFile failed...0x%x <%s> <%s>", OS_STS_FAIL,
+               static_cast<unsigned>(l_hrSave), a_szSource, a_szDestination);
+  return OS_STS_SUCCESS;
+}

@@ -1,0 +1,122 @@
+// Desktop services: raw printing, system sounds, key input and the
+// protected-mode copy (its worker thread and window run for real through the
+// test switch; without the browser the worker's save falls back to a copy).
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "os.h"
+#include "os_cosfile_impl.h"
+#include "os_test_services.h"
+
+namespace {
+
+class OsDesktopTest : public OsServicesTest {
+ protected:
+  void SetUp() override {
+    OsServicesTest::SetUp();
+    StartAs("desktest", "application");
+    LogTo(L"desktop.log", OS_LOG_INFO | OS_LOG_PROCESS);
+  }
+};
+
+TEST_F(OsDesktopTest, PrintingToAMissingPrinterFailsAndReleasesTheSpooler) {
+  const bool l_bLoadedBefore = GetModuleHandleW(L"winspool.drv") != nullptr;
+  COsFile l_osfile;
+  EXPECT_EQ(l_osfile.PrintRaw("qrx missing printer", "abc", 3), OS_STS_FAIL);
+  // 1801: ERROR_INVALID_PRINTER_NAME.
+  EXPECT_EQ(Count("PrintRaw failed...<OpenPrinterA> 1801 <qrx missing printer>"), 1u);
+  if (l_bLoadedBefore) GTEST_SKIP() << "the spooler was loaded before the test";
+  EXPECT_EQ(GetModuleHandleW(L"winspool.drv"), nullptr);
+}
+
+// The keyboard events the system sees, from a low-level hook on a thread of
+// its own: (virtual key, released).
+std::vector<std::pair<DWORD, bool>> g_vkeys;
+std::atomic<std::size_t> g_sizetKeys{0};
+
+LRESULT CALLBACK KeyHook(int a_iCode, WPARAM a_wparam, LPARAM a_lparam) {
+  if (a_iCode == HC_ACTION) {
+    const KBDLLHOOKSTRUCT* const l_pkey = reinterpret_cast<const KBDLLHOOKSTRUCT*>(a_lparam);
+    // Left and right modifiers count as the modifier.
+    static const DWORD s_adwSided[] = {VK_SHIFT, VK_SHIFT, VK_CONTROL, VK_CONTROL, VK_MENU, VK_MENU};
+    const DWORD l_dw = l_pkey->vkCode;
+    g_vkeys.emplace_back(l_dw >= VK_LSHIFT && l_dw <= VK_RMENU ? s_adwSided[l_dw - VK_LSHIFT] : l_dw,
+                         (l_pkey->flags & LLKHF_UP) != 0);
+    g_sizetKeys.store(g_vkeys.size());
+  }
+  return CallNextHookEx(nullptr, a_iCode, a_wparam, a_lparam);
+}
+
+TEST_F(OsDesktopTest, SendKeyPressesTheModifiersAroundTheKeyAndRefusesAnyOtherKey) {
+  std::atomic<DWORD> l_dwHookThread{0};
+  std::thread l_thread([&] {
+    HHOOK const l_hhook = SetWindowsHookExW(WH_KEYBOARD_LL, KeyHook, GetModuleHandleW(nullptr), 0);
+    MSG l_msg;
+    PeekMessageW(&l_msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue, for the quit message
+    l_dwHookThread.store(l_hhook != nullptr ? GetCurrentThreadId() : 1);
+    while (l_hhook != nullptr && GetMessageW(&l_msg, nullptr, 0, 0) > 0) DispatchMessageW(&l_msg);
+    if (l_hhook != nullptr) UnhookWindowsHookEx(l_hhook);
+  });
+  while (l_dwHookThread.load() == 0) Sleep(1);
+
+  EXPECT_TRUE(SendKey(static_cast<EOSFILEKEY>(2), true, true, true) == OS_STS_FAIL &&
+              Count("a_eosFileKey is bad...") == 1u);
+  EXPECT_EQ(SendKey(OS_FILE_KEY_F11, true, true, true), OS_STS_SUCCESS);
+  for (int l_i = 0; l_i < 200 && g_sizetKeys.load() < 8; ++l_i) Sleep(10);
+  PostThreadMessageW(l_dwHookThread.load(), WM_QUIT, 0, 0);
+  l_thread.join();
+  if (g_vkeys.empty()) GTEST_SKIP() << "no keyboard hook sees the injected input here";
+  // Nothing of the refused call; then each modifier down, F11 down and up, each modifier up.
+  const std::vector<std::pair<DWORD, bool>> l_vexpected = {
+      {VK_SHIFT, false}, {VK_CONTROL, false}, {VK_MENU, false}, {VK_F11, false},
+      {VK_F11, true},    {VK_SHIFT, true},    {VK_CONTROL, true}, {VK_MENU, true}};
+  EXPECT_EQ(g_vkeys, l_vexpected);
+}
+
+TEST_F(OsDesktopTest, SoundsPlayAndShutDownReleasesTheSoundLibrary) {
+  const bool l_bLoadedBefore = GetModuleHandleW(L"winmm.dll") != nullptr;
+  COsFile l_osfile;
+  EXPECT_TRUE(l_osfile.PlaySystemSound(nullptr) == OS_STS_BADARG && Count("a_szSoundName is NULL...") == 1u);
+  // The second sound finds the library already loaded.
+  EXPECT_TRUE(l_osfile.PlaySystemSound("SystemAsterisk") == OS_STS_SUCCESS &&
+              l_osfile.PlaySystemSound("SystemExclamation") == OS_STS_SUCCESS && GetModuleHandleW(L"winmm.dll"));
+  OsServicesStop();
+  if (l_bLoadedBefore) GTEST_SKIP() << "the sound library was loaded before the test";
+  EXPECT_EQ(GetModuleHandleW(L"winmm.dll"), nullptr);
+}
+
+TEST_F(OsDesktopTest, ProtectedModeCopyCopiesAsOsFileCopyWithOrWithoutItsWorker) {
+  const std::string l_sSource = Dir() + "\\src.txt", l_sPlain = Dir() + "\\plain.txt";
+  const std::string l_sSaved = Dir() + "\\saved.txt";
+  ASSERT_TRUE(OsTestWriteFile(OsTestWide(l_sSource), "bytes"));
+  EXPECT_TRUE(OsFileProtectedModeCopy(nullptr, "x") == OS_STS_BADARG &&
+              OsFileProtectedModeCopy("x", nullptr) == OS_STS_BADARG);
+  EXPECT_EQ(Count("a_szFilename is null...") + Count("a_szNewFilename is NULL..."), 2u);
+
+  // An ordinary process: the caller's own copy, which never overwrites.
+  EXPECT_EQ(OsFileProtectedModeCopy(l_sSource.c_str(), l_sPlain.c_str()), OS_STS_SUCCESS);
+  EXPECT_EQ(OsFileProtectedModeCopy(l_sSource.c_str(), l_sPlain.c_str()),
+            OsFileCopy(l_sSource.c_str(), l_sPlain.c_str()));
+  EXPECT_TRUE(OsTestReadFile(OsTestWide(l_sPlain)) == "bytes" && Count("GetModuleHandleW failed...") == 0u);
+
+  // Protected mode: the worker's window saves; without the browser it copies.
+  OsFileProtectedModeForce(true);
+  EXPECT_EQ(OsFileProtectedModeCopy(l_sSource.c_str(), l_sSaved.c_str()), OS_STS_SUCCESS);
+  EXPECT_EQ(OsTestReadFile(OsTestWide(l_sSaved)), "bytes");
+  EXPECT_EQ(Count("GetModuleHandleW failed...<" + l_sSource + "> <" + l_sSaved + ">"), 1u);
+  EXPECT_EQ(Count("thr>>> starting <protectedmodecopy>"), 1u);
+  // The thread object made for it was destroyed (its implementation is
+  // logged first, from within its constructor).
+  const std::vector<OsTestLogLine> l_vnew = Lines("  new COsThread");
+  ASSERT_TRUE(l_vnew.size() == 2u && l_vnew[1].m_sText.ends_with(" COsThread"));
+  EXPECT_EQ(Count(l_vnew[1].m_sText.substr(0, l_vnew[1].m_sText.find(' ', 10)) + " delete-object"), 1u);
+  // The worker's failure is the answer, not a success.
+  EXPECT_EQ(OsFileProtectedModeCopy(l_sSource.c_str(), l_sSaved.c_str()), OS_STS_FAIL);
+  OsFileProtectedModeForce(false);
+}
+
+}  // namespace
