@@ -50,12 +50,15 @@ class MemReport : public OsServicesTest {
   }
   std::wstring Path(const char* a_szName) { return OsTestWide(Item(1, 12) + "\\" + a_szName); }
   std::string Report(const char* a_szName) { return OsTestReadFile(Path(a_szName)); }
-  // The report of a recorded working set (and module list when one is claimed).
-  std::string Recorded(std::vector<ULONG_PTR> a_vecEntries, DWORD a_dwModules = 0) {
+  // Reports from now on read a recorded working set (and module list when one is claimed).
+  void Record(std::vector<ULONG_PTR> a_vecEntries, DWORD a_dwModules = 0) {
     s_vecWorkingSet = std::move(a_vecEntries);
     s_dwModules = a_dwModules;
     m_psapi = {RecordedWorkingSet, a_dwModules != 0 ? RecordedModules : nullptr, nullptr};
     OsMemPsapiOverride(&m_psapi);
+  }
+  std::string Recorded(std::vector<ULONG_PTR> a_vecEntries, DWORD a_dwModules = 0) {
+    Record(std::move(a_vecEntries), a_dwModules);
     OsMemInstance()->DumpSystem("rec.txt");
     return Report("rec_142502123.txt");
   }
@@ -74,17 +77,25 @@ std::string Repeat(const std::string& a_s, int a_i) {
 }
 
 TEST_F(MemReport, FailingAllocationAndUnnamedReportsInTheLogDirectory) {
+  // The whole report, up to its page map, is written while the failing
+  // allocation holds the manager's lock.
+  Record({0x40000 | 1}, 1);
   OsMemFailAfter(0);
   EXPECT_EQ(OS_MEM_ALLOC(100, nullptr), nullptr);
-  OsMemInstance()->DumpSystem(nullptr);
   const std::string l_sCrash = Report("QrxMemCrash_142502123.txt");
-  EXPECT_NE(GetFileAttributesW(Path("QrxMemCrash_142502123.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(l_sCrash.rfind("QRX Memory Dump (2024/05/06 14:25:02.123)\r\n\r\nApplication:", 0), 0u) << l_sCrash;
+  char l_szMap[128];
+  SStrPrintf(l_szMap, sizeof(l_szMap), "\r\n\r\n%p r%s\r\n", (void*)0x40000, std::string(63, '.').c_str());
+  EXPECT_EQ(l_sCrash.substr(l_sCrash.find("Memory Dump\r\n") + 13 + 73), l_szMap) << l_sCrash;
+  OsMemPsapiOverride(nullptr);
+  OsMemInstance()->DumpSystem(nullptr);
+  const std::string l_s = Report("QrxMem_142502123.txt");
   EXPECT_NE(GetFileAttributesW(Path("QrxMem_142502123.txt").c_str()), INVALID_FILE_ATTRIBUTES);
   if (OsTestIsWine()) {
-    EXPECT_TRUE(l_sCrash.empty());  // created, then the working set cannot be read
-    EXPECT_EQ(Count("mem>>> QueryWorkingSet failed..."), 2u);
+    EXPECT_TRUE(l_s.empty());  // created, then the working set cannot be read
+    EXPECT_EQ(Count("mem>>> QueryWorkingSet failed..."), 1u);
   } else {
-    EXPECT_EQ(l_sCrash.rfind("QRX Memory Dump (2024/05/06 14:25:02.123)\r\n\r\nApplication:", 0), 0u) << l_sCrash;
+    EXPECT_EQ(l_s.rfind("QRX Memory Dump (2024/05/06 14:25:02.123)\r\n\r\nApplication:", 0), 0u) << l_s;
   }
 }
 
@@ -122,9 +133,7 @@ TEST_F(MemReport, PageMap) {
 }
 
 TEST_F(MemReport, FreeChunkSizesLargestFirst) {
-  s_vecWorkingSet = s_vecMapped;
-  m_psapi = {RecordedWorkingSet, nullptr, nullptr};
-  OsMemPsapiOverride(&m_psapi);
+  Record(s_vecMapped);
   OsMemList l_list;
   ASSERT_EQ(OsMemGetFreeChunks(&l_list), OS_STS_SUCCESS);
   // Runs 0x10000, 0x40000-0x41000, 0x43000, 0x7F000-0x80000, 0x200000-0x201000.
