@@ -9,7 +9,7 @@
 #include "os_coscfg_services.h"
 #include "os_coscfg_sysinfo.h"
 #include "os_cosfile.h"
-#include "../cosfile/os_cosfile_impl.h"  // the trust library's release
+#include "os_cosfile_impl.h"
 #include "os_coslocale.h"
 #include "os_coslog.h"
 #include "os_cosmem.h"
