@@ -39,6 +39,8 @@ constexpr GUID OS_SIGNER_ACTION = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00
 
 #if defined(__i386__)
 static_assert(sizeof(WINTRUST_DATA) == 48 && sizeof(WINTRUST_FILE_INFO) == 16, "the trust records' 32-bit sizes");
+#elif defined(__x86_64__)
+static_assert(sizeof(WINTRUST_DATA) == 80 && sizeof(WINTRUST_FILE_INFO) == 32, "the trust records' 64-bit sizes");
 #endif
 
 // The trust library stays loaded for the process once it was needed;
@@ -189,11 +191,12 @@ bool NamesSigner(const OsFileCryptApi& a_api, PCCERT_CONTEXT a_pcertcontext, con
   SWcsCpy(l_wszPattern, OS_SIGNER_SIZE + 3, L"=");
   SWcsCat(l_wszPattern, OS_SIGNER_SIZE + 3, l_wszSigner);
   SWcsCat(l_wszPattern, OS_SIGNER_SIZE + 3, L",");
+  // The call cuts a longer name and always terminates what it writes; the
+  // first unit stays 0 if it fails.
   wchar_t l_wszName[OS_SIGNER_NAME_CHARS + 1];
   l_wszName[0] = 0;
   a_api.m_pfnCertNameToStrW(X509_ASN_ENCODING, &a_pcertcontext->pCertInfo->Subject, OS_SIGNER_NAME_STR, l_wszName,
-                            OS_SIGNER_NAME_CHARS);
-  l_wszName[OS_SIGNER_NAME_CHARS] = 0;
+                            OS_SIGNER_NAME_CHARS + 1);
   OS_LOGI("signer...<%ls>", l_wszName);
   return std::wcsstr(l_wszName, l_wszPattern) != nullptr && std::wcsstr(l_wszName, L"=Digital ID Class 3") != nullptr;
 }
