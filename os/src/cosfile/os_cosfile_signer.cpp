@@ -103,10 +103,11 @@ bool LoadCrypt(OsFileCryptApi* a_papi) {
 
 // The system's verdict on the file's signature: 0 only when it is intact
 // and chains to a trusted root.
-LONG Verdict(const wchar_t* a_wszPath, bool a_bRevocation) {
+LONG Verdict(const wchar_t* a_wszPath, HANDLE a_hfile, bool a_bRevocation) {
   WINTRUST_FILE_INFO l_fileinfo = {};
   l_fileinfo.cbStruct = sizeof(l_fileinfo);
   l_fileinfo.pcwszFilePath = a_wszPath;
+  l_fileinfo.hFile = a_hfile;
   WINTRUST_DATA l_data = {};
   l_data.cbStruct = sizeof(l_data);
   l_data.dwUIChoice = WTD_UI_NONE;
@@ -229,9 +230,16 @@ EOSSTS OsFileVerifySigner(const char* a_szFilename, const char* a_szSigner, bool
                OS_STS_ACCESSDENIED, l_szPath);
 
   if (!LoadTrust()) return OS_STS_FAIL;
+  // The verdict and the signer are read from the same file: while this
+  // handle is open nobody may write, rename or delete it, so no other file
+  // can take its place between the two looks.
+  COsHandle l_hfile(
+      CreateFileW(l_wszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  OS_RETURN_IF(!l_hfile, OS_LOG_INFO, "CreateFile failed...0x%x <%s>", OS_STS_ACCESSDENIED,
+               static_cast<unsigned>(GetLastError()), l_szPath);
   // Only a trusted verdict counts: "no chain to a trusted root" would let
   // anybody's self-made certificate with the company's name pass.
-  if (Verdict(l_wszPath, a_bRevocation) != 0) return OS_STS_ACCESSDENIED;
+  if (Verdict(l_wszPath, l_hfile.Get(), a_bRevocation) != 0) return OS_STS_ACCESSDENIED;
 
   OsFileCryptApi l_api;
   if (!LoadCrypt(&l_api)) return OS_STS_FAIL;
