@@ -27,10 +27,12 @@ constexpr std::size_t OS_SIGNER_SIZE = 64;
 constexpr DWORD OS_SIGNER_NAME_STR = 2;
 constexpr DWORD OS_SIGNER_NAME_CHARS = 8191;
 constexpr DWORD OS_SIGNER_ENCODING = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-// Any embedded signature in any form: every content type, binary, base64
-// and ASN.1 formats.
-constexpr DWORD OS_SIGNER_QUERY_CONTENT = 0x3FFE;
-constexpr DWORD OS_SIGNER_QUERY_FORMAT = 0x0E;
+// Only the signature the trust verdict judged, read through the same subject
+// interface: offered every content type and format, the query would take a
+// signed message or certificate the file merely holds (a base64 block in a
+// signed script, say) before its real signature.
+constexpr DWORD OS_SIGNER_QUERY_CONTENT = CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED;
+constexpr DWORD OS_SIGNER_QUERY_FORMAT = CERT_QUERY_FORMAT_FLAG_BINARY;
 constexpr DWORD OS_SIGNER_REVOCATION = 0x40;
 // No revocation look-up of its own, safer policy, URLs from the cache only.
 constexpr DWORD OS_SIGNER_PROVIDER_FLAGS = 0x1110;
