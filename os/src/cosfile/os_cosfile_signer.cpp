@@ -183,6 +183,19 @@ EOSSTS COsFileSignature::Open(const wchar_t* a_wszPath, const char* a_szPath) {
   return OS_STS_SUCCESS;
 }
 
+// Whether a_wszPattern begins outside every quoted value of a_wszName. A
+// value holding "=" or "," is rendered in quotes (an inner quote doubled,
+// which keeps the count even), so a value cannot pose as others.
+bool HasUnquoted(const wchar_t* a_wszName, const wchar_t* a_wszPattern) {
+  const std::size_t l_sizet = std::wcslen(a_wszPattern);
+  bool l_bQuoted = false;
+  for (const wchar_t* l_pwc = a_wszName; *l_pwc != 0; ++l_pwc) {
+    if (!l_bQuoted && std::wcsncmp(l_pwc, a_wszPattern, l_sizet) == 0) return true;
+    if (*l_pwc == L'"') l_bQuoted = !l_bQuoted;
+  }
+  return false;
+}
+
 // Whether the subject of the certificate names the signer, as one value
 // followed by another, and carries the class 3 identity.
 bool NamesSigner(const OsFileCryptApi& a_api, PCCERT_CONTEXT a_pcertcontext, const char* a_szSigner) {
@@ -201,7 +214,7 @@ bool NamesSigner(const OsFileCryptApi& a_api, PCCERT_CONTEXT a_pcertcontext, con
   a_api.m_pfnCertNameToStrW(X509_ASN_ENCODING, &a_pcertcontext->pCertInfo->Subject, OS_SIGNER_NAME_STR, l_wszName,
                             OS_SIGNER_NAME_CHARS + 1);
   OS_LOGI("signer...<%ls>", l_wszName);
-  return std::wcsstr(l_wszName, l_wszPattern) != nullptr && std::wcsstr(l_wszName, L"=Digital ID Class 3") != nullptr;
+  return HasUnquoted(l_wszName, l_wszPattern) && HasUnquoted(l_wszName, L"=Digital ID Class 3");
 }
 
 }  // namespace
