@@ -216,7 +216,9 @@ inline void* OsLibrarySelf() { return reinterpret_cast<void*>(static_cast<std::i
 // company) as one of its subject's values and carries the "Digital ID Class
 // 3" identity; certificates that merely travel in the file never count. With
 // a_bCheckTime that certificate must be valid now; a_bRevocation asks for
-// revocation checks. 0 when accepted; 258 when the file is unsigned, the
+// revocation checks. The file is held open against writers, renames and
+// deletes while it is checked. 0 when accepted; 258 when the file is
+// unsigned or cannot be opened so (another has it open for writing), the
 // signature is not trusted or not the signer's (also for a path or signer
 // that is empty or does not fit in 260 or 64 bytes); 1 when the system's
 // trust or certificate calls cannot be had or the signature cannot be read.

@@ -27,10 +27,12 @@ constexpr std::size_t OS_SIGNER_SIZE = 64;
 constexpr DWORD OS_SIGNER_NAME_STR = 2;
 constexpr DWORD OS_SIGNER_NAME_CHARS = 8191;
 constexpr DWORD OS_SIGNER_ENCODING = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-// Any embedded signature in any form: every content type, binary, base64
-// and ASN.1 formats.
-constexpr DWORD OS_SIGNER_QUERY_CONTENT = 0x3FFE;
-constexpr DWORD OS_SIGNER_QUERY_FORMAT = 0x0E;
+// Only the signature the trust verdict judged, read through the same subject
+// interface: offered every content type and format, the query would take a
+// signed message or certificate the file merely holds (a base64 block in a
+// signed script, say) before its real signature.
+constexpr DWORD OS_SIGNER_QUERY_CONTENT = CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED;
+constexpr DWORD OS_SIGNER_QUERY_FORMAT = CERT_QUERY_FORMAT_FLAG_BINARY;
 constexpr DWORD OS_SIGNER_REVOCATION = 0x40;
 // No revocation look-up of its own, safer policy, URLs from the cache only.
 constexpr DWORD OS_SIGNER_PROVIDER_FLAGS = 0x1110;
@@ -39,6 +41,8 @@ constexpr GUID OS_SIGNER_ACTION = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00
 
 #if defined(__i386__)
 static_assert(sizeof(WINTRUST_DATA) == 48 && sizeof(WINTRUST_FILE_INFO) == 16, "the trust records' 32-bit sizes");
+#elif defined(__x86_64__)
+static_assert(sizeof(WINTRUST_DATA) == 80 && sizeof(WINTRUST_FILE_INFO) == 32, "the trust records' 64-bit sizes");
 #endif
 
 // The trust library stays loaded for the process once it was needed;
@@ -101,10 +105,11 @@ bool LoadCrypt(OsFileCryptApi* a_papi) {
 
 // The system's verdict on the file's signature: 0 only when it is intact
 // and chains to a trusted root.
-LONG Verdict(const wchar_t* a_wszPath, bool a_bRevocation) {
+LONG Verdict(const wchar_t* a_wszPath, HANDLE a_hfile, bool a_bRevocation) {
   WINTRUST_FILE_INFO l_fileinfo = {};
   l_fileinfo.cbStruct = sizeof(l_fileinfo);
   l_fileinfo.pcwszFilePath = a_wszPath;
+  l_fileinfo.hFile = a_hfile;
   WINTRUST_DATA l_data = {};
   l_data.cbStruct = sizeof(l_data);
   l_data.dwUIChoice = WTD_UI_NONE;
@@ -178,6 +183,19 @@ EOSSTS COsFileSignature::Open(const wchar_t* a_wszPath, const char* a_szPath) {
   return OS_STS_SUCCESS;
 }
 
+// Whether a_wszPattern begins outside every quoted value of a_wszName. A
+// value holding "=" or "," is rendered in quotes (an inner quote doubled,
+// which keeps the count even), so a value cannot pose as others.
+bool HasUnquoted(const wchar_t* a_wszName, const wchar_t* a_wszPattern) {
+  const std::size_t l_sizet = std::wcslen(a_wszPattern);
+  bool l_bQuoted = false;
+  for (const wchar_t* l_pwc = a_wszName; *l_pwc != 0; ++l_pwc) {
+    if (!l_bQuoted && std::wcsncmp(l_pwc, a_wszPattern, l_sizet) == 0) return true;
+    if (*l_pwc == L'"') l_bQuoted = !l_bQuoted;
+  }
+  return false;
+}
+
 // Whether the subject of the certificate names the signer, as one value
 // followed by another, and carries the class 3 identity.
 bool NamesSigner(const OsFileCryptApi& a_api, PCCERT_CONTEXT a_pcertcontext, const char* a_szSigner) {
@@ -189,13 +207,14 @@ bool NamesSigner(const OsFileCryptApi& a_api, PCCERT_CONTEXT a_pcertcontext, con
   SWcsCpy(l_wszPattern, OS_SIGNER_SIZE + 3, L"=");
   SWcsCat(l_wszPattern, OS_SIGNER_SIZE + 3, l_wszSigner);
   SWcsCat(l_wszPattern, OS_SIGNER_SIZE + 3, L",");
+  // The call cuts a longer name and always terminates what it writes; the
+  // first unit stays 0 if it fails.
   wchar_t l_wszName[OS_SIGNER_NAME_CHARS + 1];
   l_wszName[0] = 0;
   a_api.m_pfnCertNameToStrW(X509_ASN_ENCODING, &a_pcertcontext->pCertInfo->Subject, OS_SIGNER_NAME_STR, l_wszName,
-                            OS_SIGNER_NAME_CHARS);
-  l_wszName[OS_SIGNER_NAME_CHARS] = 0;
+                            OS_SIGNER_NAME_CHARS + 1);
   OS_LOGI("signer...<%ls>", l_wszName);
-  return std::wcsstr(l_wszName, l_wszPattern) != nullptr && std::wcsstr(l_wszName, L"=Digital ID Class 3") != nullptr;
+  return HasUnquoted(l_wszName, l_wszPattern) && HasUnquoted(l_wszName, L"=Digital ID Class 3");
 }
 
 }  // namespace
@@ -226,9 +245,16 @@ EOSSTS OsFileVerifySigner(const char* a_szFilename, const char* a_szSigner, bool
                OS_STS_ACCESSDENIED, l_szPath);
 
   if (!LoadTrust()) return OS_STS_FAIL;
+  // The verdict and the signer are read from the same file: while this
+  // handle is open nobody may write, rename or delete it, so no other file
+  // can take its place between the two looks.
+  COsHandle l_hfile(
+      CreateFileW(l_wszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  OS_RETURN_IF(!l_hfile, OS_LOG_INFO, "CreateFile failed...0x%x <%s>", OS_STS_ACCESSDENIED,
+               static_cast<unsigned>(GetLastError()), l_szPath);
   // Only a trusted verdict counts: "no chain to a trusted root" would let
   // anybody's self-made certificate with the company's name pass.
-  if (Verdict(l_wszPath, a_bRevocation) != 0) return OS_STS_ACCESSDENIED;
+  if (Verdict(l_wszPath, l_hfile.Get(), a_bRevocation) != 0) return OS_STS_ACCESSDENIED;
 
   OsFileCryptApi l_api;
   if (!LoadCrypt(&l_api)) return OS_STS_FAIL;
