@@ -1,12 +1,13 @@
-// Desktop services: raw printing through the spooler, system sounds, key
-// input for the user, and the save from inside the browser's protected
-// mode. Every library they need is looked up at run time in the system
-// directory, so the library imports none of them.
+// Desktop services: raw printing through the spooler, key input for the
+// user, and the save from inside the browser's protected mode. Every
+// library they need is looked up at run time in the system directory, so
+// the library imports none of them. System sounds are kept apart, in
+// os_cosfile_sound.cpp: shut-down releases their library, and a program
+// must not get the copy's thread and window code with that call.
 #include <atomic>
 
 #include "os_cosfile.h"
 #include "os_cosfile_impl.h"
-#include "os_coslocale.h"
 #include "os_cosstring.h"
 #include "os_costhread.h"
 #include "os_log.h"
@@ -85,32 +86,6 @@ EOSSTS PrintFailed(const OsSpoolerApi& a_api, HANDLE a_hPrinter, EOSPRINTSTEP a_
   if (a_eosprintstep >= OS_PRINT_DOCUMENT) a_api.m_pfnEndDocPrinter(a_hPrinter);
   if (a_eosprintstep >= OS_PRINT_OPENED) a_api.m_pfnClosePrinter(a_hPrinter);
   return OS_STS_FAIL;
-}
-
-// ---- sound ----
-
-// The sound library and its entry point, kept from the first sound until
-// OsServicesStop. Zero-initialised: a process starts with both cleared.
-typedef BOOL(WINAPI* OsPfnPlaySoundW)(LPCWSTR, HMODULE, DWORD);
-std::atomic<HMODULE> s_hmoduleWinmm{nullptr};
-std::atomic<OsPfnPlaySoundW> s_pfnPlaySoundW{nullptr};
-constexpr DWORD OS_SOUND_ALIAS_ASYNC = 0x00020001;  // SND_ALIAS | SND_ASYNC
-
-// Fills the cache without a lock: two first calls at once both load, and
-// the one that comes second gives its reference back (same module, same
-// entry point). Not safe against OsFileSoundRelease running at the same
-// time: shut-down comes after the last sound.
-OsPfnPlaySoundW LoadSound() {
-  wchar_t l_wszPath[MAX_PATH];
-  COsModule l_module(LoadFromSystem(L"winmm.dll", l_wszPath));
-  OS_RETURN_IF(!l_module, OS_LOG_ERROR, "LoadLibrary failed...<%ls>", nullptr, l_wszPath);
-  OsPfnPlaySoundW l_pfn = nullptr;
-  OS_RETURN_IF(!Resolve(l_module.Get(), "PlaySoundW", &l_pfn), OS_LOG_ERROR, "GetProcAddress failed...<%s>", nullptr,
-               "PlaySoundW");
-  HMODULE l_hmoduleNone = nullptr;
-  if (s_hmoduleWinmm.compare_exchange_strong(l_hmoduleNone, l_module.Get())) l_module.Release();
-  s_pfnPlaySoundW.store(l_pfn);
-  return l_pfn;
 }
 
 // ---- the window and input calls ----
@@ -312,7 +287,7 @@ bool LoadBrowserSave(OsBrowserSaveApi* a_papi, const char* a_szSource, const cha
 
 }  // namespace
 
-// ---- raw printing and sound ----
+// ---- raw printing ----
 
 EOSSTS COsFile::PrintRaw(const char* a_szPrinter, const void* a_pvData, std::uint32_t a_u32Bytes) {
   OS_FILE_IMPL_OR_RETURN(OS_STS_FAIL);
@@ -339,26 +314,6 @@ EOSSTS COsFile::PrintRaw(const char* a_szPrinter, const void* a_pvData, std::uin
   if (!l_api.m_pfnClosePrinter(l_hPrinter))
     return PrintFailed(l_api, l_hPrinter, OS_PRINT_NONE, "ClosePrinter", a_szPrinter);
   return l_dwWritten == a_u32Bytes ? OS_STS_SUCCESS : OS_STS_FAIL;
-}
-
-EOSSTS COsFile::PlaySystemSound(const char* a_szSoundName) {
-  OS_FILE_IMPL_OR_RETURN(OS_STS_FAIL);
-  OS_RETURN_IF_NULL(a_szSoundName, OS_LOG_ERROR, "a_szSoundName is NULL...", OS_STS_BADARG);
-  OsPfnPlaySoundW l_pfn = s_pfnPlaySoundW.load();
-  if (l_pfn == nullptr) l_pfn = LoadSound();
-  if (l_pfn == nullptr) return OS_STS_FAIL;
-  // A name that does not convert is not cut into another sound's name
-  // (the conversion says so); like any sound, it is not reported.
-  wchar_t l_wszName[OS_WPATH_SIZE];
-  if (CopyStringFromUtf8(l_wszName, OS_PATH_SIZE, a_szSoundName) > 0) l_pfn(l_wszName, nullptr, OS_SOUND_ALIAS_ASYNC);
-  return OS_STS_SUCCESS;
-}
-
-void OsFileSoundRelease() {
-  // An asynchronous sound plays on a thread of the sound library: stopping
-  // it waits for that thread to let go, else the code would vanish under it.
-  if (OsPfnPlaySoundW const l_pfn = s_pfnPlaySoundW.exchange(nullptr); l_pfn != nullptr) l_pfn(nullptr, nullptr, 0);
-  if (HMODULE const l_hmodule = s_hmoduleWinmm.exchange(nullptr); l_hmodule != nullptr) FreeLibrary(l_hmodule);
 }
 
 // ---- key input ----
