@@ -353,7 +353,8 @@ class COsFile {
   // Starts the system sound a_szSoundName (an alias such as "SystemAsterisk")
   // and returns without waiting: 0 whether or not a sound could be played;
   // 1 when the sound library cannot be had; 3 for a null name. The library
-  // stays loaded until OsServicesStop.
+  // stays loaded until OsServicesStop, which no thread may still be playing
+  // a sound through.
   EOSSTS PlaySystemSound(const char* a_szSoundName);
 
   COsFileImpl* m_posfileimpl;

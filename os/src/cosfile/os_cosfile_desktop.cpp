@@ -1,12 +1,13 @@
-// Desktop services: raw printing through the spooler, system sounds, key
-// input for the user, and the save from inside the browser's protected
-// mode. Every library they need is looked up at run time in the system
-// directory, so the library imports none of them.
+// Desktop services: raw printing through the spooler, key input for the
+// user, and the save from inside the browser's protected mode. Every
+// library they need is looked up at run time in the system directory, so
+// the library imports none of them. System sounds are kept apart, in
+// os_cosfile_sound.cpp: shut-down releases their library, and a program
+// must not get the copy's thread and window code with that call.
 #include <atomic>
 
 #include "os_cosfile.h"
 #include "os_cosfile_impl.h"
-#include "os_coslocale.h"
 #include "os_cosstring.h"
 #include "os_costhread.h"
 #include "os_log.h"
@@ -25,9 +26,8 @@ namespace {
 
 template <class Pfn>
 bool Resolve(HMODULE a_hmodule, const char* a_szName, Pfn* a_ppfn) {
-  *a_ppfn = a_hmodule != nullptr
-                ? reinterpret_cast<Pfn>(reinterpret_cast<void*>(GetProcAddress(a_hmodule, a_szName)))
-                : nullptr;
+  *a_ppfn = a_hmodule != nullptr ? reinterpret_cast<Pfn>(reinterpret_cast<void*>(GetProcAddress(a_hmodule, a_szName)))
+                                 : nullptr;
   return *a_ppfn != nullptr;
 }
 
@@ -88,44 +88,72 @@ EOSSTS PrintFailed(const OsSpoolerApi& a_api, HANDLE a_hPrinter, EOSPRINTSTEP a_
   return OS_STS_FAIL;
 }
 
-// ---- sound ----
+// ---- the window and input calls ----
 
-// The sound library and its entry point, kept from the first sound until
-// OsServicesStop. Zero-initialised: a process starts with both cleared.
-typedef BOOL(WINAPI* OsPfnPlaySoundW)(LPCWSTR, HMODULE, DWORD);
-std::atomic<HMODULE> s_hmoduleWinmm{nullptr};
-std::atomic<OsPfnPlaySoundW> s_pfnPlaySoundW{nullptr};
-constexpr DWORD OS_SOUND_ALIAS_ASYNC = 0x00020001;  // SND_ALIAS | SND_ASYNC
+// user32, for key input and the copy's window. Loaded once and kept for the
+// life of the process: the window system does not expect it to go away
+// under the windows and the cursor it handed out.
+struct OsUserApi {
+  decltype(&SendInput) m_pfnSendInput = nullptr;
+  decltype(&GetMessageExtraInfo) m_pfnGetMessageExtraInfo = nullptr;
+  decltype(&RegisterClassExW) m_pfnRegisterClassExW = nullptr;
+  decltype(&UnregisterClassW) m_pfnUnregisterClassW = nullptr;
+  decltype(&LoadCursorW) m_pfnLoadCursorW = nullptr;
+  decltype(&CreateWindowExW) m_pfnCreateWindowExW = nullptr;
+  decltype(&DefWindowProcW) m_pfnDefWindowProcW = nullptr;
+  decltype(&PostMessageW) m_pfnPostMessageW = nullptr;
+  decltype(&DestroyWindow) m_pfnDestroyWindow = nullptr;
+  decltype(&PostQuitMessage) m_pfnPostQuitMessage = nullptr;
+  decltype(&GetMessageW) m_pfnGetMessageW = nullptr;
+  decltype(&TranslateMessage) m_pfnTranslateMessage = nullptr;
+  decltype(&DispatchMessageW) m_pfnDispatchMessageW = nullptr;
+};
 
-// Fills the cache without a lock: two first calls at once both load, and
-// the one that comes second gives its reference back (same module, same
-// entry point).
-OsPfnPlaySoundW LoadSound() {
+bool LoadUser(OsUserApi* a_papi) {
   wchar_t l_wszPath[MAX_PATH];
-  COsModule l_module(LoadFromSystem(L"winmm.dll", l_wszPath));
-  OS_RETURN_IF(!l_module, OS_LOG_ERROR, "LoadLibrary failed...<%ls>", nullptr, l_wszPath);
-  OsPfnPlaySoundW l_pfn = nullptr;
-  OS_RETURN_IF(!Resolve(l_module.Get(), "PlaySoundW", &l_pfn), OS_LOG_ERROR, "GetProcAddress failed...<%s>", nullptr,
-               "PlaySoundW");
-  HMODULE l_hmoduleNone = nullptr;
-  if (s_hmoduleWinmm.compare_exchange_strong(l_hmoduleNone, l_module.Get())) l_module.Release();
-  s_pfnPlaySoundW.store(l_pfn);
-  return l_pfn;
+  HMODULE const l_hmodule = LoadFromSystem(L"user32.dll", l_wszPath);
+  OS_RETURN_IF_NULL(l_hmodule, OS_LOG_ERROR, "LoadLibrary failed...<%S>", false, l_wszPath);
+  const char* l_szMissing = nullptr;
+  if (!Resolve(l_hmodule, "SendInput", &a_papi->m_pfnSendInput)) l_szMissing = "SendInput";
+  if (!Resolve(l_hmodule, "GetMessageExtraInfo", &a_papi->m_pfnGetMessageExtraInfo))
+    l_szMissing = "GetMessageExtraInfo";
+  if (!Resolve(l_hmodule, "RegisterClassExW", &a_papi->m_pfnRegisterClassExW)) l_szMissing = "RegisterClassExW";
+  if (!Resolve(l_hmodule, "UnregisterClassW", &a_papi->m_pfnUnregisterClassW)) l_szMissing = "UnregisterClassW";
+  if (!Resolve(l_hmodule, "LoadCursorW", &a_papi->m_pfnLoadCursorW)) l_szMissing = "LoadCursorW";
+  if (!Resolve(l_hmodule, "CreateWindowExW", &a_papi->m_pfnCreateWindowExW)) l_szMissing = "CreateWindowExW";
+  if (!Resolve(l_hmodule, "DefWindowProcW", &a_papi->m_pfnDefWindowProcW)) l_szMissing = "DefWindowProcW";
+  if (!Resolve(l_hmodule, "PostMessageW", &a_papi->m_pfnPostMessageW)) l_szMissing = "PostMessageW";
+  if (!Resolve(l_hmodule, "DestroyWindow", &a_papi->m_pfnDestroyWindow)) l_szMissing = "DestroyWindow";
+  if (!Resolve(l_hmodule, "PostQuitMessage", &a_papi->m_pfnPostQuitMessage)) l_szMissing = "PostQuitMessage";
+  if (!Resolve(l_hmodule, "GetMessageW", &a_papi->m_pfnGetMessageW)) l_szMissing = "GetMessageW";
+  if (!Resolve(l_hmodule, "TranslateMessage", &a_papi->m_pfnTranslateMessage)) l_szMissing = "TranslateMessage";
+  if (!Resolve(l_hmodule, "DispatchMessageW", &a_papi->m_pfnDispatchMessageW)) l_szMissing = "DispatchMessageW";
+  OS_RETURN_IF(l_szMissing != nullptr, OS_LOG_ERROR, "GetProcAddress failed...<%s>", false, l_szMissing);
+  return true;
+}
+
+// Null when user32 or one of its calls cannot be had (said once).
+const OsUserApi* UserApi() {
+  static const OsUserApi s_api = [] {
+    OsUserApi l_api;
+    return LoadUser(&l_api) ? l_api : OsUserApi{};
+  }();
+  return s_api.m_pfnSendInput != nullptr ? &s_api : nullptr;
 }
 
 // ---- key input ----
 
 // One keyboard event, carrying the current message's extra information as
 // the user's own input would.
-bool KeyEvent(WORD a_wVirtualKey, bool a_bUp) {
+bool KeyEvent(const OsUserApi& a_api, WORD a_wVirtualKey, bool a_bUp) {
   INPUT l_input = {};
   l_input.type = INPUT_KEYBOARD;
   l_input.ki.wVk = a_wVirtualKey;
   l_input.ki.wScan = 0;
   l_input.ki.dwFlags = a_bUp ? KEYEVENTF_KEYUP : 0;
   l_input.ki.time = 0;
-  l_input.ki.dwExtraInfo = static_cast<ULONG_PTR>(GetMessageExtraInfo());
-  return SendInput(1, &l_input, sizeof(l_input)) == 1;
+  l_input.ki.dwExtraInfo = static_cast<ULONG_PTR>(a_api.m_pfnGetMessageExtraInfo());
+  return a_api.m_pfnSendInput(1, &l_input, sizeof(l_input)) == 1;
 }
 
 // ---- protected-mode copy ----
@@ -142,70 +170,94 @@ struct OsProtectedModeCopy {
 };
 
 constexpr wchar_t s_wszCopyClass[] = L"OsFileProtectedModeCopy";
-constexpr UINT OS_COPY_MESSAGE = 0x8000;      // WM_APP: the window's one job
-constexpr DWORD OS_COPY_STYLE = 0x14C00300;   // visible, captioned, clipping siblings
-constexpr int OS_COPY_POSITION = -100;        // off screen
+constexpr UINT OS_COPY_MESSAGE = 0x8000;     // WM_APP: the window's one job
+constexpr DWORD OS_COPY_STYLE = 0x14C00300;  // visible, captioned, clipping siblings
+constexpr int OS_COPY_POSITION = -100;       // off screen
 constexpr int OS_COPY_SIZE = 100;
+constexpr int OS_COPY_CREATE_TRIES = 3;
+
+// The worker's state for its window procedure, which runs on the worker's
+// own thread; some messages come before the window has any data of its own.
+struct OsCopyWorker {
+  const OsUserApi* m_papi;
+  OsProtectedModeCopy* m_pcopyPending;  // cleared when the save starts: it runs once
+};
+thread_local OsCopyWorker* t_pworker = nullptr;
 
 LRESULT CALLBACK CopyWindowProc(HWND a_hwnd, UINT a_uMessage, WPARAM a_wparam, LPARAM a_lparam) {
+  OsCopyWorker* const l_pworker = t_pworker;
+  // A window of this class made by another thread of the process is refused.
+  if (l_pworker == nullptr) return 0;
+  const OsUserApi& l_api = *l_pworker->m_papi;
   switch (a_uMessage) {
     case WM_CREATE: {
-      // The save runs from the queue, once the window exists for the dialog to belong to.
+      // The save runs from the queue, once the window exists for the dialog
+      // to belong to; without the message the loop would wait for ever.
       void* const l_pv = reinterpret_cast<const CREATESTRUCTW*>(a_lparam)->lpCreateParams;
-      SetWindowLongPtrW(a_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(l_pv));
-      PostMessageW(a_hwnd, OS_COPY_MESSAGE, 0, reinterpret_cast<LPARAM>(l_pv));
-      return 0;
+      return l_api.m_pfnPostMessageW(a_hwnd, OS_COPY_MESSAGE, 0, reinterpret_cast<LPARAM>(l_pv)) ? 0 : -1;
     }
     case OS_COPY_MESSAGE: {
       // Only the record the window was made with: anybody may post to a window.
-      OsProtectedModeCopy* const l_pcopy =
-          reinterpret_cast<OsProtectedModeCopy*>(GetWindowLongPtrW(a_hwnd, GWLP_USERDATA));
+      OsProtectedModeCopy* const l_pcopy = l_pworker->m_pcopyPending;
       if (l_pcopy == nullptr || a_lparam != reinterpret_cast<LPARAM>(l_pcopy)) return 0;
-      SetWindowLongPtrW(a_hwnd, GWLP_USERDATA, 0);
+      l_pworker->m_pcopyPending = nullptr;
       l_pcopy->m_eosstsSave = OsFileProtectedModeSave(l_pcopy->m_szDestination, l_pcopy->m_szSource, a_hwnd);
       if (l_pcopy->m_eosstsSave == OS_STS_SUCCESS) l_pcopy->m_posthread->UserValueSet(0);
-      DestroyWindow(a_hwnd);
+      l_api.m_pfnDestroyWindow(a_hwnd);
       return 0;
     }
     case WM_DESTROY:
-      PostQuitMessage(0);
+      l_api.m_pfnPostQuitMessage(0);
       return 0;
     default:
-      return DefWindowProcW(a_hwnd, a_uMessage, a_wparam, a_lparam);
+      return l_api.m_pfnDefWindowProcW(a_hwnd, a_uMessage, a_wparam, a_lparam);
   }
+}
+
+// Another copy running at the same time may hold the class already, and may
+// unregister it between this thread's registration and its window: the
+// class is then registered again.
+HWND CreateCopyWindow(const OsUserApi& a_api, const WNDCLASSEXW& a_wndclass, OsProtectedModeCopy* a_pcopy) {
+  for (int l_iTry = 0; l_iTry < OS_COPY_CREATE_TRIES; ++l_iTry) {
+    OS_RETURN_IF(!a_api.m_pfnRegisterClassExW(&a_wndclass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS,
+                 OS_LOG_ERROR, "RegisterClassExW failed...%d <%s> <%s>", nullptr, static_cast<int>(GetLastError()),
+                 a_pcopy->m_szSource, a_pcopy->m_szDestination);
+    HWND const l_hwnd =
+        a_api.m_pfnCreateWindowExW(0, s_wszCopyClass, s_wszCopyClass, OS_COPY_STYLE, OS_COPY_POSITION, OS_COPY_POSITION,
+                                   OS_COPY_SIZE, OS_COPY_SIZE, nullptr, nullptr, a_wndclass.hInstance, a_pcopy);
+    if (l_hwnd != nullptr) return l_hwnd;
+    if (GetLastError() != ERROR_CANNOT_FIND_WND_CLASS) break;
+  }
+  OS_LOGE("CreateWindowExW failed...%d <%s> <%s>", static_cast<int>(GetLastError()), a_pcopy->m_szSource,
+          a_pcopy->m_szDestination);
+  return nullptr;
 }
 
 EOSSTS __stdcall ProtectedModeWorker(COsThread* a_posthread) {
   OsProtectedModeCopy* const l_pcopy = static_cast<OsProtectedModeCopy*>(a_posthread->ArgGet());
-  HINSTANCE const l_hinstance = OsSysLibraryModule();
+  const OsUserApi* const l_papi = UserApi();
+  if (l_papi == nullptr) return OS_STS_FAIL;
   WNDCLASSEXW l_wndclass = {};
   l_wndclass.cbSize = sizeof(l_wndclass);
   l_wndclass.lpfnWndProc = CopyWindowProc;
-  l_wndclass.hInstance = l_hinstance;
-  l_wndclass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  l_wndclass.hInstance = OsSysLibraryModule();
+  l_wndclass.hCursor = l_papi->m_pfnLoadCursorW(nullptr, IDC_ARROW);
   l_wndclass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
   l_wndclass.lpszClassName = s_wszCopyClass;
-  // Another copy running at the same time may have registered it already.
-  const bool l_bRegistered = RegisterClassExW(&l_wndclass) != 0;
-  OS_RETURN_IF(!l_bRegistered && GetLastError() != ERROR_CLASS_ALREADY_EXISTS, OS_LOG_ERROR,
-               "RegisterClassExW failed...%d <%s> <%s>", OS_STS_FAIL, static_cast<int>(GetLastError()),
-               l_pcopy->m_szSource, l_pcopy->m_szDestination);
-  HWND const l_hwnd = CreateWindowExW(0, s_wszCopyClass, s_wszCopyClass, OS_COPY_STYLE, OS_COPY_POSITION,
-                                      OS_COPY_POSITION, OS_COPY_SIZE, OS_COPY_SIZE, nullptr, nullptr, l_hinstance,
-                                      l_pcopy);
-  if (l_hwnd == nullptr) {
-    OS_LOGE("CreateWindowExW failed...%d <%s> <%s>", static_cast<int>(GetLastError()), l_pcopy->m_szSource,
-            l_pcopy->m_szDestination);
-  } else {
+  OsCopyWorker l_worker = {l_papi, l_pcopy};
+  t_pworker = &l_worker;
+  if (CreateCopyWindow(*l_papi, l_wndclass, l_pcopy) != nullptr) {
     MSG l_msg;
-    while (GetMessageW(&l_msg, nullptr, 0, 0) > 0) {
-      TranslateMessage(&l_msg);
-      DispatchMessageW(&l_msg);
+    while (l_papi->m_pfnGetMessageW(&l_msg, nullptr, 0, 0) > 0) {
+      l_papi->m_pfnTranslateMessage(&l_msg);
+      l_papi->m_pfnDispatchMessageW(&l_msg);
     }
   }
-  // A class left behind would outlive a library that is unloaded; it fails
-  // harmlessly while another copy's window still uses it.
-  if (l_bRegistered) UnregisterClassW(s_wszCopyClass, l_hinstance);
+  t_pworker = nullptr;
+  // A class left behind would outlive a library that is unloaded. Every
+  // copy tries: it fails while another copy's window still uses the class,
+  // so the last one out removes it.
+  l_papi->m_pfnUnregisterClassW(s_wszCopyClass, l_wndclass.hInstance);
   return OS_STS_SUCCESS;
 }
 
@@ -215,15 +267,14 @@ struct OsBrowserSaveApi {
   COsModule m_ole32;
   HRESULT(WINAPI* m_pfnIESaveFile)(HANDLE, LPCWSTR) = nullptr;
   HRESULT(WINAPI* m_pfnIECancelSaveFile)(HANDLE) = nullptr;
-  HRESULT(WINAPI* m_pfnIEShowSaveFileDialog)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, DWORD, DWORD, LPWSTR*,
-                                             HANDLE*) = nullptr;
+  HRESULT(WINAPI* m_pfnIEShowSaveFileDialog)
+  (HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, DWORD, DWORD, LPWSTR*, HANDLE*) = nullptr;
   void(WINAPI* m_pfnCoTaskMemFree)(LPVOID) = nullptr;  // for the chosen path
 };
 
 bool LoadBrowserSave(OsBrowserSaveApi* a_papi, const char* a_szSource, const char* a_szDestination) {
   HMODULE const l_hmodule = GetModuleHandleW(L"IEFRAME.DLL");
-  OS_RETURN_IF_NULL(l_hmodule, OS_LOG_ERROR, "GetModuleHandleW failed...<%s> <%s>", false, a_szSource,
-                    a_szDestination);
+  OS_RETURN_IF_NULL(l_hmodule, OS_LOG_ERROR, "GetModuleHandleW failed...<%s> <%s>", false, a_szSource, a_szDestination);
   wchar_t l_wszPath[MAX_PATH];
   a_papi->m_ole32.Reset(LoadFromSystem(L"ole32.dll", l_wszPath));
   const bool l_bAll = Resolve(l_hmodule, "IESaveFile", &a_papi->m_pfnIESaveFile) &&
@@ -236,7 +287,7 @@ bool LoadBrowserSave(OsBrowserSaveApi* a_papi, const char* a_szSource, const cha
 
 }  // namespace
 
-// ---- raw printing and sound ----
+// ---- raw printing ----
 
 EOSSTS COsFile::PrintRaw(const char* a_szPrinter, const void* a_pvData, std::uint32_t a_u32Bytes) {
   OS_FILE_IMPL_OR_RETURN(OS_STS_FAIL);
@@ -265,39 +316,24 @@ EOSSTS COsFile::PrintRaw(const char* a_szPrinter, const void* a_pvData, std::uin
   return l_dwWritten == a_u32Bytes ? OS_STS_SUCCESS : OS_STS_FAIL;
 }
 
-EOSSTS COsFile::PlaySystemSound(const char* a_szSoundName) {
-  OS_FILE_IMPL_OR_RETURN(OS_STS_FAIL);
-  OS_RETURN_IF_NULL(a_szSoundName, OS_LOG_ERROR, "a_szSoundName is NULL...", OS_STS_BADARG);
-  OsPfnPlaySoundW l_pfn = s_pfnPlaySoundW.load();
-  if (l_pfn == nullptr) l_pfn = LoadSound();
-  if (l_pfn == nullptr) return OS_STS_FAIL;
-  // A name that does not convert is not cut into another sound's name
-  // (the conversion says so); like any sound, it is not reported.
-  wchar_t l_wszName[OS_WPATH_SIZE];
-  if (CopyStringFromUtf8(l_wszName, OS_PATH_SIZE, a_szSoundName) > 0) l_pfn(l_wszName, nullptr, OS_SOUND_ALIAS_ASYNC);
-  return OS_STS_SUCCESS;
-}
-
-void OsFileSoundRelease() {
-  // An asynchronous sound plays on a thread of the sound library: stopping
-  // it waits for that thread to let go, else the code would vanish under it.
-  if (OsPfnPlaySoundW const l_pfn = s_pfnPlaySoundW.exchange(nullptr); l_pfn != nullptr) l_pfn(nullptr, nullptr, 0);
-  if (HMODULE const l_hmodule = s_hmoduleWinmm.exchange(nullptr); l_hmodule != nullptr) FreeLibrary(l_hmodule);
-}
-
 // ---- key input ----
 
 EOSSTS SendKey(EOSFILEKEY a_eosFileKey, bool a_bShift, bool a_bCtrl, bool a_bAlt) {
   OS_RETURN_IF(a_eosFileKey != OS_FILE_KEY_F11, OS_LOG_ERROR, "a_eosFileKey is bad...", OS_STS_FAIL);
   const int l_iKey = static_cast<int>(a_eosFileKey);
-  OS_RETURN_IF(a_bShift && !KeyEvent(VK_SHIFT, false), OS_LOG_ERROR, "SendInput(Shift key) failed...", OS_STS_FAIL);
-  OS_RETURN_IF(a_bCtrl && !KeyEvent(VK_CONTROL, false), OS_LOG_ERROR, "SendInput(Ctrl key) failed...", OS_STS_FAIL);
-  OS_RETURN_IF(a_bAlt && !KeyEvent(VK_MENU, false), OS_LOG_ERROR, "SendInput(Menu key) failed...", OS_STS_FAIL);
-  OS_RETURN_IF(!KeyEvent(VK_F11, false), OS_LOG_ERROR, "SendInput(input key) failed...%d", OS_STS_FAIL, l_iKey);
-  OS_RETURN_IF(!KeyEvent(VK_F11, true), OS_LOG_ERROR, "Key up(input key) failed...%d", OS_STS_FAIL, l_iKey);
-  OS_RETURN_IF(a_bShift && !KeyEvent(VK_SHIFT, true), OS_LOG_ERROR, "Key up(Shift key) failed...", OS_STS_FAIL);
-  OS_RETURN_IF(a_bCtrl && !KeyEvent(VK_CONTROL, true), OS_LOG_ERROR, "Key up(Ctrl key) failed...", OS_STS_FAIL);
-  OS_RETURN_IF(a_bAlt && !KeyEvent(VK_MENU, true), OS_LOG_ERROR, "Key up(Menu key) failed...", OS_STS_FAIL);
+  const OsUserApi* const l_papi = UserApi();
+  if (l_papi == nullptr) return OS_STS_FAIL;
+  const OsUserApi& l_api = *l_papi;
+  OS_RETURN_IF(a_bShift && !KeyEvent(l_api, VK_SHIFT, false), OS_LOG_ERROR, "SendInput(Shift key) failed...",
+               OS_STS_FAIL);
+  OS_RETURN_IF(a_bCtrl && !KeyEvent(l_api, VK_CONTROL, false), OS_LOG_ERROR, "SendInput(Ctrl key) failed...",
+               OS_STS_FAIL);
+  OS_RETURN_IF(a_bAlt && !KeyEvent(l_api, VK_MENU, false), OS_LOG_ERROR, "SendInput(Menu key) failed...", OS_STS_FAIL);
+  OS_RETURN_IF(!KeyEvent(l_api, VK_F11, false), OS_LOG_ERROR, "SendInput(input key) failed...%d", OS_STS_FAIL, l_iKey);
+  OS_RETURN_IF(!KeyEvent(l_api, VK_F11, true), OS_LOG_ERROR, "Key up(input key) failed...%d", OS_STS_FAIL, l_iKey);
+  OS_RETURN_IF(a_bShift && !KeyEvent(l_api, VK_SHIFT, true), OS_LOG_ERROR, "Key up(Shift key) failed...", OS_STS_FAIL);
+  OS_RETURN_IF(a_bCtrl && !KeyEvent(l_api, VK_CONTROL, true), OS_LOG_ERROR, "Key up(Ctrl key) failed...", OS_STS_FAIL);
+  OS_RETURN_IF(a_bAlt && !KeyEvent(l_api, VK_MENU, true), OS_LOG_ERROR, "Key up(Menu key) failed...", OS_STS_FAIL);
   return OS_STS_SUCCESS;
 }
 

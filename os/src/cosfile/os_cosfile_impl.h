@@ -51,7 +51,8 @@ void OsFileWriteFailAfter(std::int64_t a_i64Bytes);
 
 // Stops a sound still playing and frees the sound library that
 // PlaySystemSound keeps loaded (the next call loads it again). Called by
-// OsServicesStop, after the library's threads have ended.
+// OsServicesStop, after the last sound of any thread: a call running at
+// the same time could use the library as it goes.
 void OsFileSoundRelease();
 // For tests: true makes OsFileProtectedModeCopy treat the process as one in
 // the browser's protected mode, so that its worker thread and window run
