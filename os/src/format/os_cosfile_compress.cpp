@@ -12,7 +12,7 @@
 #include "os_cosfile_compress.h"
 #include "os_log.h"
 
-static_assert(std::endian::native == std::endian::little, "the move-to-front list packs bytes little-endian");
+static_assert(std::endian::native == std::endian::little, "the move-to-front search reads bytes little-endian");
 
 namespace {
 
@@ -42,57 +42,49 @@ std::uint64_t Get64(const std::uint8_t* a_pu8) {
   return l_u64;
 }
 
-// The 256-entry recency list, eight entries to a word (entry 0 in the low
-// byte of word 0), so that finding an entry and moving it to the front take
-// a few word operations instead of one step per entry.
+// The 256-entry recency list as plain bytes. Moving an entry to the front
+// is one memmove of the entries before it, which the C library does a
+// vector at a time; finding an entry reads the list eight bytes at a time.
 class CMtfList {
+  static constexpr std::uint64_t s_u64Ones = 0x0101010101010101ull;
+  static constexpr std::uint64_t s_u64Highs = 0x8080808080808080ull;
+
+  // Flags the zero bytes of a_u64; the lowest flag is the first zero byte
+  // (borrows only flag bytes above a real zero).
+  static std::uint64_t ZeroBytes(std::uint64_t a_u64) { return (a_u64 - s_u64Ones) & ~a_u64 & s_u64Highs; }
+
  public:
   CMtfList() {
-    for (std::uint32_t l_w = 0; l_w < 32; ++l_w) {
-      std::uint64_t l_u64 = 0;
-      for (std::uint32_t l_b = 8; l_b-- > 0;) l_u64 = (l_u64 << 8) | (l_w * 8 + l_b);
-      m_au64Words[l_w] = l_u64;
-    }
+    for (std::uint32_t l_u = 0; l_u < 256; ++l_u) m_au8List[l_u] = static_cast<std::uint8_t>(l_u);
   }
 
-  std::uint8_t At(std::uint32_t a_u32Pos) const {
-    return static_cast<std::uint8_t>(m_au64Words[a_u32Pos >> 3] >> ((a_u32Pos & 7) * 8));
-  }
+  std::uint8_t At(std::uint32_t a_u32Pos) const { return m_au8List[a_u32Pos]; }
 
-  // The list is a permutation, so every byte is found.
+  // The list is a permutation, so every byte is found. Four words are
+  // tested together: one branch per 32 entries, then the word that holds it.
   std::uint32_t Find(std::uint8_t a_u8) const {
-    constexpr std::uint64_t l_u64Ones = 0x0101010101010101ull;
-    constexpr std::uint64_t l_u64Highs = 0x8080808080808080ull;
-    const std::uint64_t l_u64Pattern = l_u64Ones * a_u8;
-    std::uint32_t l_w = 0;
-    for (;; ++l_w) {
-      const std::uint64_t l_u64 = m_au64Words[l_w] ^ l_u64Pattern;
-      // The lowest flagged byte is the first zero byte (borrows only flag
-      // bytes above a real zero).
-      const std::uint64_t l_u64Zero = (l_u64 - l_u64Ones) & ~l_u64 & l_u64Highs;
-      if (l_u64Zero != 0) return l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_u64Zero)) / 8;
+    const std::uint64_t l_u64Pattern = s_u64Ones * a_u8;
+    for (std::uint32_t l_u = 0;; l_u += 32) {
+      std::uint64_t l_au64[4];
+      std::memcpy(l_au64, m_au8List + l_u, sizeof(l_au64));
+      std::uint64_t l_au64Zero[4];
+      for (int l_i = 0; l_i < 4; ++l_i) l_au64Zero[l_i] = ZeroBytes(l_au64[l_i] ^ l_u64Pattern);
+      if ((l_au64Zero[0] | l_au64Zero[1] | l_au64Zero[2] | l_au64Zero[3]) == 0) continue;
+      for (std::uint32_t l_w = 0;; ++l_w) {
+        if (l_au64Zero[l_w] != 0) return l_u + l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_au64Zero[l_w])) / 8;
+      }
     }
   }
 
   // Moves the entry at a_u32Pos (whose byte is a_u8) to the front; the
   // entries before it shift back by one.
   void ToFront(std::uint32_t a_u32Pos, std::uint8_t a_u8) {
-    if (a_u32Pos == 0) return;
-    const std::uint32_t l_q = a_u32Pos >> 3;
-    const std::uint32_t l_r = a_u32Pos & 7;
-    const std::uint64_t l_u64Low = l_r == 7 ? ~0ull : ((1ull << (8 * (l_r + 1))) - 1);
-    const std::uint64_t l_u64Carry = l_q != 0 ? m_au64Words[l_q - 1] >> 56 : a_u8;
-    const std::uint64_t l_u64Top = m_au64Words[l_q];
-    m_au64Words[l_q] = (l_u64Top & ~l_u64Low) | (((l_u64Top << 8) | l_u64Carry) & l_u64Low);
-    if (l_q == 0) return;
-    for (std::uint32_t l_w = l_q - 1; l_w > 0; --l_w) {
-      m_au64Words[l_w] = (m_au64Words[l_w] << 8) | (m_au64Words[l_w - 1] >> 56);
-    }
-    m_au64Words[0] = (m_au64Words[0] << 8) | a_u8;
+    std::memmove(m_au8List + 1, m_au8List, a_u32Pos);
+    m_au8List[0] = a_u8;
   }
 
  private:
-  std::uint64_t m_au64Words[32];
+  std::uint8_t m_au8List[256];
 };
 
 // The run-length code of a_pu8In into at most a_u32Capacity bytes; false when
