@@ -339,7 +339,32 @@ EOSSTS BWTUntransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const voi
     l_u32Count = l_u32Sum;
     l_u32Sum += l_u32Count0;
   }
-  if (l_n < (1u << 24)) {
+  if (l_n <= 65536) {
+    // A block's positions fit 16 bits, so both tables below take half of
+    // the 32-bit one and stay in the second-level cache with the column.
+    // Two walks run at once to overlap their dependent loads: next[] from
+    // the primary row yields the block from its first byte on, and its
+    // inverse (each column position's rank, back[]) from the same row yields
+    // it from its last byte backward. The bytes are read from the column
+    // beside the walks, off their chains of loads.
+    std::uint16_t* const l_pu16Next = reinterpret_cast<std::uint16_t*>(l_pu32Next);
+    std::uint16_t* const l_pu16Back = l_pu16Next + l_n;
+    for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
+      const std::uint32_t l_u32Rank = l_au32Start[l_pu8Column[l_u]]++;
+      l_pu16Next[l_u32Rank] = static_cast<std::uint16_t>(l_u);
+      l_pu16Back[l_u] = static_cast<std::uint16_t>(l_u32Rank);
+    }
+    const std::uint32_t l_u32Half = l_n / 2;
+    std::uint32_t l_u32Pos = l_pu16Next[a_u32PrimaryIndex];
+    std::uint32_t l_u32BackPos = a_u32PrimaryIndex;
+    for (std::uint32_t l_u = 0; l_u < l_u32Half; ++l_u) {
+      l_pu8Out[l_u] = l_pu8Column[l_u32Pos];
+      l_pu8Out[l_n - 1 - l_u] = l_pu8Column[l_u32BackPos];
+      l_u32Pos = l_pu16Next[l_u32Pos];
+      l_u32BackPos = l_pu16Back[l_u32BackPos];
+    }
+    if ((l_n & 1) != 0) l_pu8Out[l_u32Half] = l_pu8Column[l_u32Pos];
+  } else if (l_n < (1u << 24)) {
     // Each entry carries the byte at the position it names, so the walk
     // makes one dependent load per output byte.
     for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
