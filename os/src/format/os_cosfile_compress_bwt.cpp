@@ -104,21 +104,23 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
   std::uint8_t* const l_pu8Types = a_work.m_pu8Types;
   std::uint32_t* const l_pu32Buckets = a_work.m_pu32Buckets;
 
-  l_pu8Types[l_n - 1] = s_u8S;
-  l_pu8Types[l_n - 2] = s_u8L;
-  for (std::uint32_t l_u = l_n - 2; l_u-- > 0;) {
-    const bool l_bS = a_pText[l_u] < a_pText[l_u + 1] || (a_pText[l_u] == a_pText[l_u + 1] && l_pu8Types[l_u + 1] != s_u8L);
-    l_pu8Types[l_u] = l_bS ? s_u8S : s_u8L;
-    // The right neighbour is leftmost S when this one is L.
-    if (!l_bS && l_pu8Types[l_u + 1] == s_u8S) l_pu8Types[l_u + 1] = s_u8Lms;
+  // Right to left, branch-free (the types follow the text unpredictably):
+  // a position's type settles its right neighbour's mark, which is leftmost
+  // S when the neighbour is S-type and this one L-type. The last symbol is
+  // the least, so the one before it is L-type and it is leftmost S.
+  std::uint32_t l_u32NextS = 1;
+  for (std::uint32_t l_u = l_n - 1; l_u-- > 0;) {
+    const std::uint32_t l_u32S = static_cast<std::uint32_t>(a_pText[l_u] < a_pText[l_u + 1]) |
+                                 (static_cast<std::uint32_t>(a_pText[l_u] == a_pText[l_u + 1]) & l_u32NextS);
+    l_pu8Types[l_u + 1] = static_cast<std::uint8_t>(l_u32NextS * (2 - l_u32S));
+    l_u32NextS = l_u32S;
   }
-  if (l_pu8Types[l_n - 2] == s_u8L) l_pu8Types[l_n - 1] = s_u8Lms;
+  l_pu8Types[0] = static_cast<std::uint8_t>(l_u32NextS);
 
   // The byte alphabet is counted once for the four bucket setups below.
-  std::uint32_t l_au32Counts[s_u32ByteSymbols];
+  std::uint32_t l_au32Counts[s_u32ByteSymbols] = {};
   const std::uint32_t* l_pu32Counts = nullptr;
   if (a_u32Symbols <= s_u32ByteSymbols) {
-    for (std::uint32_t l_u = 0; l_u < a_u32Symbols; ++l_u) l_au32Counts[l_u] = 0;
     for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) ++l_au32Counts[a_pText[l_u]];
     l_pu32Counts = l_au32Counts;
   }
@@ -133,10 +135,13 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
   InduceS(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
 
   // Gather the sorted LMS positions at the front (there are at most n / 2).
+  // Every slot is filled now; the write trails the read, so storing each
+  // position and keeping it only when LMS needs no branch.
   std::uint32_t l_n1 = 0;
   for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
     const std::uint32_t l_u32Pos = a_pu32Sa[l_u];
-    if (l_u32Pos != s_u32Empty && IsLms(l_pu8Types, l_u32Pos)) a_pu32Sa[l_n1++] = l_u32Pos;
+    a_pu32Sa[l_n1] = l_u32Pos;
+    l_n1 += static_cast<std::uint32_t>(IsLms(l_pu8Types, l_u32Pos));
   }
 
   // Name the LMS substrings; names go at n1 + pos / 2, LMS positions being
@@ -167,8 +172,12 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
     }
     a_pu32Sa[l_n1 + l_u32Pos / 2] = l_u32Names - 1;
   }
+  // Branch-free again: the slot below the packed names is free (or the
+  // one being read), so an empty slot may be written there and overwritten.
   for (std::uint32_t l_u = l_n, l_j = l_n; l_u-- > l_n1;) {
-    if (a_pu32Sa[l_u] != s_u32Empty) a_pu32Sa[--l_j] = a_pu32Sa[l_u];
+    const std::uint32_t l_u32Name = a_pu32Sa[l_u];
+    a_pu32Sa[l_j - 1] = l_u32Name;
+    l_j -= static_cast<std::uint32_t>(l_u32Name != s_u32Empty);
   }
 
   // Sort the reduced string (recursively while names repeat).
