@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "os_cosfile_compress.h"
+#include "os_cosfile_compress_impl.h"
+#include "os_cosmem.h"
 #include "os_log.h"
 
 static_assert(std::endian::native == std::endian::little, "the move-to-front search reads bytes little-endian");
@@ -323,6 +325,29 @@ EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const v
 
 namespace {
 
+// The inverse transform's table for every block of one decoding call,
+// allocated at the first block that needs it (one allocation per call, not
+// one per block: the allocator zeroes what it hands out).
+class CUntransformTable {
+ public:
+  CUntransformTable() = default;
+  CUntransformTable(const CUntransformTable&) = delete;
+  CUntransformTable& operator=(const CUntransformTable&) = delete;
+  ~CUntransformTable() {
+    if (m_pu16Table != nullptr) OS_MEM_FREE(m_pu16Table);
+  }
+  std::uint16_t* Get() {
+    if (m_pu16Table == nullptr) {
+      m_pu16Table = static_cast<std::uint16_t*>(OS_MEM_ALLOC(
+          OsBwtUntransformEntries(OS_COMPRESS_BLOCK_SIZE) * sizeof(std::uint16_t), "bwt-untransform"));
+    }
+    return m_pu16Table;
+  }
+
+ private:
+  std::uint16_t* m_pu16Table = nullptr;
+};
+
 EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
                       std::uint32_t a_u32ContainerLength, void* a_pvScratch, OsDecompressState* a_posdecompressstate) {
   OS_RETURN_IF_NULL(a_pu32OutputLength, OS_LOG_ASSERT, "a_pu32OutputLength is null...", OS_STS_BADARG);
@@ -362,6 +387,7 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
   const std::uint32_t l_u32ChunkHeaderSize = l_state.m_u32ChunkHeaderSize;
 
   std::uint32_t l_u32Written = 0;
+  CUntransformTable l_table;
   while (l_state.m_u32Offset < l_u32Length) {
     const std::uint32_t l_u32Offset = l_state.m_u32Offset;
     // Both subtractions stay in range: the offset never passes the length.
@@ -407,10 +433,10 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
           OS_LOGE("UnmoveToFront failed...");
           return OS_STS_FAIL;
         }
-        if (BWTUntransform(l_pu8Block, l_n, l_pu8Scratch, l_n, l_u32Primary) != OS_STS_SUCCESS) {
-          OS_LOGE("BWTUntransform failed...");
-          return OS_STS_FAIL;
-        }
+        if (l_n == 0) break;
+        OS_RETURN_IF_NULL(l_table.Get(), OS_LOG_ASSERT, "BWTUntransform failed...", OS_STS_FAIL);
+        // The block length and the primary index are checked above.
+        BWTUntransformBlock(l_pu8Block, l_pu8Scratch, l_n, l_u32Primary, l_table.Get());
         break;
       case OS_COMPRESS_STORED:
         OS_RETURN_IF(l_u32Stored != l_n, OS_LOG_ERROR, "Stored length disagrees with the block length...<%u> <%u>",

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "os_cosfile_compress.h"
+#include "os_cosfile_compress_impl.h"
 #include "os_cosmem.h"
 #include "os_log.h"
 
@@ -322,6 +323,45 @@ EOSSTS BWTTransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void*
   return OS_STS_SUCCESS;
 }
 
+void BWTUntransformBlock(std::uint8_t* a_pu8Output, const std::uint8_t* a_pu8Column, std::uint32_t a_u32Length,
+                         std::uint32_t a_u32PrimaryIndex, std::uint16_t* a_pu16Table) {
+  const std::uint32_t l_n = a_u32Length;
+  // The k-th smallest byte of the column, in stable order, is the column
+  // position next[k]: counting gives it in one pass. A block's positions
+  // fit 16 bits, so next[] and its inverse (each position's rank, back[])
+  // take half of a 32-bit table and stay in the second-level cache with
+  // the column.
+  std::uint32_t l_au32Start[256] = {};
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) ++l_au32Start[a_pu8Column[l_u]];
+  std::uint32_t l_u32Sum = 0;
+  for (std::uint32_t& l_u32Count : l_au32Start) {
+    const std::uint32_t l_u32Count0 = l_u32Count;
+    l_u32Count = l_u32Sum;
+    l_u32Sum += l_u32Count0;
+  }
+  std::uint16_t* const l_pu16Next = a_pu16Table;
+  std::uint16_t* const l_pu16Back = a_pu16Table + l_n;
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
+    const std::uint32_t l_u32Rank = l_au32Start[a_pu8Column[l_u]]++;
+    l_pu16Next[l_u32Rank] = static_cast<std::uint16_t>(l_u);
+    l_pu16Back[l_u] = static_cast<std::uint16_t>(l_u32Rank);
+  }
+  // Two walks run at once to overlap their dependent loads: next[] from the
+  // primary row yields the block from its first byte on, back[] from the
+  // same row yields it from its last byte backward. The bytes are read from
+  // the column beside the walks, off their chains of loads.
+  const std::uint32_t l_u32Half = l_n / 2;
+  std::uint32_t l_u32Pos = l_pu16Next[a_u32PrimaryIndex];
+  std::uint32_t l_u32BackPos = a_u32PrimaryIndex;
+  for (std::uint32_t l_u = 0; l_u < l_u32Half; ++l_u) {
+    a_pu8Output[l_u] = a_pu8Column[l_u32Pos];
+    a_pu8Output[l_n - 1 - l_u] = a_pu8Column[l_u32BackPos];
+    l_u32Pos = l_pu16Next[l_u32Pos];
+    l_u32BackPos = l_pu16Back[l_u32BackPos];
+  }
+  if ((l_n & 1) != 0) a_pu8Output[l_u32Half] = a_pu8Column[l_u32Pos];
+}
+
 EOSSTS BWTUntransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a_pvInput,
                       std::uint32_t a_u32InputLength, std::uint32_t a_u32PrimaryIndex) {
   OS_RETURN_IF(a_u32OutputSize < a_u32InputLength, OS_LOG_ASSERT, "Output buffer is too small...", OS_STS_FAIL);
@@ -338,8 +378,12 @@ EOSSTS BWTUntransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const voi
 
   const std::uint8_t* const l_pu8Column = static_cast<const std::uint8_t*>(a_pvInput);
   std::uint8_t* const l_pu8Out = static_cast<std::uint8_t*>(a_pvOutput);
-  // The k-th smallest byte of the column, in stable order, is the column
-  // position next[k]: counting gives it in one pass.
+  if (l_n <= OS_COMPRESS_BLOCK_SIZE) {
+    // Two 16-bit tables fit in the n + 1 words.
+    BWTUntransformBlock(l_pu8Out, l_pu8Column, l_n, a_u32PrimaryIndex, reinterpret_cast<std::uint16_t*>(l_pu32Next));
+    OS_MEM_FREE(l_pu32Next);
+    return OS_STS_SUCCESS;
+  }
   std::uint32_t l_au32Start[256] = {};
   for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) ++l_au32Start[l_pu8Column[l_u]];
   std::uint32_t l_u32Sum = 0;
@@ -348,32 +392,7 @@ EOSSTS BWTUntransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const voi
     l_u32Count = l_u32Sum;
     l_u32Sum += l_u32Count0;
   }
-  if (l_n <= 65536) {
-    // A block's positions fit 16 bits, so both tables below take half of
-    // the 32-bit one and stay in the second-level cache with the column.
-    // Two walks run at once to overlap their dependent loads: next[] from
-    // the primary row yields the block from its first byte on, and its
-    // inverse (each column position's rank, back[]) from the same row yields
-    // it from its last byte backward. The bytes are read from the column
-    // beside the walks, off their chains of loads.
-    std::uint16_t* const l_pu16Next = reinterpret_cast<std::uint16_t*>(l_pu32Next);
-    std::uint16_t* const l_pu16Back = l_pu16Next + l_n;
-    for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
-      const std::uint32_t l_u32Rank = l_au32Start[l_pu8Column[l_u]]++;
-      l_pu16Next[l_u32Rank] = static_cast<std::uint16_t>(l_u);
-      l_pu16Back[l_u] = static_cast<std::uint16_t>(l_u32Rank);
-    }
-    const std::uint32_t l_u32Half = l_n / 2;
-    std::uint32_t l_u32Pos = l_pu16Next[a_u32PrimaryIndex];
-    std::uint32_t l_u32BackPos = a_u32PrimaryIndex;
-    for (std::uint32_t l_u = 0; l_u < l_u32Half; ++l_u) {
-      l_pu8Out[l_u] = l_pu8Column[l_u32Pos];
-      l_pu8Out[l_n - 1 - l_u] = l_pu8Column[l_u32BackPos];
-      l_u32Pos = l_pu16Next[l_u32Pos];
-      l_u32BackPos = l_pu16Back[l_u32BackPos];
-    }
-    if ((l_n & 1) != 0) l_pu8Out[l_u32Half] = l_pu8Column[l_u32Pos];
-  } else if (l_n < (1u << 24)) {
+  if (l_n < (1u << 24)) {
     // Each entry carries the byte at the position it names, so the walk
     // makes one dependent load per output byte.
     for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
