@@ -46,7 +46,7 @@ std::uint64_t Get64(const std::uint8_t* a_pu8) {
 
 // The 256-entry recency list as plain bytes. Moving an entry to the front
 // is one memmove of the entries before it, which the C library does a
-// vector at a time; finding an entry reads the list eight bytes at a time.
+// vector at a time; finding an entry reads the list a word at a time.
 class CMtfList {
   static constexpr std::uint64_t s_u64Ones = 0x0101010101010101ull;
   static constexpr std::uint64_t s_u64Highs = 0x8080808080808080ull;
@@ -81,6 +81,17 @@ class CMtfList {
   // Moves the entry at a_u32Pos (whose byte is a_u8) to the front; the
   // entries before it shift back by one.
   void ToFront(std::uint32_t a_u32Pos, std::uint8_t a_u8) {
+    if (a_u32Pos < 7) {
+      // Most moves after the transform stay in the first seven entries:
+      // shifting them in a register costs less than the call (the eighth
+      // would need a mask shifted by 64, which C++ leaves undefined).
+      const std::uint64_t l_u64Low = (1ull << (8 * (a_u32Pos + 1))) - 1;
+      std::uint64_t l_u64;
+      std::memcpy(&l_u64, m_au8List, 8);
+      l_u64 = (l_u64 & ~l_u64Low) | (((l_u64 << 8) | a_u8) & l_u64Low);
+      std::memcpy(m_au8List, &l_u64, 8);
+      return;
+    }
     std::memmove(m_au8List + 1, m_au8List, a_u32Pos);
     m_au8List[0] = a_u8;
   }
