@@ -65,6 +65,7 @@ void GetBuckets(const T* a_pText, std::uint32_t a_u32Length, std::uint32_t a_u32
 constexpr std::uint8_t s_u8L = 0;
 constexpr std::uint8_t s_u8S = 1;
 constexpr std::uint8_t s_u8Lms = 2;
+static_assert(s_u8L == 0 && s_u8S == 1 && s_u8Lms == 2, "the type pass computes the marks arithmetically");
 
 inline bool IsLms(const std::uint8_t* a_pu8Types, std::uint32_t a_u32Pos) { return a_pu8Types[a_u32Pos] == s_u8Lms; }
 
