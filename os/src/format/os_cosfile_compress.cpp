@@ -10,9 +10,11 @@
 #include <cstring>
 
 #include "os_cosfile_compress.h"
+#include "os_cosfile_compress_impl.h"
+#include "os_cosmem.h"
 #include "os_log.h"
 
-static_assert(std::endian::native == std::endian::little, "the move-to-front list packs bytes little-endian");
+static_assert(std::endian::native == std::endian::little, "the move-to-front search reads bytes little-endian");
 
 namespace {
 
@@ -42,57 +44,60 @@ std::uint64_t Get64(const std::uint8_t* a_pu8) {
   return l_u64;
 }
 
-// The 256-entry recency list, eight entries to a word (entry 0 in the low
-// byte of word 0), so that finding an entry and moving it to the front take
-// a few word operations instead of one step per entry.
+// The 256-entry recency list as plain bytes. Moving an entry to the front
+// is one memmove of the entries before it, which the C library does a
+// vector at a time; finding an entry reads the list a word at a time.
 class CMtfList {
+  static constexpr std::uint64_t s_u64Ones = 0x0101010101010101ull;
+  static constexpr std::uint64_t s_u64Highs = 0x8080808080808080ull;
+
+  // Flags the zero bytes of a_u64; the lowest flag is the first zero byte
+  // (borrows only flag bytes above a real zero).
+  static std::uint64_t ZeroBytes(std::uint64_t a_u64) { return (a_u64 - s_u64Ones) & ~a_u64 & s_u64Highs; }
+
  public:
   CMtfList() {
-    for (std::uint32_t l_w = 0; l_w < 32; ++l_w) {
-      std::uint64_t l_u64 = 0;
-      for (std::uint32_t l_b = 8; l_b-- > 0;) l_u64 = (l_u64 << 8) | (l_w * 8 + l_b);
-      m_au64Words[l_w] = l_u64;
-    }
+    for (std::uint32_t l_u = 0; l_u < 256; ++l_u) m_au8List[l_u] = static_cast<std::uint8_t>(l_u);
   }
 
-  std::uint8_t At(std::uint32_t a_u32Pos) const {
-    return static_cast<std::uint8_t>(m_au64Words[a_u32Pos >> 3] >> ((a_u32Pos & 7) * 8));
-  }
+  std::uint8_t At(std::uint32_t a_u32Pos) const { return m_au8List[a_u32Pos]; }
 
-  // The list is a permutation, so every byte is found.
+  // The list is a permutation, so every byte is found. Four words are
+  // tested together: one branch per 32 entries, then the word that holds it.
   std::uint32_t Find(std::uint8_t a_u8) const {
-    constexpr std::uint64_t l_u64Ones = 0x0101010101010101ull;
-    constexpr std::uint64_t l_u64Highs = 0x8080808080808080ull;
-    const std::uint64_t l_u64Pattern = l_u64Ones * a_u8;
-    std::uint32_t l_w = 0;
-    for (;; ++l_w) {
-      const std::uint64_t l_u64 = m_au64Words[l_w] ^ l_u64Pattern;
-      // The lowest flagged byte is the first zero byte (borrows only flag
-      // bytes above a real zero).
-      const std::uint64_t l_u64Zero = (l_u64 - l_u64Ones) & ~l_u64 & l_u64Highs;
-      if (l_u64Zero != 0) return l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_u64Zero)) / 8;
+    const std::uint64_t l_u64Pattern = s_u64Ones * a_u8;
+    for (std::uint32_t l_u = 0;; l_u += 32) {
+      std::uint64_t l_au64[4];
+      std::memcpy(l_au64, m_au8List + l_u, sizeof(l_au64));
+      std::uint64_t l_au64Zero[4];
+      for (int l_i = 0; l_i < 4; ++l_i) l_au64Zero[l_i] = ZeroBytes(l_au64[l_i] ^ l_u64Pattern);
+      if ((l_au64Zero[0] | l_au64Zero[1] | l_au64Zero[2] | l_au64Zero[3]) == 0) continue;
+      for (std::uint32_t l_w = 0;; ++l_w) {
+        if (l_au64Zero[l_w] != 0) return l_u + l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_au64Zero[l_w])) / 8;
+      }
     }
   }
 
   // Moves the entry at a_u32Pos (whose byte is a_u8) to the front; the
   // entries before it shift back by one.
   void ToFront(std::uint32_t a_u32Pos, std::uint8_t a_u8) {
-    if (a_u32Pos == 0) return;
-    const std::uint32_t l_q = a_u32Pos >> 3;
-    const std::uint32_t l_r = a_u32Pos & 7;
-    const std::uint64_t l_u64Low = l_r == 7 ? ~0ull : ((1ull << (8 * (l_r + 1))) - 1);
-    const std::uint64_t l_u64Carry = l_q != 0 ? m_au64Words[l_q - 1] >> 56 : a_u8;
-    const std::uint64_t l_u64Top = m_au64Words[l_q];
-    m_au64Words[l_q] = (l_u64Top & ~l_u64Low) | (((l_u64Top << 8) | l_u64Carry) & l_u64Low);
-    if (l_q == 0) return;
-    for (std::uint32_t l_w = l_q - 1; l_w > 0; --l_w) {
-      m_au64Words[l_w] = (m_au64Words[l_w] << 8) | (m_au64Words[l_w - 1] >> 56);
+    if (a_u32Pos < 7) {
+      // Most moves after the transform stay in the first seven entries:
+      // shifting them in a register costs less than the call (the eighth
+      // would need a mask shifted by 64, which C++ leaves undefined).
+      const std::uint64_t l_u64Low = (1ull << (8 * (a_u32Pos + 1))) - 1;
+      std::uint64_t l_u64;
+      std::memcpy(&l_u64, m_au8List, 8);
+      l_u64 = (l_u64 & ~l_u64Low) | (((l_u64 << 8) | a_u8) & l_u64Low);
+      std::memcpy(m_au8List, &l_u64, 8);
+      return;
     }
-    m_au64Words[0] = (m_au64Words[0] << 8) | a_u8;
+    std::memmove(m_au8List + 1, m_au8List, a_u32Pos);
+    m_au8List[0] = a_u8;
   }
 
  private:
-  std::uint64_t m_au64Words[32];
+  std::uint8_t m_au8List[256];
 };
 
 // The run-length code of a_pu8In into at most a_u32Capacity bytes; false when
@@ -331,6 +336,29 @@ EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const v
 
 namespace {
 
+// The inverse transform's table for every block of one decoding call,
+// allocated at the first block that needs it (one allocation per call, not
+// one per block: the allocator zeroes what it hands out).
+class CUntransformTable {
+ public:
+  CUntransformTable() = default;
+  CUntransformTable(const CUntransformTable&) = delete;
+  CUntransformTable& operator=(const CUntransformTable&) = delete;
+  ~CUntransformTable() {
+    if (m_pu16Table != nullptr) OS_MEM_FREE(m_pu16Table);
+  }
+  std::uint16_t* Get() {
+    if (m_pu16Table == nullptr) {
+      m_pu16Table = static_cast<std::uint16_t*>(OS_MEM_ALLOC(
+          OsBwtUntransformEntries(OS_COMPRESS_BLOCK_SIZE) * sizeof(std::uint16_t), "bwt-untransform"));
+    }
+    return m_pu16Table;
+  }
+
+ private:
+  std::uint16_t* m_pu16Table = nullptr;
+};
+
 EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
                       std::uint32_t a_u32ContainerLength, void* a_pvScratch, OsDecompressState* a_posdecompressstate) {
   OS_RETURN_IF_NULL(a_pu32OutputLength, OS_LOG_ASSERT, "a_pu32OutputLength is null...", OS_STS_BADARG);
@@ -370,6 +398,7 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
   const std::uint32_t l_u32ChunkHeaderSize = l_state.m_u32ChunkHeaderSize;
 
   std::uint32_t l_u32Written = 0;
+  CUntransformTable l_table;
   while (l_state.m_u32Offset < l_u32Length) {
     const std::uint32_t l_u32Offset = l_state.m_u32Offset;
     // Both subtractions stay in range: the offset never passes the length.
@@ -415,10 +444,10 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
           OS_LOGE("UnmoveToFront failed...");
           return OS_STS_FAIL;
         }
-        if (BWTUntransform(l_pu8Block, l_n, l_pu8Scratch, l_n, l_u32Primary) != OS_STS_SUCCESS) {
-          OS_LOGE("BWTUntransform failed...");
-          return OS_STS_FAIL;
-        }
+        if (l_n == 0) break;
+        OS_RETURN_IF_NULL(l_table.Get(), OS_LOG_ASSERT, "BWTUntransform failed...", OS_STS_FAIL);
+        // The block length and the primary index are checked above.
+        BWTUntransformBlock(l_pu8Block, l_pu8Scratch, l_n, l_u32Primary, l_table.Get());
         break;
       case OS_COMPRESS_STORED:
         OS_RETURN_IF(l_u32Stored != l_n, OS_LOG_ERROR, "Stored length disagrees with the block length...<%u> <%u>",

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "os_cosfile_compress.h"
+#include "os_cosfile_compress_impl.h"
 #include "os_cosmem.h"
 #include "os_log.h"
 
@@ -40,116 +41,158 @@ std::uint64_t WorkBytes(std::uint64_t a_u64Symbols) {
   return static_cast<std::uint64_t>(BucketWords(a_u64Symbols)) * 4 + 2 * a_u64Symbols + 64;
 }
 
-void GetBuckets(const std::uint32_t* a_pu32Text, std::uint32_t a_u32Length, std::uint32_t a_u32Symbols,
-                std::uint32_t* a_pu32Buckets, bool a_bEnds) {
-  for (std::uint32_t l_u = 0; l_u < a_u32Symbols; ++l_u) a_pu32Buckets[l_u] = 0;
-  for (std::uint32_t l_u = 0; l_u < a_u32Length; ++l_u) ++a_pu32Buckets[a_pu32Text[l_u]];
+// The bucket of every symbol: its start (a_bEnds false) or its end. A level
+// with the byte alphabet counts its symbols once (a_pu32Counts); the reduced
+// levels, whose alphabets can be as large as half the level, count again.
+template <typename T>
+void GetBuckets(const T* a_pText, std::uint32_t a_u32Length, std::uint32_t a_u32Symbols,
+                const std::uint32_t* a_pu32Counts, std::uint32_t* a_pu32Buckets, bool a_bEnds) {
+  if (a_pu32Counts == nullptr) {
+    for (std::uint32_t l_u = 0; l_u < a_u32Symbols; ++l_u) a_pu32Buckets[l_u] = 0;
+    for (std::uint32_t l_u = 0; l_u < a_u32Length; ++l_u) ++a_pu32Buckets[a_pText[l_u]];
+    a_pu32Counts = a_pu32Buckets;
+  }
   std::uint32_t l_u32Sum = 0;
   for (std::uint32_t l_u = 0; l_u < a_u32Symbols; ++l_u) {
-    l_u32Sum += a_pu32Buckets[l_u];
-    a_pu32Buckets[l_u] = a_bEnds ? l_u32Sum : l_u32Sum - a_pu32Buckets[l_u];
+    const std::uint32_t l_u32Count = a_pu32Counts[l_u];
+    l_u32Sum += l_u32Count;
+    a_pu32Buckets[l_u] = a_bEnds ? l_u32Sum : l_u32Sum - l_u32Count;
   }
 }
 
-inline bool IsLms(const std::uint8_t* a_pu8Types, std::uint32_t a_u32Pos) {
-  return a_u32Pos > 0 && a_pu8Types[a_u32Pos] != 0 && a_pu8Types[a_u32Pos - 1] == 0;
-}
+// Type marks: L-type, S-type, and S-type whose left neighbour is L-type
+// (leftmost S), so that telling an LMS position takes one load.
+constexpr std::uint8_t s_u8L = 0;
+constexpr std::uint8_t s_u8S = 1;
+constexpr std::uint8_t s_u8Lms = 2;
+static_assert(s_u8L == 0 && s_u8S == 1 && s_u8Lms == 2, "the type pass computes the marks arithmetically");
+
+inline bool IsLms(const std::uint8_t* a_pu8Types, std::uint32_t a_u32Pos) { return a_pu8Types[a_u32Pos] == s_u8Lms; }
 
 // Places the L-type suffixes from the sorted ones, scanning forward.
-void InduceL(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const std::uint32_t* a_pu32Text,
+template <typename T>
+void InduceL(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const T* a_pText, const std::uint32_t* a_pu32Counts,
              std::uint32_t* a_pu32Buckets, std::uint32_t a_u32Length, std::uint32_t a_u32Symbols) {
-  GetBuckets(a_pu32Text, a_u32Length, a_u32Symbols, a_pu32Buckets, false);
+  GetBuckets(a_pText, a_u32Length, a_u32Symbols, a_pu32Counts, a_pu32Buckets, false);
   for (std::uint32_t l_u = 0; l_u < a_u32Length; ++l_u) {
     const std::uint32_t l_u32Suffix = a_pu32Sa[l_u];
     if (l_u32Suffix == s_u32Empty || l_u32Suffix == 0) continue;
     const std::uint32_t l_u32Prev = l_u32Suffix - 1;
-    if (a_pu8Types[l_u32Prev] == 0) a_pu32Sa[a_pu32Buckets[a_pu32Text[l_u32Prev]]++] = l_u32Prev;
+    if (a_pu8Types[l_u32Prev] == s_u8L) a_pu32Sa[a_pu32Buckets[a_pText[l_u32Prev]]++] = l_u32Prev;
   }
 }
 
 // Places the S-type suffixes from the sorted ones, scanning backward.
-void InduceS(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const std::uint32_t* a_pu32Text,
+template <typename T>
+void InduceS(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const T* a_pText, const std::uint32_t* a_pu32Counts,
              std::uint32_t* a_pu32Buckets, std::uint32_t a_u32Length, std::uint32_t a_u32Symbols) {
-  GetBuckets(a_pu32Text, a_u32Length, a_u32Symbols, a_pu32Buckets, true);
+  GetBuckets(a_pText, a_u32Length, a_u32Symbols, a_pu32Counts, a_pu32Buckets, true);
   for (std::uint32_t l_u = a_u32Length; l_u-- > 0;) {
     const std::uint32_t l_u32Suffix = a_pu32Sa[l_u];
     if (l_u32Suffix == s_u32Empty || l_u32Suffix == 0) continue;
     const std::uint32_t l_u32Prev = l_u32Suffix - 1;
-    if (a_pu8Types[l_u32Prev] != 0) a_pu32Sa[--a_pu32Buckets[a_pu32Text[l_u32Prev]]] = l_u32Prev;
+    if (a_pu8Types[l_u32Prev] != s_u8L) a_pu32Sa[--a_pu32Buckets[a_pText[l_u32Prev]]] = l_u32Prev;
   }
 }
 
-// The suffix array of a_pu32Text[0..n), symbols below a_u32Symbols, whose last
+// The suffix array of a_pText[0..n), symbols below a_u32Symbols, whose last
 // symbol is a unique 0 (n >= 2). The reduced problem lives in the upper part
-// of the suffix array itself.
-void SortSuffixes(const std::uint32_t* a_pu32Text, std::uint32_t* a_pu32Sa, std::uint32_t a_u32Length,
-                  std::uint32_t a_u32Symbols, CSortWork a_work) {
+// of the suffix array itself. The block level runs on 16-bit symbols, which
+// halves the text's share of the cache; the reduced levels need 32 bits.
+template <typename T>
+void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32Length, std::uint32_t a_u32Symbols,
+                  CSortWork a_work) {
   const std::uint32_t l_n = a_u32Length;
-  std::uint8_t* const l_pu8Types = a_work.m_pu8Types;  // 1: S-type, 0: L-type
+  std::uint8_t* const l_pu8Types = a_work.m_pu8Types;
   std::uint32_t* const l_pu32Buckets = a_work.m_pu32Buckets;
 
-  l_pu8Types[l_n - 1] = 1;
-  l_pu8Types[l_n - 2] = 0;
-  for (std::uint32_t l_u = l_n - 2; l_u-- > 0;) {
-    l_pu8Types[l_u] = (a_pu32Text[l_u] < a_pu32Text[l_u + 1] ||
-                       (a_pu32Text[l_u] == a_pu32Text[l_u + 1] && l_pu8Types[l_u + 1] != 0))
-                          ? 1
-                          : 0;
+  // Right to left, branch-free (the types follow the text unpredictably):
+  // a position's type settles its right neighbour's mark, which is leftmost
+  // S when the neighbour is S-type and this one L-type. The last symbol is
+  // the least, so the one before it is L-type and it is leftmost S.
+  std::uint32_t l_u32NextS = 1;
+  for (std::uint32_t l_u = l_n - 1; l_u-- > 0;) {
+    const std::uint32_t l_u32S = static_cast<std::uint32_t>(a_pText[l_u] < a_pText[l_u + 1]) |
+                                 (static_cast<std::uint32_t>(a_pText[l_u] == a_pText[l_u + 1]) & l_u32NextS);
+    l_pu8Types[l_u + 1] = static_cast<std::uint8_t>(l_u32NextS * (2 - l_u32S));
+    l_u32NextS = l_u32S;
+  }
+  l_pu8Types[0] = static_cast<std::uint8_t>(l_u32NextS);
+
+  // The byte alphabet is counted once for the four bucket setups below.
+  std::uint32_t l_au32Counts[s_u32ByteSymbols] = {};
+  const std::uint32_t* l_pu32Counts = nullptr;
+  if (a_u32Symbols <= s_u32ByteSymbols) {
+    for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) ++l_au32Counts[a_pText[l_u]];
+    l_pu32Counts = l_au32Counts;
   }
 
   // Sort the LMS substrings.
-  GetBuckets(a_pu32Text, l_n, a_u32Symbols, l_pu32Buckets, true);
+  GetBuckets(a_pText, l_n, a_u32Symbols, l_pu32Counts, l_pu32Buckets, true);
   for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
   for (std::uint32_t l_u = 1; l_u < l_n; ++l_u) {
-    if (IsLms(l_pu8Types, l_u)) a_pu32Sa[--l_pu32Buckets[a_pu32Text[l_u]]] = l_u;
+    if (IsLms(l_pu8Types, l_u)) a_pu32Sa[--l_pu32Buckets[a_pText[l_u]]] = l_u;
   }
-  InduceL(l_pu8Types, a_pu32Sa, a_pu32Text, l_pu32Buckets, l_n, a_u32Symbols);
-  InduceS(l_pu8Types, a_pu32Sa, a_pu32Text, l_pu32Buckets, l_n, a_u32Symbols);
+  InduceL(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
+  InduceS(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
 
   // Gather the sorted LMS positions at the front (there are at most n / 2).
+  // Every slot is filled now; the write trails the read, so storing each
+  // position and keeping it only when LMS needs no branch.
   std::uint32_t l_n1 = 0;
   for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
-    if (IsLms(l_pu8Types, a_pu32Sa[l_u])) a_pu32Sa[l_n1++] = a_pu32Sa[l_u];
+    const std::uint32_t l_u32Pos = a_pu32Sa[l_u];
+    a_pu32Sa[l_n1] = l_u32Pos;
+    l_n1 += static_cast<std::uint32_t>(IsLms(l_pu8Types, l_u32Pos));
   }
 
   // Name the LMS substrings; names go at n1 + pos / 2, LMS positions being
-  // at least two apart.
+  // at least two apart. Those slots first hold each substring's length (up
+  // to and including the next LMS position): two substrings are equal when
+  // their lengths and their symbols are, their types following from both.
   for (std::uint32_t l_u = l_n1; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
+  for (std::uint32_t l_u = 1, l_u32Last = 0; l_u < l_n; ++l_u) {
+    if (!IsLms(l_pu8Types, l_u)) continue;
+    if (l_u32Last != 0) a_pu32Sa[l_n1 + l_u32Last / 2] = l_u - l_u32Last + 1;
+    l_u32Last = l_u;
+  }
+  a_pu32Sa[l_n1 + (l_n - 1) / 2] = 1;  // the end mark, the last LMS position
   std::uint32_t l_u32Names = 0;
   std::uint32_t l_u32Prev = s_u32Empty;
+  std::uint32_t l_u32PrevLength = 0;
   for (std::uint32_t l_u = 0; l_u < l_n1; ++l_u) {
     const std::uint32_t l_u32Pos = a_pu32Sa[l_u];
-    bool l_bDiff = false;
-    for (std::uint32_t l_d = 0; l_d < l_n; ++l_d) {
-      // The end mark is unique, so neither position passes the text.
-      if (l_u32Prev == s_u32Empty || a_pu32Text[l_u32Pos + l_d] != a_pu32Text[l_u32Prev + l_d] ||
-          l_pu8Types[l_u32Pos + l_d] != l_pu8Types[l_u32Prev + l_d]) {
-        l_bDiff = true;
-        break;
-      }
-      if (l_d > 0 && (IsLms(l_pu8Types, l_u32Pos + l_d) || IsLms(l_pu8Types, l_u32Prev + l_d))) break;
+    const std::uint32_t l_u32SubLength = a_pu32Sa[l_n1 + l_u32Pos / 2];
+    bool l_bDiff = l_u32Prev == s_u32Empty || l_u32SubLength != l_u32PrevLength;
+    for (std::uint32_t l_d = 0; !l_bDiff && l_d < l_u32SubLength; ++l_d) {
+      l_bDiff = a_pText[l_u32Pos + l_d] != a_pText[l_u32Prev + l_d];
     }
     if (l_bDiff) {
       ++l_u32Names;
       l_u32Prev = l_u32Pos;
+      l_u32PrevLength = l_u32SubLength;
     }
     a_pu32Sa[l_n1 + l_u32Pos / 2] = l_u32Names - 1;
   }
+  // Branch-free again: the slot below the packed names is free (or the
+  // one being read), so an empty slot may be written there and overwritten.
   for (std::uint32_t l_u = l_n, l_j = l_n; l_u-- > l_n1;) {
-    if (a_pu32Sa[l_u] != s_u32Empty) a_pu32Sa[--l_j] = a_pu32Sa[l_u];
+    const std::uint32_t l_u32Name = a_pu32Sa[l_u];
+    a_pu32Sa[l_j - 1] = l_u32Name;
+    l_j -= static_cast<std::uint32_t>(l_u32Name != s_u32Empty);
   }
 
   // Sort the reduced string (recursively while names repeat).
   std::uint32_t* const l_pu32Sa1 = a_pu32Sa;
   std::uint32_t* const l_pu32Text1 = a_pu32Sa + l_n - l_n1;
   if (l_u32Names < l_n1) {
-    SortSuffixes(l_pu32Text1, l_pu32Sa1, l_n1, l_u32Names, CSortWork{l_pu32Buckets, l_pu8Types + l_n});
+    SortSuffixes<std::uint32_t>(l_pu32Text1, l_pu32Sa1, l_n1, l_u32Names, CSortWork{l_pu32Buckets, l_pu8Types + l_n});
   } else {
     for (std::uint32_t l_u = 0; l_u < l_n1; ++l_u) l_pu32Sa1[l_pu32Text1[l_u]] = l_u;
   }
 
   // Induce the full order from the sorted LMS suffixes.
-  GetBuckets(a_pu32Text, l_n, a_u32Symbols, l_pu32Buckets, true);
+  GetBuckets(a_pText, l_n, a_u32Symbols, l_pu32Counts, l_pu32Buckets, true);
   for (std::uint32_t l_u = 1, l_j = 0; l_u < l_n; ++l_u) {
     if (IsLms(l_pu8Types, l_u)) l_pu32Text1[l_j++] = l_u;
   }
@@ -158,10 +201,10 @@ void SortSuffixes(const std::uint32_t* a_pu32Text, std::uint32_t* a_pu32Sa, std:
   for (std::uint32_t l_u = l_n1; l_u-- > 0;) {
     const std::uint32_t l_u32Pos = a_pu32Sa[l_u];
     a_pu32Sa[l_u] = s_u32Empty;
-    a_pu32Sa[--l_pu32Buckets[a_pu32Text[l_u32Pos]]] = l_u32Pos;
+    a_pu32Sa[--l_pu32Buckets[a_pText[l_u32Pos]]] = l_u32Pos;
   }
-  InduceL(l_pu8Types, a_pu32Sa, a_pu32Text, l_pu32Buckets, l_n, a_u32Symbols);
-  InduceS(l_pu8Types, a_pu32Sa, a_pu32Text, l_pu32Buckets, l_n, a_u32Symbols);
+  InduceL(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
+  InduceS(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
 }
 
 // The start of the least cyclic rotation (two candidates race; each mismatch
@@ -251,18 +294,19 @@ EOSSTS BWTTransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void*
   if (PrepareContext(a_poscompresscontext, l_n) != OS_STS_SUCCESS) return OS_STS_FAIL;
 
   const std::uint32_t l_u32Start = LeastRotation(l_pu8In, l_n);
-  std::uint32_t* const l_pu32Text = a_poscompresscontext->m_pu32Symbols;
+  // The symbols (at most 256) fit 16 bits; the array holds twice as many.
+  std::uint16_t* const l_pu16Text = reinterpret_cast<std::uint16_t*>(a_poscompresscontext->m_pu32Symbols);
   std::uint32_t* const l_pu32Sa = a_poscompresscontext->m_pu32Rotations;
   for (std::uint32_t l_u = 0, l_src = l_u32Start; l_u < l_n; ++l_u) {
-    l_pu32Text[l_u] = static_cast<std::uint32_t>(l_pu8In[l_src]) + 1;
+    l_pu16Text[l_u] = static_cast<std::uint16_t>(l_pu8In[l_src] + 1);
     if (++l_src == l_n) l_src = 0;
   }
-  l_pu32Text[l_n] = 0;
+  l_pu16Text[l_n] = 0;
 
   const std::uint32_t l_u32BucketWords = BucketWords(static_cast<std::uint64_t>(l_n) + 1);
   CSortWork l_work{a_poscompresscontext->m_pu32Work,
                    reinterpret_cast<std::uint8_t*>(a_poscompresscontext->m_pu32Work + l_u32BucketWords)};
-  SortSuffixes(l_pu32Text, l_pu32Sa, l_n + 1, s_u32ByteSymbols, l_work);
+  SortSuffixes<std::uint16_t>(l_pu16Text, l_pu32Sa, l_n + 1, s_u32ByteSymbols, l_work);
 
   // Row i is the rotation starting at l_pu32Sa[i + 1] + l_u32Start (row 0 of
   // the suffix array is the end mark).
@@ -278,6 +322,45 @@ EOSSTS BWTTransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void*
   }
   *a_pu32PrimaryIndex = l_u32Primary;
   return OS_STS_SUCCESS;
+}
+
+void BWTUntransformBlock(std::uint8_t* a_pu8Output, const std::uint8_t* a_pu8Column, std::uint32_t a_u32Length,
+                         std::uint32_t a_u32PrimaryIndex, std::uint16_t* a_pu16Table) {
+  const std::uint32_t l_n = a_u32Length;
+  // The k-th smallest byte of the column, in stable order, is the column
+  // position next[k]: counting gives it in one pass. A block's positions
+  // fit 16 bits, so next[] and its inverse (each position's rank, back[])
+  // take half of a 32-bit table and stay in the second-level cache with
+  // the column.
+  std::uint32_t l_au32Start[256] = {};
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) ++l_au32Start[a_pu8Column[l_u]];
+  std::uint32_t l_u32Sum = 0;
+  for (std::uint32_t& l_u32Count : l_au32Start) {
+    const std::uint32_t l_u32Count0 = l_u32Count;
+    l_u32Count = l_u32Sum;
+    l_u32Sum += l_u32Count0;
+  }
+  std::uint16_t* const l_pu16Next = a_pu16Table;
+  std::uint16_t* const l_pu16Back = a_pu16Table + l_n;
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
+    const std::uint32_t l_u32Rank = l_au32Start[a_pu8Column[l_u]]++;
+    l_pu16Next[l_u32Rank] = static_cast<std::uint16_t>(l_u);
+    l_pu16Back[l_u] = static_cast<std::uint16_t>(l_u32Rank);
+  }
+  // Two walks run at once to overlap their dependent loads: next[] from the
+  // primary row yields the block from its first byte on, back[] from the
+  // same row yields it from its last byte backward. The bytes are read from
+  // the column beside the walks, off their chains of loads.
+  const std::uint32_t l_u32Half = l_n / 2;
+  std::uint32_t l_u32Pos = l_pu16Next[a_u32PrimaryIndex];
+  std::uint32_t l_u32BackPos = a_u32PrimaryIndex;
+  for (std::uint32_t l_u = 0; l_u < l_u32Half; ++l_u) {
+    a_pu8Output[l_u] = a_pu8Column[l_u32Pos];
+    a_pu8Output[l_n - 1 - l_u] = a_pu8Column[l_u32BackPos];
+    l_u32Pos = l_pu16Next[l_u32Pos];
+    l_u32BackPos = l_pu16Back[l_u32BackPos];
+  }
+  if ((l_n & 1) != 0) a_pu8Output[l_u32Half] = a_pu8Column[l_u32Pos];
 }
 
 EOSSTS BWTUntransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a_pvInput,
@@ -296,8 +379,12 @@ EOSSTS BWTUntransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const voi
 
   const std::uint8_t* const l_pu8Column = static_cast<const std::uint8_t*>(a_pvInput);
   std::uint8_t* const l_pu8Out = static_cast<std::uint8_t*>(a_pvOutput);
-  // The k-th smallest byte of the column, in stable order, is the column
-  // position next[k]: counting gives it in one pass.
+  if (l_n <= OS_COMPRESS_BLOCK_SIZE) {
+    // Two 16-bit tables fit in the n + 1 words.
+    BWTUntransformBlock(l_pu8Out, l_pu8Column, l_n, a_u32PrimaryIndex, reinterpret_cast<std::uint16_t*>(l_pu32Next));
+    OS_MEM_FREE(l_pu32Next);
+    return OS_STS_SUCCESS;
+  }
   std::uint32_t l_au32Start[256] = {};
   for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) ++l_au32Start[l_pu8Column[l_u]];
   std::uint32_t l_u32Sum = 0;
