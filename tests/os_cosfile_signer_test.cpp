@@ -112,8 +112,10 @@ TEST_F(OsServicesTest, SignerOnlyTheSignersOwnTrustedCertificateCounts) {
         Signed(WDir() + L"\\" + std::to_wstring(&l_case - l_acase), &l_case.m_signer, l_case.m_pextra);
     EXPECT_EQ(l_case.m_eossts, OsFileVerifySigner(l_s.c_str(), l_case.m_sz, true, false)) << l_s;
   }
-  // The program's own file stands for a missing path.
-  OsCfgInstance()->SetItem(OS_CFGSECTION_MAIN, 21, (Dir() + "\\0").c_str());
+  // The program's own file stands for a missing path. The item keeps the
+  // pointer, so the text must outlive the call.
+  const std::string l_sOwn = Dir() + "\\0";
+  OsCfgInstance()->SetItem(OS_CFGSECTION_MAIN, 21, l_sOwn.c_str());
   EXPECT_EQ(OS_STS_SUCCESS, OsFileVerifySigner(nullptr, nullptr, false, false));
   if (OsTestIsWine()) GTEST_SKIP() << "Wine: WinVerifyTrust trusts a certificate that chains to no trusted root";
   EXPECT_EQ(OS_STS_ACCESSDENIED, l_eosstsSelfMade);
