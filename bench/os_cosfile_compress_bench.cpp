@@ -58,10 +58,12 @@ std::uint8_t NextByte() {
 Bytes SyntheticLog(std::size_t a_sizet) {
   static const char* const s_aszModules[] = {"os_coscfg.cpp", "os_cosmem.cpp", "os_cosfile_compress.cpp",
                                              "os_coslog.cpp", "os_cosxml.cpp", "os_costhread.cpp"};
-  static const char* const s_aszTexts[] = {
-      "mem>>> addr:%p  size:%7d  new COsFileImpl", "thr>>> stopping...<worker>",
-      "mem>>> +   AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d", "sync>>> waiting for group...<scan>",
-      "xml>>> tag not found...<uniquename>", "CreateFileW failed...2 0x0 0x0 0x0 0x0 <C:\\ProgramData\\Qrx\\log>"};
+  static const char* const s_aszTexts[] = {"mem>>> addr:%p  size:%7d  new COsFileImpl",
+                                           "thr>>> stopping...<worker>",
+                                           "mem>>> +   AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d",
+                                           "sync>>> waiting for group...<scan>",
+                                           "xml>>> tag not found...<uniquename>",
+                                           "CreateFileW failed...2 0x0 0x0 0x0 0x0 <C:\\ProgramData\\Qrx\\log>"};
   Bytes l_bytes;
   l_bytes.reserve(a_sizet + 512);
   char l_sz[512];
@@ -70,11 +72,10 @@ Bytes SyntheticLog(std::size_t a_sizet) {
     l_uMs += NextByte() % 40;
     const unsigned l_uModule = NextByte() % 6;
     const unsigned l_uText = NextByte() % 6;
-    const int l_iLength =
-        std::snprintf(l_sz, sizeof(l_sz), "%05d %02u%02u%02u%03u %-32.32s %5u %5u T%04u S1 V%c ", l_iLine % 100000,
-                      (l_uMs / 3600000) % 24, (l_uMs / 60000) % 60, (l_uMs / 1000) % 60, l_uMs % 1000,
-                      s_aszModules[l_uModule], 100 + (NextByte() % 8) * 37, l_uText == 5 ? 2u : 0u,
-                      4000 + NextByte() % 4, l_uText == 5 ? 'E' : '.');
+    const int l_iLength = std::snprintf(
+        l_sz, sizeof(l_sz), "%05d %02u%02u%02u%03u %-32.32s %5u %5u T%04u S1 V%c ", l_iLine % 100000,
+        (l_uMs / 3600000) % 24, (l_uMs / 60000) % 60, (l_uMs / 1000) % 60, l_uMs % 1000, s_aszModules[l_uModule],
+        100 + (NextByte() % 8) * 37, l_uText == 5 ? 2u : 0u, 4000 + NextByte() % 4, l_uText == 5 ? 'E' : '.');
     std::string l_s(l_sz, static_cast<std::size_t>(l_iLength));
     std::string l_sText = s_aszTexts[l_uText];
     const std::size_t l_sizetP = l_sText.find("%p");
@@ -172,10 +173,10 @@ double SlowestBlockMs(const Bytes& a_input) {
     double l_dBest = 1e9;
     for (int l_iTry = 0; l_iTry < 3; ++l_iTry) {
       l_dBest = std::min(l_dBest, Seconds([&] {
-        std::uint32_t l_u32Size = static_cast<std::uint32_t>(l_container.size());
-        OsFileCompress(l_container.data(), &l_u32Size, a_input.data() + l_u, OS_COMPRESS_BLOCK_SIZE, OS_COMPRESS_BWT,
-                       l_scratch.data(), &l_context);
-      }));
+                           std::uint32_t l_u32Size = static_cast<std::uint32_t>(l_container.size());
+                           OsFileCompress(l_container.data(), &l_u32Size, a_input.data() + l_u, OS_COMPRESS_BLOCK_SIZE,
+                                          OS_COMPRESS_BWT, l_scratch.data(), &l_context);
+                         }));
     }
     l_dWorst = std::max(l_dWorst, l_dBest);
   }
@@ -219,8 +220,7 @@ int main(int a_iArgc, char** a_aszArgv) {
   l_vecInputs.emplace_back("period 1000", std::move(l_period1000));
 
   std::printf("MB/s: median [min-max] of %d runs; ratio = compressed size / input size\n\n", l_iRuns);
-  std::printf("%-14s %-9s %9s %26s %26s %8s\n", "input", "coder", "MiB", "compress MB/s", "decompress MB/s",
-              "ratio");
+  std::printf("%-14s %-9s %9s %26s %26s %8s\n", "input", "coder", "MiB", "compress MB/s", "decompress MB/s", "ratio");
   double l_dTextCompress = 0;
   std::vector<std::pair<std::string, double>> l_vecMethod2Compress;
   std::vector<std::pair<std::string, double>> l_vecSlowest;
@@ -239,10 +239,11 @@ int main(int a_iArgc, char** a_aszArgv) {
     }
     if (l_input.first == "text corpus") {
       l_dTextCompress = l_bwt.m_compress.m_dMedian;
-      std::printf("  text corpus, method 2 / bzip2: compress %.2fx, decompress %.2fx; method 3 / bzip2 compress %.1fx\n",
-                  l_bwt.m_compress.m_dMedian / l_bz.m_compress.m_dMedian,
-                  l_bwt.m_decompress.m_dMedian / l_bz.m_decompress.m_dMedian,
-                  l_rle.m_compress.m_dMedian / l_bz.m_compress.m_dMedian);
+      std::printf(
+          "  text corpus, method 2 / bzip2: compress %.2fx, decompress %.2fx; method 3 / bzip2 compress %.1fx\n",
+          l_bwt.m_compress.m_dMedian / l_bz.m_compress.m_dMedian,
+          l_bwt.m_decompress.m_dMedian / l_bz.m_decompress.m_dMedian,
+          l_rle.m_compress.m_dMedian / l_bz.m_compress.m_dMedian);
     }
     l_vecMethod2Compress.emplace_back(l_input.first, l_bwt.m_compress.m_dMedian);
     l_vecSlowest.emplace_back(l_input.first, SlowestBlockMs(l_input.second));

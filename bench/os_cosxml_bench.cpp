@@ -92,29 +92,27 @@ int main(int a_iArgs, char** a_pszArgs) {
   const std::size_t l_sizet = l_sDocument.size();
 
   COsXml l_osxml;
-  const double l_dOs = Measure(l_sizet, l_iRounds, l_iLoads, [] {}, [&] {
-    return l_osxml.Load(l_sDocument.data(), static_cast<std::int32_t>(l_sizet)) == OS_STS_SUCCESS;
-  });
+  const double l_dOs = Measure(
+      l_sizet, l_iRounds, l_iLoads, [] {},
+      [&] { return l_osxml.Load(l_sDocument.data(), static_cast<std::int32_t>(l_sizet)) == OS_STS_SUCCESS; });
   const std::int32_t l_lAtoms = l_osxml.m_posxmlimpl->m_lAtomsInUse;
 
   // In place: the buffer is refilled before each parse, outside the timing.
   std::vector<char> l_vecInPlace(l_sizet);
   pugi::xml_document l_pugidoc;
-  const double l_dPugi = Measure(l_sizet, l_iRounds, l_iLoads,
-                                 [&] { std::memcpy(l_vecInPlace.data(), l_sDocument.data(), l_sizet); },
-                                 [&] { return static_cast<bool>(l_pugidoc.load_buffer_inplace(l_vecInPlace.data(), l_sizet)); });
+  const double l_dPugi = Measure(
+      l_sizet, l_iRounds, l_iLoads, [&] { std::memcpy(l_vecInPlace.data(), l_sDocument.data(), l_sizet); },
+      [&] { return static_cast<bool>(l_pugidoc.load_buffer_inplace(l_vecInPlace.data(), l_sizet)); });
 
   XML_Parser l_parser = XML_ParserCreate(nullptr);
-  const double l_dExpat = Measure(l_sizet, l_iRounds, l_iLoads,
-                                  [&] {
-                                    XML_ParserReset(l_parser, nullptr);
-                                    XML_SetElementHandler(l_parser, NoStart, NoEnd);
-                                    XML_SetCharacterDataHandler(l_parser, NoText);
-                                  },
-                                  [&] {
-                                    return XML_Parse(l_parser, l_sDocument.data(), static_cast<int>(l_sizet), 1) ==
-                                           XML_STATUS_OK;
-                                  });
+  const double l_dExpat = Measure(
+      l_sizet, l_iRounds, l_iLoads,
+      [&] {
+        XML_ParserReset(l_parser, nullptr);
+        XML_SetElementHandler(l_parser, NoStart, NoEnd);
+        XML_SetCharacterDataHandler(l_parser, NoText);
+      },
+      [&] { return XML_Parse(l_parser, l_sDocument.data(), static_cast<int>(l_sizet), 1) == XML_STATUS_OK; });
   XML_ParserFree(l_parser);
 
   std::printf("document: %zu bytes, %d atoms, best of %d rounds of %d loads\n", l_sizet, static_cast<int>(l_lAtoms),

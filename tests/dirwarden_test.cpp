@@ -124,14 +124,16 @@ void ListTree(const std::wstring& a_wsDir, const std::vector<std::wstring>& a_vs
     if (l_wsName == L"." || l_wsName == L"..") continue;
     const std::wstring l_wsPath = a_wsDir + L"\\" + l_wsName;
     bool l_bSkip = false;
-    for (const std::wstring& l_wsSkip : a_vsSkip) l_bSkip = l_bSkip || _wcsicmp(l_wsPath.c_str(), l_wsSkip.c_str()) == 0;
+    for (const std::wstring& l_wsSkip : a_vsSkip)
+      l_bSkip = l_bSkip || _wcsicmp(l_wsPath.c_str(), l_wsSkip.c_str()) == 0;
     if (l_bSkip) continue;
     const bool l_bDirectory = (l_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const std::wstring l_wsTime = _wcsicmp(l_wsPath.c_str(), a_wsChanging.c_str()) == 0
                                       ? L"-"
                                       : std::to_wstring(l_data.ftLastWriteTime.dwHighDateTime) + L"." +
                                             std::to_wstring(l_data.ftLastWriteTime.dwLowDateTime);
-    a_mapList[l_wsPath] = (l_bDirectory ? std::wstring(L"dir") : std::to_wstring(l_data.nFileSizeLow)) + L" " + l_wsTime;
+    a_mapList[l_wsPath] =
+        (l_bDirectory ? std::wstring(L"dir") : std::to_wstring(l_data.nFileSizeLow)) + L" " + l_wsTime;
     if (l_bDirectory && !(l_data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
       ListTree(l_wsPath, a_vsSkip, a_mapList, a_wsChanging);
   } while (FindNextFileW(l_hfind, &l_data));
@@ -153,7 +155,8 @@ TEST_F(Dirwarden, NoCompanyNameReachesOutsideItsFolder) {
     const std::wstring l_ws = l_wsDrive + l_wszBait;
     if (GetFileAttributesW(l_ws.c_str()) != INVALID_FILE_ATTRIBUTES) continue;  // never ours to remove
     ASSERT_TRUE(CreateDirectoryW(l_ws.c_str(), nullptr));
-    HANDLE const l_h = CreateFileW((l_ws + L"\\bait.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE const l_h =
+        CreateFileW((l_ws + L"\\bait.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
     CloseHandle(l_h);
     l_vsBait.push_back(l_ws);
@@ -170,15 +173,17 @@ TEST_F(Dirwarden, NoCompanyNameReachesOutsideItsFolder) {
 
   // The deepest path of the tree is the log file:
   // <folder>\dirwarden\dirwarden\log.<17 digits>\dirwarden.log, at most 259 characters.
-  const int l_iLongest = 259 - static_cast<int>(m_wsProgramData.size() + 1 + std::wstring(L"\\dirwarden\\dirwarden\\log.").size() +
-                                                17 + std::wstring(L"\\dirwarden.log").size());
+  const int l_iLongest =
+      259 - static_cast<int>(m_wsProgramData.size() + 1 + std::wstring(L"\\dirwarden\\dirwarden\\log.").size() + 17 +
+                             std::wstring(L"\\dirwarden.log").size());
   ASSERT_GT(l_iLongest, 100);
   struct Case {
     std::wstring m_ws;
     bool m_bAccepted;
   };
   std::vector<Case> l_vcase;
-  std::vector<int> l_viLength = {1, 2, 3, 7, 16, 31, 32, 63, 64, 100, 127, 128, 150, 200, 238, 243, 255, 256, 257, 258, 259, 260, 261, 299, 300};
+  std::vector<int> l_viLength = {1,   2,   3,   7,   16,  31,  32,  63,  64,  100, 127, 128, 150,
+                                 200, 238, 243, 255, 256, 257, 258, 259, 260, 261, 299, 300};
   for (int l_i = -4; l_i <= 4; ++l_i) l_viLength.push_back(l_iLongest + l_i);
   for (int l_i = 10; l_i <= 290; l_i += 20) l_viLength.push_back(l_i);
   for (const int l_iLength : l_viLength) {
@@ -186,13 +191,43 @@ TEST_F(Dirwarden, NoCompanyNameReachesOutsideItsFolder) {
     l_ws.resize(static_cast<std::size_t>(l_iLength), L'n');
     l_vcase.push_back({l_ws, l_iLength <= l_iLongest});
   }
-  for (const wchar_t* l_wsz : {L"CON", L"nul", L"NUL.txt", L"com1", L"LPT9", L"con .txt", L"CONIN$", L"aux.tar.gz", L"..",
-                               L".", L"...", L"..\\qrxout", L"C:", L"C:qrxout", L"C:\\qrxout", L"\\qrxout",
-                               L"\\\\server\\share", L"\\\\?\\C:\\qrxout", L"\\\\.\\qrxout", L"a<b", L"a>b", L"a|b",
-                               L"a?b", L"a*b", L"a\"b", L"a/b", L"a:b", L"tab\tname", L"name.", L"name ", L"name. .",
-                               L"name\\", L"MICROS~1", L"qrx~2"})
+  for (const wchar_t* l_wsz : {L"CON",
+                               L"nul",
+                               L"NUL.txt",
+                               L"com1",
+                               L"LPT9",
+                               L"con .txt",
+                               L"CONIN$",
+                               L"aux.tar.gz",
+                               L"..",
+                               L".",
+                               L"...",
+                               L"..\\qrxout",
+                               L"C:",
+                               L"C:qrxout",
+                               L"C:\\qrxout",
+                               L"\\qrxout",
+                               L"\\\\server\\share",
+                               L"\\\\?\\C:\\qrxout",
+                               L"\\\\.\\qrxout",
+                               L"a<b",
+                               L"a>b",
+                               L"a|b",
+                               L"a?b",
+                               L"a*b",
+                               L"a\"b",
+                               L"a/b",
+                               L"a:b",
+                               L"tab\tname",
+                               L"name.",
+                               L"name ",
+                               L"name. .",
+                               L"name\\",
+                               L"MICROS~1",
+                               L"qrx~2"})
     l_vcase.push_back({l_wsz, false});
-  for (const wchar_t* l_wsz : {L"com10", L"console", L"nulx.txt", L" lead", L"a.b", L"x-y_z", L"a~b"}) l_vcase.push_back({l_wsz, true});
+  for (const wchar_t* l_wsz : {L"com10", L"console", L"nulx.txt", L" lead", L"a.b", L"x-y_z", L"a~b"})
+    l_vcase.push_back({l_wsz, true});
 
   for (const Case& l_case : l_vcase) {
     const std::string l_sName = OsTestUtf8(l_case.m_ws);
@@ -221,8 +256,8 @@ TEST_F(Dirwarden, NoCompanyNameReachesOutsideItsFolder) {
 
 TEST_F(Dirwarden, ExitsWithZeroAndPrintsNothing) {
   SetEnv(L"QRX_DEBUG", nullptr);
-  for (const std::wstring& l_wsArguments : {std::wstring(), L" " + m_wsCompany, L" " + m_wsCompany + L" extra ignored",
-                                             std::wstring(L" \"\"")}) {
+  for (const std::wstring& l_wsArguments :
+       {std::wstring(), L" " + m_wsCompany, L" " + m_wsCompany + L" extra ignored", std::wstring(L" \"\"")}) {
     const RunResult l_run = RunDirwarden(l_wsArguments);
     EXPECT_EQ(l_run.m_ulExitCode, 0u) << OsTestUtf8(l_wsArguments);
     EXPECT_EQ(l_run.m_sOutput, "") << OsTestUtf8(l_wsArguments);
@@ -264,7 +299,8 @@ TEST_F(Dirwarden, TheCompanyFolderIsOpenToEveryone) {
   std::wstring l_wsSddl;
   const ACCESS_MASK l_mask = EveryoneAccess(m_wsProgramData + L"\\" + m_wsCompany, &l_wsSddl);
   // What every file system keeps: everyone may add files and folders.
-  EXPECT_EQ(l_mask & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY), static_cast<ACCESS_MASK>(FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY))
+  EXPECT_EQ(l_mask & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY),
+            static_cast<ACCESS_MASK>(FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY))
       << OsTestUtf8(l_wsSddl);
   if (OsTestIsWine()) GTEST_SKIP() << "Wine keeps no DACL or label on this file system, only mode bits";
   for (const wchar_t* l_wszTrustee : {L";;;SY)", L";;;BA)", L";;;WD)", L";;;BU)"}) {
@@ -299,9 +335,9 @@ TEST_F(Dirwarden, ADebuggingRunWritesTheConfigurationReport) {
   const std::string l_sReport = OsTestReadFile(WDir() + L"\\" + l_wsName);
   std::size_t l_sizetAt = 0;
   for (const char* l_szSection :
-       {"*** Environmentals ***", "*** CFG Info ***", "OS_CFGINFO_OS_NAMESTRING..............", "*** OS Library Items ***",
-        "OS_CFGSECTION_MAIN", "OS_CFGSECTION_SUPPORTEDSIZES", "OS_CFGSECTION_QRX_ALL", "*** There are no local items ***",
-        "*** Directories ***"}) {
+       {"*** Environmentals ***", "*** CFG Info ***", "OS_CFGINFO_OS_NAMESTRING..............",
+        "*** OS Library Items ***", "OS_CFGSECTION_MAIN", "OS_CFGSECTION_SUPPORTEDSIZES", "OS_CFGSECTION_QRX_ALL",
+        "*** There are no local items ***", "*** Directories ***"}) {
     const std::size_t l_sizet = l_sReport.find(l_szSection, l_sizetAt);
     ASSERT_NE(l_sizet, std::string::npos) << l_szSection;
     l_sizetAt = l_sizet;
@@ -310,7 +346,8 @@ TEST_F(Dirwarden, ADebuggingRunWritesTheConfigurationReport) {
   char l_szLine[512];
   std::snprintf(l_szLine, sizeof(l_szLine), "\r\n%-48s <%s>\r\n", "RootPath", l_sRoot.c_str());
   EXPECT_NE(l_sReport.find(l_szLine), std::string::npos) << l_szLine;
-  std::snprintf(l_szLine, sizeof(l_szLine), "\r\n%-48s <%s>\r\n", "UserRootDirectory", (l_sRoot + "\\dirwarden").c_str());
+  std::snprintf(l_szLine, sizeof(l_szLine), "\r\n%-48s <%s>\r\n", "UserRootDirectory",
+                (l_sRoot + "\\dirwarden").c_str());
   EXPECT_NE(l_sReport.find(l_szLine), std::string::npos) << l_szLine;
   std::snprintf(l_szLine, sizeof(l_szLine), "\r\nm_szRootWriteableDirectory          = <%s>\r\n", l_sRoot.c_str());
   EXPECT_NE(l_sReport.find(l_szLine), std::string::npos) << l_szLine;
@@ -366,7 +403,8 @@ TEST_F(Dirwarden, PlantedLinksLeadNowhere) {
   ASSERT_NE(l_szDir, nullptr) << "the links fixture sets OS_TEST_LINKS_DIR";
   const std::wstring l_wsDir = OsTestWide(l_szDir);
   for (const wchar_t* l_wszCompany : {L"qrxlinkuser", L"qrxlinkco"}) {
-    const std::wstring l_wsTarget = l_wsDir + (std::wstring(l_wszCompany) == L"qrxlinkco" ? L"\\target_co" : L"\\target_user");
+    const std::wstring l_wsTarget =
+        l_wsDir + (std::wstring(l_wszCompany) == L"qrxlinkco" ? L"\\target_co" : L"\\target_user");
     const ACCESS_MASK l_maskBefore = EveryoneAccess(l_wsTarget, nullptr);
     std::map<std::wstring, std::wstring> l_mapBefore;
     ListTree(l_wsTarget, {}, l_mapBefore);

@@ -71,8 +71,9 @@ TEST_F(OsInterfaceTest, TheReplyIsAskedOnceKeptCutAndTheLibraryToldToClose) {
   std::vector<std::string> l_vecTasks = Split(OsTestReadFile(l_wsTasks));
   ASSERT_EQ(l_vecTasks.size(), 1u);
   // A complete task whose one element is the open request.
-  EXPECT_EQ(l_vecTasks[0], "<task id='00000000000000000000' reply='00000000000000000000' bytes='00000000000000000131'>\n"
-                           "<interfaceopen></interfaceopen>\n</task>\n");
+  EXPECT_EQ(l_vecTasks[0],
+            "<task id='00000000000000000000' reply='00000000000000000000' bytes='00000000000000000131'>\n"
+            "<interfaceopen></interfaceopen>\n</task>\n");
 
   // The close is said while the log directory is still held.
   const std::string l_sLock = OsCfgInstance()->GetItem(OS_CFGSECTION_MAIN, 12) + std::string("\\log.lock");

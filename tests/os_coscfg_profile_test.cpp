@@ -41,8 +41,9 @@ class Profile : public OsServicesTest {
   static std::string Get(const std::string& a_sPath) { return OsTestReadFile(OsTestWide(a_sPath)); }
   // Sets the last-write time to a fixed day plus a_iSeconds.
   static void SetWriteTime(const std::string& a_sPath, int a_iSeconds) {
-    HANDLE const l_h = CreateFileW(OsTestWide(a_sPath).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE const l_h =
+        CreateFileW(OsTestWide(a_sPath).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
     SYSTEMTIME l_st = {2021, 3, 0, 4, 10, 0, 0, 0};
     FILETIME l_ft;
@@ -121,7 +122,7 @@ TEST_F(Profile, CrLfLfEmptyLinesAndByteOrderMarkReadAlike) {
   Put(l_sCrLf, "\xEF\xBB\xBF[S]\r\n\r\na=1\r\r\nb=2\r\n");
   for (const std::string& l_s : {l_sLf, l_sCrLf}) {
     EXPECT_EQ(Read(l_s, "S", "a"), "1") << l_s;
-    EXPECT_EQ(Read(l_s, "S", "b"), "2") << l_s;  // no CR left in the value
+    EXPECT_EQ(Read(l_s, "S", "b"), "2") << l_s;   // no CR left in the value
     EXPECT_EQ(Read(l_s, "S", "@1"), "2") << l_s;  // empty lines are gone
   }
   // The mark is skipped when read and never written.
@@ -203,10 +204,10 @@ TEST_F(Profile, InsertionPointsAndNewSections) {
   const std::string l_s = Path("ins.ini");
   // [A] has no key line; [B] is last and ends in a comment.
   Put(l_s, "[A]\n; only a comment\n[B]\nb=1\n; tail\n");
-  ASSERT_EQ(OsCfgProfileWrite(l_s.c_str(), "A", "x", "1"), OS_STS_SUCCESS);   // after the header
-  ASSERT_EQ(OsCfgProfileWrite(l_s.c_str(), "B", "y", "2"), OS_STS_SUCCESS);   // at the end of the image
-  ASSERT_EQ(OsCfgProfileWrite(l_s.c_str(), "C", "z", "3"), OS_STS_SUCCESS);   // a new section
-  ASSERT_EQ(OsCfgProfileWrite(l_s.c_str(), "C", "w", ""), OS_STS_SUCCESS);    // an empty value
+  ASSERT_EQ(OsCfgProfileWrite(l_s.c_str(), "A", "x", "1"), OS_STS_SUCCESS);  // after the header
+  ASSERT_EQ(OsCfgProfileWrite(l_s.c_str(), "B", "y", "2"), OS_STS_SUCCESS);  // at the end of the image
+  ASSERT_EQ(OsCfgProfileWrite(l_s.c_str(), "C", "z", "3"), OS_STS_SUCCESS);  // a new section
+  ASSERT_EQ(OsCfgProfileWrite(l_s.c_str(), "C", "w", ""), OS_STS_SUCCESS);   // an empty value
   ASSERT_EQ(OsCfgProfileFlush(l_s.c_str()), OS_STS_SUCCESS);
   EXPECT_EQ(Get(l_s),
             "[A]\r\nx=1\r\n\r\n; only a comment\r\n[B]\r\nb=1\r\n\r\n; tail\r\ny=2\r\n\r\n[C]\r\nz=3\r\nw=\r\n");
@@ -369,8 +370,11 @@ TEST_F(Profile, AChangeBeyondTheCapacityIsRefused) {
   // "[S]\r\n" 5, "k=...\r\n" n + 4; the file is 5 bytes short of full.
   const std::string l_s = Path("big.ini");
   const std::size_t l_sizetValue = s_sizetImage - 9 - 5;
-  Put(l_s, "[S]\n" "k=" + std::string(l_sizetValue, 'v') + "\n");
-  ASSERT_EQ(Read(l_s, "S", "k").size(), 0u);  // longer than the helper's output
+  Put(l_s,
+      "[S]\n"
+      "k=" +
+          std::string(l_sizetValue, 'v') + "\n");
+  ASSERT_EQ(Read(l_s, "S", "k").size(), 0u);                                 // longer than the helper's output
   EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "a", "b"), OS_STS_SUCCESS);  // "a=b\r\n": exactly full
   EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "c", "d"), OS_STS_FAIL);
   EXPECT_EQ(OsCfgProfileWrite(l_s.c_str(), "S", "a", "bb"), OS_STS_FAIL);
@@ -640,8 +644,9 @@ TEST_F(Profile, EveryAllocationOfAWriteMayFail) {
     const std::string l_s = Path("inject" + std::to_string(l_lAt) + ".ini");
     Put(l_s, "[S]\r\nold=1\r\n");
     OsMemFailAfter(l_lAt);
-    const EOSSTS l_eossts =
-        OsCfgProfileWrite(l_s.c_str(), "S", "new", "2") != OS_STS_SUCCESS ? OS_STS_FAIL : OsCfgProfileFlush(l_s.c_str());
+    const EOSSTS l_eossts = OsCfgProfileWrite(l_s.c_str(), "S", "new", "2") != OS_STS_SUCCESS
+                                ? OS_STS_FAIL
+                                : OsCfgProfileFlush(l_s.c_str());
     const bool l_bFailed = !OsMemFailurePending();
     OsMemFailAfter(-1);
     EXPECT_EQ(OsMemInstance()->m_posmemimpl->m_u32CC, l_u32Live) << "failure at allocation " << l_lAt;

@@ -28,7 +28,8 @@ class Report : public OsServicesTest {
     EXPECT_TRUE(l_bComplete) << a_sFile;
     return l_lines;
   }
-  static std::size_t Find(const std::vector<std::string>& a_lines, const std::string& a_s, std::size_t a_sizetFrom = 0) {
+  static std::size_t Find(const std::vector<std::string>& a_lines, const std::string& a_s,
+                          std::size_t a_sizetFrom = 0) {
     for (std::size_t l_i = a_sizetFrom; l_i < a_lines.size(); ++l_i)
       if (a_lines[l_i] == a_s) return l_i;
     return std::string::npos;
@@ -91,16 +92,16 @@ TEST_F(Report, SectionsInOrderWithItemsAndMembers) {
   COsCfg* const l_poscfg = OsCfgInstance();
   EXPECT_EQ(l_lines[l_sizetInfo + 2], std::string("OS_CFGINFO_OS_BUILDSTRING.............") +
                                           l_poscfg->InfoGetText(OS_CFGINFO_OS_BUILDSTRING, 0));
-  EXPECT_EQ(l_lines[l_sizetInfo + 3], std::string("OS_CFGINFO_OS_NAMESTRING..............") +
-                                          l_poscfg->InfoGetText(OS_CFGINFO_OS_NAMESTRING, 0));
+  EXPECT_EQ(l_lines[l_sizetInfo + 3],
+            std::string("OS_CFGINFO_OS_NAMESTRING..............") + l_poscfg->InfoGetText(OS_CFGINFO_OS_NAMESTRING, 0));
   EXPECT_EQ(l_lines[l_sizetInfo + 6], "OS_CFGINFO_MEM_TOTALPHYSICAL.........." +
                                           std::to_string(l_poscfg->InfoGetNumber64(OS_CFGINFO_MEM_TOTALPHYSICAL, 0)));
   EXPECT_EQ(l_lines[l_sizetInfo + 15], "OS_CFGINFO_CPU_IS_3DNOW..............." +
                                            std::to_string(l_poscfg->InfoGetFlag(OS_CFGINFO_CPU_IS_3DNOW, 0) ? 1 : 0));
   EXPECT_EQ(l_lines[l_sizetItems - 2], std::string("OS_CFGINFO_CPU_VENDORSTRING...........") +
                                            l_poscfg->InfoGetText(OS_CFGINFO_CPU_VENDORSTRING, 0));
-  EXPECT_EQ(l_lines[l_sizetItems - 3], "OS_CFGINFO_CPU_TOTAL.................." +
-                                           std::to_string(l_poscfg->InfoGetProcessorCount()));
+  EXPECT_EQ(l_lines[l_sizetItems - 3],
+            "OS_CFGINFO_CPU_TOTAL.................." + std::to_string(l_poscfg->InfoGetProcessorCount()));
   EXPECT_EQ(l_sizetItems - l_sizetInfo, 2u + 33u + 1u);  // heading, empty line, 33 lines, empty line
 
   // Section 1: labels from the tag-name table padded to 48, values as items.
@@ -180,7 +181,8 @@ TEST_F(Report, LocalItemsAreListedBySection) {
   // Sections 1000 to 1002 and tags 1000 to 1002: 3 x 3 entries.
   static const char* s_aszData[9] = {nullptr, nullptr, nullptr, nullptr, "fast", nullptr, nullptr, "slow", nullptr};
   char l_szExtra[256];
-  snprintf(l_szExtra, sizeof(l_szExtra), "<cfgsectionptr>%p</cfgsectionptr><cfgtagptr>%p</cfgtagptr><cfgdataptr>%p</cfgdataptr>",
+  snprintf(l_szExtra, sizeof(l_szExtra),
+           "<cfgsectionptr>%p</cfgsectionptr><cfgtagptr>%p</cfgtagptr><cfgdataptr>%p</cfgdataptr>",
            static_cast<const void*>(s_asection), static_cast<const void*>(s_atag), static_cast<const void*>(s_aszData));
   Start(l_szExtra);
   ASSERT_STREQ(OsCfgInstance()->GetItem(1001, 1001), "fast");
@@ -209,7 +211,8 @@ TEST_F(Report, LocalItemsAreListedBySection) {
       "*** Directories *************************************",
   };
   ASSERT_GE(l_lines.size(), l_sizet + 1 + l_expected.size());
-  for (std::size_t l_i = 0; l_i < l_expected.size(); ++l_i) EXPECT_EQ(l_lines[l_sizet + 1 + l_i], l_expected[l_i]) << l_i;
+  for (std::size_t l_i = 0; l_i < l_expected.size(); ++l_i)
+    EXPECT_EQ(l_lines[l_sizet + 1 + l_i], l_expected[l_i]) << l_i;
 }
 
 TEST_F(Report, OsCfgDirNamesCarryTheTimeStamp) {
@@ -223,7 +226,8 @@ TEST_F(Report, OsCfgDirNamesCarryTheTimeStamp) {
   const std::vector<std::wstring> l_files = Files(l_wsDir + L"\\qrxoscfg_*.txt");
   ASSERT_EQ(l_files.size(), 2u);
   EXPECT_NE(l_files[0], l_files[1]);
-  for (const std::wstring& l_ws : l_files) EXPECT_EQ(l_ws.size(), std::wstring(L"qrxoscfg_.txt").size() + 17) << OsTestUtf8(l_ws);
+  for (const std::wstring& l_ws : l_files)
+    EXPECT_EQ(l_ws.size(), std::wstring(L"qrxoscfg_.txt").size() + 17) << OsTestUtf8(l_ws);
   // Nothing went to the directory of the argument.
   EXPECT_TRUE(Files(WDir() + L"\\qrxoscfg*.txt").empty());
 }

@@ -111,8 +111,9 @@ TEST_F(Services, EntityMemoryMethodAndForceSetAccess) {
 }
 
 TEST_F(Services, VersionBlockFromTheText) {
-  Start("<arguments><version><major>5</major><minor>12</minor><build>7</build>"
-        "<year>26</year></version></arguments>");
+  Start(
+      "<arguments><version><major>5</major><minor>12</minor><build>7</build>"
+      "<year>26</year></version></arguments>");
   EXPECT_STREQ(State().m_aszVersion[0], "05");
   EXPECT_STREQ(State().m_aszVersion[1], "12");
   EXPECT_STREQ(State().m_aszVersion[2], "");  // absent fields stay empty
@@ -180,8 +181,10 @@ std::vector<OsTestLogLine> LogLinesBelow(const std::wstring& a_wsDir) {
 TEST_F(Services, EveryAllocationOfStartUpMayFail) {
   const std::wstring l_wsLog = WDir() + L"\\inject.log";
   const std::wstring l_wsErr = WDir() + L"\\stderr.txt";
-  const std::string l_sArguments = "<arguments><uniquename>ostestinject</uniquename><entity>application</entity>"
-                                   "<logfile>" + OsTestUtf8(l_wsLog) + "</logfile><loglevel>1</loglevel></arguments>";
+  const std::string l_sArguments =
+      "<arguments><uniquename>ostestinject</uniquename><entity>application</entity>"
+      "<logfile>" +
+      OsTestUtf8(l_wsLog) + "</logfile><loglevel>1</loglevel></arguments>";
   HANDLE const l_hstderr = GetStdHandle(STD_ERROR_HANDLE);
   // A debugging start writes its report, and so takes the environment
   // snapshot, whose blocks must be back before the manager's end too.
@@ -192,7 +195,8 @@ TEST_F(Services, EveryAllocationOfStartUpMayFail) {
     ASSERT_LT(l_lAt, 1000) << "start-up never stopped allocating";
     DeleteFileW(l_wsLog.c_str());
     OsTestRemoveTree(WDir() + L"\\qrx_orvik");
-    HANDLE const l_herr = CreateFileW(l_wsErr.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE const l_herr =
+        CreateFileW(l_wsErr.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     SetStdHandle(STD_ERROR_HANDLE, l_herr);
     OsMemFailAfter(l_lAt);
     Start(l_sArguments.c_str());

@@ -119,10 +119,10 @@ TEST_F(Startup, TheSharedConfigurationFileSetsItemsButNotTheLayout) {
   GetProcessAffinityMask(GetCurrentProcess(), &l_dwptrProcess, &l_dwptrSystem);
   Start("sharedtest", "application");
   ASSERT_NE(OsCfgInstance(), nullptr);
-  EXPECT_EQ(Item(1, 113), "5");                                  // blanks after '=' skipped
-  EXPECT_EQ(Item(1, 13), Dir() + "\\testco\\sharedtest");     // the layout is re-pointed after the file
-  EXPECT_NE(Item(1, 114), "77");                                 // under a header that names no section
-  EXPECT_EQ(Item(1, 33), "C:\\elsewhere\\setup.ini");            // a file the configuration file names
+  EXPECT_EQ(Item(1, 113), "5");                            // blanks after '=' skipped
+  EXPECT_EQ(Item(1, 13), Dir() + "\\testco\\sharedtest");  // the layout is re-pointed after the file
+  EXPECT_NE(Item(1, 114), "77");                           // under a header that names no section
+  EXPECT_EQ(Item(1, 33), "C:\\elsewhere\\setup.ini");      // a file the configuration file names
   // The file's Debug turns the log on, and the children inherit its level.
   EXPECT_EQ(Item(1, 35), "9");
   EXPECT_EQ(OsLogGetDebug(OsLogInstance()), 9u);
@@ -150,20 +150,21 @@ TEST_F(Startup, AUtilityWithoutParentComposesItsOwnArguments) {
   const std::string l_sRoot = Dir() + "\\testco";
   const std::string l_sLogPath = l_sRoot + "\\" + m_place.m_sFolderName + "\\rivu\\log";
   const std::string l_sText = Env(L"QRX_OSSERVICESARGUMENTS");
-  EXPECT_EQ(l_sText, "<arguments>\n\t<rootpath>" + l_sRoot + "</rootpath>\n\t<logpath>" + l_sLogPath +
-                         "</logpath>\n\t<logmodel>" + m_place.m_sFolderName +
-                         "</logmodel>\n\t<loglevel>0</loglevel>\n\t<callersuniquename>utiltest_a</callersuniquename>\n\t"
-                         "<frominterfaceopen>false</frominterfaceopen>\n\t<forcesetaccess>false</forcesetaccess>\n\t"
-                         "<app><![CDATA[]]></app>\n</arguments>");
+  EXPECT_EQ(l_sText,
+            "<arguments>\n\t<rootpath>" + l_sRoot + "</rootpath>\n\t<logpath>" + l_sLogPath +
+                "</logpath>\n\t<logmodel>" + m_place.m_sFolderName +
+                "</logmodel>\n\t<loglevel>0</loglevel>\n\t<callersuniquename>utiltest_a</callersuniquename>\n\t"
+                "<frominterfaceopen>false</frominterfaceopen>\n\t<forcesetaccess>false</forcesetaccess>\n\t"
+                "<app><![CDATA[]]></app>\n</arguments>");
   EXPECT_EQ(Env(L"QRX_OSSERVICESARGUMENTSUNICODE"), l_sText);
   EXPECT_EQ(Env(OsTestWide(PerThreadName()).c_str()), l_sText);
   // It writes where its arguments say: <logpath>\<unique>\<unique>_<model>.log.
   EXPECT_EQ(Item(1, 32), l_sLogPath + "\\utiltest_a\\utiltest_a_" + m_place.m_sFolderName + ".log");
   EXPECT_EQ(Item(1, 12), l_sLogPath + "\\utiltest_a");
-  EXPECT_EQ(Item(1, 16), m_place.m_sFolderName);      // four levels above the log file
-  EXPECT_EQ(Item(1, 17), m_place.m_sParentName);      // the parent of the program's folder
+  EXPECT_EQ(Item(1, 16), m_place.m_sFolderName);                                 // four levels above the log file
+  EXPECT_EQ(Item(1, 17), m_place.m_sParentName);                                 // the parent of the program's folder
   EXPECT_EQ(Item(1, 5), l_sRoot + "\\" + m_place.m_sFolderName + "\\utiltest");  // up to the first '_'
-  EXPECT_EQ(Item(1, 33), Item(1, 5) + "\\setup001.ini");  // a utility's set-up file is common
+  EXPECT_EQ(Item(1, 33), Item(1, 5) + "\\setup001.ini");                         // a utility's set-up file is common
   EXPECT_TRUE(OsServicesGetState().m_bOwner);
   OsServicesStop();
   EXPECT_FALSE(EnvExists(L"QRX_OSSERVICESARGUMENTS"));
@@ -172,10 +173,11 @@ TEST_F(Startup, AUtilityWithoutParentComposesItsOwnArguments) {
 
 TEST_F(Startup, AnAppUtilityInheritsItsParentsArguments) {
   const std::string l_sLogPath = Dir() + "\\parent\\scanmodel\\parentapp\\log.1";
-  const std::string l_sText = "<arguments>\n\t<rootpath>" + Dir() + "\\altroot</rootpath>\n\t<logpath>" + l_sLogPath +
-                              "</logpath>\n\t<logmodel>scanmodel</logmodel>\n\t<loglevel>0</loglevel>\n\t"
-                              "<callersuniquename>parentapp</callersuniquename>\n\t<app><![CDATA[C:\\pavexe\\parent.exe]]></app>\n"
-                              "</arguments>";
+  const std::string l_sText =
+      "<arguments>\n\t<rootpath>" + Dir() + "\\altroot</rootpath>\n\t<logpath>" + l_sLogPath +
+      "</logpath>\n\t<logmodel>scanmodel</logmodel>\n\t<loglevel>0</loglevel>\n\t"
+      "<callersuniquename>parentapp</callersuniquename>\n\t<app><![CDATA[C:\\pavexe\\parent.exe]]></app>\n"
+      "</arguments>";
   SetEnv(L"QRX_OSSERVICESARGUMENTS", OsTestWide(l_sText).c_str());
   Start("apptest", "apputility");
   ASSERT_NE(OsCfgInstance(), nullptr);
@@ -186,7 +188,7 @@ TEST_F(Startup, AnAppUtilityInheritsItsParentsArguments) {
   EXPECT_EQ(Item(1, 32), l_sLogPath + "\\apptest\\apptest_" + m_place.m_sFolderName + ".log");
   EXPECT_EQ(Item(1, 16), "scanmodel");
   EXPECT_EQ(Item(1, 152), "C:\\pavexe\\parent.exe");
-  EXPECT_EQ(Item(1, 167), "");  // only the program's file name tells a pavexe
+  EXPECT_EQ(Item(1, 167), "");                            // only the program's file name tells a pavexe
   EXPECT_EQ(Item(1, 33), Item(1, 8) + "\\setup001.ini");  // an apputility's is the user's
   // The inherited text is left as it was.
   EXPECT_EQ(Env(L"QRX_OSSERVICESARGUMENTS"), l_sText);

@@ -96,16 +96,22 @@ TEST(SysVersion, BisectionReachesBothEndsOfEachRange) {
     std::uint64_t m_u64Value;
   };
   const Case l_acase[] = {
-      {OS_CFG_VER_BUILD, 4294967295u, 0},          {OS_CFG_VER_BUILD, 4294967295u, 1},
-      {OS_CFG_VER_BUILD, 4294967295u, 4294967294u}, {OS_CFG_VER_BUILD, 4294967295u, 4294967295u},
-      {OS_CFG_VER_BUILD, 4294967295u, 2147483648u}, {OS_CFG_VER_SPMAJOR, 65535, 65535},
-      {OS_CFG_VER_SPMAJOR, 65535, 65534},          {OS_CFG_VER_MINOR, 16, 15},
-      {OS_CFG_VER_MINOR, 16, 0},                   {OS_CFG_VER_PRODUCT, 255, 255},
+      {OS_CFG_VER_BUILD, 4294967295u, 0},
+      {OS_CFG_VER_BUILD, 4294967295u, 1},
+      {OS_CFG_VER_BUILD, 4294967295u, 4294967294u},
+      {OS_CFG_VER_BUILD, 4294967295u, 4294967295u},
+      {OS_CFG_VER_BUILD, 4294967295u, 2147483648u},
+      {OS_CFG_VER_SPMAJOR, 65535, 65535},
+      {OS_CFG_VER_SPMAJOR, 65535, 65534},
+      {OS_CFG_VER_MINOR, 16, 15},
+      {OS_CFG_VER_MINOR, 16, 0},
+      {OS_CFG_VER_PRODUCT, 255, 255},
   };
   for (const Case& l_case : l_acase) {
     OsCfgOsVersion l_v = {};
     if (l_case.m_u32TypeBit == OS_CFG_VER_BUILD) l_v.m_u32Build = static_cast<std::uint32_t>(l_case.m_u64Value);
-    if (l_case.m_u32TypeBit == OS_CFG_VER_SPMAJOR) l_v.m_u16ServicePackMajor = static_cast<std::uint16_t>(l_case.m_u64Value);
+    if (l_case.m_u32TypeBit == OS_CFG_VER_SPMAJOR)
+      l_v.m_u16ServicePackMajor = static_cast<std::uint16_t>(l_case.m_u64Value);
     if (l_case.m_u32TypeBit == OS_CFG_VER_MINOR) l_v.m_u32Minor = static_cast<std::uint32_t>(l_case.m_u64Value);
     if (l_case.m_u32TypeBit == OS_CFG_VER_PRODUCT) l_v.m_u8ProductType = static_cast<std::uint8_t>(l_case.m_u64Value);
     CScriptedOracle l_oracle(l_v);
@@ -350,7 +356,6 @@ TEST_F(SysQuery, MemoryFigures) {
   EXPECT_LE(m_poscfg->InfoGetNumber64(OS_CFGINFO_MEM_AVAILABLEPAGEFILE, 0), l_ullTotalPageFile);
   EXPECT_LE(m_poscfg->InfoGetNumber64(OS_CFGINFO_MEM_LOAD, 0), 100u);
   EXPECT_LE(m_poscfg->InfoGetNumber(OS_CFGINFO_MEM_LOAD, 0), 100);
-
 }
 
 TEST_F(SysQuery, OperatingSystemTexts) {
@@ -446,7 +451,8 @@ TEST_F(SysQuery, LogHeaderCarriesTheDetectedValues) {
   const auto l_os = OsTestFindLines(l_lines, "### osInfo <");
   ASSERT_EQ(l_os.size(), 1u);
   const OsCfgOsVersion& l_v = OsCfgSysVersion();
-  const std::string l_sVersion = "Major:" + std::to_string(l_v.m_u32Major) + " Minor:" + std::to_string(l_v.m_u32Minor) +
+  const std::string l_sVersion = "Major:" + std::to_string(l_v.m_u32Major) +
+                                 " Minor:" + std::to_string(l_v.m_u32Minor) +
                                  " Build:" + std::to_string(l_v.m_u32Build) + "/";
   EXPECT_NE(l_os[0].m_sText.find(l_sVersion), std::string::npos) << l_os[0].m_sText;
   const std::string l_sInfo = std::string("Info:[") + OsCfgSysNames().m_szServicePack + "]>";

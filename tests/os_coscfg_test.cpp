@@ -45,7 +45,7 @@ TEST_F(Cfg, TheLayoutOfAnApplication) {
   EXPECT_EQ(Item(1, 32), l_sLog + "\\cfgtest.log");
   EXPECT_EQ(Item(1, 30), l_sRoot + "\\cfgtest\\cfgtest\\cfgtest.ini");  // the user profile
   EXPECT_EQ(Item(1, 31), l_sRoot + "\\cfgtest\\cfgtest\\cfgtest.ini");  // and the shared one, here the same
-  EXPECT_EQ(Item(1, 16), "");  // an application hands no model name on
+  EXPECT_EQ(Item(1, 16), "");                                           // an application hands no model name on
   for (int l_iTag : {10, 3, 5, 8, 12}) EXPECT_TRUE(IsDirectory(Item(1, l_iTag))) << l_iTag;
   EXPECT_NE(Item(1, 2).find(".exe"), std::string::npos);
   EXPECT_EQ(Item(1, 152).find(".exe") + 4, Item(1, 152).size());
@@ -88,7 +88,8 @@ TEST_F(Cfg, LocalItems) {
   static const OsCfgName s_aTags[] = {{"alpha", 1001}, {"beta", 1002}, {nullptr, 0}};
   static const char* s_aszData[3 * 3] = {nullptr, nullptr, nullptr, nullptr, "a1", "b1", nullptr, "a2", "b2"};
   char l_szExtra[256];
-  std::snprintf(l_szExtra, sizeof(l_szExtra), "<cfgsectionptr>0x%llx</cfgsectionptr><cfgtagptr>%llx</cfgtagptr><cfgdataptr>0x%llx</cfgdataptr>",
+  std::snprintf(l_szExtra, sizeof(l_szExtra),
+                "<cfgsectionptr>0x%llx</cfgsectionptr><cfgtagptr>%llx</cfgtagptr><cfgdataptr>0x%llx</cfgdataptr>",
                 static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(s_aSections)),
                 static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(s_aTags)),
                 static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(s_aszData)));
@@ -200,10 +201,12 @@ TEST_F(Cfg, SecurityDescriptors) {
     SYSTEM_MANDATORY_LABEL_ACE* l_pace = nullptr;
     ASSERT_TRUE(GetAce(l_psacl, 0, reinterpret_cast<void**>(&l_pace)));
     EXPECT_EQ(l_pace->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
-    EXPECT_EQ(l_pace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE), OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    EXPECT_EQ(l_pace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE),
+              OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
     EXPECT_EQ(l_pace->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
     PSID const l_psid = reinterpret_cast<PSID>(&l_pace->SidStart);
-    EXPECT_EQ(*GetSidSubAuthority(l_psid, *GetSidSubAuthorityCount(l_psid) - 1), static_cast<DWORD>(SECURITY_MANDATORY_LOW_RID));
+    EXPECT_EQ(*GetSidSubAuthority(l_psid, *GetSidSubAuthorityCount(l_psid) - 1),
+              static_cast<DWORD>(SECURITY_MANDATORY_LOW_RID));
   }
   EXPECT_EQ(OsCfgSecurityAttributes(3), nullptr);
 }
@@ -239,7 +242,8 @@ TEST_F(Cfg, SetAccessRefusesALink) {
   Start();  // builds the descriptors
   EXPECT_EQ(OsFileSetSharedSecurity((std::string(l_szDir) + "\\tree\\link").c_str(), 3), OS_STS_FAIL);
   EXPECT_EQ(OsFileSetSharedSecurity((std::string(l_szDir) + "\\tree\\link\\\\").c_str(), 3), OS_STS_FAIL);
-  EXPECT_EQ(OsFileSetSharedSecurity((std::string(l_szDir) + "\\tree\\link").c_str(), 2), OS_STS_SUCCESS);  // only mode 3 acts
+  EXPECT_EQ(OsFileSetSharedSecurity((std::string(l_szDir) + "\\tree\\link").c_str(), 2),
+            OS_STS_SUCCESS);  // only mode 3 acts
 }
 
 TEST_F(Cfg, OldLogDirectoriesAreRotated) {
@@ -257,7 +261,8 @@ TEST_F(Cfg, OldLogDirectoriesAreRotated) {
     CloseHandle(l_h);
   }
   const std::wstring l_wsBusy = OsTestWide(l_sUser) + L"\\log.20200101000000000\\log.lock";
-  HANDLE const l_hBusy = CreateFileW(l_wsBusy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE const l_hBusy =
+      CreateFileW(l_wsBusy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(l_hBusy, INVALID_HANDLE_VALUE);
   Start();
   CloseHandle(l_hBusy);
@@ -273,8 +278,8 @@ TEST_F(Cfg, OldLogDirectoriesAreRotated) {
   EXPECT_EQ(l_iKept, 4);
   EXPECT_TRUE(IsDirectory(Item(1, 12)));  // this run's own
   // This run's lock file is held while the configuration lives.
-  HANDLE const l_h = CreateFileW(OsTestWide(Item(1, 12) + "\\log.lock").c_str(), GENERIC_READ, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
+  HANDLE const l_h =
+      CreateFileW(OsTestWide(Item(1, 12) + "\\log.lock").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(l_h, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   if (l_h != INVALID_HANDLE_VALUE) CloseHandle(l_h);

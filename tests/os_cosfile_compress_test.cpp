@@ -42,9 +42,9 @@ TEST_F(OsCompressTest, EveryAllocationOfACompressionMayFail) {
       std::uint32_t l_u32Size = static_cast<std::uint32_t>(l_output.size());
       OsCompressContext l_context;
       OsMemFailAfter(l_lAt);
-      const EOSSTS l_eossts = OsFileCompress(l_output.data(), &l_u32Size, l_input.data(),
-                                             static_cast<std::uint32_t>(l_input.size()), l_eoscompress,
-                                             l_scratch.data(), &l_context);
+      const EOSSTS l_eossts =
+          OsFileCompress(l_output.data(), &l_u32Size, l_input.data(), static_cast<std::uint32_t>(l_input.size()),
+                         l_eoscompress, l_scratch.data(), &l_context);
       const bool l_bFailed = !OsMemFailurePending();
       OsMemFailAfter(-1);
       OsFileCompressContextFree(&l_context);

@@ -28,12 +28,13 @@ TEST_F(OsLibraryTest, TheAlternateIsTriedOnceAndProceduresFoundByDecoratedName) 
   const std::tuple<const char*, EOSLIBPROC, int, const char*> l_acase[] = {
       {"plug_Priv", l_eosXml, 21, nullptr},  // the first form tried
       {"plug_Prot", l_eosXml, 22, nullptr},
-      {"plug_Pub", l_eosXml, 23, nullptr},   // the last member form
+      {"plug_Pub", l_eosXml, 23, nullptr},  // the last member form
       {"Dev::plug_Open", l_eosXml, 24, nullptr},
       {"plug_Pub", l_eosSim, 31, nullptr},
-      {"sim_Free", l_eosSim, 32, nullptr},   // the free function
+      {"sim_Free", l_eosSim, 32, nullptr},  // the free function
       {"plug_Open", l_eosXml, 0, "::GetProcAddress failed...<?plug_Open@plug@@SA?AW4EOSSTS@@PAUOsXmlCallback@@@Z>"},
-      {"Dev::sim_Gone", l_eosSim, 0, "::GetProcAddress failed...<?Dev::sim_Gone@@YA?AW4EOSSTS@Dev@@PAUSimCallback@@@Z>"},
+      {"Dev::sim_Gone", l_eosSim, 0,
+       "::GetProcAddress failed...<?Dev::sim_Gone@@YA?AW4EOSSTS@Dev@@PAUSimCallback@@@Z>"},
       {"plugOpen", l_eosXml, 0, "Badly constructed szProcedure...<plugOpen>"},
       {"plug_Pub", static_cast<EOSLIBPROC>(4), 0, "Unrecognized 4..."},
   };
@@ -63,10 +64,11 @@ TEST_F(OsLibraryTest, ANewLoadFindsTheArgumentsAndAnAttachIsNeverFreed) {
   SetEnv(L"QRX_OSSERVICESARGUMENTS", L"<arguments>stale</arguments>");
   {
     COsFile l_osfile, l_osfileAttach;
-    ASSERT_EQ(l_osfile.SharedLibraryLoad("os_test_plug_x", OS_FILE_OPEN_CREATE, nullptr, OS_LIBRARY_ALTERED_SEARCH_PATH),
-              OS_STS_SUCCESS);
-    auto l_pfnArguments =
-        reinterpret_cast<const char* (*)()>(l_osfile.SharedLibraryGetProc("PlugArguments", OsLibrarySelf(), OS_LIBPROC_PLAIN));
+    ASSERT_EQ(
+        l_osfile.SharedLibraryLoad("os_test_plug_x", OS_FILE_OPEN_CREATE, nullptr, OS_LIBRARY_ALTERED_SEARCH_PATH),
+        OS_STS_SUCCESS);
+    auto l_pfnArguments = reinterpret_cast<const char* (*)()>(
+        l_osfile.SharedLibraryGetProc("PlugArguments", OsLibrarySelf(), OS_LIBPROC_PLAIN));
     ASSERT_NE(l_pfnArguments, nullptr);
     EXPECT_STREQ(l_pfnArguments(), OsServicesGetState().m_szInherited);
     ASSERT_EQ(l_osfileAttach.SharedLibraryLoad("os_test_plug_x", OS_FILE_OPEN_EXISTING, nullptr, 0), OS_STS_SUCCESS);

@@ -25,11 +25,14 @@ TEST_F(Links, ALinkMadeByTheSystem) {
   const std::string l_sTarget = Dir() + "\\target";
   ASSERT_TRUE(CreateDirectoryW(OsTestWide(l_sTree).c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(OsTestWide(l_sTarget).c_str(), nullptr));
-  HANDLE const l_h = CreateFileW(OsTestWide(l_sTarget + "\\keep.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE const l_h =
+      CreateFileW(OsTestWide(l_sTarget + "\\keep.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
   CloseHandle(l_h);
-  CreateSymbolicLinkW(OsTestWide(l_sTree + "\\link").c_str(), OsTestWide(l_sTarget).c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
-  if (!Exists(l_sTree + "\\link")) GTEST_SKIP() << "the system made no link (Wine: CreateSymbolicLinkW creates nothing)";
+  CreateSymbolicLinkW(OsTestWide(l_sTree + "\\link").c_str(), OsTestWide(l_sTarget).c_str(),
+                      SYMBOLIC_LINK_FLAG_DIRECTORY);
+  if (!Exists(l_sTree + "\\link"))
+    GTEST_SKIP() << "the system made no link (Wine: CreateSymbolicLinkW creates nothing)";
   EXPECT_EQ(OsFileDelete(l_sTree.c_str(), OS_FILE_TYPE_DIRECTORY, true), OS_STS_SUCCESS);
   EXPECT_FALSE(Exists(l_sTree));
   EXPECT_TRUE(Exists(l_sTarget + "\\keep.txt"));
@@ -89,7 +92,8 @@ TEST_F(Links, NoWalkFollowsALink) {
   EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sBase + "\\sub\\new").c_str(), nullptr), OS_STS_EXISTS);
   EXPECT_EQ(OsFileCreateDirectoryIn(l_sBase.c_str(), (l_sDir + "\\elsewhere").c_str(), nullptr), OS_STS_FAIL);
   // A delete below a base never goes through a link on the way.
-  EXPECT_EQ(OsFileDeleteIn(l_sDir.c_str(), (l_sBase + "\\link\\keep.txt").c_str(), OS_FILE_TYPE_FILE, false), OS_STS_FAIL);
+  EXPECT_EQ(OsFileDeleteIn(l_sDir.c_str(), (l_sBase + "\\link\\keep.txt").c_str(), OS_FILE_TYPE_FILE, false),
+            OS_STS_FAIL);
   EXPECT_TRUE(Exists(l_sDir + "\\target\\keep.txt"));
   EXPECT_EQ(OsFileDeleteIn(l_sDir.c_str(), (l_sBase + "\\..\\target\\keep.txt").c_str(), OS_FILE_TYPE_FILE, false),
             OS_STS_FAIL);  // below by its text only
@@ -131,8 +135,8 @@ TEST(LinkRace, DISABLED_Swapper) {
   ASSERT_NE(l_szDir, nullptr);
   const std::wstring l_wsDir = OsTestWide(l_szDir);
   const ULONGLONG l_ullEnd = GetTickCount64() + 120000;
-  for (unsigned l_uAway = 0; GetFileAttributesW((l_wsDir + L"\\stop").c_str()) == INVALID_FILE_ATTRIBUTES &&
-                             GetTickCount64() < l_ullEnd;) {
+  for (unsigned l_uAway = 0;
+       GetFileAttributesW((l_wsDir + L"\\stop").c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < l_ullEnd;) {
     const std::string l_sTree = ReadArmed(l_wsDir);
     if (l_sTree.empty()) {
       Sleep(1);
@@ -174,16 +178,16 @@ TEST_F(Links, ASwapDuringTheDeleteNeverReachesTheLinksTarget) {
   STARTUPINFOW l_si = {};
   l_si.cb = sizeof(l_si);
   PROCESS_INFORMATION l_pi = {};
-  ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\bash", l_wsFiller.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &l_si,
-                             &l_pi));
+  ASSERT_TRUE(
+      CreateProcessW(L"Z:\\bin\\bash", l_wsFiller.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &l_si, &l_pi));
   CloseHandle(l_pi.hThread);
   CloseHandle(l_pi.hProcess);
   // The Windows half.
   wchar_t l_wszSelf[MAX_PATH];
   ASSERT_GT(GetModuleFileNameW(nullptr, l_wszSelf, MAX_PATH), 0u);
   SetEnv(L"OS_TEST_SWAP_DIR", l_wsDir.c_str());
-  std::wstring l_wsSwapper = L"\"" + std::wstring(l_wszSelf) +
-                             L"\" --gtest_filter=LinkRace.DISABLED_Swapper --gtest_also_run_disabled_tests";
+  std::wstring l_wsSwapper =
+      L"\"" + std::wstring(l_wszSelf) + L"\" --gtest_filter=LinkRace.DISABLED_Swapper --gtest_also_run_disabled_tests";
   ASSERT_TRUE(CreateProcessW(nullptr, l_wsSwapper.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                              &l_si, &l_pi));
   CloseHandle(l_pi.hThread);

@@ -84,13 +84,16 @@ class Package : public OsServicesTest {
   std::string Path(const std::string& a_s) const { return Dir() + "\\" + a_s; }
   void Make(const std::string& a_s, const std::string& a_sBytes) {
     const std::wstring l_ws = OsTestWide(Path(a_s));
-    for (std::size_t l_sizet = WDir().size() + 1; (l_sizet = l_ws.find(L'\\', l_sizet)) != std::wstring::npos; ++l_sizet)
+    for (std::size_t l_sizet = WDir().size() + 1; (l_sizet = l_ws.find(L'\\', l_sizet)) != std::wstring::npos;
+         ++l_sizet)
       CreateDirectoryW(l_ws.substr(0, l_sizet).c_str(), nullptr);
     ASSERT_TRUE(OsTestWriteFile(l_ws, a_sBytes)) << a_s;
   }
   void MakeDirectory(const std::string& a_s) { ASSERT_TRUE(CreateDirectoryW(OsTestWide(Path(a_s)).c_str(), nullptr)); }
   std::string Read(const std::string& a_s) { return OsTestReadFile(OsTestWide(Path(a_s))); }
-  bool Exists(const std::string& a_s) { return GetFileAttributesW(OsTestWide(Path(a_s)).c_str()) != INVALID_FILE_ATTRIBUTES; }
+  bool Exists(const std::string& a_s) {
+    return GetFileAttributesW(OsTestWide(Path(a_s)).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
   // The write time of an entry, in 100-ns units.
   ULONGLONG WriteTime(const std::string& a_s) {
     WIN32_FILE_ATTRIBUTE_DATA l_data = {};
@@ -99,19 +102,22 @@ class Package : public OsServicesTest {
   }
   // Sets the write time, or with a_bAccess the access time, in 100-ns units.
   void SetTime(const std::string& a_s, ULONGLONG a_ull, bool a_bAccess = false) {
-    const HANDLE l_h = CreateFileW(OsTestWide(Path(a_s)).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE l_h =
+        CreateFileW(OsTestWide(Path(a_s)).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     const FILETIME l_ft = {static_cast<DWORD>(a_ull), static_cast<DWORD>(a_ull >> 32)};
     EXPECT_TRUE(SetFileTime(l_h, nullptr, a_bAccess ? &l_ft : nullptr, a_bAccess ? nullptr : &l_ft)) << a_s;
     CloseHandle(l_h);
   }
-  EOSSTS Write(const std::string& a_sPackage, const std::string& a_sSource, EOSFILEPACKAGE a_eosfilepackage = OS_FILE_PACKAGE_CREATE,
-               bool a_bImages = false, OsFilePackageCallback a_pfn = nullptr) {
+  EOSSTS Write(const std::string& a_sPackage, const std::string& a_sSource,
+               EOSFILEPACKAGE a_eosfilepackage = OS_FILE_PACKAGE_CREATE, bool a_bImages = false,
+               OsFilePackageCallback a_pfn = nullptr) {
     COsFile l_osfile;
     return l_osfile.PackageWrite(Path(a_sPackage).c_str(), Path(a_sSource).c_str(), a_bImages, a_eosfilepackage, true,
                                  OS_COMPRESS_AUTOMATIC, a_pfn);
   }
-  EOSSTS Extract(const std::string& a_sDestination, const std::string& a_sPackage, bool a_bKeep = false, bool a_bDump = false) {
+  EOSSTS Extract(const std::string& a_sDestination, const std::string& a_sPackage, bool a_bKeep = false,
+                 bool a_bDump = false) {
     COsFile l_osfile;
     return l_osfile.PackageExtract(Path(a_sDestination).c_str(), Path(a_sPackage).c_str(), a_bKeep, nullptr, a_bDump);
   }
@@ -169,7 +175,10 @@ TEST_F(Package, RecordOrderAndRoundTrip) {
   SetFileAttributesW(OsTestWide(Path("out\\logs\\b.bin")).c_str(), FILE_ATTRIBUTE_NORMAL);
 
   const std::string l_sDump = OsTestReadFile(OsTestWide(Item(1, 12)) + L"\\ospackagedump.txt");
-  EXPECT_EQ(l_sDump.rfind("Package: " + Path("p.pkg") + "\r\n\r\nPackage Common Header\r\n au8Tag...................QRXPKG01\r\n", 0), 0u);
+  EXPECT_EQ(
+      l_sDump.rfind(
+          "Package: " + Path("p.pkg") + "\r\n\r\nPackage Common Header\r\n au8Tag...................QRXPKG01\r\n", 0),
+      0u);
   EXPECT_NE(l_sDump.find("\r\nPackage Chunk (count=1 offset=24)\r\n u64Size..................0\r\n"
                          " szFilename...............logs\r\n u32OsFileType............1 (dir)\r\n"),
             std::string::npos);
@@ -250,8 +259,9 @@ TEST_F(Package, LargeLogInSevenPieces) {
     }
   }
   COsFile l_osfileSplit;
-  ASSERT_EQ(l_osfileSplit.Open(Path("big.split").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE),
-            OS_STS_SUCCESS);
+  ASSERT_EQ(
+      l_osfileSplit.Open(Path("big.split").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE),
+      OS_STS_SUCCESS);
   std::uint64_t l_u64Written = 0;
   ASSERT_EQ(SplitWrite(&l_osfileSplit, &l_u64Written, Path("big.log").c_str(), OS_COMPRESS_AUTOMATIC, nullptr, nullptr),
             OS_STS_SUCCESS);
@@ -266,11 +276,12 @@ TEST_F(Package, LargeLogInSevenPieces) {
     l_pieces.push_back(Get64(l_s, 4 + 16));
     EXPECT_EQ(Get32(l_s, 4 + 24), 3u) << "run-length coding";
     l_u64At += 4 + Get32(l_s, 0);
-    ASSERT_EQ(l_osfileSplit.SetFilePointer64(OS_FILE_POINTER_BEGIN, static_cast<std::int64_t>(l_u64At)), OS_STS_SUCCESS);
+    ASSERT_EQ(l_osfileSplit.SetFilePointer64(OS_FILE_POINTER_BEGIN, static_cast<std::int64_t>(l_u64At)),
+              OS_STS_SUCCESS);
   }
   const std::uint64_t l_u64Piece = 32u << 20;
   EXPECT_EQ(l_pieces, (std::vector<std::uint64_t>{l_u64Piece, l_u64Piece, l_u64Piece, l_u64Piece, l_u64Piece,
-                                                   l_u64Piece, 8u << 20}));
+                                                  l_u64Piece, 8u << 20}));
   ASSERT_EQ(l_osfileSplit.SetFilePointer64(OS_FILE_POINTER_BEGIN, 0), OS_STS_SUCCESS);
   std::uint64_t l_u64Size = 0;
   ASSERT_EQ(SplitRead(Path("big.back").c_str(), &l_u64Size, &l_osfileSplit, nullptr, nullptr), OS_STS_SUCCESS);
@@ -298,7 +309,8 @@ TEST_F(Package, LargeLogInSevenPieces) {
 TEST_F(Package, HeldFileIsTriedFiveTimesThenCopied) {
   const std::optional<std::wstring> l_wsHolder = OsTestGetEnv(L"OS_TEST_FILE_HOLDER");
   ASSERT_TRUE(l_wsHolder.has_value());
-  OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | OS_LOG_INFO | OS_LOG_OPT_NOSTAMP, nullptr, nullptr);
+  OsLogReconfigure(OsLogInstance(), OsTestUtf8(m_wsLog).c_str(), 1 | OS_LOG_INFO | OS_LOG_OPT_NOSTAMP, nullptr,
+                   nullptr);
   const struct {
     const wchar_t* m_wszShare;
     std::string m_sExpected;
@@ -410,11 +422,29 @@ TEST_F(Package, HostilePackagesAreRefused) {
 
   std::vector<std::pair<std::string, std::string>> l_cases;
   // Names that would leave the destination or name no file there.
-  for (const std::string l_sName :
-       {"..\\escape.txt", "../escape.txt", "x\\..\\..\\escape.txt", "x/../../escape.txt", ".. \\escape.txt",
-        "..", "C:\\escape.txt", "C:escape.txt", "\\escape.txt", "/escape.txt", "\\\\server\\share\\escape.txt",
-        "\\\\?\\C:\\escape.txt", "a.txt:stream", "CON", "nul.txt", "com1", "LPT9.log", "CON            .txt",
-        "a\x01.txt", "a*.txt", "", ".", ".\\."}) {
+  for (const std::string l_sName : {"..\\escape.txt",
+                                    "../escape.txt",
+                                    "x\\..\\..\\escape.txt",
+                                    "x/../../escape.txt",
+                                    ".. \\escape.txt",
+                                    "..",
+                                    "C:\\escape.txt",
+                                    "C:escape.txt",
+                                    "\\escape.txt",
+                                    "/escape.txt",
+                                    "\\\\server\\share\\escape.txt",
+                                    "\\\\?\\C:\\escape.txt",
+                                    "a.txt:stream",
+                                    "CON",
+                                    "nul.txt",
+                                    "com1",
+                                    "LPT9.log",
+                                    "CON            .txt",
+                                    "a\x01.txt",
+                                    "a*.txt",
+                                    "",
+                                    ".",
+                                    ".\\."}) {
     std::string l_s = l_sFlat;
     std::memset(l_s.data() + l_flat[0].m_sizetOffset + 8, 0, 256);
     std::memcpy(l_s.data() + l_flat[0].m_sizetOffset + 8, l_sName.data(), l_sName.size());
@@ -432,9 +462,10 @@ TEST_F(Package, HostilePackagesAreRefused) {
     l_cases.push_back({"cut at record " + std::to_string(l_i), l_sDirectory.substr(0, l_records[l_i].m_sizetOffset)});
   for (const Record& l_record : l_records)
     if (l_record.m_u64Size > 0)
-      for (const std::size_t l_sizet : {std::size_t{1}, std::size_t{27}, std::size_t{40}, static_cast<std::size_t>(l_record.m_u64Size - 1)})
-        l_cases.push_back({"cut inside " + l_record.m_sName,
-                           l_sDirectory.substr(0, l_record.m_sizetOffset + 304 + l_sizet)});
+      for (const std::size_t l_sizet :
+           {std::size_t{1}, std::size_t{27}, std::size_t{40}, static_cast<std::size_t>(l_record.m_u64Size - 1)})
+        l_cases.push_back(
+            {"cut inside " + l_record.m_sName, l_sDirectory.substr(0, l_record.m_sizetOffset + 304 + l_sizet)});
   l_cases.push_back({"cut inside the header", l_sDirectory.substr(0, 20)});
   // Lengths that do not fit.
   for (const Record& l_record : l_records)
@@ -480,8 +511,8 @@ TEST_F(Package, ToolWritesWhatPackageWriteWrites) {
   GetSystemTimeAsFileTime(&l_ft);
   SetTime("logs", (static_cast<ULONGLONG>(l_ft.dwHighDateTime) << 32 | l_ft.dwLowDateTime) + 36000000000ull, true);
   ASSERT_EQ(Write("library.pkg", "logs"), OS_STS_SUCCESS);
-  const OsTestRun l_run = OsTestRunProgram(L"\"" + *l_wsTool + L"\" create \"" + OsTestWide(Path("tool.pkg")) + L"\" \"" +
-                                           OsTestWide(Path("logs")) + L"\" --recursive");
+  const OsTestRun l_run = OsTestRunProgram(L"\"" + *l_wsTool + L"\" create \"" + OsTestWide(Path("tool.pkg")) +
+                                           L"\" \"" + OsTestWide(Path("logs")) + L"\" --recursive");
   ASSERT_EQ(l_run.m_ulExitCode, 0u) << l_run.m_sOutput;
   EXPECT_EQ(Read("tool.pkg"), Read("library.pkg"));
   EXPECT_EQ(Records(Read("tool.pkg")).size(), 6u);

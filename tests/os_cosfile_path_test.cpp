@@ -26,8 +26,8 @@ class Files : public OsTestWithMem {
     CloseHandle(l_h);
   }
   std::string ReadFile(const std::string& a_sPath) {
-    HANDLE const l_h = CreateFileW(OsTestWide(a_sPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                   nullptr);
+    HANDLE const l_h =
+        CreateFileW(OsTestWide(a_sPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (l_h == INVALID_HANDLE_VALUE) return "<missing>";
     char l_ac[256];
     DWORD l_dw = 0;
@@ -35,9 +35,12 @@ class Files : public OsTestWithMem {
     CloseHandle(l_h);
     return std::string(l_ac, l_dw);
   }
-  bool Exists(const std::string& a_sPath) { return GetFileAttributesW(OsTestWide(a_sPath).c_str()) != INVALID_FILE_ATTRIBUTES; }
-  void MakeDir(const std::string& a_sPath) { ASSERT_TRUE(CreateDirectoryW(OsTestWide(a_sPath).c_str(), nullptr)) << a_sPath; }
-
+  bool Exists(const std::string& a_sPath) {
+    return GetFileAttributesW(OsTestWide(a_sPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  void MakeDir(const std::string& a_sPath) {
+    ASSERT_TRUE(CreateDirectoryW(OsTestWide(a_sPath).c_str(), nullptr)) << a_sPath;
+  }
 };
 
 TEST(FilePathText, Normalize) {
@@ -221,11 +224,13 @@ struct Answers {
 EOSSTS Answer(const OsFileCopyTreeEntry* a_pentry) {
   Answers* const l_panswers = static_cast<Answers*>(a_pentry->m_pvContext);
   EXPECT_EQ(a_pentry->m_u32Size, 16u);
-  const std::string l_s = a_pentry->m_szName != nullptr ? a_pentry->m_szName : std::string("dir:") + a_pentry->m_szSource;
+  const std::string l_s =
+      a_pentry->m_szName != nullptr ? a_pentry->m_szName : std::string("dir:") + a_pentry->m_szSource;
   l_panswers->m_calls.push_back(l_s);
   if (a_pentry->m_szName == nullptr && l_panswers->m_szDirectory != nullptr &&
       l_s.size() >= std::strlen(l_panswers->m_szDirectory) &&
-      l_s.compare(l_s.size() - std::strlen(l_panswers->m_szDirectory), std::string::npos, l_panswers->m_szDirectory) == 0)
+      l_s.compare(l_s.size() - std::strlen(l_panswers->m_szDirectory), std::string::npos, l_panswers->m_szDirectory) ==
+          0)
     return l_panswers->m_eosstsDirectory;
   return OS_STS_SUCCESS;
 }
@@ -268,7 +273,8 @@ TEST_F(Files, CopyTreeCallbackAnswers) {
   l_all.m_eosstsDirectory = OS_FILE_COPYTREE_ALL;
   EXPECT_EQ(OsFileCopyTree(Path("src").c_str(), Path("dst2").c_str(), true, Answer, &l_all), OS_STS_SUCCESS);
   EXPECT_EQ(ReadFile(Path("dst2\\all\\deep\\d.txt")), "D");
-  for (const std::string& l_s : l_all.m_calls) EXPECT_EQ(l_s.find("deep"), std::string::npos) << "no call below 'all': " << l_s;
+  for (const std::string& l_s : l_all.m_calls)
+    EXPECT_EQ(l_s.find("deep"), std::string::npos) << "no call below 'all': " << l_s;
 
   Answers l_odd;
   l_odd.m_szDirectory = "none";

@@ -59,8 +59,10 @@ std::string Signed(const std::wstring& a_ws, const TestCert* a_psigner, const Te
   l_s.erase(l_nt + offsetof(IMAGE_NT_HEADERS, OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]), 8)
       .erase(l_nt + offsetof(IMAGE_NT_HEADERS, OptionalHeader.CheckSum), 4);
   // SEQUENCE {SEQUENCE {PE image data OID, empty}, SEQUENCE {SHA-256, OCTET STRING digest}}
-  std::string l_sContent("\x30\x43\x30\x0E\x06\x0A\x2B\x06\x01\x04\x01\x82\x37\x02\x01\x0F\x30\x00\x30\x31\x30\x0D\x06"
-                         "\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01\x05\x00\x04\x20", 37 + 32);
+  std::string l_sContent(
+      "\x30\x43\x30\x0E\x06\x0A\x2B\x06\x01\x04\x01\x82\x37\x02\x01\x0F\x30\x00\x30\x31\x30\x0D\x06"
+      "\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01\x05\x00\x04\x20",
+      37 + 32);
   l_b = l_b && CryptHashCertificate(a_psigner->m_hprov, CALG_SHA_256, 0, reinterpret_cast<const BYTE*>(l_s.data()),
                                     l_s.size(), reinterpret_cast<BYTE*>(&l_sContent[37]), &l_dwHash);
   PCCERT_CONTEXT const l_pcert = a_psigner->m_pcert, l_pextra = a_pextra != nullptr ? a_pextra->m_pcert : nullptr;
@@ -71,8 +73,16 @@ std::string Signed(const std::wstring& a_ws, const TestCert* a_psigner, const Te
   BYTE l_abOpus[] = {0x30, 0x00};
   CRYPT_ATTR_BLOB l_opus = {sizeof(l_abOpus), l_abOpus};
   CRYPT_ATTRIBUTE l_attribute = {const_cast<char*>(SPC_SP_OPUS_INFO_OBJID), 1, &l_opus};
-  CMSG_SIGNER_ENCODE_INFO l_signer = {sizeof(l_signer), l_pcert->pCertInfo, {a_psigner->m_hprov}, AT_SIGNATURE,
-                                      {const_cast<char*>(szOID_NIST_sha256), {}}, nullptr, 1, &l_attribute, 0, nullptr};
+  CMSG_SIGNER_ENCODE_INFO l_signer = {sizeof(l_signer),
+                                      l_pcert->pCertInfo,
+                                      {a_psigner->m_hprov},
+                                      AT_SIGNATURE,
+                                      {const_cast<char*>(szOID_NIST_sha256), {}},
+                                      nullptr,
+                                      1,
+                                      &l_attribute,
+                                      0,
+                                      nullptr};
   CMSG_SIGNED_ENCODE_INFO l_info = {sizeof(l_info), 1, &l_signer, l_pextra != nullptr ? 2u : 1u, l_ablob, 0, nullptr};
   HCRYPTMSG const l_hmsg = CryptMsgOpenToEncode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CMSG_SIGNED, &l_info,
                                                 const_cast<char*>(SPC_INDIRECT_DATA_OBJID), nullptr);
@@ -97,8 +107,12 @@ TEST_F(OsServicesTest, SignerOnlyTheSignersOwnTrustedCertificateCounts) {
       l_noclass(L"CN=Orvik Navela Inc.; C=US", true);
   const EOSSTS l_eosstsSelfMade =
       OsFileVerifySigner(Signed(WDir() + L"\\s", &l_selfmade).c_str(), nullptr, true, false);
-  const struct { const TestCert& m_signer; const TestCert* m_pextra; const char* m_sz; EOSSTS m_eossts; }
-  l_acase[] = {
+  const struct {
+    const TestCert& m_signer;
+    const TestCert* m_pextra;
+    const char* m_sz;
+    EOSSTS m_eossts;
+  } l_acase[] = {
       {l_company, nullptr, nullptr, OS_STS_SUCCESS},
       // The company's certificate only travels along, its name inside a quoted value.
       {l_other, &l_company, nullptr, OS_STS_ACCESSDENIED},

@@ -26,18 +26,21 @@ class File : public OsTestWithMem {
 TEST_F(File, OpenModesAndStatuses) {
   {
     COsFile l_file;
-    ASSERT_EQ(l_file.Open(Path("tmp").c_str(), OS_FILE_OPEN_TEMPORARY, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READWRITE),
-              OS_STS_SUCCESS);
+    ASSERT_EQ(
+        l_file.Open(Path("tmp").c_str(), OS_FILE_OPEN_TEMPORARY, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READWRITE),
+        OS_STS_SUCCESS);
     EXPECT_TRUE(Exists(Path("tmp")));
     EXPECT_EQ(l_file.Close(), OS_STS_SUCCESS);
     EXPECT_FALSE(Exists(Path("tmp")));  // deleted when closed
     // The new-only form never opens over a name that is there already.
     ASSERT_TRUE(OsTestWriteFile(OsTestWide(Path("taken")), "kept"));
-    EXPECT_NE(l_file.Open(Path("taken").c_str(), OS_FILE_OPEN_TEMPORARY_NEW, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE),
-              OS_STS_SUCCESS);
+    EXPECT_NE(
+        l_file.Open(Path("taken").c_str(), OS_FILE_OPEN_TEMPORARY_NEW, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE),
+        OS_STS_SUCCESS);
     EXPECT_EQ(OsTestReadFile(OsTestWide(Path("taken"))), "kept");
-    ASSERT_EQ(l_file.Open(Path("new").c_str(), OS_FILE_OPEN_TEMPORARY_NEW, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE),
-              OS_STS_SUCCESS);
+    ASSERT_EQ(
+        l_file.Open(Path("new").c_str(), OS_FILE_OPEN_TEMPORARY_NEW, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_NONE),
+        OS_STS_SUCCESS);
     l_file.Close();
     EXPECT_FALSE(Exists(Path("new")));
   }
@@ -55,7 +58,8 @@ TEST_F(File, OpenModesAndStatuses) {
             OS_STS_BADARG);
   EXPECT_EQ(l_file.Open(nullptr, OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ), OS_STS_BADARG);
 
-  ASSERT_EQ(l_file.Open(Path("f").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_NONE), OS_STS_SUCCESS);
+  ASSERT_EQ(l_file.Open(Path("f").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_NONE),
+            OS_STS_SUCCESS);
   ASSERT_EQ(l_file.GetName(l_sz, sizeof(l_sz)), OS_STS_SUCCESS);
   EXPECT_EQ(std::string(l_sz), Path("f"));
   COsFile l_other;
@@ -64,15 +68,18 @@ TEST_F(File, OpenModesAndStatuses) {
   // A directory opens with backup semantics only.
   EXPECT_EQ(l_other.Open(Dir().c_str(), OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READWRITE),
             OS_STS_ACCESSDENIED);
-  EXPECT_EQ(l_other.Open(Dir().c_str(), OS_FILE_OPEN_BACKUP, OS_FILE_ACCESS_NONE, OS_FILE_SHARE_READWRITE), OS_STS_SUCCESS);
+  EXPECT_EQ(l_other.Open(Dir().c_str(), OS_FILE_OPEN_BACKUP, OS_FILE_ACCESS_NONE, OS_FILE_SHARE_READWRITE),
+            OS_STS_SUCCESS);
 }
 
 TEST_F(File, ReopeningClosesTheEarlierFile) {
   COsFile l_file;
   DWORD l_dwBefore = 0;
   ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &l_dwBefore));
-  ASSERT_EQ(l_file.Open(Path("a").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_NONE), OS_STS_SUCCESS);
-  ASSERT_EQ(l_file.Open(Path("b").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_NONE), OS_STS_SUCCESS);
+  ASSERT_EQ(l_file.Open(Path("a").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_NONE),
+            OS_STS_SUCCESS);
+  ASSERT_EQ(l_file.Open(Path("b").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_NONE),
+            OS_STS_SUCCESS);
   HANDLE const l_h = CreateFileW(OsTestWide(Path("a")).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(l_h, INVALID_HANDLE_VALUE) << "the first file is still held";
   CloseHandle(l_h);
@@ -84,7 +91,8 @@ TEST_F(File, ReopeningClosesTheEarlierFile) {
 
 TEST_F(File, ReadWriteSizesAndPositions) {
   COsFile l_file;
-  ASSERT_EQ(l_file.Open(Path("d").c_str(), OS_FILE_OPEN_ALWAYS, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READ), OS_STS_SUCCESS);
+  ASSERT_EQ(l_file.Open(Path("d").c_str(), OS_FILE_OPEN_ALWAYS, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READ),
+            OS_STS_SUCCESS);
   std::uint32_t l_u32 = 0;
   ASSERT_EQ(l_file.Write("hello", 5, &l_u32), OS_STS_SUCCESS);
   EXPECT_EQ(l_u32, 5u);
@@ -124,7 +132,8 @@ TEST_F(File, ReadWriteSizesAndPositions) {
 
 TEST_F(File, FormattedWrites) {
   COsFile l_file;
-  ASSERT_EQ(l_file.Open(Path("p").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READ), OS_STS_SUCCESS);
+  ASSERT_EQ(l_file.Open(Path("p").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READ),
+            OS_STS_SUCCESS);
   EXPECT_EQ(l_file.Printf("%s=%d\r\n", "n", 42), 6);
   EXPECT_EQ(l_file.SetPrintfBufferSize(8), 65536);
   EXPECT_EQ(l_file.Printf("%s", "0123456789"), -1);  // does not fit: nothing written
@@ -173,7 +182,8 @@ TEST_F(File, RegionLocks) {
 
 TEST_F(File, FileTimes) {
   COsFile l_file;
-  ASSERT_EQ(l_file.Open(Path("t").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READ), OS_STS_SUCCESS);
+  ASSERT_EQ(l_file.Open(Path("t").c_str(), OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READ),
+            OS_STS_SUCCESS);
   OsTimeRecord l_accessed = {};
   OsTimeRecord l_modified = {};
   ASSERT_EQ(l_file.GetFileTimes(&l_accessed, nullptr), OS_STS_SUCCESS);
@@ -189,7 +199,8 @@ TEST_F(File, FileTimes) {
   EXPECT_EQ(l_accessedAfter.m_u16Year, l_accessed.m_u16Year);  // left alone
   FILETIME l_ftCreation;
   l_file.Close();
-  HANDLE const l_h = CreateFileW(OsTestWide(Path("t")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE const l_h =
+      CreateFileW(OsTestWide(Path("t")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_TRUE(GetFileTime(l_h, &l_ftCreation, nullptr, nullptr));
   CloseHandle(l_h);
   SYSTEMTIME l_st;

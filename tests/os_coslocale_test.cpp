@@ -40,8 +40,10 @@ TEST(LanguageTable, Invariants) {
     ASSERT_LE(l_iNeutral, l_i) << l_i;
     // A sublanguage follows its neutral directly: every row between them
     // belongs to the same neutral.
-    for (int l_j = l_iNeutral + 1; l_j < l_i; ++l_j) ASSERT_EQ(s_oslanguagelookup[l_j].m_u32Neutral, l_row.m_u32Neutral) << l_i;
-    ASSERT_EQ(s_oslanguagelookup[l_iNeutral].m_u32Neutral, static_cast<std::uint32_t>(l_iNeutral)) << "neutral of " << l_i;
+    for (int l_j = l_iNeutral + 1; l_j < l_i; ++l_j)
+      ASSERT_EQ(s_oslanguagelookup[l_j].m_u32Neutral, l_row.m_u32Neutral) << l_i;
+    ASSERT_EQ(s_oslanguagelookup[l_iNeutral].m_u32Neutral, static_cast<std::uint32_t>(l_iNeutral))
+        << "neutral of " << l_i;
     const std::string l_sKey = l_row.m_szKey;
     if (l_sKey.rfind("twain_", 0) == 0) {
       EXPECT_EQ(l_row.m_u32LanguageId, 0u) << l_sKey;
@@ -140,9 +142,15 @@ TEST_F(Locale, TheSystemsLanguage) {
   const struct {
     std::uint16_t m_u16Id;
     int m_iRow;
-  } l_aCase[] = {{0x0c07, 66}, {0x0407, 65}, {0x043f, 39}, {0x0409, 39}, {0x0809, 53}, {0x0804, 26},
+  } l_aCase[] = {{0x0c07, 66},
+                 {0x0407, 65},
+                 {0x043f, 39},
+                 {0x0409, 39},
+                 {0x0809, 53},
+                 {0x0804, 26},
                  // Locales without an identifier report primary 0: the default row.
-                 {0x1000, 39}, {0x0c00, 39}};
+                 {0x1000, 39},
+                 {0x0c00, 39}};
   for (const auto& l_case : l_aCase) {
     COsLocale l_locale;
     s_u16SystemLanguage = l_case.m_u16Id;
@@ -188,7 +196,8 @@ TEST_F(Locale, LanguageInformation) {
             "\t\t<languageinfo>\n\t\t\t<language>he_isr</language>\n\t\t\t<languagefolder><![CDATA[Hebrew]]>"
             "</languagefolder>\n\t\t\t<languageiso>he-IL</languageiso>\n\t\t\t<languagertl>true</languagertl>\n"
             "\t\t</languageinfo>\n");
-  EXPECT_NE(std::string(m_locale.GetLanguageInfoXml(OS_LANGUAGE_EN_USA)).find("<languagertl>false<"), std::string::npos);
+  EXPECT_NE(std::string(m_locale.GetLanguageInfoXml(OS_LANGUAGE_EN_USA)).find("<languagertl>false<"),
+            std::string::npos);
   const int l_iMeasure = GetMeasurementSystem();
   EXPECT_TRUE(l_iMeasure == 1 || l_iMeasure == 2);
 }
@@ -197,12 +206,10 @@ TEST_F(Locale, ConversionsOnEveryCodePage) {
   const struct {
     const char* m_szKey;
     const wchar_t* m_wsz;
-  } l_aCase[] = {{"en_usa", L"caf\u00e9"},
-                 {"ch_chn", L"\u4e2d\u6587"},
-                 {"ch_twn", L"\u7e41\u9ad4"},
-                 {"ar_arb", L"\u0639\u0631\u0628\u064a"},
-                 {"pl_pol", L"\u0142\u00f3d\u017a"},
-                 {"hi_ind", L"\u0939\u093f\u0928\u094d\u0926\u0940"}};  // no code page: UTF-8
+  } l_aCase[] = {
+      {"en_usa", L"caf\u00e9"},           {"ch_chn", L"\u4e2d\u6587"},
+      {"ch_twn", L"\u7e41\u9ad4"},        {"ar_arb", L"\u0639\u0631\u0628\u064a"},
+      {"pl_pol", L"\u0142\u00f3d\u017a"}, {"hi_ind", L"\u0939\u093f\u0928\u094d\u0926\u0940"}};  // no code page: UTF-8
   for (const auto& l_case : l_aCase) {
     ASSERT_EQ(m_locale.SetLanguage(l_case.m_szKey), OS_STS_SUCCESS);
     char l_sz[64];
@@ -223,7 +230,8 @@ TEST_F(Locale, ConversionsOnEveryCodePage) {
     EXPECT_EQ(l_wvec[0], 0);
     EXPECT_EQ(l_wvec.back(), 0);
     l_wvec.assign(wcslen(l_case.m_wsz) + 2, L'#');
-    EXPECT_EQ(m_locale.CopyUnicodeFromMultibyte(l_wvec.data(), l_wvec.size(), l_sz), static_cast<int>(wcslen(l_case.m_wsz)) + 1);
+    EXPECT_EQ(m_locale.CopyUnicodeFromMultibyte(l_wvec.data(), l_wvec.size(), l_sz),
+              static_cast<int>(wcslen(l_case.m_wsz)) + 1);
     std::vector<char> l_vec(static_cast<std::size_t>(l_iNarrow), '#');  // one short of the room rule
     EXPECT_EQ(m_locale.CopyMultibyteFromUnicode(l_vec.data(), l_vec.size(), l_case.m_wsz), 0);
     EXPECT_EQ(l_vec.back(), 0);

@@ -220,7 +220,8 @@ TEST_F(LogConcurrency, ThreeProcessesOfEightThreadsLoseNoLine) {
     STARTUPINFOW l_si = {};
     l_si.cb = sizeof(l_si);
     PROCESS_INFORMATION l_pi = {};
-    ASSERT_TRUE(CreateProcessW(l_wszExe, l_wsCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &l_si, &l_pi))
+    ASSERT_TRUE(
+        CreateProcessW(l_wszExe, l_wsCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &l_si, &l_pi))
         << GetLastError();
     CloseHandle(l_pi.hThread);
     l_ahprocess[l_i] = l_pi.hProcess;
@@ -247,8 +248,10 @@ TEST_F(LogConcurrency, ThreeProcessesOfEightThreadsLoseNoLine) {
     ++l_sizetChildLines;
     l_childLines.insert(l_line.m_sText);
   }
-  EXPECT_EQ(l_sizetChildLines, static_cast<std::size_t>(OS_TEST_CHILDREN * OS_TEST_CHILD_THREADS * OS_TEST_CHILD_LINES));
-  EXPECT_EQ(l_childLines.size(), static_cast<std::size_t>(OS_TEST_CHILDREN * OS_TEST_CHILD_THREADS * OS_TEST_CHILD_LINES));
+  EXPECT_EQ(l_sizetChildLines,
+            static_cast<std::size_t>(OS_TEST_CHILDREN * OS_TEST_CHILD_THREADS * OS_TEST_CHILD_LINES));
+  EXPECT_EQ(l_childLines.size(),
+            static_cast<std::size_t>(OS_TEST_CHILDREN * OS_TEST_CHILD_THREADS * OS_TEST_CHILD_LINES));
   // Each process wrote its own header, and none emptied the file.
   EXPECT_EQ(OsTestFindLines(OsTestReadLog(m_wsLog), "### (").size(), static_cast<std::size_t>(OS_TEST_CHILDREN));
 }

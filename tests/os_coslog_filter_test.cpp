@@ -75,10 +75,10 @@ TEST_F(LogFilter, KeywordsExpandOnReconfiguration) {
     Print(l_sz, OS_LOG_ASSERT);
     Print(l_sz, OS_LOG_ERROR);
   }
-  const std::set<std::string> l_expected = {
-      "qrxhal_usb 4", "qrxhal_usb 64", "os_cosmem_track 4", "os_cosmem_track 64",
-      // class 1 is never subject to the filter
-      "qrxhal_usb 1", "qrxprot_tcp 1", "os_cosmem_track 1", "os_cosmem_prot 1", "os_cosfile 1"};
+  const std::set<std::string> l_expected = {"qrxhal_usb 4", "qrxhal_usb 64", "os_cosmem_track 4", "os_cosmem_track 64",
+                                            // class 1 is never subject to the filter
+                                            "qrxhal_usb 1", "qrxprot_tcp 1", "os_cosmem_track 1", "os_cosmem_prot 1",
+                                            "os_cosfile 1"};
   EXPECT_EQ(Kept(), l_expected);
   EXPECT_EQ(HeaderFilter(), "qrxhal qrxprot os_cosmem ~prot");
   // The re-configuration's own line comes from a module the filter drops.
@@ -125,7 +125,8 @@ TEST_F(LogFilter, EmptyFilterKeepsAllAndReconfigurationWithoutFilterKeepsTokens)
 
 TEST_F(LogFilter, OnlySelectAndOnlyMemoryKeepErrorsAndAsserts) {
   Create(1 | OS_LOG_OPT_NOSTAMP | OS_LOG_OPT_ONLYSELECT, nullptr);
-  for (int l_iLevel : {OS_LOG_ERROR, OS_LOG_SYNC, OS_LOG_INFO, OS_LOG_SELECT, OS_LOG_ASSERT, OS_LOG_PROCESS, OS_LOG_MEM})
+  for (int l_iLevel :
+       {OS_LOG_ERROR, OS_LOG_SYNC, OS_LOG_INFO, OS_LOG_SELECT, OS_LOG_ASSERT, OS_LOG_PROCESS, OS_LOG_MEM})
     Print("m.cpp", l_iLevel);
   EXPECT_EQ(Kept(), (std::set<std::string>{"m 1", "m 8", "m 64"}));
   OsLogDestroy(m_poslog);

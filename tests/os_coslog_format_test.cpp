@@ -104,7 +104,8 @@ TEST_F(LogStartup, HeaderLinesAreNumberedAndWrittenOnce) {
   }
   EXPECT_EQ(OsTestFindLines(l_lines, "### (").size(), 1u);
 
-  const std::regex l_date(R"(### \(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\) Debug=1 DebugFilter=<> Version=~6\.0\.0\.0)");
+  const std::regex l_date(
+      R"(### \(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\) Debug=1 DebugFilter=<> Version=~6\.0\.0\.0)");
   EXPECT_TRUE(std::regex_match(l_lines[0].m_sText, l_date)) << l_lines[0].m_sText;
   const std::regex l_system(
       R"(### systemInfo <arch:\d+ ps:4096 pmask:0x[0-9a-f]{8} ncpu:[1-9]\d* cputype:\d+ cpulevel:\d+ cpurev:\d+ )"
@@ -117,15 +118,18 @@ TEST_F(LogStartup, HeaderLinesAreNumberedAndWrittenOnce) {
   // before any configuration exists.
   EXPECT_EQ(std::stoul(l_match[1].str()), sizeof(void*) * 8);
   EXPECT_EQ(std::stoul(l_match[3].str()), GetCurrentProcessId());
-  static const char* const s_aszIntegrity[] = {"undefined", "protected-low", "low", "protected-medium",
-                                               "medium", "protected-high", "high", "last"};
+  static const char* const s_aszIntegrity[] = {"undefined", "protected-low",  "low",  "protected-medium",
+                                               "medium",    "protected-high", "high", "last"};
   EXPECT_EQ(l_match[6].str(), s_aszIntegrity[OsProcessIntegrityGet()]);
-  EXPECT_TRUE(std::regex_match(l_lines[2].m_sText,
-                               std::regex(R"(### osInfo <Os:windows Major:\d+ Minor:\d+ Build:\d+/0x[0-9a-f]{8} Platform:2 Info:\[.*\]>)")))
+  EXPECT_TRUE(std::regex_match(
+      l_lines[2].m_sText,
+      std::regex(R"(### osInfo <Os:windows Major:\d+ Minor:\d+ Build:\d+/0x[0-9a-f]{8} Platform:2 Info:\[.*\]>)")))
       << l_lines[2].m_sText;
   // The test program has no version resource and no configuration yet.
-  EXPECT_EQ(l_lines[3].m_sText, "### appInfo <" + ModulePath() + "> internal=0.0.0.0 build=(none provided) package=(none provided)");
-  EXPECT_EQ(l_lines[4].m_sText, "### dllInfo <" + ModulePath() + "> internal=0.0.0.0 build=(none provided) package=(none provided)");
+  EXPECT_EQ(l_lines[3].m_sText,
+            "### appInfo <" + ModulePath() + "> internal=0.0.0.0 build=(none provided) package=(none provided)");
+  EXPECT_EQ(l_lines[4].m_sText,
+            "### dllInfo <" + ModulePath() + "> internal=0.0.0.0 build=(none provided) package=(none provided)");
   // The line that caused the header: the memory manager, created right after the log.
   EXPECT_TRUE(std::regex_match(l_lines[5].m_sText, std::regex(R"(mem>>> addr:[0-9A-Fa-f]+  size:\s*\d+  new COsMem)")))
       << l_lines[5].m_sText;
@@ -164,7 +168,7 @@ TEST_F(Log, PrefixHasTheFixedFormatFieldByField) {
   ASSERT_TRUE(l_info.m_bValid) << l_info.m_sRaw;
   EXPECT_EQ(l_info.m_sSequence, "00005");
   EXPECT_EQ(l_info.m_sModuleField, "os_cosmem_track                 ");  // lower-case, no directory, no extension
-  EXPECT_EQ(l_info.m_lError, static_cast<long>(0xdeadbeef));          // the caller's error at entry
+  EXPECT_EQ(l_info.m_lError, static_cast<long>(0xdeadbeef));             // the caller's error at entry
   EXPECT_EQ(l_info.m_ullThread, GetCurrentThreadId());
   EXPECT_EQ(l_info.m_iState, 9);
   EXPECT_EQ(l_info.m_cMark, '.');

@@ -67,8 +67,8 @@ TEST(MemBits, CopyMatchesABitByBitReference) {
     for (std::uint64_t l_u = 0; l_u < l_u64Count; ++l_u) {
       const std::uint64_t l_u64D = l_u64DstBit + l_u;
       const unsigned char l_ucMask = static_cast<unsigned char>(0x80 >> (l_u64D % 8));
-      l_expected[l_u64D / 8] = Bit(l_before, l_u64SrcBit + l_u) ? (l_expected[l_u64D / 8] | l_ucMask)
-                                                                  : (l_expected[l_u64D / 8] & ~l_ucMask);
+      l_expected[l_u64D / 8] =
+          Bit(l_before, l_u64SrcBit + l_u) ? (l_expected[l_u64D / 8] | l_ucMask) : (l_expected[l_u64D / 8] & ~l_ucMask);
     }
     const std::uint32_t l_u32Size = static_cast<std::uint32_t>(l_buf.size());
     ASSERT_EQ(OsMemCpyBits(l_buf.data(), l_u32Size, l_u64DstBit, l_buf.data(), l_u32Size, l_u64SrcBit, l_u64Count), 0);

@@ -102,12 +102,14 @@ TEST_F(MemReport, FailingAllocationAndUnnamedReportsInTheLogDirectory) {
 TEST_F(MemReport, OneContiguousRunAndManyModules) {
   const std::string l_s = Recorded({0x12000 | 1, 0x10000 | 1, 0x11000 | 1}, 300);
   EXPECT_NE(l_s.find("Pages:                       3\r\nFree Chunks:                 1\r\n"
-                     "Used Chunks:                 1\r\n"), std::string::npos);
+                     "Used Chunks:                 1\r\n"),
+            std::string::npos);
   const std::string l_sZero = Line(nullptr, nullptr, "0.000");
   EXPECT_NE(l_s.find("Free Chunks in User-Space:\r\n" + Line(nullptr, (void*)0x10000, "0.070") + Repeat(l_sZero, 15) +
                      "\r\nTop 16 Largest Contiguous Used Chunks in User-Space:\r\n" +
                      Line((void*)0x10000, (void*)0x12000, "0.012") + Repeat(l_sZero, 15) + "\r\nDLLs\r\n"),
-            std::string::npos) << l_s;
+            std::string::npos)
+      << l_s;
   EXPECT_EQ(Count("mem>>> Only got 300 of 256 modules..."), 1u);
   const std::size_t l_sizetDlls = l_s.find("Filename\r\n" + std::string(73, '~') + "\r\n");
   const std::size_t l_sizetKey = l_s.find("\r\nKey\r\n");
@@ -119,14 +121,16 @@ TEST_F(MemReport, OneContiguousRunAndManyModules) {
 
 // Pages below the map, in two adjacent blocks and one further off, with
 // every kind of letter; given out of order.
-const std::vector<ULONG_PTR> s_vecMapped = {0x200000 | 2,  0x40000 | 1,  0x10000 | 1,         0x41000 | 4 | 0x100,
-                                            0x43000 | 13 | 0x100, 0x7F000 | 24, 0x80000 | 5 | 0x100, 0x201000 | 30 | 0x100};
+const std::vector<ULONG_PTR> s_vecMapped = {0x200000 | 2,        0x40000 | 1,          0x10000 | 1,
+                                            0x41000 | 4 | 0x100, 0x43000 | 13 | 0x100, 0x7F000 | 24,
+                                            0x80000 | 5 | 0x100, 0x201000 | 30 | 0x100};
 
 TEST_F(MemReport, PageMap) {
   const std::string l_s = Recorded(s_vecMapped);
   char l_sz[512];
-  SStrPrintf(l_sz, sizeof(l_sz), "%p rW.c%s?\r\n%p C%s\r\n\r\n%p xG%s\r\n", (void*)0x40000, std::string(59, '.').c_str(),
-             (void*)0x80000, std::string(63, '.').c_str(), (void*)0x200000, std::string(62, '.').c_str());
+  SStrPrintf(l_sz, sizeof(l_sz), "%p rW.c%s?\r\n%p C%s\r\n\r\n%p xG%s\r\n", (void*)0x40000,
+             std::string(59, '.').c_str(), (void*)0x80000, std::string(63, '.').c_str(), (void*)0x200000,
+             std::string(62, '.').c_str());
   const std::string l_sHead = "Memory Dump\r\n" + std::string(73, '~') + "\r\n\r\n";
   ASSERT_NE(l_s.find(l_sHead), std::string::npos) << l_s;
   EXPECT_EQ(l_s.substr(l_s.find(l_sHead) + l_sHead.size()), l_sz);

@@ -38,15 +38,17 @@ class MemShared : public OsServicesTest {
     EXPECT_EQ(OsMemFindByAddress(a_pv, &l_settings, true), OS_STS_SUCCESS);
     return Impl().m_aitem[l_settings.m_u32Index];
   }
-  static char* Alloc(EOSSHAREDALLOC a_eos, const std::string& a_sPath, std::int32_t a_i32Size, std::uint32_t a_u32Offset,
-                     std::int32_t a_i32View, std::uint32_t a_u32Flags, EOSSHAREDLOCK a_eoslock = OS_SHAREDLOCK_NONE) {
+  static char* Alloc(EOSSHAREDALLOC a_eos, const std::string& a_sPath, std::int32_t a_i32Size,
+                     std::uint32_t a_u32Offset, std::int32_t a_i32View, std::uint32_t a_u32Flags,
+                     EOSSHAREDLOCK a_eoslock = OS_SHAREDLOCK_NONE) {
     return static_cast<char*>(OsMemSharedAlloc(a_eos, a_sPath.c_str(), a_i32Size, a_u32Offset, a_i32View, a_eoslock,
                                                a_u32Flags, __FILE_NAME__, __LINE__));
   }
   // The file's bytes, read while others hold it (also for deletion).
   static std::string ReadShared(const std::string& a_sPath) {
-    HANDLE l_h = CreateFileW(OsTestWide(a_sPath).c_str(), GENERIC_READ,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE l_h =
+        CreateFileW(OsTestWide(a_sPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     std::string l_s;
     if (l_h == INVALID_HANDLE_VALUE) return l_s;
     char l_ac[4096];
@@ -140,8 +142,8 @@ class MemSharedPeer : public MemShared {
     for (const Case& l_case : l_acase) {
       SCOPED_TRACE(l_case.m_szName);
       const std::string l_sPath = Path(l_case.m_szName);
-      char* const l_pc = Alloc(OS_SHAREDALLOC_TEMPORARY, l_sPath, l_case.m_i32Size, 0, l_case.m_i32Size,
-                               l_case.m_u32Flags);
+      char* const l_pc =
+          Alloc(OS_SHAREDALLOC_TEMPORARY, l_sPath, l_case.m_i32Size, 0, l_case.m_i32Size, l_case.m_u32Flags);
       ASSERT_NE(l_pc, nullptr);
       std::strcpy(l_pc, "from the first process");
       const PeerRun l_run = RunPeer(a_wsPeer, L"\"" + OsTestWide(l_sPath) + L"\" " + l_case.m_wszPeerArguments +
@@ -185,7 +187,8 @@ TEST_F(MemShared, SmallFilesThatAreNoLinksOpenAsOrdinaryMappings) {
 
 TEST_F(MemShared, DamagedLinksAreRefused) {
   // A real page-file mapping of this process that the links name.
-  HANDLE const l_hMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, m_u32Granularity, nullptr);
+  HANDLE const l_hMapping =
+      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, m_u32Granularity, nullptr);
   ASSERT_NE(l_hMapping, nullptr);
   const std::string l_sPid = Hex(GetCurrentProcessId());
   const std::string l_sHandle = Hex(reinterpret_cast<std::uintptr_t>(l_hMapping));
@@ -224,7 +227,8 @@ TEST_F(MemShared, DamagedLinksAreRefused) {
     EXPECT_EQ(Handles(), l_dwHandles) << "a refused link leaves nothing open";
   }
   // The sound link to the same memory is followed.
-  ASSERT_TRUE(OsTestWriteFile(OsTestWide(Path("good.lnk")), l_link(l_sPid, l_sHandle, std::to_string(m_u32Granularity))));
+  ASSERT_TRUE(
+      OsTestWriteFile(OsTestWide(Path("good.lnk")), l_link(l_sPid, l_sHandle, std::to_string(m_u32Granularity))));
   char* const l_pc = Alloc(OS_SHAREDALLOC_OPEN, Path("good.lnk"), -1, 0, -1, 0);
   ASSERT_NE(l_pc, nullptr);
   EXPECT_EQ(Item(l_pc).m_u32Size, m_u32Granularity);
@@ -291,7 +295,8 @@ TEST_F(MemShared, RemappedViewsKeepTheData) {
   // What the file holds, read without the library.
   const std::string l_sFile = ReadShared(l_sPath);
   ASSERT_EQ(l_sFile.size(), 3 * m_u32Granularity);
-  for (std::uint32_t l_u32 : l_au32Offset) EXPECT_EQ(std::string(l_sFile.c_str() + l_u32), "at " + std::to_string(l_u32));
+  for (std::uint32_t l_u32 : l_au32Offset)
+    EXPECT_EQ(std::string(l_sFile.c_str() + l_u32), "at " + std::to_string(l_u32));
 }
 
 TEST_F(MemShared, WholeFileRemapMovesThePointerOnly) {
@@ -320,8 +325,9 @@ TEST_F(MemShared, FirstByteLock) {
   char* const l_pc = Alloc(OS_SHAREDALLOC_CREATE, l_sPath, 100, 0, 100, 0, OS_SHAREDLOCK_ALWAYS);
   ASSERT_NE(l_pc, nullptr);
   EXPECT_EQ(OsMemSharedIsLocked(l_pc, __FILE_NAME__, __LINE__), OS_STS_LOCKED);
-  HANDLE const l_h = CreateFileW(OsTestWide(l_sPath).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE const l_h =
+      CreateFileW(OsTestWide(l_sPath).c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(LockFile(l_h, 0, 0, 1, 0));
   EXPECT_EQ(OsMemSharedUnlock(l_pc, __FILE_NAME__, __LINE__), OS_STS_NOTLOCKED);
@@ -355,7 +361,9 @@ TEST_F(MemShared, ThreadSafeBuffersGrowWithTheirContents) {
 
   // A thread's buffer outlives it until a release without a name finds it gone.
   void* l_pvThread = nullptr;
-  std::thread([&] { l_pvThread = OsMemThreadSafeAlloc("gone", 10, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL); }).join();
+  std::thread([&] {
+    l_pvThread = OsMemThreadSafeAlloc("gone", 10, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
+  }).join();
   ASSERT_NE(l_pvThread, nullptr);
   void* const l_pvMine = OsMemThreadSafeAlloc("mine", 10, __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL);
   EXPECT_EQ(Impl().m_u32CC, l_u32CC + 2);
@@ -386,9 +394,9 @@ TEST_F(MemShared, ReleasesGiveBackCountersHandlesAndTemporaryFiles) {
     const std::uint64_t l_u64CB = Impl().m_u64CB;
     const DWORD l_dwHandles = Handles();
     const std::string l_sPath = l_case.m_szName != nullptr ? Path(l_case.m_szName) : "";
-    char* const l_pc = static_cast<char*>(OsMemSharedAlloc(l_case.m_eos, l_case.m_szName != nullptr ? l_sPath.c_str() : nullptr,
-                                                           3000, 0, 3000, OS_SHAREDLOCK_CREATOR, l_case.m_u32Flags,
-                                                           __FILE_NAME__, __LINE__));
+    char* const l_pc = static_cast<char*>(
+        OsMemSharedAlloc(l_case.m_eos, l_case.m_szName != nullptr ? l_sPath.c_str() : nullptr, 3000, 0, 3000,
+                         OS_SHAREDLOCK_CREATOR, l_case.m_u32Flags, __FILE_NAME__, __LINE__));
     ASSERT_NE(l_pc, nullptr);
     EXPECT_EQ(Impl().m_u32CC, l_u32CC + 1);
     EXPECT_EQ(Impl().m_u64CB, l_u64CB + 3000);
@@ -413,7 +421,8 @@ TEST_F(MemShared, ReleasesGiveBackCountersHandlesAndTemporaryFiles) {
 TEST_F(MemShared, ViewsHoldOnlyWhatTheObjectHasBehindTheOffset) {
   const std::int32_t l_i32G = static_cast<std::int32_t>(m_u32Granularity);
   std::string l_sContent(100000, '\0');
-  for (std::size_t l_sizet = 0; l_sizet < l_sContent.size(); ++l_sizet) l_sContent[l_sizet] = static_cast<char>(l_sizet % 251);
+  for (std::size_t l_sizet = 0; l_sizet < l_sContent.size(); ++l_sizet)
+    l_sContent[l_sizet] = static_cast<char>(l_sizet % 251);
   struct Case {
     const char* m_szName;
     EOSSHAREDALLOC m_eos;

@@ -175,9 +175,18 @@ TEST_F(Mem, HandedOverBlocksAreReleasedByTheirOwnAllocator) {
 }
 
 int s_iAllocs = 0, s_iFrees = 0, s_iLocks = 0, s_iUnlocks = 0;
-void* TestAlloc(std::uint32_t a_u32) { ++s_iAllocs; return GlobalAlloc(GPTR, a_u32); }
-void TestFree(void* a_h) { ++s_iFrees; GlobalFree(a_h); }
-void* TestLock(void* a_h) { ++s_iLocks; return a_h; }
+void* TestAlloc(std::uint32_t a_u32) {
+  ++s_iAllocs;
+  return GlobalAlloc(GPTR, a_u32);
+}
+void TestFree(void* a_h) {
+  ++s_iFrees;
+  GlobalFree(a_h);
+}
+void* TestLock(void* a_h) {
+  ++s_iLocks;
+  return a_h;
+}
 void TestUnlock(void*) { ++s_iUnlocks; }
 
 TEST_F(Mem, ExternalCallbacksAndRegistration) {

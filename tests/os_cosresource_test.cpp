@@ -137,7 +137,8 @@ TEST_F(Resource, AResourceWrittenIntoASignedCopyOfTheProgram) {
   // A certificate in the file's security directory, as a signed file has one.
   const HANDLE l_h = CreateFileW(l_wsCopy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   alignas(8) std::uint8_t l_au8[64] = {};
-  *reinterpret_cast<WIN_CERTIFICATE*>(l_au8) = {sizeof(l_au8), WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA, {}};
+  *reinterpret_cast<WIN_CERTIFICATE*>(l_au8) = {
+      sizeof(l_au8), WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA, {}};
   DWORD l_dwIndex = 0;
   const BOOL l_bAdded = ImageAddCertificate(l_h, reinterpret_cast<WIN_CERTIFICATE*>(l_au8), &l_dwIndex);
   CloseHandle(l_h);

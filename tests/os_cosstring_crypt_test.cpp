@@ -33,7 +33,8 @@ std::vector<std::uint8_t> Rc4(const std::vector<std::uint8_t>& a_key, const std:
 
 std::vector<std::uint8_t> FromHex(const char* a_sz) {
   std::vector<std::uint8_t> l_v;
-  for (; a_sz[0] != 0; a_sz += 2) l_v.push_back(static_cast<std::uint8_t>(std::stoi(std::string(a_sz, 2), nullptr, 16)));
+  for (; a_sz[0] != 0; a_sz += 2)
+    l_v.push_back(static_cast<std::uint8_t>(std::stoi(std::string(a_sz, 2), nullptr, 16)));
   return l_v;
 }
 
@@ -59,7 +60,9 @@ TEST_F(StrCrypt, CiphertextIsRc4UnderTheMd5OfThePassword) {
       {"hello", "abc", "900150983cd24fb0d6963f7d28e17f72", 8, 8},
       {"hello", "abc", "900150983cd24fb0d6963f7d28e17f72", 6, 12},
       {"x", "a", "0cc175b9c0f1b6a831c399e269772661", 1, 3},
-      {"Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln", "message digest", "f96b697d7cb7938d525a2f31aaf161d0", 16, 32},
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e aus K\xC3\xB6ln",
+       "message digest", "f96b697d7cb7938d525a2f31aaf161d0", 16, 32},
   };
   for (const Case& l_case : l_acase) {
     SCOPED_TRACE(std::string(l_case.m_szText) + " / " + std::to_string(l_case.m_u32Block));

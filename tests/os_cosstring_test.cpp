@@ -253,7 +253,9 @@ TEST(SStrParse, Hexadecimal) {
   EXPECT_EQ(StrHexToU64("0x123456789abcdef0"), 0x123456789abcdef0ull);
   EXPECT_EQ(StrNHexToU32("0x12345", 3), 0x123u);  // counted after the prefix
   EXPECT_EQ(StrNHexToI32("fff", 2), 0xff);
-  EXPECT_EQ(StrHexToU32("\xff" "1"), 0u);  // bytes above 127 are no digits
+  EXPECT_EQ(StrHexToU32("\xff"
+                        "1"),
+            0u);  // bytes above 127 are no digits
   EXPECT_EQ(StrHexToU32(nullptr), 0u);
 }
 
@@ -274,7 +276,7 @@ TEST(SStrParse, Wildcards) {
   EXPECT_EQ(StrWildcardMatch("a**", "a"), 0);
   EXPECT_NE(StrWildcardMatch("?", ""), 0);
   EXPECT_EQ(StrWildcardMatch("*.log", "x.log.log"), 0);  // needs backtracking
-  EXPECT_NE(StrWildcardMatch("*.LOG", "x.log"), 0);     // case-sensitive
+  EXPECT_NE(StrWildcardMatch("*.LOG", "x.log"), 0);      // case-sensitive
   EXPECT_EQ(StrWildcardMatch("*a*b*c", "xxaxxbxxabxc"), 0);
   EXPECT_NE(StrWildcardMatch("abc", "abcd"), 0);
 }
@@ -296,8 +298,8 @@ TEST(SStrParse, Versions) {
 TEST(SStrParse, Utf8WideLength) {
   EXPECT_EQ(StrUtf8WideLength(""), 0);
   EXPECT_EQ(StrUtf8WideLength("abc"), 3);
-  EXPECT_EQ(StrUtf8WideLength("\xc3\xa9\xe4\xb8\xad"), 2);     // é 中
-  EXPECT_EQ(StrUtf8WideLength("\xf0\x9f\x98\x80"), 2);         // one surrogate pair
+  EXPECT_EQ(StrUtf8WideLength("\xc3\xa9\xe4\xb8\xad"), 2);  // é 中
+  EXPECT_EQ(StrUtf8WideLength("\xf0\x9f\x98\x80"), 2);      // one surrogate pair
   EXPECT_EQ(StrUtf8WideLength(nullptr), 0);
 }
 

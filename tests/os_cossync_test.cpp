@@ -31,8 +31,9 @@ class Sync : public OsServicesTest {
 // The group table as another reader sees it: the file, read byte for byte.
 std::vector<unsigned char> ReadTable(const std::string& a_sPath) {
   std::vector<unsigned char> l_ac(4096);
-  const HANDLE l_h = CreateFileW(OsTestWide(a_sPath).c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE l_h =
+      CreateFileW(OsTestWide(a_sPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   DWORD l_dw = 0;
   if (l_h != INVALID_HANDLE_VALUE) {
     ReadFile(l_h, l_ac.data(), static_cast<DWORD>(l_ac.size()), &l_dw, nullptr);
@@ -43,7 +44,8 @@ std::vector<unsigned char> ReadTable(const std::string& a_sPath) {
 }
 
 std::uint32_t Le32(const std::vector<unsigned char>& a_ac, std::size_t a_sizet) {
-  return a_ac[a_sizet] | a_ac[a_sizet + 1] << 8 | a_ac[a_sizet + 2] << 16 | static_cast<std::uint32_t>(a_ac[a_sizet + 3]) << 24;
+  return a_ac[a_sizet] | a_ac[a_sizet + 1] << 8 | a_ac[a_sizet + 2] << 16 |
+         static_cast<std::uint32_t>(a_ac[a_sizet + 3]) << 24;
 }
 
 }  // namespace
@@ -121,7 +123,8 @@ TEST_F(Sync, EightMembersFillAGroupAndAFreedRowIsTakenAgain) {
   EXPECT_EQ(Le32(l_ac, 8), 0u);  // the lock is free
   for (int l_i = 0; l_i < 8; ++l_i) {
     EXPECT_NE(Le32(l_ac, 12 + 4 * l_i), 0u) << l_i;
-    EXPECT_STREQ(reinterpret_cast<const char*>(&l_ac[44 + 260 * l_i]), Unique(("m" + std::to_string(l_i)).c_str()).c_str());
+    EXPECT_STREQ(reinterpret_cast<const char*>(&l_ac[44 + 260 * l_i]),
+                 Unique(("m" + std::to_string(l_i)).c_str()).c_str());
   }
   l_members[3]->Close();
   l_ac = ReadTable(TablePath(l_sGroup));
@@ -195,8 +198,9 @@ TEST_F(Sync, NamesThatCannotBeKeptWholeAreRefused) {
   };
   for (const Case& l_case : l_acase) {
     COsSync l_ossync;
-    EXPECT_EQ(l_ossync.EventCreate(l_case.m_sName.c_str(), l_case.m_sGroup.empty() ? nullptr : l_case.m_sGroup.c_str(), 0),
-              OS_STS_FAIL)
+    EXPECT_EQ(
+        l_ossync.EventCreate(l_case.m_sName.c_str(), l_case.m_sGroup.empty() ? nullptr : l_case.m_sGroup.c_str(), 0),
+        OS_STS_FAIL)
         << l_case.m_sMessage;
     EXPECT_EQ(Lines(l_case.m_sMessage).size(), 1u) << l_case.m_sMessage;
   }
@@ -268,7 +272,8 @@ TEST_F(Sync, AGroupAcrossThreeProcessesOfBothBitnesses) {
   }
   Peer l_peerOther;
   l_peerOther.m_sTag = Unique("other");
-  if (!l_peerOther.Start(L"OS_TEST_SYNC_PEER_OTHER", l_sGroup, Unique("b1"), {Unique("b0"), Unique("b1"), Unique("b2")}))
+  if (!l_peerOther.Start(L"OS_TEST_SYNC_PEER_OTHER", l_sGroup, Unique("b1"),
+                         {Unique("b0"), Unique("b1"), Unique("b2")}))
     GTEST_SKIP() << "the other bitness's peer program is not built";
   ASSERT_TRUE(l_peerOther.Ready());
   Peer l_peerSame;

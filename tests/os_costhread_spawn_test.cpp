@@ -30,8 +30,9 @@ std::vector<std::wstring> Parse(const wchar_t* a_wszLine) {
 }  // namespace
 
 TEST(SpawnCommandLine, EveryArgumentArrivesUnchanged) {
-  const std::vector<std::wstring> l_args = {L"C:\\dir\\", L"a\"b", L"a b\\", L"", L"\\\\\"x\\", L"x y", L"\\\\server\\share\\",
-                                            L"\"", L"tab\there", L"a\\\\b"};
+  const std::vector<std::wstring> l_args = {
+      L"C:\\dir\\",           L"a\"b", L"a b\\",     L"",      L"\\\\\"x\\", L"x y",
+      L"\\\\server\\share\\", L"\"",   L"tab\there", L"a\\\\b"};
   wchar_t l_wsz[1024] = L"\"C:\\p.exe\" ";
   for (const std::wstring& l_ws : l_args) ASSERT_TRUE(OsSpawnAppendArgument(l_wsz, 1024, l_ws.c_str(), 512, false));
   EXPECT_EQ(Parse(l_wsz), l_args) << OsTestUtf8(l_wsz);
@@ -96,10 +97,36 @@ class Spawn : public OsServicesTest {
 // Thirty awkward arguments, eight to a child, arrive as they were sent
 // through both of the child's parsers.
 TEST_F(Spawn, EveryArgumentArrivesByteForByte) {
-  const std::vector<std::string> l_args = {
-      "C:\\dir\\", "a\"b", "a b\\", "", "x y", "\\\\server\\share\\", "\"", "\"\"", "\\", "\\\\", "a\\\\b", "a\\\"b",
-      "end\\\\\"", " lead", "trail ", "\t", "tab\there", "\xc3\xa9t\xc3\xa9", "\xe4\xb8\xad\xe6\x96\x87", "\xf0\x9f\x98\x80",
-      "semi;colon", "amp&er|pipe", "<angle>", "%PATH%", "caret^", "'single'", "-flag=\"v w\"", "a\\ b", "\\\"", "last\\"};
+  const std::vector<std::string> l_args = {"C:\\dir\\",
+                                           "a\"b",
+                                           "a b\\",
+                                           "",
+                                           "x y",
+                                           "\\\\server\\share\\",
+                                           "\"",
+                                           "\"\"",
+                                           "\\",
+                                           "\\\\",
+                                           "a\\\\b",
+                                           "a\\\"b",
+                                           "end\\\\\"",
+                                           " lead",
+                                           "trail ",
+                                           "\t",
+                                           "tab\there",
+                                           "\xc3\xa9t\xc3\xa9",
+                                           "\xe4\xb8\xad\xe6\x96\x87",
+                                           "\xf0\x9f\x98\x80",
+                                           "semi;colon",
+                                           "amp&er|pipe",
+                                           "<angle>",
+                                           "%PATH%",
+                                           "caret^",
+                                           "'single'",
+                                           "-flag=\"v w\"",
+                                           "a\\ b",
+                                           "\\\"",
+                                           "last\\"};
   ASSERT_EQ(l_args.size(), 30u);
   for (std::size_t l_sizet = 0; l_sizet < l_args.size(); l_sizet += 8) {
     const char* l_asz[8] = {};

@@ -144,9 +144,7 @@ EOSSTS __stdcall ExitItself(COsThread* a_posthread) {
 }
 EOSSTS __stdcall Throw(COsThread*) { throw std::runtime_error("the procedure failed"); }
 // An access violation that system code raises and handles itself.
-EOSSTS __stdcall ProbeBadPointer(COsThread*) {
-  return IsBadWritePtr(nullptr, 4) ? OS_STS_NOMORE : OS_STS_SUCCESS;
-}
+EOSSTS __stdcall ProbeBadPointer(COsThread*) { return IsBadWritePtr(nullptr, 4) ? OS_STS_NOMORE : OS_STS_SUCCESS; }
 
 // A procedure that returns at once is seen started, and WaitForExit finds
 // it ended, also when it returns the still-active value 259.
@@ -339,7 +337,8 @@ TEST_F(Thread, CrashesAreContainedAndHandledExceptionsLeftAlone) {
     EXPECT_EQ(l_osthread.RunStateGet(), l_row.m_szCaught != nullptr ? OS_THREAD_NOTRUNNING : OS_THREAD_RUNNING);
     EXPECT_EQ(l_osthread.WaitForExit(1000), OS_STS_SUCCESS);
     if (l_row.m_szCaught != nullptr) {
-      EXPECT_EQ(Lines(std::string("thr>>> the procedure ") + l_row.m_szCaught + " <" + l_row.m_szName + ">").size(), 1u);
+      EXPECT_EQ(Lines(std::string("thr>>> the procedure ") + l_row.m_szCaught + " <" + l_row.m_szName + ">").size(),
+                1u);
     }
   }
   const auto l_lines = Lines("thr>>> thread crash detected...");
@@ -375,7 +374,8 @@ TEST_F(Thread, AffinityOfTheThreadAndTheDefault) {
 // The ideal processor is the mask's lowest processor, one that exists.
 TEST(ThreadAffinity, IdealProcessorOfAMask) {
   const std::pair<std::uint64_t, std::uint32_t> l_arow[] = {{1, 0}, {2, 1}, {3, 0}, {0xC, 2}, {0x80000000ull, 31}};
-  for (const auto& [l_u64Mask, l_u32Ideal] : l_arow) EXPECT_EQ(OsThreadIdealProcessor(l_u64Mask), l_u32Ideal) << l_u64Mask;
+  for (const auto& [l_u64Mask, l_u32Ideal] : l_arow)
+    EXPECT_EQ(OsThreadIdealProcessor(l_u64Mask), l_u32Ideal) << l_u64Mask;
 }
 
 TEST_F(Thread, Identity) {

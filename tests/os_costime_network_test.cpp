@@ -50,15 +50,15 @@ TEST(NetworkTimeParse, TheLastDataLineGivesTheWholeSecondsOfTheOffset) {
   const Row l_rows[] = {
       {"+00.0123456s\n", OS_STS_SUCCESS, 0},
       {"-12.5s", OS_STS_SUCCESS, -12},
-      {"12.5", OS_STS_FAIL, 0},                      // no 's'
+      {"12.5", OS_STS_FAIL, 0},  // no 's'
       {"07:08:09, +3600.25s\r\n \t", OS_STS_SUCCESS, 3600},
       {"07:08:09, -00.9s", OS_STS_SUCCESS, 0},
-      {"offset 42.0s", OS_STS_SUCCESS, 42},          // a space stands for '+'
-      {"07:08:09, +12s", OS_STS_FAIL, 0},            // no fraction
-      {"12.5s", OS_STS_FAIL, 0},                     // the start reached without a sign
-      {"x12.5s", OS_STS_FAIL, 0},                    // neither digit nor sign
-      {"+.5s", OS_STS_FAIL, 0},                      // a sign without digits
-      {"+1234567890123456789.0s", OS_STS_FAIL, 0},   // beyond 64 bits
+      {"offset 42.0s", OS_STS_SUCCESS, 42},         // a space stands for '+'
+      {"07:08:09, +12s", OS_STS_FAIL, 0},           // no fraction
+      {"12.5s", OS_STS_FAIL, 0},                    // the start reached without a sign
+      {"x12.5s", OS_STS_FAIL, 0},                   // neither digit nor sign
+      {"+.5s", OS_STS_FAIL, 0},                     // a sign without digits
+      {"+1234567890123456789.0s", OS_STS_FAIL, 0},  // beyond 64 bits
       {" \t\r\n", OS_STS_FAIL, 0},
       {"", OS_STS_BADARG, 0},
       {nullptr, OS_STS_BADARG, 0},
@@ -233,8 +233,8 @@ TEST_F(NetworkTime, TheConfiguredServerListGivesOnlyTheHost) {
                       nullptr) != ERROR_SUCCESS)
     GTEST_SKIP() << "HKLM cannot be written";
   const wchar_t l_wszList[] = L"host.example,0x9";
-  const LSTATUS l_lSet = RegSetValueExW(l_hkey, L"NtpServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(l_wszList),
-                                        sizeof(l_wszList));
+  const LSTATUS l_lSet =
+      RegSetValueExW(l_hkey, L"NtpServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(l_wszList), sizeof(l_wszList));
   RegCloseKey(l_hkey);
   EXPECT_EQ(l_lSet, ERROR_SUCCESS);
   EXPECT_EQ(OsTimeGetNetwork(&l_r, nullptr), OS_STS_SUCCESS);

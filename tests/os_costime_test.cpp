@@ -34,8 +34,8 @@ TEST(OsTime, ToStringNeedsNineteenBytes) {
   EXPECT_EQ(OsTimeToString(&l_r, nullptr, 19), OS_STS_FAIL);
   // A field out of its range is a failure, never an empty or widened stamp.
   char l_szWide[64];
-  for (const OsTimeRecord& l_rBad : {Record(12024, 3, 5, 7, 8, 9, 10), Record(2024, 3, 5, 700, 8, 9, 10),
-                                     Record(2024, 3, 5, 7, 8, 9, 1000)}) {
+  for (const OsTimeRecord& l_rBad :
+       {Record(12024, 3, 5, 7, 8, 9, 10), Record(2024, 3, 5, 700, 8, 9, 10), Record(2024, 3, 5, 7, 8, 9, 1000)}) {
     EXPECT_EQ(OsTimeToString(&l_rBad, l_sz, 19), OS_STS_FAIL);
     EXPECT_EQ(OsTimeToString(&l_rBad, l_szWide, sizeof(l_szWide)), OS_STS_FAIL);
     EXPECT_STREQ(l_szWide, "");
@@ -73,7 +73,7 @@ TEST(OsTime, TimeValueRoundTrips) {
   EXPECT_EQ(l_r.m_u16Year, 1970);
   EXPECT_EQ(l_r.m_u16Month, 1);
   EXPECT_EQ(l_r.m_u16Day, 1);
-  EXPECT_EQ(l_r.m_u16DayOfWeek, 4);  // a Thursday
+  EXPECT_EQ(l_r.m_u16DayOfWeek, 4);                              // a Thursday
   ASSERT_EQ(OsTimeFromTimeT(1709622489, &l_r), OS_STS_SUCCESS);  // 2024-03-05 07:08:09 UTC
   EXPECT_EQ(l_r.m_u16Year, 2024);
   EXPECT_EQ(l_r.m_u16Hour, 7);

@@ -48,7 +48,7 @@ class Timer : public OsServicesTest {
   static inline DWORD s_iSleepMs = 0;
   static inline std::uint32_t s_u32Seen = 0;
   static inline std::vector<ULONGLONG> s_ticks;  // start and end of every call
-  static inline COsTime* s_postime = nullptr;     // stopped by the callback when set
+  static inline COsTime* s_postime = nullptr;    // stopped by the callback when set
 
   static std::uint32_t Callback(std::uint32_t a_u32Value) {
     if (s_iInside.fetch_add(1) != 0) ++s_iOverlaps;
@@ -120,7 +120,7 @@ TEST_F(Timer, ThePeriodRunsFromTheEndOfOneCallbackToTheStartOfTheNext) {
   EXPECT_EQ(s_iOverlaps, 0);
   ASSERT_EQ(s_ticks.size(), 8u);
   for (std::size_t l_i = 2; l_i < s_ticks.size(); l_i += 2) {
-    EXPECT_GE(s_ticks[l_i] - s_ticks[l_i - 1], 85u) << l_i;        // a whole period after the end
+    EXPECT_GE(s_ticks[l_i] - s_ticks[l_i - 1], 85u) << l_i;         // a whole period after the end
     EXPECT_GE(s_ticks[l_i] - s_ticks[l_i - 2], 85u + 140u) << l_i;  // so start to start is both
   }
 }

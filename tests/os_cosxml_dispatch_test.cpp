@@ -20,7 +20,8 @@ std::vector<OsXmlCallback> s_vecSeen;
 std::string s_sTrace;
 
 extern "C" __declspec(dllexport) EOSSTS OsTestDispatchRecord(char a_cFunction, OsXmlCallback* a_p) {
-  s_sTrace += std::string(1, a_cFunction) + ":" + std::to_string(a_p->lLevel) + ":" + a_p->szName + ":" + a_p->szData + "|";
+  s_sTrace +=
+      std::string(1, a_cFunction) + ":" + std::to_string(a_p->lLevel) + ":" + a_p->szName + ":" + a_p->szData + "|";
   s_vecSeen.push_back(*a_p);
   return s_vecSeen.size() - 1 == *static_cast<std::size_t*>(a_p->pvUser) ? static_cast<EOSSTS>(7) : OS_STS_SUCCESS;
 }
@@ -64,7 +65,8 @@ class Dispatch : public OsServicesTest {
     s_sTrace.clear();
     const EOSSTS l_eossts = m_posxml->DispatchRun(a_szDocument, &a_sizetFailAt);
     for (const COsXmlImpl* l_pimpl : {&Impl(), Impl().m_posxmlTemplate->m_posxmlimpl})
-      EXPECT_TRUE(l_pimpl->m_lCurrentNode == 0 && l_pimpl->m_aposxmlatomNode[0] == &l_pimpl->m_posxmlatom[0]) << a_szDocument;
+      EXPECT_TRUE(l_pimpl->m_lCurrentNode == 0 && l_pimpl->m_aposxmlatomNode[0] == &l_pimpl->m_posxmlatom[0])
+          << a_szDocument;
     EXPECT_STREQ(Impl().m_szText, a_szDocument);
     return l_eossts;
   }
@@ -123,9 +125,11 @@ TEST_F(Dispatch, FailuresAreRefusedWithTheirMessage) {
   }
   EXPECT_EQ(m_posxml->DispatchAddObject(nullptr, "C", &m_iObject) + m_posxml->DispatchAddObject("o", "", &m_iObject) +
                 m_posxml->DispatchAddObject("o", "C", nullptr) + m_posxml->DispatchLoad(nullptr, m_hPlug) +
-                m_posxml->DispatchLoad(nullptr, 7, m_hPlug), 5);
+                m_posxml->DispatchLoad(nullptr, 7, m_hPlug),
+            5);
   EXPECT_EQ(Count("a_szObjectName is null or empty...") + Count("a_szClassName is null or empty...") +
-                Count("a_pvDispatchObj is null...") + Count("a_szTemplate is null...") + Count("a_szTemplate is NULL..."),
+                Count("a_pvDispatchObj is null...") + Count("a_szTemplate is null...") +
+                Count("a_szTemplate is NULL..."),
             5u);
 }
 
@@ -133,10 +137,13 @@ TEST_F(Dispatch, FailuresAreRefusedWithTheirMessage) {
 // met after the template moved on to q); a 7 from any call ends the walk there.
 TEST_F(Dispatch, ACallbackStatusEndsTheWalkWithTheCursorsAtTheirRoots) {
   ASSERT_EQ(m_posxml->DispatchLoad("<a enter='o.f' exit='o.g' unordered='o.o' unknown='o.u'><p enter='o.f' exit='o.g'/>"
-                                   "<q enter='o.f'/></a>", m_hPlug), OS_STS_SUCCESS);
+                                   "<q enter='o.f'/></a>",
+                                   m_hPlug),
+            OS_STS_SUCCESS);
   const char* const l_szDocument = "<a k='1'><p k='2'><z/></p><p/><q/><x/></a>";
-  const std::string l_sAll = "f:0:a:<p k='2'><z/></p><p/><q/><x/>|f:1:p:<z/>|u:2:z:|g:1:p:<z/>|o:1:p:|f:1:p:|"
-                             "g:1:p:|f:1:q:|u:1:x:|g:0:a:<p k='2'><z/></p><p/><q/><x/>|";
+  const std::string l_sAll =
+      "f:0:a:<p k='2'><z/></p><p/><q/><x/>|f:1:p:<z/>|u:2:z:|g:1:p:<z/>|o:1:p:|f:1:p:|"
+      "g:1:p:|f:1:q:|u:1:x:|g:0:a:<p k='2'><z/></p><p/><q/><x/>|";
   for (std::size_t l_sizet = 0; l_sizet <= 10; ++l_sizet) {
     EXPECT_EQ(Run(l_szDocument, l_sizet), l_sizet < 10 ? 7 : OS_STS_SUCCESS);
     EXPECT_EQ(s_vecSeen.size(), std::min<std::size_t>(l_sizet + 1, 10));
@@ -191,7 +198,8 @@ TEST_F(Dispatch, TheObjectMapGrowsAtThe256thObject) {
   EXPECT_EQ(Impl().m_lObjectMapSize, 512);
   EXPECT_EQ(Count("xml>>> growing the dispatch object map...256 -> 512"), 2u);
   // The rows survived the move.
-  EXPECT_TRUE(Impl().m_posxmlobjectrow[1].pvObject == &m_iObject && Impl().m_posxmlobjectrow[255].pvObject == &l_vecNames);
+  EXPECT_TRUE(Impl().m_posxmlobjectrow[1].pvObject == &m_iObject &&
+              Impl().m_posxmlobjectrow[255].pvObject == &l_vecNames);
 }
 
 }  // namespace

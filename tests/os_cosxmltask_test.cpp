@@ -24,7 +24,8 @@ OsXmlGenElement Node(const std::string& a_sName, const std::string& a_sValue, co
 
 std::string Header(unsigned long long a_ullId, unsigned long long a_ullReply, unsigned long long a_ullBytes) {
   char l_sz[128];
-  std::snprintf(l_sz, sizeof(l_sz), "<task id='%020llu' reply='%020llu' bytes='%020llu'>\n", a_ullId, a_ullReply, a_ullBytes);
+  std::snprintf(l_sz, sizeof(l_sz), "<task id='%020llu' reply='%020llu' bytes='%020llu'>\n", a_ullId, a_ullReply,
+                a_ullBytes);
   return l_sz;
 }
 
@@ -36,8 +37,8 @@ std::string Report(const char* a_szStatus) {
 std::string Outline(const Tree& a_tree, std::int32_t a_lLevel = 0) {
   std::string l_s;
   for (const OsXmlGenElement& l_e : a_tree)
-    l_s += std::to_string(a_lLevel) + " <" + l_e.m_sName + "> [" + (l_e.m_vecChildren.empty() ? l_e.m_sData : "") + "]\n" +
-           Outline(l_e.m_vecChildren, a_lLevel + 1);
+    l_s += std::to_string(a_lLevel) + " <" + l_e.m_sName + "> [" + (l_e.m_vecChildren.empty() ? l_e.m_sData : "") +
+           "]\n" + Outline(l_e.m_vecChildren, a_lLevel + 1);
   return l_s;
 }
 
@@ -48,7 +49,8 @@ std::string Walked(const std::string& a_sMessage) {
   Tree l_tree;
   for (const OsXmlRecord& l_record : l_recorder.Enters()) {
     Tree* l_pvec = &l_tree;  // the children of the last element one level up
-    for (std::int32_t l_l = 0; l_l < l_record.m_lLevel && !l_pvec->empty(); ++l_l) l_pvec = &l_pvec->back().m_vecChildren;
+    for (std::int32_t l_l = 0; l_l < l_record.m_lLevel && !l_pvec->empty(); ++l_l)
+      l_pvec = &l_pvec->back().m_vecChildren;
     l_pvec->push_back(Node(l_record.m_sName, l_record.m_sData));
   }
   return Outline(l_tree);
@@ -58,7 +60,7 @@ std::string Walked(const std::string& a_sMessage) {
 // what a message must carry unchanged: markup characters, "]]>", entity-like
 // text, non-ASCII UTF-8, quotes, white space, nothing at all.
 OsXmlGenElement Body(std::mt19937& a_rng, int a_iLevels, bool a_bBlock) {
-  static const char* const s_aszPiece[] = {"<",  ">", "]]>", "]]", "]", "&", "&amp;", "\xc3\xa9", "\xe6\x97\xa5",
+  static const char* const s_aszPiece[] = {"<", ">",  "]]>", "]]", "]", "&", "&amp;", "\xc3\xa9", "\xe6\x97\xa5",
                                            "'", "\"", " ",   "\t", "a", "Z9"};
   static const char s_szName[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-.";
   OsXmlGenElement l_element;
@@ -66,14 +68,17 @@ OsXmlGenElement Body(std::mt19937& a_rng, int a_iLevels, bool a_bBlock) {
     l_element.m_sName += s_szName[a_rng() % (l_u == 0 ? 52 : sizeof(s_szName) - 1)];
   const bool l_bBlock = a_bBlock || (a_iLevels > 0 && a_rng() % 3 == 0);
   for (std::uint32_t l_u = 0, l_uParts = l_bBlock ? 1 + a_rng() % 4 : a_rng() % 5; l_u < l_uParts; ++l_u) {
-    if (l_bBlock) l_element.m_vecChildren.push_back(Body(a_rng, a_iLevels - 1, false));
-    else l_element.m_sData += s_aszPiece[a_rng() % (sizeof(s_aszPiece) / sizeof(s_aszPiece[0]))];
+    if (l_bBlock)
+      l_element.m_vecChildren.push_back(Body(a_rng, a_iLevels - 1, false));
+    else
+      l_element.m_sData += s_aszPiece[a_rng() % (sizeof(s_aszPiece) / sizeof(s_aszPiece[0]))];
   }
   return l_element;
 }
 
 void Build(COsXmlTask& a_task, const OsXmlGenElement& a_element, std::int32_t a_lDepth) {
-  if (a_element.m_vecChildren.empty()) return a_task.ElementAddAuto(a_element.m_sName.c_str(), a_element.m_sData.c_str());
+  if (a_element.m_vecChildren.empty())
+    return a_task.ElementAddAuto(a_element.m_sName.c_str(), a_element.m_sData.c_str());
   a_task.BlockOpen(a_element.m_sName.c_str(), a_lDepth);
   for (const OsXmlGenElement& l_child : a_element.m_vecChildren) Build(a_task, l_child, a_lDepth + 1);
   a_task.BlockClose(a_element.m_sName.c_str());
@@ -109,7 +114,8 @@ TEST_F(XmlTask, MessagesAndRefusals) {
   // From a reset builder: the text a_build leaves, its refusal (logged, and
   // the error flag until it is read with clearing), the elements a sound
   // message walks back to.
-  auto l_expect = [&](const Step& a_build, const std::string& a_sText, const char* a_szRefusal, const Tree& a_tree = {}) {
+  auto l_expect = [&](const Step& a_build, const std::string& a_sText, const char* a_szRefusal,
+                      const Tree& a_tree = {}) {
     SCOPED_TRACE(a_sText.substr(0, 160));
     l_task.Reset();
     ExpectLogs([&] { a_build(l_task); }, a_szRefusal);
@@ -117,37 +123,45 @@ TEST_F(XmlTask, MessagesAndRefusals) {
     EXPECT_EQ(static_cast<std::size_t>(l_task.LengthGet()), a_sText.size());
     EXPECT_EQ(l_task.ErrorGet(true), a_szRefusal != nullptr);
     EXPECT_FALSE(l_task.ErrorGet(false));
-    if (!a_tree.empty()) { EXPECT_EQ(Walked(Text(l_task)), Outline(a_tree)); }
+    if (!a_tree.empty()) {
+      EXPECT_EQ(Walked(Text(l_task)), Outline(a_tree));
+    }
   };
   EXPECT_EQ(OsXmlTaskStatusSuccess(), Header(0, 0, 157) + Report("success"));
   EXPECT_EQ(OsXmlTaskStatusFail(), Header(0, 0, 154) + Report("fail"));
 
   // Every element form in one block; the header fields are set after the body.
   const std::string l_sP = std::string(2 * sizeof(void*) - 8, '0') + "1234abcd";
-  const std::string l_sBody = "\t<x>\n<y>v</y>\n\t\t<n>-42</n>\n\t\t<r>1.500000</r>\n\t\t<p>" + l_sP +
-                              "</p>\n\t\t<v><![CDATA[a<b]]></v>\n\t\t<v><![CDATA[]]]]><![CDATA[>a]]]]]><![CDATA[>]]></v>\n"
-                              "<w>raw</w>\nab\t\t<c>ab</c>\n\t</x>\n</task>\n";
+  const std::string l_sBody =
+      "\t<x>\n<y>v</y>\n\t\t<n>-42</n>\n\t\t<r>1.500000</r>\n\t\t<p>" + l_sP +
+      "</p>\n\t\t<v><![CDATA[a<b]]></v>\n\t\t<v><![CDATA[]]]]><![CDATA[>a]]]]]><![CDATA[>]]></v>\n"
+      "<w>raw</w>\nab\t\t<c>ab</c>\n\t</x>\n</task>\n";
   l_expect(
       [](COsXmlTask& a_t) {
-        a_t.TaskBegin(0, 0, nullptr), a_t.BlockOpen("x", 1), a_t.ElementAdd("y", "v", true), a_t.ElementAddInt("n", -42);
+        a_t.TaskBegin(0, 0, nullptr), a_t.BlockOpen("x", 1), a_t.ElementAdd("y", "v", true),
+            a_t.ElementAddInt("n", -42);
         a_t.ElementAddReal("r", 1.5), a_t.ElementAddPointer("p", reinterpret_cast<void*>(0x1234abcd));
         a_t.ElementAddAuto("v", "a<b"), a_t.ElementAddAuto("v", "]]>a]]]>"), a_t.RawAppend("\n<w>raw</w>\n\t");
         a_t.RawAppend("ab"), a_t.ElementAdd("c", a_t.BufferGet() + a_t.LengthGet() - 2);  // a value from the message
         a_t.BlockClose("x"), a_t.TaskEnd(), a_t.TaskIdSet(123), a_t.TaskReplySet(9);
       },
       Header(123, 9, 91 + l_sBody.size()) + l_sBody, nullptr,
-      {Node("task", "", {Node("x", "", {Node("y", "v"), Node("n", "-42"), Node("r", "1.500000"), Node("p", l_sP),
-                                         Node("v", "a<b"), Node("v", "]]>a]]]>"), Node("w", "raw"), Node("c", "ab")})})});
+      {Node("task", "",
+            {Node("x", "",
+                  {Node("y", "v"), Node("n", "-42"), Node("r", "1.500000"), Node("p", l_sP), Node("v", "a<b"),
+                   Node("v", "]]>a]]]>"), Node("w", "raw"), Node("c", "ab")})})});
   l_expect(
       [](COsXmlTask& a_t) {
         for (int l_i = 0; l_i < 2; ++l_i)  // a closed document lets the next one begin
           a_t.DocumentBegin("doc", 1), a_t.BlockOpen("b", 2), a_t.ElementAdd("e", "v"), a_t.BlockClose("b"),
               a_t.DocumentEnd("doc");
       },
-      "\t<doc>\n\t\t<b>\n\t\t\t<e>v</e>\n\t\t</b>\n\t</doc>\n", nullptr, {Node("doc", "", {Node("b", "", {Node("e", "v")})})});
+      "\t<doc>\n\t\t<b>\n\t\t\t<e>v</e>\n\t\t</b>\n\t</doc>\n", nullptr,
+      {Node("doc", "", {Node("b", "", {Node("e", "v")})})});
 
   const char *const l_szOrder = "xmltask>>> out of order...", *const l_szOverflow = "xmltask>>> overflow...";
-  const std::string l_sOpen = "<task id='00000000000000000000' reply='00000000000000000000' bytes='####################'>\n";
+  const std::string l_sOpen =
+      "<task id='00000000000000000000' reply='00000000000000000000' bytes='####################'>\n";
   l_expect(Full(91, [](COsXmlTask& a_t) { a_t.TaskBegin(0, 0, nullptr); }), l_sOpen, l_szOrder);
   l_expect(Full(91, [](COsXmlTask& a_t) { a_t.BlockOpen("a", 2); }), l_sOpen, "xmltask>>> depth error...2, must be 1");
   l_expect(Full(91, [](COsXmlTask& a_t) { a_t.BlockOpen("a", 1), a_t.TaskEnd(); }), l_sOpen + "\t<a>\n", l_szOrder);
@@ -165,11 +179,15 @@ TEST_F(XmlTask, MessagesAndRefusals) {
 
   // A write fits while the position after it, and its NUL, stay below the
   // capacity of 65536; "</task>\n" fits while the position after it does.
-  l_expect(Full(65533, [](COsXmlTask& a_t) { a_t.RawAppend("y"); }), l_sOpen + std::string(65533 - 91, 'x') + "y", nullptr);
-  l_expect(Full(65534, [](COsXmlTask& a_t) { a_t.RawAppend("y"); }), l_sOpen + std::string(65534 - 91, 'x'), l_szOverflow);
-  l_expect(Full(65528, [](COsXmlTask& a_t) { a_t.TaskEnd(); }), l_sOpen + std::string(65528 - 91, 'x'), "buffer overflow...65536");
-  l_expect(Full(65527, [](COsXmlTask& a_t) { a_t.TaskEnd(); }), Header(0, 0, 65535) + std::string(65527 - 91, 'x') + "</task>\n",
-           nullptr, {Node("task", "\n" + std::string(65527 - 91, 'x'))});
+  l_expect(Full(65533, [](COsXmlTask& a_t) { a_t.RawAppend("y"); }), l_sOpen + std::string(65533 - 91, 'x') + "y",
+           nullptr);
+  l_expect(Full(65534, [](COsXmlTask& a_t) { a_t.RawAppend("y"); }), l_sOpen + std::string(65534 - 91, 'x'),
+           l_szOverflow);
+  l_expect(Full(65528, [](COsXmlTask& a_t) { a_t.TaskEnd(); }), l_sOpen + std::string(65528 - 91, 'x'),
+           "buffer overflow...65536");
+  l_expect(Full(65527, [](COsXmlTask& a_t) { a_t.TaskEnd(); }),
+           Header(0, 0, 65535) + std::string(65527 - 91, 'x') + "</task>\n", nullptr,
+           {Node("task", "\n" + std::string(65527 - 91, 'x'))});
   EXPECT_EQ(COsXmlTask(nullptr, 70000).m_posxmltaskimpl->m_lCapacity, 70000);
 }
 
@@ -187,8 +205,9 @@ TEST_F(XmlTask, HeaderReaders) {
   l_expect(OsXmlTaskGetReply, "<task reply='-5'", 0 - 5ull, nullptr);
   l_expect(OsXmlTaskGetId, "<tasks id='1'>", ~0ull, "not an XML task");
   l_expect(OsXmlTaskGetReply, "<task id='1'>", ~0ull, nullptr);
-  l_expect(OsXmlTaskGetBytes, "<task bytes='12", ~0ull, nullptr);                             // no closing quote
-  l_expect(OsXmlTaskGetId, ("<task" + std::string(250, ' ') + "id='1'>").c_str(), ~0ull, nullptr);  // beyond 256 characters
+  l_expect(OsXmlTaskGetBytes, "<task bytes='12", ~0ull, nullptr);  // no closing quote
+  l_expect(OsXmlTaskGetId, ("<task" + std::string(250, ' ') + "id='1'>").c_str(), ~0ull,
+           nullptr);  // beyond 256 characters
   l_expect(OsXmlTaskGetBytes, nullptr, ~0ull, "a_szXml is null");
   ExpectLogs([] { EXPECT_FALSE(OsXmlTaskGetReply("<task reply='1'", nullptr)); }, "a_pu64Reply is null");
 }
@@ -222,7 +241,8 @@ TEST_F(XmlTask, ThreadsUnderOneLinkNameKeepTheirOwnBuffers) {
       l_taskWorker.TaskBegin(0, 0, "success");
       l_taskWorker.TaskEnd();
       EXPECT_EQ(Text(l_taskWorker), Header(0, 0, 159) + Report("success") + "\n");
-      EXPECT_EQ(Walked(Text(l_taskWorker)), Outline({Node("task", "", {Node("reportstatus", "", {Node("status", "success")})})}));
+      EXPECT_EQ(Walked(Text(l_taskWorker)),
+                Outline({Node("task", "", {Node("reportstatus", "", {Node("status", "success")})})}));
     }).join();
     l_task.ElementAdd("who", "main", true);
     l_task.TaskEnd();

@@ -56,6 +56,16 @@ for v in win7 win10 winxp64 vista; do
 done
 wine_version win7
 
+# Every C++ file as .clang-format lays it out.
+echo "== format"
+if bash tools/format-check.sh; then
+  echo "format: every file formatted"
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  status=1
+fi
+
 # A program built against the installed library, found through its CMake
 # package, on both Windows targets.
 for p in i686 x86_64; do

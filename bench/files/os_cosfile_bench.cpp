@@ -10,7 +10,8 @@
 
 #include "os.h"
 
-const char* g_szOsServicesArguments = "<arguments><uniquename>bench</uniquename><entity>application</entity></arguments>";
+const char* g_szOsServicesArguments =
+    "<arguments><uniquename>bench</uniquename><entity>application</entity></arguments>";
 
 namespace {
 
@@ -121,7 +122,9 @@ int main(int argc, char** argv) {
   for (int l_i = 0; l_i < l_iRounds; ++l_i) {
     const std::string l_sA = l_sRoot + "\\a", l_sB = l_sRoot + "\\b";
     // Alternate which one runs first, so that neither always meets a warm cache.
-    auto l_fnCopyLib = [&] { l_vCopyLib.push_back(Time([&] { OsFileCopyTree(l_sSource.c_str(), l_sA.c_str(), true, nullptr, nullptr); })); };
+    auto l_fnCopyLib = [&] {
+      l_vCopyLib.push_back(Time([&] { OsFileCopyTree(l_sSource.c_str(), l_sA.c_str(), true, nullptr, nullptr); }));
+    };
     auto l_fnCopyPlain = [&] { l_vCopyPlain.push_back(Time([&] { PlainCopy(Wide(l_sSource), Wide(l_sB)); })); };
     if (l_i % 2 == 0) {
       l_fnCopyLib();
@@ -134,7 +137,9 @@ int main(int argc, char** argv) {
       std::printf("copy incomplete\n");
       return 1;
     }
-    auto l_fnDeleteLib = [&] { l_vDeleteLib.push_back(Time([&] { OsFileDelete(l_sA.c_str(), OS_FILE_TYPE_DIRECTORY, true); })); };
+    auto l_fnDeleteLib = [&] {
+      l_vDeleteLib.push_back(Time([&] { OsFileDelete(l_sA.c_str(), OS_FILE_TYPE_DIRECTORY, true); }));
+    };
     auto l_fnDeletePlain = [&] { l_vDeletePlain.push_back(Time([&] { PlainDelete(Wide(l_sB)); })); };
     if (l_i % 2 == 0) {
       l_fnDeleteLib();
@@ -150,7 +155,8 @@ int main(int argc, char** argv) {
   }
   OsFileDelete(l_sRoot.c_str(), OS_FILE_TYPE_DIRECTORY, true);
   OsServicesStop();
-  std::printf("%d files in %d directories, median of %d rounds (seconds)\n", DIRECTORIES * FILES, DIRECTORIES, l_iRounds);
+  std::printf("%d files in %d directories, median of %d rounds (seconds)\n", DIRECTORIES * FILES, DIRECTORIES,
+              l_iRounds);
   std::printf("%-8s %10s %10s %8s\n", "", "library", "plain", "ratio");
   std::printf("%-8s %10.3f %10.3f %8.2f\n", "copy", Median(l_vCopyLib), Median(l_vCopyPlain),
               Median(l_vCopyLib) / Median(l_vCopyPlain));

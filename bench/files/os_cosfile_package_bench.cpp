@@ -20,7 +20,8 @@
 #include "os.h"
 #include "os_cosfile_package.h"
 
-const char* g_szOsServicesArguments = "<arguments><uniquename>bench</uniquename><entity>application</entity></arguments>";
+const char* g_szOsServicesArguments =
+    "<arguments><uniquename>bench</uniquename><entity>application</entity></arguments>";
 
 namespace {
 
@@ -62,8 +63,8 @@ std::string Text(std::uint32_t a_u32Size) {
     if (l_uText < 4) {
       l_s += s_aszTexts[l_uText];
     } else {
-      l_i = std::snprintf(l_sz, sizeof(l_sz), "mem>>> addr:%08X  size:%7d  new COsFileImpl", 0x02A40000u + (Next() << 4),
-                          static_cast<int>(Next()));
+      l_i = std::snprintf(l_sz, sizeof(l_sz), "mem>>> addr:%08X  size:%7d  new COsFileImpl",
+                          0x02A40000u + (Next() << 4), static_cast<int>(Next()));
       l_s.append(l_sz, static_cast<std::size_t>(l_i));
     }
     l_s += "\r\n";
@@ -77,8 +78,8 @@ struct File {
   std::uint32_t m_u32Size;
 };
 const File s_afile[] = {{"scan.log", 100 * MIB}, {"t0.txt", 10 * MIB}, {"t1.txt", 10 * MIB}, {"t2.txt", 10 * MIB},
-                        {"t3.txt", 10 * MIB},    {"t4.txt", 10 * MIB},  {"t5.txt", 10 * MIB}, {"t6.txt", 10 * MIB},
-                        {"t7.txt", 10 * MIB},    {"t8.txt", 10 * MIB},  {"t9.txt", 10 * MIB}};
+                        {"t3.txt", 10 * MIB},    {"t4.txt", 10 * MIB}, {"t5.txt", 10 * MIB}, {"t6.txt", 10 * MIB},
+                        {"t7.txt", 10 * MIB},    {"t8.txt", 10 * MIB}, {"t9.txt", 10 * MIB}};
 
 // The memory the process has touched: its working set, now or at its peak.
 std::uint64_t WorkingSet(bool a_bPeak) {
@@ -119,7 +120,8 @@ class CVerify : public COsPackageVisitor {
 EOSSTS Verify(const std::string& a_sPackage) {
   COsFile l_osfile;
   std::uint64_t l_u64 = 0;
-  if (l_osfile.Open(a_sPackage.c_str(), OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ) != OS_STS_SUCCESS ||
+  if (l_osfile.Open(a_sPackage.c_str(), OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ) !=
+          OS_STS_SUCCESS ||
       l_osfile.Size64(&l_u64) != OS_STS_SUCCESS)
     return OS_STS_FAIL;
   CSource l_source(&l_osfile);
@@ -135,10 +137,11 @@ int Child(const std::string& a_sMode, const std::string& a_sDir) {
   const std::string l_sPackage = a_sDir + "\\tree.pkg";
   const double l_dStart = Now();
   const EOSSTS l_eossts =
-      a_sMode == "write"    ? l_osfile.PackageWrite(l_sPackage.c_str(), (a_sDir + "\\tree").c_str(), false,
-                                                    OS_FILE_PACKAGE_CREATE, true, OS_COMPRESS_AUTOMATIC, nullptr)
-      : a_sMode == "verify" ? Verify(l_sPackage)
-                            : l_osfile.PackageExtract((a_sDir + "\\out").c_str(), l_sPackage.c_str(), false, nullptr, false);
+      a_sMode == "write" ? l_osfile.PackageWrite(l_sPackage.c_str(), (a_sDir + "\\tree").c_str(), false,
+                                                 OS_FILE_PACKAGE_CREATE, true, OS_COMPRESS_AUTOMATIC, nullptr)
+      : a_sMode == "verify"
+          ? Verify(l_sPackage)
+          : l_osfile.PackageExtract((a_sDir + "\\out").c_str(), l_sPackage.c_str(), false, nullptr, false);
   const double l_dSeconds = Now() - l_dStart;
   const std::uint64_t l_u64Peak = WorkingSet(true);
   OsServicesStop();
@@ -157,7 +160,8 @@ Run RunChild(const char* a_szMode, const std::string& a_sDir) {
   wchar_t l_wszExe[MAX_PATH];
   GetModuleFileNameW(nullptr, l_wszExe, MAX_PATH);
   const std::string l_sCommand = std::string(" ") + a_szMode + " \"" + a_sDir + "\"";
-  std::wstring l_wsCommand = L"\"" + std::wstring(l_wszExe) + L"\"" + std::wstring(l_sCommand.begin(), l_sCommand.end());
+  std::wstring l_wsCommand =
+      L"\"" + std::wstring(l_wszExe) + L"\"" + std::wstring(l_sCommand.begin(), l_sCommand.end());
   SECURITY_ATTRIBUTES l_sa = {sizeof(l_sa), nullptr, TRUE};
   HANDLE l_hRead = nullptr, l_hWrite = nullptr;
   Run l_run;
@@ -169,7 +173,8 @@ Run RunChild(const char* a_szMode, const std::string& a_sDir) {
   l_si.hStdOutput = l_hWrite;
   l_si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION l_pi = {};
-  const BOOL l_b = CreateProcessW(nullptr, l_wsCommand.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &l_si, &l_pi);
+  const BOOL l_b =
+      CreateProcessW(nullptr, l_wsCommand.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &l_si, &l_pi);
   CloseHandle(l_hWrite);
   std::string l_sOut;
   if (l_b) {
@@ -229,10 +234,12 @@ int main(int argc, char** argv) {
     double l_dCompress = 0, l_dDecompress = 0;
     for (std::size_t l_i = 0; l_i < l_contents.size(); ++l_i) {
       const std::string& l_s = l_contents[l_i];
-      const EOSCOMPRESS l_eoscompress = OsSplitChooseMethod(s_afile[l_i].m_sName.c_str(), l_s.size(), OS_COMPRESS_AUTOMATIC);
+      const EOSCOMPRESS l_eoscompress =
+          OsSplitChooseMethod(s_afile[l_i].m_sName.c_str(), l_s.size(), OS_COMPRESS_AUTOMATIC);
       OsCompressContext l_context;
       for (std::size_t l_sizet = 0; l_sizet < l_s.size(); l_sizet += OS_SPLIT_PIECE_SIZE) {
-        const std::uint32_t l_u32 = static_cast<std::uint32_t>(std::min<std::size_t>(OS_SPLIT_PIECE_SIZE, l_s.size() - l_sizet));
+        const std::uint32_t l_u32 =
+            static_cast<std::uint32_t>(std::min<std::size_t>(OS_SPLIT_PIECE_SIZE, l_s.size() - l_sizet));
         std::uint32_t l_u32Container = static_cast<std::uint32_t>(l_container.size());
         double l_d = Now();
         const EOSSTS l_eosstsC = OsFileCompress(l_container.data(), &l_u32Container, l_s.data() + l_sizet, l_u32,

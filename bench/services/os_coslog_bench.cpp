@@ -190,8 +190,8 @@ void PrintParts(COsLog* a_poslog, const std::string& a_sLog, const std::wstring&
   const double l_dFormat = OsBenchSeconds() - l_dFrom;
 
   const double l_dScale = 1e6 / l_iLines;  // microseconds per line
-  static const char* const l_aszPart[6] = {"CreateFileW", "LockFileEx", "SetFilePointerEx", "WriteFile", "UnlockFileEx",
-                                           "CloseHandle"};
+  static const char* const l_aszPart[6] = {"CreateFileW", "LockFileEx",   "SetFilePointerEx",
+                                           "WriteFile",   "UnlockFileEx", "CloseHandle"};
   OsBenchLine("\n%s: where a line's time goes (microseconds a line, %d lines; calls: time inside them, all threads)\n",
               OsBenchTarget(), l_iLines);
   OsBenchLine("  %-38s %9d %9d\n", "threads", OS_BENCH_THREADS[0], OS_BENCH_THREADS[1]);

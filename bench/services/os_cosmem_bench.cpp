@@ -210,8 +210,8 @@ int main(int argc, char** argv) {
 
   if (!l_options.m_bRowsOnly) {
     OsBenchLine("The allocator: 64-byte free + allocation pairs (best of %d rounds)\n", l_options.m_iRounds);
-    OsBenchLine("%-7s %7s %5s %14s %11s %11s %7s  %-16s %s\n", "target", "threads", "live", "OsMem pairs/s",
-                "OsMem ns", "malloc ns", "ratio", "goal", "met");
+    OsBenchLine("%-7s %7s %5s %14s %11s %11s %7s  %-16s %s\n", "target", "threads", "live", "OsMem pairs/s", "OsMem ns",
+                "malloc ns", "ratio", "goal", "met");
   }
   for (std::size_t l_sizetT = 0; l_sizetT < std::size(OS_BENCH_THREADS); ++l_sizetT)
     for (std::size_t l_sizetL = 0; l_sizetL < std::size(OS_BENCH_LIVE); ++l_sizetL) {
@@ -222,7 +222,9 @@ int main(int argc, char** argv) {
       OsBenchLine("%-7s %7d %5d %14s %11.1f %11.1f %7.2f  %-16s %s\n", OsBenchTarget(), OS_BENCH_THREADS[l_sizetT],
                   OS_BENCH_LIVE[l_sizetL], OsBenchGrouped(l_sz, l_best.m_dTracked), 1e9 / l_best.m_dTracked,
                   1e9 / l_best.m_dMalloc, l_dRatio, l_bGoal ? "<= 3 x malloc" : "",
-                  !l_bGoal ? "" : l_dRatio <= OS_BENCH_GOAL_RATIO ? "yes" : "NO");
+                  !l_bGoal                          ? ""
+                  : l_dRatio <= OS_BENCH_GOAL_RATIO ? "yes"
+                                                    : "NO");
     }
   OsMemDestroy(l_posmem);
   return 0;

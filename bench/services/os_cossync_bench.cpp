@@ -23,9 +23,14 @@ constexpr double OS_BENCH_GOAL_RATIO = 1.5;
 
 struct Names {
   explicit Names(const std::string& a_sTag)
-      : m_sGroupOut(a_sTag + "-out"), m_sGroupBack(a_sTag + "-back"), m_sPing(a_sTag + "-ping"),
-        m_sPingWaiter(a_sTag + "-pingw"), m_sPong(a_sTag + "-pong"), m_sPongWaiter(a_sTag + "-pongw"),
-        m_wsBareOut(OsBenchWide("Global\\" + a_sTag + ".out")), m_wsBareBack(OsBenchWide("Global\\" + a_sTag + ".back")),
+      : m_sGroupOut(a_sTag + "-out"),
+        m_sGroupBack(a_sTag + "-back"),
+        m_sPing(a_sTag + "-ping"),
+        m_sPingWaiter(a_sTag + "-pingw"),
+        m_sPong(a_sTag + "-pong"),
+        m_sPongWaiter(a_sTag + "-pongw"),
+        m_wsBareOut(OsBenchWide("Global\\" + a_sTag + ".out")),
+        m_wsBareBack(OsBenchWide("Global\\" + a_sTag + ".back")),
         m_wsReady(OsBenchWide("Global\\" + a_sTag + ".ready")) {}
   static std::wstring OsBenchWide(const std::string& a_s) { return std::wstring(a_s.begin(), a_s.end()); }
   std::string m_sGroupOut, m_sGroupBack, m_sPing, m_sPingWaiter, m_sPong, m_sPongWaiter;
@@ -135,7 +140,9 @@ int main(int argc, char** argv) {
   }
   OsBenchLine("  %-7s %12.1f %12.1f %7.2f %7.2f %s\n", OsBenchTarget(), l_dBare * l_dScale, l_dGroup * l_dScale,
               l_dRatio, OS_BENCH_GOAL_RATIO,
-              !l_bOk || l_dwExit != 0 ? "FAILED (a wait went wrong)" : l_dRatio <= OS_BENCH_GOAL_RATIO ? "yes" : "no");
+              !l_bOk || l_dwExit != 0           ? "FAILED (a wait went wrong)"
+              : l_dRatio <= OS_BENCH_GOAL_RATIO ? "yes"
+                                                : "no");
   CloseHandle(l_pi.hProcess);
   CloseHandle(l_pi.hThread);
   l_ossyncPing.Close();

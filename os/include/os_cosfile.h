@@ -17,10 +17,10 @@
 
 // Entry types.
 enum EOSFILETYPE : std::uint32_t {
-  OS_FILE_TYPE_NONE = 0,       // not found
+  OS_FILE_TYPE_NONE = 0,  // not found
   OS_FILE_TYPE_DIRECTORY = 1,
   OS_FILE_TYPE_FILE = 2,
-  OS_FILE_TYPE_SYSTEM = 3,     // an entry with the system attribute: never deleted
+  OS_FILE_TYPE_SYSTEM = 3,  // an entry with the system attribute: never deleted
 };
 
 // Access of an open file, and of an entry (the entry record uses 1 and 3).
@@ -32,7 +32,7 @@ enum EOSFILEACCESS : std::uint32_t {
 };
 
 enum EOSFILEOPEN : std::uint32_t {
-  OS_FILE_OPEN_CREATE = 1,     // create always, truncating
+  OS_FILE_OPEN_CREATE = 1,  // create always, truncating
   OS_FILE_OPEN_EXISTING = 2,
   OS_FILE_OPEN_ALWAYS = 3,     // create when missing
   OS_FILE_OPEN_TEMPORARY = 4,  // create always, deleted when closed
@@ -198,9 +198,9 @@ typedef EOSSTS (*OsFilePackageCallback)(OsFilePackageProgress* a_posfilepackagep
 
 // How SharedLibraryGetProc finds a procedure.
 enum EOSLIBPROC : std::int32_t {
-  OS_LIBPROC_PLAIN = 1,         // the exported name as given
-  OS_LIBPROC_XMLCALLBACK = 2,   // "[Outer::]inner_Name": a static member taking an OsXmlCallback
-  OS_LIBPROC_SIMCALLBACK = 3,   // the same with a SimCallback, or a free function of that name
+  OS_LIBPROC_PLAIN = 1,        // the exported name as given
+  OS_LIBPROC_XMLCALLBACK = 2,  // "[Outer::]inner_Name": a static member taking an OsXmlCallback
+  OS_LIBPROC_SIMCALLBACK = 3,  // the same with a SimCallback, or a free function of that name
 };
 // SharedLibraryLoad's flag: the library's own folder is searched for its
 // dependencies.

@@ -69,11 +69,11 @@ EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, con
 
 // Where a decoding by parts stands; starts zeroed.
 struct OsDecompressState {
-  std::uint32_t m_u32Offset = 0;          // of the next chunk (0: the header is still to read)
+  std::uint32_t m_u32Offset = 0;  // of the next chunk (0: the header is still to read)
   std::uint32_t m_u32ChunkHeaderSize = 0;
-  std::uint64_t m_u64Total = 0;           // the header's total
-  std::uint64_t m_u64Written = 0;         // decoded so far
-  bool m_bDone = false;                   // every chunk is decoded and the total holds
+  std::uint64_t m_u64Total = 0;    // the header's total
+  std::uint64_t m_u64Written = 0;  // decoded so far
+  bool m_bDone = false;            // every chunk is decoded and the total holds
 };
 
 // OsFileDecompress a part at a time, for outputs smaller than the whole:

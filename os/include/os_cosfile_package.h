@@ -37,10 +37,10 @@ constexpr std::uint32_t OS_SPLIT_PIECE_HEADER_SIZE = 4;
 constexpr std::uint32_t OS_SPLIT_PIECE_SIZE = 0x2000000;  // 32 MiB
 constexpr std::uint32_t OS_SPLIT_SLACK = 0x100000;        // beyond a piece in every buffer of a piece
 constexpr std::uint32_t OS_PACKAGE_HEADER_SIZE = 24;
-constexpr std::uint32_t OS_PACKAGE_COMMON_SIZE = 16;      // the part every version shares
+constexpr std::uint32_t OS_PACKAGE_COMMON_SIZE = 16;  // the part every version shares
 constexpr std::uint32_t OS_PACKAGE_RECORD_SIZE = 304;
 constexpr std::uint32_t OS_PACKAGE_NAME_SIZE = 256;
-constexpr int OS_PACKAGE_DEPTH_MAX = 31;                  // directory levels below the source
+constexpr int OS_PACKAGE_DEPTH_MAX = 31;  // directory levels below the source
 // The largest header or record size a reader takes from a package: room
 // for a newer writer's fields, never a number that sizes a loop of gigabytes.
 constexpr std::uint32_t OS_PACKAGE_LAYOUT_MAX = 65536;
@@ -111,9 +111,9 @@ struct OsFilePackageProgress {
   std::uint32_t m_u32Size;  // sizeof (552)
   char m_szName[512];       // the file being processed
   std::uint64_t m_u64FileSize;
-  std::uint64_t m_u64CurrentStep;  // bytes of the current step
-  std::uint64_t m_u64TotalBytes;   // of the package (set while extracting)
-  std::uint64_t m_u64RunningCount; // bytes processed so far
+  std::uint64_t m_u64CurrentStep;   // bytes of the current step
+  std::uint64_t m_u64TotalBytes;    // of the package (set while extracting)
+  std::uint64_t m_u64RunningCount;  // bytes processed so far
 };
 static_assert(sizeof(OsFilePackageProgress) == 552, "the progress record is 552 bytes on every target");
 
@@ -186,8 +186,14 @@ class COsPackageVisitor {
  public:
   virtual ~COsPackageVisitor() = default;
   // The first 16 bytes, before they are checked.
-  virtual EOSSTS Common(const OsPackageHeader& a_ospackageheader) { (void)a_ospackageheader; return OS_STS_SUCCESS; }
-  virtual EOSSTS Header(const OsPackageHeader& a_ospackageheader) { (void)a_ospackageheader; return OS_STS_SUCCESS; }
+  virtual EOSSTS Common(const OsPackageHeader& a_ospackageheader) {
+    (void)a_ospackageheader;
+    return OS_STS_SUCCESS;
+  }
+  virtual EOSSTS Header(const OsPackageHeader& a_ospackageheader) {
+    (void)a_ospackageheader;
+    return OS_STS_SUCCESS;
+  }
   // Every record as read (count from 1, offset in the package), before its
   // checks: a dump shows what is there.
   virtual EOSSTS Record(const OsPackageRecord& a_ospackagerecord, std::uint32_t a_u32Count, std::uint64_t a_u64Offset) {

@@ -9,29 +9,29 @@
 #include "os_types.h"
 
 // Line classes: the level argument of a log call, one value per call.
-constexpr int OS_LOG_ERROR = 0x1;      // an operation failed (mark E)
-constexpr int OS_LOG_SYNC = 0x2;       // synchronisation trace
-constexpr int OS_LOG_INFO = 0x4;       // information and trace
-constexpr int OS_LOG_SELECT = 0x8;     // kept alone (with 1 and 64) by option 0x10
-constexpr int OS_LOG_FLUSH = 0x10;     // flush the file after this line
-constexpr int OS_LOG_EXTRA = 0x20;     // written only with option 0x400
-constexpr int OS_LOG_ASSERT = 0x40;    // a broken assumption (mark A), echoed to stderr
-constexpr int OS_LOG_PROCESS = 0x80;   // life-cycle marks (mark P)
-constexpr int OS_LOG_MEM = 0x100;      // memory traces
+constexpr int OS_LOG_ERROR = 0x1;     // an operation failed (mark E)
+constexpr int OS_LOG_SYNC = 0x2;      // synchronisation trace
+constexpr int OS_LOG_INFO = 0x4;      // information and trace
+constexpr int OS_LOG_SELECT = 0x8;    // kept alone (with 1 and 64) by option 0x10
+constexpr int OS_LOG_FLUSH = 0x10;    // flush the file after this line
+constexpr int OS_LOG_EXTRA = 0x20;    // written only with option 0x400
+constexpr int OS_LOG_ASSERT = 0x40;   // a broken assumption (mark A), echoed to stderr
+constexpr int OS_LOG_PROCESS = 0x80;  // life-cycle marks (mark P)
+constexpr int OS_LOG_MEM = 0x100;     // memory traces
 constexpr int OS_LOG_MEM2 = 0x1100;
 constexpr int OS_LOG_MEM3 = 0x8100;
 constexpr int OS_LOG_MEM4 = 0x8200;
 
 // Options in the level mask. A non-zero mask switches logging on.
-constexpr std::uint32_t OS_LOG_OPT_APPEND = 0x2;       // re-configuration: append instead of emptying the file
-constexpr std::uint32_t OS_LOG_OPT_FLUSHALL = 0x4;     // flush every line from the first written one on
-constexpr std::uint32_t OS_LOG_OPT_ONLYSELECT = 0x10;  // keep only class 8 (and 1, 64)
-constexpr std::uint32_t OS_LOG_OPT_NOSTAMP = 0x20;     // sequence number, time and saved error print as 0
-constexpr std::uint32_t OS_LOG_OPT_ONLYMEM = 0x40;     // keep only the memory traces (and 1, 64)
-constexpr std::uint32_t OS_LOG_OPT_SWITCH = 0x100;     // kept apart for OsLogGetSwitch
-constexpr std::uint32_t OS_LOG_OPT_HEAPCHECK = 0x200;  // read by the tracked allocator
-constexpr std::uint32_t OS_LOG_OPT_EXTRA = 0x400;      // enables class 32
-constexpr std::uint32_t OS_LOG_OPT_ERRORSONLY = 0x800; // keep only classes 1, 64 and 128
+constexpr std::uint32_t OS_LOG_OPT_APPEND = 0x2;        // re-configuration: append instead of emptying the file
+constexpr std::uint32_t OS_LOG_OPT_FLUSHALL = 0x4;      // flush every line from the first written one on
+constexpr std::uint32_t OS_LOG_OPT_ONLYSELECT = 0x10;   // keep only class 8 (and 1, 64)
+constexpr std::uint32_t OS_LOG_OPT_NOSTAMP = 0x20;      // sequence number, time and saved error print as 0
+constexpr std::uint32_t OS_LOG_OPT_ONLYMEM = 0x40;      // keep only the memory traces (and 1, 64)
+constexpr std::uint32_t OS_LOG_OPT_SWITCH = 0x100;      // kept apart for OsLogGetSwitch
+constexpr std::uint32_t OS_LOG_OPT_HEAPCHECK = 0x200;   // read by the tracked allocator
+constexpr std::uint32_t OS_LOG_OPT_EXTRA = 0x400;       // enables class 32
+constexpr std::uint32_t OS_LOG_OPT_ERRORSONLY = 0x800;  // keep only classes 1, 64 and 128
 
 class COsLogImpl;
 
@@ -53,8 +53,8 @@ COsLog* OsLogInstance();
 // line, a_iLevel one line class. Never fails towards the caller and leaves
 // the calling thread's last system error as it found it. Callers test
 // OsLogGetDebug before every class other than 1 and 64.
-void OsLogPrint(COsLog* a_poslog, const char* a_szFile, int a_iLine, int a_iLevel,
-                const char* a_szFormat, ...) OS_FORMAT_PRINTF(5, 6);
+void OsLogPrint(COsLog* a_poslog, const char* a_szFile, int a_iLine, int a_iLevel, const char* a_szFormat, ...)
+    OS_FORMAT_PRINTF(5, 6);
 
 // The current level mask; non-zero means logging is enabled. 0 without a log.
 std::uint32_t OsLogGetDebug(COsLog* a_poslog);

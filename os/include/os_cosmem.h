@@ -28,10 +28,10 @@ enum EOSMEMTYPE : std::uint32_t {
 };
 
 // Log flags of an allocation; the low 16 bits are the trace line's class.
-constexpr std::uint32_t OS_LOG_MEM_NORMAL = 0x100;     // by the manager's method
-constexpr std::uint32_t OS_LOG_MEM_VIRTUAL = 0x1100;   // committed virtual memory
-constexpr std::uint32_t OS_MEM_HANDOVER = 0x8000;      // handed to or taken from another module
-constexpr std::uint32_t OS_MEM_MOVEABLE = 0x10000;     // a moveable global block
+constexpr std::uint32_t OS_LOG_MEM_NORMAL = 0x100;    // by the manager's method
+constexpr std::uint32_t OS_LOG_MEM_VIRTUAL = 0x1100;  // committed virtual memory
+constexpr std::uint32_t OS_MEM_HANDOVER = 0x8000;     // handed to or taken from another module
+constexpr std::uint32_t OS_MEM_MOVEABLE = 0x10000;    // a moveable global block
 
 enum EOSMEMACCESS : int {
   OS_MEM_ACCESS_READ = 1,
@@ -84,7 +84,7 @@ class COsMem {
 // The sizes of the largest free stretches of the address space.
 constexpr int OS_MEM_LIST_SIZE = 16;
 struct OsMemList {
-  std::uint32_t m_u32Count;                     // OS_MEM_LIST_SIZE once filled
+  std::uint32_t m_u32Count;                    // OS_MEM_LIST_SIZE once filled
   std::uint64_t m_au64Size[OS_MEM_LIST_SIZE];  // bytes, largest first; 0 for missing stretches
 };
 // Fills a_posmemlist from the working set (the free stretches as the report
@@ -142,7 +142,8 @@ std::uint32_t OsMemSetBitField(std::uint32_t a_u32Word, std::uint32_t a_u32Shift
                                std::uint32_t a_u32Value);
 
 // The manager's allocation at the caller's place, normal trace class.
-#define OS_MEM_ALLOC(a_u32Size, a_szName) OsMemAlloc((a_u32Size), __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL, true, (a_szName))
+#define OS_MEM_ALLOC(a_u32Size, a_szName) \
+  OsMemAlloc((a_u32Size), __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL, true, (a_szName))
 #define OS_MEM_FREE(a_pv) OsMemFree((a_pv), __FILE_NAME__, __LINE__, OS_LOG_MEM_NORMAL, true)
 
 // ---- shared and mapped memory ----

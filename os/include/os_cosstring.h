@@ -25,8 +25,7 @@ void SStrNcat(char* a_szDst, std::size_t a_sizetDst, const char* a_szSrc, std::s
 // Formatted print; returns the characters written, or -1 with an empty
 // destination. SStrPrintf clears the thread's last system error on success.
 int SStrPrintf(char* a_szDst, std::size_t a_sizetDst, const char* a_szFormat, ...) OS_FORMAT_PRINTF(3, 4);
-int SStrVprintf(char* a_szDst, std::size_t a_sizetDst, const char* a_szFormat, va_list a_valist)
-    OS_FORMAT_PRINTF(3, 0);
+int SStrVprintf(char* a_szDst, std::size_t a_sizetDst, const char* a_szFormat, va_list a_valist) OS_FORMAT_PRINTF(3, 0);
 // Appends formatted text after the current text; returns the new total
 // length, or -1 with the earlier text kept and nothing appended.
 int SStrCatf(char* a_szDst, std::size_t a_sizetDst, const char* a_szFormat, ...) OS_FORMAT_PRINTF(3, 4);
@@ -108,8 +107,8 @@ EOSSTS StrSha256Hex(char* a_szDst, std::size_t a_sizetDst, const void* a_pData, 
 // its length; 1 for a null output, an empty text or password, a block size of
 // 0, or a failed cryptographic step (one message each), with nothing handed
 // out (*a_ppu8Out null).
-EOSSTS StrEncrypt(std::uint8_t** a_ppu8Out, std::uint32_t* a_pu32Length, const char* a_szText,
-                  const char* a_szPassword, std::uint32_t a_u32Block);
+EOSSTS StrEncrypt(std::uint8_t** a_ppu8Out, std::uint32_t* a_pu32Length, const char* a_szText, const char* a_szPassword,
+                  std::uint32_t a_u32Block);
 // The reverse: *a_ppu8Out receives a_u32Length decrypted bytes (the text and
 // its terminator first), *a_pu32Length is a_u32Length rounded down to a
 // multiple of a_u32Block. Nothing is authenticated: a wrong password gives 0

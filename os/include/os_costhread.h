@@ -31,12 +31,12 @@ class COsThreadImpl;
 // or polls RequestGet and returns once the request reads OS_THREAD_REQUEST_STOP.
 typedef EOSSTS(__stdcall* OsThreadProc)(COsThread* a_posthread);
 
-constexpr int OS_THREAD_RUNNING = 1;      // run state: the thread was started
-constexpr int OS_THREAD_NOTRUNNING = 3;   // run state: never started, stopped, exited or crashed
-constexpr int OS_THREAD_REQUEST_RUN = 1;  // request: carry on (also: no request pending)
-constexpr int OS_THREAD_REQUEST_STOP = 2; // request: the owner asks the procedure to return
-constexpr int OS_THREAD_ALIVE = 2;        // IsAlive: the thread has not ended
-constexpr int OS_THREAD_DEAD = 1;         // IsAlive: no thread, or it has ended
+constexpr int OS_THREAD_RUNNING = 1;       // run state: the thread was started
+constexpr int OS_THREAD_NOTRUNNING = 3;    // run state: never started, stopped, exited or crashed
+constexpr int OS_THREAD_REQUEST_RUN = 1;   // request: carry on (also: no request pending)
+constexpr int OS_THREAD_REQUEST_STOP = 2;  // request: the owner asks the procedure to return
+constexpr int OS_THREAD_ALIVE = 2;         // IsAlive: the thread has not ended
+constexpr int OS_THREAD_DEAD = 1;          // IsAlive: no thread, or it has ended
 // The time-out of the library's own stops (destruction, clean-ups).
 constexpr std::int32_t OS_THREAD_STOP_TIMEOUT_MS = 70000;
 

@@ -42,8 +42,8 @@ struct OsXmlCallback {
   std::int32_t lLevel;  // the element's level in the walk, 0 for the starting element
   char* szName;
   char* szData;
-  void* pvNameArg;      // the template element's user value
-  void* pvUser;         // the argument of DispatchRun
+  void* pvNameArg;  // the template element's user value
+  void* pvUser;     // the argument of DispatchRun
 };
 // A callback; a non-zero status ends the walk and becomes its result.
 typedef EOSSTS (*OsXmlCallbackFunction)(OsXmlCallback* a_posxmlcallback);
@@ -82,9 +82,9 @@ struct OsXmlAtom {
   OsXmlCallbackSet* pCallbacks;  // null unless the document is a dispatch template
 };
 
-constexpr std::int32_t OS_XML_MAX_DEPTH = 64;         // nesting levels and cursor levels
-constexpr std::int32_t OS_XML_GROWTH_MIN = 256;       // default and smallest growth step
-constexpr std::int32_t OS_XML_MIN_DOCUMENT = 7;       // no shorter document is loaded
+constexpr std::int32_t OS_XML_MAX_DEPTH = 64;    // nesting levels and cursor levels
+constexpr std::int32_t OS_XML_GROWTH_MIN = 256;  // default and smallest growth step
+constexpr std::int32_t OS_XML_MIN_DOCUMENT = 7;  // no shorter document is loaded
 
 class COsXmlImpl;
 
@@ -128,14 +128,14 @@ class COsXml {
   // The cursor: a stack of 64 levels, each holding an atom. Every call
   // below first checks that a document is loaded (else "Must call
   // COsXmlImpl::Load first...", 1 / null / -1).
-  EOSSTS NodeRoot();   // level 0 at the first atom
-  EOSSTS NodePush();   // a new level holding the current atom; 2 at level 63
-  EOSSTS NodePop();    // drop the current level (nothing at level 0)
-  EOSSTS NodeNext();   // the next element of the same depth under the same parent, else 6
-  EOSSTS NodeChild();  // the first child element, else 6; the level stays
-  OsXmlAtom* NodeParent();       // the atom one level up, null at level 0
-  OsXmlAtom* NodeGetOsXmlAtom(); // the current atom
-  std::int32_t NodeDepthGet();   // its depth, -1 when none
+  EOSSTS NodeRoot();              // level 0 at the first atom
+  EOSSTS NodePush();              // a new level holding the current atom; 2 at level 63
+  EOSSTS NodePop();               // drop the current level (nothing at level 0)
+  EOSSTS NodeNext();              // the next element of the same depth under the same parent, else 6
+  EOSSTS NodeChild();             // the first child element, else 6; the level stays
+  OsXmlAtom* NodeParent();        // the atom one level up, null at level 0
+  OsXmlAtom* NodeGetOsXmlAtom();  // the current atom
+  std::int32_t NodeDepthGet();    // its depth, -1 when none
 
   // Copies of the current atom's name and data, and the value of one of its
   // properties. A property matches when its stored name equals the start of

@@ -9,8 +9,7 @@ const char* g_szOsServicesArguments =
 
 int main() {
   OsServicesStart(nullptr);
-  OsLogPrint(OsLogInstance(), "consumer.cpp", __LINE__, OS_LOG_ERROR, "consumer>>> linked against qrxos %s",
-             "6");
+  OsLogPrint(OsLogInstance(), "consumer.cpp", __LINE__, OS_LOG_ERROR, "consumer>>> linked against qrxos %s", "6");
   char l_szLog[OS_PATH_SIZE] = {};
   OsLogGetFilename(OsLogInstance(), l_szLog, sizeof(l_szLog));
   std::printf("%s\n", l_szLog);

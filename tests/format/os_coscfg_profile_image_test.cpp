@@ -171,7 +171,7 @@ TEST(OsCfgProfileImage, IndexKeysCountLinesUpToTheNextHeader) {
   EXPECT_EQ(l_image.Value("S", "@0"), "1");
   EXPECT_EQ(l_image.Value("S", "@1"), "(none)");  // the line has no '='
   EXPECT_EQ(l_image.Value("S", "@2"), "2");
-  EXPECT_EQ(l_image.Value("S", "@3"), "3");  // a comment with '=' counts
+  EXPECT_EQ(l_image.Value("S", "@3"), "3");       // a comment with '=' counts
   EXPECT_EQ(l_image.Value("S", "@4"), "(none)");  // the next header ends the section
   EXPECT_EQ(l_image.Value("S", "@99999999999999999999"), "(none)");
   EXPECT_EQ(l_image.Value("S", "@"), "1");  // no digits: 0
@@ -362,7 +362,7 @@ TEST(OsCfgProfileImage, AChangeBeyondTheCapacityLeavesTheImage) {
   EXPECT_EQ(l_image.Set("T", "x", "y"), OS_STS_FAIL);
   EXPECT_EQ(l_image.Buffer(), l_vecFull);
   EXPECT_EQ(l_image.Set("S", "a", "c"), OS_STS_SUCCESS);  // the same size fits
-  EXPECT_EQ(l_image.Set("S", "a", ""), OS_STS_SUCCESS);  // shrinking always fits
+  EXPECT_EQ(l_image.Set("S", "a", ""), OS_STS_SUCCESS);   // shrinking always fits
   EXPECT_EQ(l_image.Text(), "[S]\r\nk=" + std::string(l_sizetValue, 'v') + "\r\na=\r\n");
   EXPECT_TRUE(l_image.Sound());
 }

@@ -66,9 +66,10 @@ inline Bytes LowEntropy(std::size_t a_sizet, std::uint64_t a_u64Seed) {
 
 // Words of a small vocabulary in lines, like a profile or a text file.
 inline Bytes TextLike(std::size_t a_sizet, std::uint64_t a_u64Seed) {
-  static const char* const s_aszWords[] = {"the", "scanner", "driver", "profile", "section", "key", "value",
-                                           "directory", "log", "of", "and", "to", "common", "user", "=", "[images]",
-                                           "0", "1", "2048", "<item>", "</item>", "is", "a", "program"};
+  static const char* const s_aszWords[] = {"the",    "scanner",   "driver",  "profile",  "section", "key",
+                                           "value",  "directory", "log",     "of",       "and",     "to",
+                                           "common", "user",      "=",       "[images]", "0",       "1",
+                                           "2048",   "<item>",    "</item>", "is",       "a",       "program"};
   CRandom l_random(a_u64Seed);
   Bytes l_bytes;
   l_bytes.reserve(a_sizet + 32);
@@ -96,7 +97,8 @@ inline std::uint64_t Fnv1a(const Bytes& a_bytes) {
 
 inline std::uint32_t Get32(const Bytes& a_bytes, std::size_t a_sizetAt) {
   return static_cast<std::uint32_t>(a_bytes[a_sizetAt]) | static_cast<std::uint32_t>(a_bytes[a_sizetAt + 1]) << 8 |
-         static_cast<std::uint32_t>(a_bytes[a_sizetAt + 2]) << 16 | static_cast<std::uint32_t>(a_bytes[a_sizetAt + 3]) << 24;
+         static_cast<std::uint32_t>(a_bytes[a_sizetAt + 2]) << 16 |
+         static_cast<std::uint32_t>(a_bytes[a_sizetAt + 3]) << 24;
 }
 
 inline void Put32(Bytes* a_pbytes, std::size_t a_sizetAt, std::uint32_t a_u32) {
@@ -113,14 +115,15 @@ class CContext {
 };
 
 inline EOSSTS Compress(const Bytes& a_input, EOSCOMPRESS a_eoscompress, Bytes* a_pcontainer) {
-  const std::uint32_t l_u32Size = static_cast<std::uint32_t>(OsFileCompressBound(static_cast<std::uint32_t>(a_input.size())));
+  const std::uint32_t l_u32Size =
+      static_cast<std::uint32_t>(OsFileCompressBound(static_cast<std::uint32_t>(a_input.size())));
   a_pcontainer->assign(l_u32Size, 0);
   Bytes l_scratch(l_u32Size);
   CContext l_context;
   std::uint32_t l_u32Out = l_u32Size;
-  const EOSSTS l_eossts = OsFileCompress(a_pcontainer->data(), &l_u32Out, a_input.data(),
-                                         static_cast<std::uint32_t>(a_input.size()), a_eoscompress, l_scratch.data(),
-                                         &l_context.m_context);
+  const EOSSTS l_eossts =
+      OsFileCompress(a_pcontainer->data(), &l_u32Out, a_input.data(), static_cast<std::uint32_t>(a_input.size()),
+                     a_eoscompress, l_scratch.data(), &l_context.m_context);
   a_pcontainer->resize(l_eossts == OS_STS_SUCCESS ? l_u32Out : 0);
   return l_eossts;
 }
@@ -134,8 +137,9 @@ inline EOSSTS Decompress(const Bytes& a_container, std::uint32_t a_u32Capacity, 
   a_poutput->assign(a_u32Capacity + l_sizetGuard, 0xA5);
   Bytes l_scratch(a_u32Capacity + l_sizetGuard, 0x5A);
   std::uint32_t l_u32Length = a_u32Capacity;
-  const EOSSTS l_eossts = OsFileDecompress(a_poutput->data(), &l_u32Length, l_container.empty() ? nullptr : l_container.data(),
-                                           static_cast<std::uint32_t>(l_container.size()), l_scratch.data());
+  const EOSSTS l_eossts =
+      OsFileDecompress(a_poutput->data(), &l_u32Length, l_container.empty() ? nullptr : l_container.data(),
+                       static_cast<std::uint32_t>(l_container.size()), l_scratch.data());
   for (std::size_t l_u = a_u32Capacity; l_u < a_u32Capacity + l_sizetGuard; ++l_u) {
     if ((*a_poutput)[l_u] != 0xA5 || l_scratch[l_u] != 0x5A) {
       ADD_FAILURE() << "written past the buffers at " << l_u;
@@ -184,9 +188,9 @@ inline Bytes ReferenceColumn(const Bytes& a_block) {
 
 // Every input class the benchmark measures, in small.
 inline std::vector<std::pair<std::string, Bytes>> InputClasses(std::size_t a_sizet) {
-  return {{"text", TextLike(a_sizet, 1)},           {"lowentropy", LowEntropy(a_sizet, 2)},
-          {"random", RandomBytes(a_sizet, 3)},      {"zero", Bytes(a_sizet, 0)},
-          {"period2", Periodic(a_sizet, 2, 4)},     {"period1000", Periodic(a_sizet, 1000, 5)}};
+  return {{"text", TextLike(a_sizet, 1)},       {"lowentropy", LowEntropy(a_sizet, 2)},
+          {"random", RandomBytes(a_sizet, 3)},  {"zero", Bytes(a_sizet, 0)},
+          {"period2", Periodic(a_sizet, 2, 4)}, {"period1000", Periodic(a_sizet, 1000, 5)}};
 }
 
 }  // namespace os_compress_cases
@@ -358,9 +362,9 @@ TEST_F(OsCompressTest, BlocksThatCatchRealFaults) {
   Bytes l_scratch(100);
   CContext l_context;
   std::uint32_t l_u32Size = 100;
-  EXPECT_EQ(OsFileCompress(l_out.data(), &l_u32Size, "abc", 3, OS_COMPRESS_AUTOMATIC, l_scratch.data(),
-                           &l_context.m_context),
-            OS_STS_FAIL);
+  EXPECT_EQ(
+      OsFileCompress(l_out.data(), &l_u32Size, "abc", 3, OS_COMPRESS_AUTOMATIC, l_scratch.data(), &l_context.m_context),
+      OS_STS_FAIL);
   l_u32Size = 100;
   EXPECT_EQ(OsFileCompress(l_out.data(), &l_u32Size, "abc", 0, OS_COMPRESS_RLE, l_scratch.data(), &l_context.m_context),
             OS_STS_FAIL);
@@ -477,10 +481,10 @@ TEST_F(OsCompressTest, SameContainerOnEveryTarget) {
   EXPECT_EQ(Fnv1a(l_container), s_u64RleDigest);
 
   // A small container written out in full.
-  const Bytes l_written = {'Q', 'R', 'X', 'C', 'M', 'P', '0', '1', 24, 0, 0, 0, 16, 0, 0, 0, 35, 0, 0, 0, 0, 0, 0, 0,
-                           2, 0, 0, 0, 14, 0, 0, 0, 35, 0, 0, 0, 33, 0, 0, 0,
-                           6, 'i', 0, 'p', 0, 0, 's', 132, 0, 14, 0, 'o', 0, 0, 3, '$', 0, 4, 0, 0, 2, 0, 0, 4,
-                           132, 0, 2, 0, 1, 132, 0, 1, 0};
+  const Bytes l_written = {'Q', 'R', 'X', 'C', 'M', 'P', '0', '1', 24,  0,   0, 0,  16,  0,   0, 0, 35, 0,   0,
+                           0,   0,   0,   0,   0,   2,   0,   0,   0,   14,  0, 0,  0,   35,  0, 0, 0,  33,  0,
+                           0,   0,   6,   'i', 0,   'p', 0,   0,   's', 132, 0, 14, 0,   'o', 0, 0, 3,  '$', 0,
+                           4,   0,   0,   2,   0,   0,   4,   132, 0,   2,   0, 1,  132, 0,   1, 0};
   Bytes l_output;
   ASSERT_EQ(Decompress(l_written, 35, &l_output), OS_STS_SUCCESS);
   EXPECT_EQ(std::string(l_output.begin(), l_output.end()), s_szSmallText);
@@ -536,8 +540,8 @@ TEST_F(OsCompressTest, SampledLengthsRoundTrip) {
 // carries no checksum, so a flipped data byte can decode to other bytes.)
 TEST_F(OsCompressTest, DamagedContainersFailCleanly) {
   std::vector<std::pair<Bytes, Bytes>> l_vecBases;
-  for (const auto& l_input : {TextLike(140000, 19), LowEntropy(70000, 20), RandomBytes(3000, 21),
-                              Periodic(66000, 2, 22), Bytes(1, 'a')}) {
+  for (const auto& l_input :
+       {TextLike(140000, 19), LowEntropy(70000, 20), RandomBytes(3000, 21), Periodic(66000, 2, 22), Bytes(1, 'a')}) {
     for (const EOSCOMPRESS l_eoscompress : {OS_COMPRESS_BWT, OS_COMPRESS_RLE}) {
       Bytes l_container;
       EXPECT_EQ(Compress(l_input, l_eoscompress, &l_container), OS_STS_SUCCESS);
@@ -547,8 +551,8 @@ TEST_F(OsCompressTest, DamagedContainersFailCleanly) {
   CRandom l_random(23);
   int l_iFailed = 0;
   int l_iCases = 0;
-  const std::uint32_t l_au32Absurd[] = {0, 1, 15, 16, 23, 24, 65535, 65536, 65537, 0x7FFFFFFFu, 0x80000000u,
-                                        0xFFFFFFF0u, 0xFFFFFFFFu};
+  const std::uint32_t l_au32Absurd[] = {0,     1,     15,          16,          23,          24,         65535,
+                                        65536, 65537, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF0u, 0xFFFFFFFFu};
   for (int l_iRound = 0; l_iRound < 3000; ++l_iRound) {
     const auto& l_base = l_vecBases[l_random.Below(static_cast<std::uint32_t>(l_vecBases.size()))];
     Bytes l_damaged = l_base.first;
@@ -576,9 +580,8 @@ TEST_F(OsCompressTest, DamagedContainersFailCleanly) {
         }
         const std::size_t l_sizetField = l_vecFields[l_random.Below(static_cast<std::uint32_t>(l_vecFields.size()))];
         const std::uint32_t l_u32Old = Get32(l_damaged, l_sizetField);
-        const std::uint32_t l_u32New = l_random.Below(2) == 0
-                                           ? l_au32Absurd[l_random.Below(sizeof(l_au32Absurd) / 4)]
-                                           : l_u32Old + 1 + l_random.Below(3) - 2;
+        const std::uint32_t l_u32New = l_random.Below(2) == 0 ? l_au32Absurd[l_random.Below(sizeof(l_au32Absurd) / 4)]
+                                                              : l_u32Old + 1 + l_random.Below(3) - 2;
         Put32(&l_damaged, l_sizetField, l_u32New);
         l_bContentKept = l_u32New == l_u32Old;
         break;

@@ -33,7 +33,10 @@ class CRecorder : public COsPackageVisitor, public COsByteSink {
     return OS_STS_SUCCESS;
   }
   EOSSTS Directory(const OsPackageRecord& a_ospackagerecord, bool a_bFirst, bool a_bClosing) override {
-    m_s += std::string("dir ") + a_ospackagerecord.m_szFilename + (a_bFirst ? " first|" : a_bClosing ? " closing|" : "|");
+    m_s += std::string("dir ") + a_ospackagerecord.m_szFilename +
+           (a_bFirst     ? " first|"
+            : a_bClosing ? " closing|"
+                         : "|");
     return OS_STS_SUCCESS;
   }
   EOSSTS FileBegin(const OsPackageRecord& a_ospackagerecord, COsByteSink** a_pposbytesink) override {
@@ -41,11 +44,18 @@ class CRecorder : public COsPackageVisitor, public COsByteSink {
     *a_pposbytesink = this;
     return OS_STS_SUCCESS;
   }
-  EOSSTS FileEnd(const OsPackageRecord&, EOSSTS a_eossts) override { m_s += "|"; return a_eossts; }
+  EOSSTS FileEnd(const OsPackageRecord&, EOSSTS a_eossts) override {
+    m_s += "|";
+    return a_eossts;
+  }
   std::string m_s;
 };
 
-struct SResult { EOSSTS m_eossts; std::uint64_t m_u64Consumed; std::string m_s, m_sRefusal; };
+struct SResult {
+  EOSSTS m_eossts;
+  std::uint64_t m_u64Consumed;
+  std::string m_s, m_sRefusal;
+};
 // A stream whose source holds its first a_sizetAvailable bytes, a_u64Limit of them the stream's.
 SResult Decode(const std::string& a_s, std::uint64_t a_u64Limit, std::size_t a_sizetAvailable) {
   OsFilePackageClearError();
@@ -55,7 +65,8 @@ SResult Decode(const std::string& a_s, std::uint64_t a_u64Limit, std::size_t a_s
   std::uint64_t l_u64Used = 0;
   EOSSTS l_eossts = OsSplitDecodeHeader(&l_source, a_u64Limit, "x", &l_ossplitheader, &l_u64Used);
   if (l_eossts == OS_STS_SUCCESS)
-    l_eossts = OsSplitDecodeBody(&l_source, a_u64Limit - l_u64Used, "x", l_ossplitheader, &l_sink, nullptr, nullptr, &l_u64Used);
+    l_eossts = OsSplitDecodeBody(&l_source, a_u64Limit - l_u64Used, "x", l_ossplitheader, &l_sink, nullptr, nullptr,
+                                 &l_u64Used);
   return {l_eossts, l_u64Used, l_sink.m_s, OsFilePackageLastError()};
 }
 SResult Walk(const std::string& a_s, COsPackageVisitor* a_posvisitor = nullptr) {
@@ -71,8 +82,8 @@ const std::string s_sText = std::string(60, 'a') + "scanner=driver 2048\r\n" + s
 
 // A directory source logs: a.txt, an empty read-only b.txt, an empty sub.
 std::vector<SEntry> Logs(const std::string& a_sStreamA) {
-  return {{"logs", 1, 3, ""}, {"logs\\a.txt", 2, 3, a_sStreamA}, {"logs\\b.txt", 2, 1, ""},
-          {"logs\\sub", 1, 3, ""}, {"logs\\sub", 1, 3, ""}, {"logs", 1, 3, ""}};
+  return {{"logs", 1, 3, ""},      {"logs\\a.txt", 2, 3, a_sStreamA}, {"logs\\b.txt", 2, 1, ""},
+          {"logs\\sub", 1, 3, ""}, {"logs\\sub", 1, 3, ""},           {"logs", 1, 3, ""}};
 }
 std::string Deep(int a_iDepth) {
   std::vector<SEntry> l_vec;
@@ -83,27 +94,79 @@ std::string Deep(int a_iDepth) {
 
 // The decoders are what every reader below goes through.
 TEST(OsPackageFormat, EncodersWriteTheLayouts) {
-  std::uint8_t l_au8Split[OS_SPLIT_HEADER_SIZE], l_au8Header[OS_PACKAGE_HEADER_SIZE], l_au8Record[OS_PACKAGE_RECORD_SIZE];
+  std::uint8_t l_au8Split[OS_SPLIT_HEADER_SIZE], l_au8Header[OS_PACKAGE_HEADER_SIZE],
+      l_au8Record[OS_PACKAGE_RECORD_SIZE];
   OsSplitHeaderEncode({{'Q', 'R', 'X', 'S', 'P', 'L', '0', '1'}, 28, 4, 0x0A0B0C0D0E0F1011, 0x2000000}, l_au8Split);
   OsPackageHeaderEncode({{'Q', 'R', 'X', 'P', 'K', 'G', '0', '1'}, 24, 304, 0x0102030405060708}, l_au8Header);
-  OsPackageRecordEncode({0x1122334455667788, "logs\\a.txt", OS_FILE_TYPE_FILE, OS_FILE_ACCESS_READ,
-                         {2023, 11, 2, 14, 9, 5, 7, 42}, {2024, 2, 4, 29, 23, 59, 58, 999}}, l_au8Record);
-  const auto l_image = [](const auto& a_au8) { return std::string(reinterpret_cast<const char*>(a_au8), sizeof(a_au8)); };
-  EXPECT_EQ(l_image(l_au8Split), std::string("QRXSPL01\x1C\0\0\0\x04\0\0\0\x11\x10\x0F\x0E\x0D\x0C\x0B\x0A\0\0\0\x02", 28));
+  OsPackageRecordEncode({0x1122334455667788,
+                         "logs\\a.txt",
+                         OS_FILE_TYPE_FILE,
+                         OS_FILE_ACCESS_READ,
+                         {2023, 11, 2, 14, 9, 5, 7, 42},
+                         {2024, 2, 4, 29, 23, 59, 58, 999}},
+                        l_au8Record);
+  const auto l_image = [](const auto& a_au8) {
+    return std::string(reinterpret_cast<const char*>(a_au8), sizeof(a_au8));
+  };
+  EXPECT_EQ(l_image(l_au8Split),
+            std::string("QRXSPL01\x1C\0\0\0\x04\0\0\0\x11\x10\x0F\x0E\x0D\x0C\x0B\x0A\0\0\0\x02", 28));
   EXPECT_EQ(l_image(l_au8Header), std::string("QRXPKG01\x18\0\0\0\x30\x01\0\0\x08\x07\x06\x05\x04\x03\x02\x01", 24));
-  EXPECT_EQ(l_image(l_au8Record), std::string("\x88\x77\x66\x55\x44\x33\x22\x11logs\\a.txt", 18) + std::string(246, '\0') +
-                                      std::string("\x02\0\0\0\x01\0\0\0\xE7\x07\x0B\0\x02\0\x0E\0\x09\0\x05\0\x07\0\x2A\0"
-                                                  "\xE8\x07\x02\0\x04\0\x1D\0\x17\0\x3B\0\x3A\0\xE7\x03", 40));
+  EXPECT_EQ(l_image(l_au8Record),
+            std::string("\x88\x77\x66\x55\x44\x33\x22\x11logs\\a.txt", 18) + std::string(246, '\0') +
+                std::string("\x02\0\0\0\x01\0\0\0\xE7\x07\x0B\0\x02\0\x0E\0\x09\0\x05\0\x07\0\x2A\0"
+                            "\xE8\x07\x02\0\x04\0\x1D\0\x17\0\x3B\0\x3A\0\xE7\x03",
+                            40));
 }
 
 TEST(OsPackageFormat, NameRefusals) {
-  const std::string l_asRefused[] = {
-      "\\a", "/a", "\\\\server\\share\\a", "\\\\?\\c:\\a", "c:\\a", "c:a", "a.txt:stream",  // roots, drives, streams
-      "..", "..\\a", "a\\..\\..\\b", "a/../b", "a\\..", ".. \\a", "a\\b.", "a\\b ", "...", " ",  // climbing, dropped
-      "CON", "con.txt", "a\\Nul.tar.gz", "PRN", "AUX", "COM0", "lpt9.log", "CONIN$", "conout$.txt", "CON   .txt",
-      "COM\xc2\xb9", "a\\\x01" "b", "a\tb", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", std::string(256, 'n')};
-  const std::string l_asAccepted[] = {"logs\\a.txt", ".\\x", "logs/a.txt", "a..b", "...a", "COM10", "CONSOLE",
-                                      "auxiliary.txt", "\xc3\xa9t\xc3\xa9", std::string(255, 'n')};
+  const std::string l_asRefused[] = {"\\a",
+                                     "/a",
+                                     "\\\\server\\share\\a",
+                                     "\\\\?\\c:\\a",
+                                     "c:\\a",
+                                     "c:a",
+                                     "a.txt:stream",  // roots, drives, streams
+                                     "..",
+                                     "..\\a",
+                                     "a\\..\\..\\b",
+                                     "a/../b",
+                                     "a\\..",
+                                     ".. \\a",
+                                     "a\\b.",
+                                     "a\\b ",
+                                     "...",
+                                     " ",  // climbing, dropped
+                                     "CON",
+                                     "con.txt",
+                                     "a\\Nul.tar.gz",
+                                     "PRN",
+                                     "AUX",
+                                     "COM0",
+                                     "lpt9.log",
+                                     "CONIN$",
+                                     "conout$.txt",
+                                     "CON   .txt",
+                                     "COM\xc2\xb9",
+                                     "a\\\x01"
+                                     "b",
+                                     "a\tb",
+                                     "a<b",
+                                     "a>b",
+                                     "a\"b",
+                                     "a|b",
+                                     "a?b",
+                                     "a*b",
+                                     std::string(256, 'n')};
+  const std::string l_asAccepted[] = {"logs\\a.txt",
+                                      ".\\x",
+                                      "logs/a.txt",
+                                      "a..b",
+                                      "...a",
+                                      "COM10",
+                                      "CONSOLE",
+                                      "auxiliary.txt",
+                                      "\xc3\xa9t\xc3\xa9",
+                                      std::string(255, 'n')};
   const auto l_refused = [](std::string a_s, bool a_bDirectory) {
     a_s.resize(OS_PACKAGE_NAME_SIZE, '\0');
     return OsPackageNameRefusal(reinterpret_cast<const std::uint8_t*>(a_s.data()), a_bDirectory) != nullptr;
@@ -118,7 +181,10 @@ TEST(OsPackageFormat, NameRefusals) {
 
 TEST(OsPackageFormat, MethodSkipAndNoWaitRules) {
   const struct {  // the method chosen for method 1; skipped without and with images; not waited for
-    const char* m_szPath; std::uint64_t m_u64Size; EOSCOMPRESS m_eoscompress; bool m_bSkip, m_bSkipWithImages, m_bNoWait;
+    const char* m_szPath;
+    std::uint64_t m_u64Size;
+    EOSCOMPRESS m_eoscompress;
+    bool m_bSkip, m_bSkipWithImages, m_bNoWait;
   } s_acases[] = {
       {"C:\\DATA\\A.INI", 134217728, OS_COMPRESS_BWT, false, false, false},
       {"c:\\data\\a.txt", 134217729, OS_COMPRESS_RLE, false, false, false},
@@ -133,7 +199,8 @@ TEST(OsPackageFormat, MethodSkipAndNoWaitRules) {
   };
   for (const auto& l_case : s_acases) {
     const std::string l_sPath = l_case.m_szPath, l_sName = l_sPath.substr(l_sPath.find_last_of("\\/") + 1);
-    EXPECT_EQ(OsSplitChooseMethod(l_case.m_szPath, l_case.m_u64Size, OS_COMPRESS_AUTOMATIC), l_case.m_eoscompress) << l_sPath;
+    EXPECT_EQ(OsSplitChooseMethod(l_case.m_szPath, l_case.m_u64Size, OS_COMPRESS_AUTOMATIC), l_case.m_eoscompress)
+        << l_sPath;
     EXPECT_EQ(OsPackageSkipFile(l_sName.c_str(), l_case.m_szPath, false), l_case.m_bSkip) << l_sPath;
     EXPECT_EQ(OsPackageSkipFile(l_sName.c_str(), l_case.m_szPath, true), l_case.m_bSkipWithImages) << l_sPath;
     EXPECT_EQ(OsPackageNoWait(l_case.m_szPath), l_case.m_bNoWait) << l_sPath;

@@ -26,7 +26,9 @@ class Xml : public ::testing::Test {
   }
   COsXmlImpl& Impl() { return *m_osxml.m_posxmlimpl; }
   const OsXmlAtom& Atom(int a_i) { return Impl().m_posxmlatom[a_i]; }
-  std::string Text(std::int32_t a_lOffset, std::int32_t a_lLength) { return std::string(Impl().m_szText + a_lOffset, a_lLength); }
+  std::string Text(std::int32_t a_lOffset, std::int32_t a_lLength) {
+    return std::string(Impl().m_szText + a_lOffset, a_lLength);
+  }
   std::string NameOf(const OsXmlAtom& a_atom) { return Text(a_atom.szName, a_atom.lName); }
   std::string DataOf(const OsXmlAtom& a_atom) { return Text(a_atom.szData, a_atom.lData); }
   std::string Name() {

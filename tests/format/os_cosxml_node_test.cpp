@@ -16,8 +16,8 @@ TEST_F(Xml, NavigationThroughATree) {
   EXPECT_EQ(Name(), "a");
   EXPECT_EQ(m_osxml.NodeDepthGet(), 1);
   EXPECT_EQ(m_osxml.NodeChild(), OS_STS_NOMORE);  // a's property is no child
-  EXPECT_EQ(Name(), "a");                          // and the cursor stays
-  ASSERT_EQ(m_osxml.NodeNext(), OS_STS_SUCCESS);   // past a's property
+  EXPECT_EQ(Name(), "a");                         // and the cursor stays
+  ASSERT_EQ(m_osxml.NodeNext(), OS_STS_SUCCESS);  // past a's property
   EXPECT_EQ(Name(), "b");
   ASSERT_EQ(m_osxml.NodePush(), OS_STS_SUCCESS);
   ASSERT_EQ(m_osxml.NodeChild(), OS_STS_SUCCESS);

@@ -5,8 +5,8 @@
 
 namespace {
 
-void ExpectAtom(const OsXmlAtom& a_atom, EOSXMLTYPE a_eosxmltype, int a_iDepth, int a_iIndex, int a_iName, int a_iNameLength,
-                int a_iData, int a_iDataLength) {
+void ExpectAtom(const OsXmlAtom& a_atom, EOSXMLTYPE a_eosxmltype, int a_iDepth, int a_iIndex, int a_iName,
+                int a_iNameLength, int a_iData, int a_iDataLength) {
   EXPECT_EQ(a_atom.eosxmltype, a_eosxmltype);
   EXPECT_EQ(a_atom.lDepth, a_iDepth);
   EXPECT_EQ(a_atom.lIndex, a_iIndex);
@@ -121,7 +121,8 @@ TEST_F(Xml, Cdata) {
 TEST_F(Xml, AdjacentCdataSectionsAreOneValue) {
   // A value holding "]]>" is split inside it into adjacent sections; the text
   // stays as written, so the parent's raw data is unchanged.
-  const std::string l_s = "<r><a><![CDATA[x]]]]><![CDATA[>y]]><![CDATA[]]><![CDATA[z]]></a><b><![CDATA[q]]><![CDATA[w]]></b></r>";
+  const std::string l_s =
+      "<r><a><![CDATA[x]]]]><![CDATA[>y]]><![CDATA[]]><![CDATA[z]]></a><b><![CDATA[q]]><![CDATA[w]]></b></r>";
   ASSERT_EQ(Load(l_s), OS_STS_SUCCESS);
   EXPECT_EQ(DataOf(Atom(0)), l_s.substr(3, l_s.size() - 7));
   // Each joined value keeps its own terminator: one held in place does not
@@ -157,7 +158,7 @@ TEST_F(Xml, CdataRefusals) {
   ExpectAbort("<a><!-- c --></a>", "XML abort...invalid CDATA section. pos=<3>");
   ExpectAbort("<!-- c --><a/>", "XML abort...invalid CDATA section. pos=<0>");
   ExpectAbort("<!DOCTYPE a><a/>", "XML abort...invalid CDATA section. pos=<0>");
-  ExpectAbort("<a><![CDATA[</a>", "XML abort...nesting problem in document.");   // unterminated
+  ExpectAbort("<a><![CDATA[</a>", "XML abort...nesting problem in document.");  // unterminated
   ExpectAbort("<a>xx<![CDATA[", "XML abort...invalid CDATA section. pos=<5>");  // nothing after it
   ExpectAbort("<a><![cdata[x]]></a>", "XML abort...invalid CDATA section. pos=<3>");
   // Outside every element there is nothing for the section to belong to.
@@ -200,7 +201,8 @@ TEST_F(Xml, NestingRefusals) {
   ExpectAbort("<a>text</a", "XML abort...didn't find '>' in closing tag.  pos=<7>");
   // Only the first 64 characters of the text are shown.
   const std::string l_sLong = "<a><b></a>" + std::string(100, 'x') + "</b>";
-  ExpectAbort(l_sLong, "XML abort...tags out of synch (closing doesn't match opening) 4 8 114 " + l_sLong.substr(0, 64));
+  ExpectAbort(l_sLong,
+              "XML abort...tags out of synch (closing doesn't match opening) 4 8 114 " + l_sLong.substr(0, 64));
 }
 
 TEST_F(Xml, TagRefusals) {
@@ -230,8 +232,9 @@ TEST_F(Xml, TagRefusals) {
 TEST_F(Xml, AFailedLoadLeavesNothingUsable) {
   ASSERT_EQ(Load("<a><b k='1'>t</b></a>"), OS_STS_SUCCESS);
   ASSERT_EQ(m_osxml.StateGet(), OS_XML_STATE_LOADED);
-  ExpectAbort("<a><b k='1'>t</b><c></a>", "XML abort...tags out of synch (closing doesn't match opening) 18 22 24 "
-                                           "<a><b k='1'>t</b><c></a>");
+  ExpectAbort("<a><b k='1'>t</b><c></a>",
+              "XML abort...tags out of synch (closing doesn't match opening) 18 22 24 "
+              "<a><b k='1'>t</b><c></a>");
   // The state keeps its value, but the cursor and the rows are gone.
   EXPECT_EQ(m_osxml.StateGet(), OS_XML_STATE_LOADED);
   for (int l_i = 0; l_i < Impl().m_lAllocatedAtoms; ++l_i) EXPECT_EQ(Atom(l_i).eosxmltype, OS_XML_TYPE_UNDEFINED);
@@ -285,7 +288,8 @@ TEST_F(Xml, Declarations) {
 
   // The table grows by 8 rows at a time.
   std::string l_s = "<?";
-  for (int l_i = 0; l_i < 20; ++l_i) l_s += (l_i ? " p" : "p") + std::string(1, static_cast<char>('a' + l_i)) + "='" + std::to_string(l_i) + "'";
+  for (int l_i = 0; l_i < 20; ++l_i)
+    l_s += (l_i ? " p" : "p") + std::string(1, static_cast<char>('a' + l_i)) + "='" + std::to_string(l_i) + "'";
   ASSERT_EQ(Load(l_s + "?><a/>"), OS_STS_SUCCESS);
   EXPECT_EQ(Impl().m_lAllocatedDeclarations, 24);
   EXPECT_EQ(Impl().m_lDeclarationsInUse, 20);
@@ -416,15 +420,17 @@ TEST_F(Xml, DumpFormat) {
   std::string l_sExpected = "pod.m_lAllocatedAtoms=256\npod.m_lAtomsInUse=2\n";
   l_sExpected += "\nAtom 0:\n" + l_sDashes + "\nOsXmlAtom : this=0x" + l_p(&Atom(0)) +
                  "\neosxmltype=OS_XML_TYPE_TAG\nlDepth=0 lIndex=0\nszName,lName=1,1 \"a\"\nszData,lData=10,0 \"\"\n"
-                 "pCallbacks=null\n" + l_sDashes + "\n\n\n";
-  l_sExpected += "\nAtom 1:\n" + l_sDashes + "\nOsXmlAtom : this=0x" + l_p(&Atom(1)) +
-                 "\neosxmltype=OS_XML_TYPE_PROPERTY\nlDepth=0 lIndex=1\nszName,lName=3,1 \"x\"\nszData,lData=6,1 \"1\"\n"
-                 "pCallbacks=0x" + l_p(&l_set) + ":\n" +
-                 "\tpvObjectEnter=0x" + l_p(nullptr) + "\tosxmlcallbackfunctionEnter=0x" + l_p(nullptr) + "\n" +
-                 "\tpvObjectExit =0x" + l_p(nullptr) + "\tosxmlcallbackfunctionExit =0x" + l_p(nullptr) + "\n" +
-                 "\tpvObjectUnknown =0x" + l_p(nullptr) + "\tosxmlcallbackfunctionUnknown =0x" + l_p(nullptr) + "\n" +
-                 "\tpvObjectUnordered =0x" + l_p(nullptr) + "\tosxmlcallbackfunctionUnordered =0x" + l_p(nullptr) +
-                 "\n" + "\n\tpvNameArg=0x" + l_p(&l_set) + "\n" + l_sDashes + "\n\n\n";
+                 "pCallbacks=null\n" +
+                 l_sDashes + "\n\n\n";
+  l_sExpected +=
+      "\nAtom 1:\n" + l_sDashes + "\nOsXmlAtom : this=0x" + l_p(&Atom(1)) +
+      "\neosxmltype=OS_XML_TYPE_PROPERTY\nlDepth=0 lIndex=1\nszName,lName=3,1 \"x\"\nszData,lData=6,1 \"1\"\n"
+      "pCallbacks=0x" +
+      l_p(&l_set) + ":\n" + "\tpvObjectEnter=0x" + l_p(nullptr) + "\tosxmlcallbackfunctionEnter=0x" + l_p(nullptr) +
+      "\n" + "\tpvObjectExit =0x" + l_p(nullptr) + "\tosxmlcallbackfunctionExit =0x" + l_p(nullptr) + "\n" +
+      "\tpvObjectUnknown =0x" + l_p(nullptr) + "\tosxmlcallbackfunctionUnknown =0x" + l_p(nullptr) + "\n" +
+      "\tpvObjectUnordered =0x" + l_p(nullptr) + "\tosxmlcallbackfunctionUnordered =0x" + l_p(nullptr) + "\n" +
+      "\n\tpvNameArg=0x" + l_p(&l_set) + "\n" + l_sDashes + "\n\n\n";
   EXPECT_EQ(l_sOut, l_sExpected);
 
   // Without a text copy the offsets are shown alone; unknown kinds are named so.
@@ -436,7 +442,8 @@ TEST_F(Xml, DumpFormat) {
   const std::string l_sBare = testing::internal::GetCapturedStdout();
   Impl().m_szText = l_szText;
   EXPECT_NE(l_sBare.find("eosxmltype=<<invalid>>\n"), std::string::npos) << l_sBare;
-  EXPECT_NE(l_sBare.find("szName,lName=1 (szData=null)\nszData,lData=10 (szData=null)\n"), std::string::npos) << l_sBare;
+  EXPECT_NE(l_sBare.find("szName,lName=1 (szData=null)\nszData,lData=10 (szData=null)\n"), std::string::npos)
+      << l_sBare;
 }
 
 }  // namespace

@@ -89,9 +89,9 @@ class Mutator {
   std::uint32_t Below(std::uint32_t a_u32) { return a_u32 == 0 ? 0 : static_cast<std::uint32_t>(m_rng() % a_u32); }
 
   std::string Mutate(const std::string& a_s, const std::string& a_sOther) {
-    static const char* const s_aszPieces[] = {"<",  ">",  "/",   "'",  "=",         " ",  "?",     "!",
-                                              "]]>", "</", "/>",  "<?", "<![CDATA[", "\0", "<a>",   "</a>",
-                                              "x='", "\t", "\n",  "]", "<!--",      "?>", "<a/>",  "'>"};
+    static const char* const s_aszPieces[] = {"<",   ">",  "/",  "'",  "=",         " ",  "?",    "!",
+                                              "]]>", "</", "/>", "<?", "<![CDATA[", "\0", "<a>",  "</a>",
+                                              "x='", "\t", "\n", "]",  "<!--",      "?>", "<a/>", "'>"};
     std::string l_s = a_s;
     const int l_iEdits = 1 + static_cast<int>(Below(4));
     for (int l_i = 0; l_i < l_iEdits; ++l_i) {

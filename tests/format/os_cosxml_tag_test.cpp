@@ -26,7 +26,7 @@ TEST(OsXmlGetTagValue, ValuesAndCdata) {
   EXPECT_EQ(Value("<v><![CDATA[abc]]></v>", "<v>", "</v>"), "abc");
   EXPECT_EQ(Value("<v><![CDATA[a<b>]]></v>", "<v>", "</v>"), "a<b>");
   EXPECT_EQ(Value("<v><![CDATA[a]]]]><![CDATA[>b]]></v>", "<v>", "</v>"), "a]]>b");  // adjacent sections
-  EXPECT_EQ(Value("<a>1</a><a>2</a>", "<a>", "</a>"), "1");  // the first one
+  EXPECT_EQ(Value("<a>1</a><a>2</a>", "<a>", "</a>"), "1");                          // the first one
   EXPECT_EQ(Value("<a>x<b>y</b></a>", "<a>", "</a>"), "x<b>y</b>");
 }
 

@@ -49,8 +49,10 @@ void Write(const fs::path& a_path, const std::string& a_s) { std::ofstream(a_pat
 
 // logs with a.txt and the read-only ro.ini, or with the file a_sName alone.
 std::string Logs(const std::string& a_sName = "") {
-  std::vector<SEntry> l_vec = {{"logs", 1, 3, "", At(9, 0)}, {"logs\\a.txt", 2, 3, Split(s_sA), At(10, 21)},
-                               {"logs\\ro.ini", 2, 1, Split(s_sIni), At(10, 25)}, {"logs", 1, 3, "", At(9, 0)}};
+  std::vector<SEntry> l_vec = {{"logs", 1, 3, "", At(9, 0)},
+                               {"logs\\a.txt", 2, 3, Split(s_sA), At(10, 21)},
+                               {"logs\\ro.ini", 2, 1, Split(s_sIni), At(10, 25)},
+                               {"logs", 1, 3, "", At(9, 0)}};
   if (!a_sName.empty()) l_vec = {l_vec[0], {a_sName, 2, 3, Split("planted")}, l_vec[3]};
   return Package(l_vec, s_sA.size() + s_sIni.size());
 }
@@ -147,8 +149,13 @@ TEST_F(QrxPkgTest, NeverFollowsALinkPlantedInTheDestination) {
 }
 
 TEST_F(QrxPkgTest, UsageErrorsExitWithTwo) {
-  const std::string l_as[] = {"", "frobnicate " + m_sPackage, "list", "list " + m_sPackage + " extra",
-                              "extract " + m_sPackage, "list " + m_sPackage + " --keep", "create " + m_sPackage + " src"};
+  const std::string l_as[] = {"",
+                              "frobnicate " + m_sPackage,
+                              "list",
+                              "list " + m_sPackage + " extra",
+                              "extract " + m_sPackage,
+                              "list " + m_sPackage + " --keep",
+                              "create " + m_sPackage + " src"};
   for (const std::string& l_s : l_as) {
     EXPECT_EQ(Run(l_s), 2) << l_s;
     EXPECT_NE(m_sErr.find("--help"), std::string::npos) << m_sErr;

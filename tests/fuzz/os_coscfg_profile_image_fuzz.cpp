@@ -183,8 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* a_pu8Data, std::size_t
   Check(std::memcmp(s_acAgain, l_acExpected, l_sizetExpected) == 0);
   if (l_acExpected == s_acImage) {
     std::size_t l_sizetTextAgain = 0;
-    Check(OsCfgProfileImageText(s_acAgain, s_acTextAgain, sizeof(s_acTextAgain), &l_sizetTextAgain) ==
-          OS_STS_SUCCESS);
+    Check(OsCfgProfileImageText(s_acAgain, s_acTextAgain, sizeof(s_acTextAgain), &l_sizetTextAgain) == OS_STS_SUCCESS);
     Check(l_sizetTextAgain == l_sizetText && std::memcmp(s_acTextAgain, s_acText, l_sizetText) == 0);
   }
   return 0;

@@ -36,8 +36,8 @@ EOSSTS Decode(const std::uint8_t* a_pu8, std::size_t a_sizet, std::uint32_t a_u3
   a_pOutput->reset(new std::uint8_t[a_u32Capacity]);
   const std::unique_ptr<std::uint8_t[]> l_scratch(new std::uint8_t[a_u32Capacity]);
   *a_pu32Length = a_u32Capacity;
-  const EOSSTS l_eossts = OsFileDecompress(a_pOutput->get(), a_pu32Length, a_pu8,
-                                           static_cast<std::uint32_t>(a_sizet), l_scratch.get());
+  const EOSSTS l_eossts =
+      OsFileDecompress(a_pOutput->get(), a_pu32Length, a_pu8, static_cast<std::uint32_t>(a_sizet), l_scratch.get());
   Check(l_eossts == OS_STS_SUCCESS || l_eossts == OS_STS_FAIL);
   Check(*a_pu32Length <= a_u32Capacity && (l_eossts == OS_STS_SUCCESS || *a_pu32Length == 0));
   return l_eossts;

@@ -12,7 +12,8 @@
 #include "os.h"
 #include "os_win.h"
 
-const char* g_szOsServicesArguments = "<arguments><uniquename>syncpeer</uniquename><entity>application</entity></arguments>";
+const char* g_szOsServicesArguments =
+    "<arguments><uniquename>syncpeer</uniquename><entity>application</entity></arguments>";
 
 namespace {
 
@@ -49,7 +50,8 @@ int main(int a_iArgc, char** a_aszArgv) {
   if (l_iExit == 0 && std::strcmp(a_aszArgv[3], "-") != 0) {
     l_iExit = 3;
     for (int l_i = 4; l_i < a_iArgc; ++l_i)
-      if (std::strcmp(a_aszArgv[l_i], a_aszArgv[3]) == 0 && l_members[l_i - 4]->EventSet() == OS_STS_SUCCESS) l_iExit = 0;
+      if (std::strcmp(a_aszArgv[l_i], a_aszArgv[3]) == 0 && l_members[l_i - 4]->EventSet() == OS_STS_SUCCESS)
+        l_iExit = 0;
   }
   if (l_iExit == 0 && !WaitFor(l_sTag, ".quit")) l_iExit = 4;
   l_members.clear();

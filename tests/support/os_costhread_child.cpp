@@ -16,7 +16,8 @@ namespace {
 void WriteArguments(FILE* a_pfile, const char* a_szParser, int a_iCount, wchar_t** a_awsz) {
   for (int l_i = 1; l_i < a_iCount; ++l_i) {
     std::fprintf(a_pfile, "%s", a_szParser);
-    for (const wchar_t* l_pwc = a_awsz[l_i]; *l_pwc != 0; ++l_pwc) std::fprintf(a_pfile, " %04x", static_cast<unsigned>(*l_pwc));
+    for (const wchar_t* l_pwc = a_awsz[l_i]; *l_pwc != 0; ++l_pwc)
+      std::fprintf(a_pfile, " %04x", static_cast<unsigned>(*l_pwc));
     std::fprintf(a_pfile, "\n");
   }
 }

@@ -181,7 +181,8 @@ inline std::string OsXmlGenCompare(COsXml& a_osxml, const std::vector<OsXmlGenEl
           l_property.lName != static_cast<std::int32_t>(l_element.m_vecProperties[l_p].first.size()))
         return "property atom " + std::to_string(l_p) + " of <" + l_element.m_sName + ">";
     }
-    if (l_element.m_bSelfClosing && l_posxmlatom->lData != 0) return "self-closing <" + l_element.m_sName + "> has data";
+    if (l_element.m_bSelfClosing && l_posxmlatom->lData != 0)
+      return "self-closing <" + l_element.m_sName + "> has data";
     // A failed child search leaves the cursor alone, so a leaf needs no
     // level of its own (the deepest one, at level 63, could not have one).
     if (l_element.m_vecChildren.empty()) {

@@ -17,8 +17,9 @@ bool OsTestWriteFile(const std::wstring& a_wsPath, const std::string& a_sBytes) 
 }
 
 std::string OsTestReadFile(const std::wstring& a_wsPath) {
-  HANDLE const l_hfile = CreateFileW(a_wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE const l_hfile =
+      CreateFileW(a_wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (l_hfile == INVALID_HANDLE_VALUE) return std::string();
   std::string l_s;
   char l_acBuffer[65536];

@@ -8,16 +8,16 @@
 // One line: the prefix "%05.5d %02.2d%02.2d%02.2d%03.3d %-32.32s %5d %5d
 // T%04llu S%d V%c " and the text after it.
 struct OsTestLogLine {
-  bool m_bValid = false;      // the prefix has exactly the fixed form
-  std::string m_sRaw;         // the whole line without CR LF
-  std::string m_sSequence;    // five digits
-  std::string m_sTime;        // nine digits, hhmmssmmm
-  std::string m_sModule;      // trailing blanks removed
-  std::string m_sModuleField; // the 32 characters as written
+  bool m_bValid = false;       // the prefix has exactly the fixed form
+  std::string m_sRaw;          // the whole line without CR LF
+  std::string m_sSequence;     // five digits
+  std::string m_sTime;         // nine digits, hhmmssmmm
+  std::string m_sModule;       // trailing blanks removed
+  std::string m_sModuleField;  // the 32 characters as written
   long m_lLine = 0;
   long m_lError = 0;
   unsigned long long m_ullThread = 0;
-  std::string m_sThread;      // the digits after T
+  std::string m_sThread;  // the digits after T
   int m_iState = 0;
   char m_cMark = 0;
   std::string m_sText;

@@ -33,8 +33,8 @@ class OsServicesTest : public OsTest {
   // the argument text, a_szExtra to the configuration.
   void StartAs(const std::string& a_sUnique, const std::string& a_sEntity, const std::string& a_sMore = "",
                const char* a_szExtra = nullptr) {
-    m_sArguments = "<arguments><uniquename>" + a_sUnique + "</uniquename><entity>" + a_sEntity + "</entity>" +
-                   a_sMore + "</arguments>";
+    m_sArguments = "<arguments><uniquename>" + a_sUnique + "</uniquename><entity>" + a_sEntity + "</entity>" + a_sMore +
+                   "</arguments>";
     g_szOsServicesArguments = m_sArguments.c_str();
     OsServicesStart(a_szExtra);
   }
@@ -53,7 +53,9 @@ class OsServicesTest : public OsTest {
     LogTo(a_wszName);
   }
   // The lines of that log whose text holds a_sText, and their number.
-  std::vector<OsTestLogLine> Lines(const std::string& a_sText) { return OsTestFindLines(OsTestReadLog(m_wsLog), a_sText); }
+  std::vector<OsTestLogLine> Lines(const std::string& a_sText) {
+    return OsTestFindLines(OsTestReadLog(m_wsLog), a_sText);
+  }
   std::size_t Count(const std::string& a_sText) { return Lines(a_sText).size(); }
   std::string Item(int a_iSection, int a_iTag) { return OsCfgInstance()->GetItem(a_iSection, a_iTag); }
 

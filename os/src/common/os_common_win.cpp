@@ -30,8 +30,8 @@ bool OsSysIsLink(HANDLE a_hEntry, DWORD a_dwHandleAttributes, const wchar_t* a_w
   }
   // Before Vista the tag cannot be asked: every reparse point counts.
   typedef BOOL(WINAPI * PfnGetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-  static const PfnGetInformation s_pfn = reinterpret_cast<PfnGetInformation>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFileInformationByHandleEx")));
+  static const PfnGetInformation s_pfn = reinterpret_cast<PfnGetInformation>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFileInformationByHandleEx")));
   FILE_ATTRIBUTE_TAG_INFO l_info = {};
   if (s_pfn == nullptr || !s_pfn(a_hEntry, FileAttributeTagInfo, &l_info, sizeof(l_info))) {
     SetLastError(0);

@@ -16,12 +16,12 @@
 #define OS_LOGA(...) OsLogPrint(OsLogInstance(), OS_LOG_FILE, __LINE__, OS_LOG_ASSERT, __VA_ARGS__)
 
 // Any class: 1 and 64 always, the others only while logging is enabled.
-#define OS_LOGX(a_iClass, ...)                                                        \
-  do {                                                                                \
-    COsLog* const l_poslogX = OsLogInstance();                                        \
-    if (l_poslogX != nullptr && ((a_iClass) == OS_LOG_ERROR || (a_iClass) == OS_LOG_ASSERT || \
-                                 OsLogGetDebug(l_poslogX) != 0))                      \
-      OsLogPrint(l_poslogX, OS_LOG_FILE, __LINE__, (a_iClass), __VA_ARGS__);          \
+#define OS_LOGX(a_iClass, ...)                                                                        \
+  do {                                                                                                \
+    COsLog* const l_poslogX = OsLogInstance();                                                        \
+    if (l_poslogX != nullptr &&                                                                       \
+        ((a_iClass) == OS_LOG_ERROR || (a_iClass) == OS_LOG_ASSERT || OsLogGetDebug(l_poslogX) != 0)) \
+      OsLogPrint(l_poslogX, OS_LOG_FILE, __LINE__, (a_iClass), __VA_ARGS__);                          \
   } while (0)
 
 #define OS_LOGI(...) OS_LOGX(OS_LOG_INFO, __VA_ARGS__)
@@ -29,10 +29,10 @@
 
 // Argument checks: log the fixed text (with its arguments) at the given
 // class and return a_ret.
-#define OS_RETURN_IF(a_bCondition, a_iClass, a_szText, a_ret, ...)  \
+#define OS_RETURN_IF(a_bCondition, a_iClass, a_szText, a_ret, ...) \
   do {                                                             \
     if (a_bCondition) {                                            \
-      OS_LOGX((a_iClass), a_szText __VA_OPT__(, ) __VA_ARGS__);     \
+      OS_LOGX((a_iClass), a_szText __VA_OPT__(, ) __VA_ARGS__);    \
       return a_ret;                                                \
     }                                                              \
   } while (0)

@@ -119,7 +119,8 @@ void SetDefaults(COsCfgImpl* a_poscfgimpl) {
   l_items[OS_CFGTAG_FORCESOCKETMONITORTIMEOUT] = a_poscfgimpl->m_szForceSocketMonitorTimeout;
   l_items[OS_CFGTAG_FORCEUSBMONITORTIMEOUT] = a_poscfgimpl->m_szForceUsbMonitorTimeout;
   l_items[OS_CFGTAG_UITIMEOUT] = a_poscfgimpl->m_szUiTimeout;
-  for (int l_i = 0; l_i < OS_VERSION_FIELDS; ++l_i) l_items[OS_CFGTAG_VERSIONMAJOR + l_i] = a_poscfgimpl->m_aszVersion[l_i];
+  for (int l_i = 0; l_i < OS_VERSION_FIELDS; ++l_i)
+    l_items[OS_CFGTAG_VERSIONMAJOR + l_i] = a_poscfgimpl->m_aszVersion[l_i];
 }
 
 }  // namespace
@@ -197,9 +198,9 @@ void IdentifyApplication(COsCfgImpl* a_poscfgimpl) {
   static const struct {
     const char* m_szName;
     int m_iTag;
-  } s_aapplication[] = {{"mirelsys.exe", 153}, {"imaging.exe", 154},   {"orvikimg.exe", 154}, {"qrxtst.exe", 155},
-                        {"trialscan.exe", 156}, {"mdrn.exe", 158},     {"psp.exe", 159},      {"paint shop pro", 159},
-                        {"pkq.exe", 160},      {"homedeck.exe", 161}, {"photoshop.exe", 162}, {"zmte.exe", 165}};
+  } s_aapplication[] = {{"mirelsys.exe", 153},  {"imaging.exe", 154},  {"orvikimg.exe", 154},  {"qrxtst.exe", 155},
+                        {"trialscan.exe", 156}, {"mdrn.exe", 158},     {"psp.exe", 159},       {"paint shop pro", 159},
+                        {"pkq.exe", 160},       {"homedeck.exe", 161}, {"photoshop.exe", 162}, {"zmte.exe", 165}};
   for (const auto& l_application : s_aapplication) {
     if (_stricmp(l_szName, l_application.m_szName) != 0) continue;
     l_items[l_application.m_iTag] = "1";
@@ -209,7 +210,8 @@ void IdentifyApplication(COsCfgImpl* a_poscfgimpl) {
     }
     break;
   }
-  if (GetModuleHandleW(L"firmwarewia.dll") != nullptr || GetModuleHandleW(L"devicewia.dll") != nullptr) l_items[157] = "1";
+  if (GetModuleHandleW(L"firmwarewia.dll") != nullptr || GetModuleHandleW(L"devicewia.dll") != nullptr)
+    l_items[157] = "1";
 }
 
 // Whether an item's text came from the configuration file.
@@ -262,7 +264,8 @@ void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
   if (l_eossts != OS_STS_SUCCESS && l_eossts != OS_STS_NOTFOUND) OS_LOGA("LoadFile failed...");
   OS_LOGI("Done setting configuration defaults...");
   const char* const l_szMajor = l_items[OS_CFGTAG_VERSIONMAJOR] != nullptr ? l_items[OS_CFGTAG_VERSIONMAJOR] : "";
-  const char* const l_szMinor = l_items[OS_CFGTAG_VERSIONMAJOR + 1] != nullptr ? l_items[OS_CFGTAG_VERSIONMAJOR + 1] : "";
+  const char* const l_szMinor =
+      l_items[OS_CFGTAG_VERSIONMAJOR + 1] != nullptr ? l_items[OS_CFGTAG_VERSIONMAJOR + 1] : "";
   if (std::strtol(l_szMajor, nullptr, 10) != l_lMajor || std::strtol(l_szMinor, nullptr, 10) != l_lMinor)
     l_c.m_bVersionFromFile = true;
   // Log settings from the file live in their members, where start-up and
@@ -271,13 +274,14 @@ void Initialise(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfgstartup) {
     int m_iTag;
     char* m_szMember;
     std::size_t m_sizetMember;
-  } s_amember[] = {{OS_CFGTAG_DEBUG, l_c.m_szLogDebug, sizeof(l_c.m_szLogDebug)},
-                   {OS_CFGTAG_DEBUGFILTER, l_c.m_szLogFilter, sizeof(l_c.m_szLogFilter)},
-                   {OS_CFGTAG_DEBUGDISPLAYLENGTH, l_c.m_szDebugDisplayLength, sizeof(l_c.m_szDebugDisplayLength)},
-                   {OS_CFGTAG_FORCESOCKETMONITORTIMEOUT, l_c.m_szForceSocketMonitorTimeout,
-                    sizeof(l_c.m_szForceSocketMonitorTimeout)},
-                   {OS_CFGTAG_FORCEUSBMONITORTIMEOUT, l_c.m_szForceUsbMonitorTimeout, sizeof(l_c.m_szForceUsbMonitorTimeout)},
-                   {OS_CFGTAG_UITIMEOUT, l_c.m_szUiTimeout, sizeof(l_c.m_szUiTimeout)}};
+  } s_amember[] = {
+      {OS_CFGTAG_DEBUG, l_c.m_szLogDebug, sizeof(l_c.m_szLogDebug)},
+      {OS_CFGTAG_DEBUGFILTER, l_c.m_szLogFilter, sizeof(l_c.m_szLogFilter)},
+      {OS_CFGTAG_DEBUGDISPLAYLENGTH, l_c.m_szDebugDisplayLength, sizeof(l_c.m_szDebugDisplayLength)},
+      {OS_CFGTAG_FORCESOCKETMONITORTIMEOUT, l_c.m_szForceSocketMonitorTimeout,
+       sizeof(l_c.m_szForceSocketMonitorTimeout)},
+      {OS_CFGTAG_FORCEUSBMONITORTIMEOUT, l_c.m_szForceUsbMonitorTimeout, sizeof(l_c.m_szForceUsbMonitorTimeout)},
+      {OS_CFGTAG_UITIMEOUT, l_c.m_szUiTimeout, sizeof(l_c.m_szUiTimeout)}};
   for (const auto& l_member : s_amember) {
     if (IsFromFile(a_poscfgimpl, l_items[l_member.m_iTag]))
       SStrNcpy(l_member.m_szMember, l_member.m_sizetMember, l_items[l_member.m_iTag], l_member.m_sizetMember - 1);
@@ -399,7 +403,7 @@ EOSSTS COsCfg::QueryDirectories(char* a_szRoot, std::size_t a_sizetRoot, char* a
                                 char* a_szCompany, std::size_t a_sizetCompany, char* a_szBrandRoot,
                                 std::size_t a_sizetBrandRoot) {
   OS_RETURN_IF_NULL(m_poscfgimpl, OS_LOG_ASSERT, "m_poscfgimpl is null...", OS_STS_FAIL);
-  OsCfgQuery l_query = {a_szRoot,    a_sizetRoot,    a_szModel,   a_sizetModel,
+  OsCfgQuery l_query = {a_szRoot,    a_sizetRoot,    a_szModel,     a_sizetModel,
                         a_szCompany, a_sizetCompany, a_szBrandRoot, a_sizetBrandRoot};
   return OsCfgQueryDirectories(m_poscfgimpl->m_szFudge, m_poscfgimpl->m_eoscfgentity, &l_query);
 }
@@ -444,7 +448,8 @@ bool COsCfg::DsmPath(char* a_szPath, std::size_t a_sizetPath, bool a_bNewManager
     return true;
   }
   wchar_t l_wsz[MAX_PATH];
-  if (a_bNewManager && GetSystemDirectoryW(l_wsz, MAX_PATH) != 0 && CopyUtf8FromUnicode(l_sz, sizeof(l_sz), l_wsz, -1) > 0) {
+  if (a_bNewManager && GetSystemDirectoryW(l_wsz, MAX_PATH) != 0 &&
+      CopyUtf8FromUnicode(l_sz, sizeof(l_sz), l_wsz, -1) > 0) {
     if (OsFilePathAppend(l_sz, sizeof(l_sz), "TWAINDSM.DLL") && OsFileExists(l_sz)) {
       SStrCpy(a_szPath, a_sizetPath, l_sz);
       return true;
@@ -471,8 +476,9 @@ const char* COsCfg::BrandText(int a_iWidth) {
   while (*l_psz != 0) {
     const std::size_t l_sizetLine = std::strcspn(l_psz, "\r\n");
     if (l_sizetLine != 0) {
-      const int l_iWritten = SStrPrintf(l_c.m_szBrandLines + l_sizetUsed, sizeof(l_c.m_szBrandLines) - l_sizetUsed,
-                                        "%*.*s%.*s\n", a_iWidth, a_iWidth, "\t\t\t\t", static_cast<int>(l_sizetLine), l_psz);
+      const int l_iWritten =
+          SStrPrintf(l_c.m_szBrandLines + l_sizetUsed, sizeof(l_c.m_szBrandLines) - l_sizetUsed, "%*.*s%.*s\n",
+                     a_iWidth, a_iWidth, "\t\t\t\t", static_cast<int>(l_sizetLine), l_psz);
       if (l_iWritten <= 0) break;  // the rest does not fit
       l_sizetUsed += static_cast<std::size_t>(l_iWritten);
     }

@@ -81,12 +81,14 @@ void KnownFolder(const GUID& a_guid, DWORD a_dwFlags, char* a_sz) {
   HMODULE const l_hole32 = l_ole32.Get();
   typedef HRESULT(WINAPI * PfnKnown)(const GUID&, DWORD, HANDLE, PWSTR*);
   typedef void(WINAPI * PfnFree)(LPVOID);
-  const PfnKnown l_pfn = l_module ? reinterpret_cast<PfnKnown>(reinterpret_cast<void*>(
-                                        GetProcAddress(l_module.Get(), "SHGetKnownFolderPath")))
-                                  : nullptr;
+  const PfnKnown l_pfn =
+      l_module
+          ? reinterpret_cast<PfnKnown>(reinterpret_cast<void*>(GetProcAddress(l_module.Get(), "SHGetKnownFolderPath")))
+          : nullptr;
   const PfnFree l_pfnFree =
-      l_hole32 != nullptr ? reinterpret_cast<PfnFree>(reinterpret_cast<void*>(GetProcAddress(l_hole32, "CoTaskMemFree")))
-                          : nullptr;
+      l_hole32 != nullptr
+          ? reinterpret_cast<PfnFree>(reinterpret_cast<void*>(GetProcAddress(l_hole32, "CoTaskMemFree")))
+          : nullptr;
   if (l_pfn == nullptr || l_pfnFree == nullptr) {
     SetLastError(0);
     return;
@@ -373,9 +375,7 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
       }
       if (!NameAbove(l_c.m_szLibraryPath, 2, l_c.m_szModelDirectoryReal)) l_c.m_szModelDirectoryReal[0] = 0;
       break;
-    default:
-      OS_LOGA("Unsupported m_eoscfgentity...%d", static_cast<int>(l_c.m_eoscfgentity));
-      return OS_STS_FAIL;
+    default: OS_LOGA("Unsupported m_eoscfgentity...%d", static_cast<int>(l_c.m_eoscfgentity)); return OS_STS_FAIL;
   }
 
   // The writeable root and the shared root.
@@ -406,9 +406,9 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
     if (l_szOverrideRoot[0] != 0)
       SStrCpy(l_c.m_szSharedRootWriteableDirectory, OS_PATH_SIZE, l_c.m_szRootWriteableDirectory);
   } else {
-    const char* const l_szBase = l_szOverrideRoot[0] != 0                            ? l_szOverrideRoot
+    const char* const l_szBase = l_szOverrideRoot[0] != 0                               ? l_szOverrideRoot
                                  : l_szWriteable[0] != 0 && OsFileExists(l_szWriteable) ? l_szWriteable
-                                                                                       : nullptr;
+                                                                                        : nullptr;
     char l_szRoot[OS_PATH_SIZE];
     if (l_szBase != nullptr)
       l_joins(l_szRoot, l_szBase, std::strlen(l_szAppData) > 2 ? l_szAppData + 2 : "");
@@ -514,9 +514,8 @@ EOSSTS OsCfgSetDirectories(COsCfgImpl* a_poscfgimpl, const OsCfgStartup& a_oscfg
   l_logJoins(l_szScratch, l_szLogParent, "log.lock");
   l_logJoins(l_szScratch, l_c.m_szLogDirectory, "qrxoscfg.txt");
   if (!l_joins.Fit()) {
-    OsCfgRefuseLayout("the directory tree does not fit...", l_c.m_szRootWriteableDirectory[0] != 0
-                                                               ? l_c.m_szRootWriteableDirectory
-                                                               : l_c.m_szRootDirectory);
+    OsCfgRefuseLayout("the directory tree does not fit...",
+                      l_c.m_szRootWriteableDirectory[0] != 0 ? l_c.m_szRootWriteableDirectory : l_c.m_szRootDirectory);
     return OS_STS_FAIL;
   }
 

@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr std::size_t OS_ENV_NAME_UNITS = 256;     // a 16-bit name: at most 256 characters
-constexpr std::size_t OS_ENV_SETNAME_UNITS = 64;   // the 16-bit set: name of at most 64 characters
+constexpr std::size_t OS_ENV_NAME_UNITS = 256;    // a 16-bit name: at most 256 characters
+constexpr std::size_t OS_ENV_SETNAME_UNITS = 64;  // the 16-bit set: name of at most 64 characters
 constexpr std::size_t OS_ENV_SETVALUE_UNITS = 65536;
 constexpr std::size_t OS_ENV_BOOL_SIZE = 16;
 constexpr std::size_t OS_ENV_NUMBER_SIZE = 32;
@@ -280,7 +280,8 @@ char* OsCfgGetEnvWhole(const char* a_szEnvName, bool a_bUnicode) {
   if (CopyStringFromUtf8(l_wszName, OS_ENV_NAME_UNITS + 1, a_szEnvName) <= 0) return nullptr;
   const DWORD l_dwUnits = GetEnvironmentVariableW(l_wszName, nullptr, 0);
   wchar_t* const l_wszValue =
-      l_dwUnits != 0 ? static_cast<wchar_t*>(std::malloc(static_cast<std::size_t>(l_dwUnits) * sizeof(wchar_t))) : nullptr;
+      l_dwUnits != 0 ? static_cast<wchar_t*>(std::malloc(static_cast<std::size_t>(l_dwUnits) * sizeof(wchar_t)))
+                     : nullptr;
   if (l_wszValue != nullptr && GetEnvironmentVariableW(l_wszName, l_wszValue, l_dwUnits) < l_dwUnits) {
     const int l_iBytes = WideCharToMultiByte(CP_UTF8, 0, l_wszValue, -1, nullptr, 0, nullptr, nullptr);
     l_szValue = l_iBytes > 0 ? static_cast<char*>(std::malloc(static_cast<std::size_t>(l_iBytes))) : nullptr;

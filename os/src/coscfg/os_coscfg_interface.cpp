@@ -52,7 +52,8 @@ bool AskInterface(OsCfgInterfaceEntry a_pfnEntry, char* a_szReply) {
   if (l_osxmltask.ErrorGet(false)) return false;
   const char* const l_szReply = a_pfnEntry(l_osxmltask.BufferGet());
   a_szReply[0] = 0;
-  if (l_szReply != nullptr) SStrNcpy(a_szReply, OS_CFG_INTERFACE_REPLY_SIZE, l_szReply, OS_CFG_INTERFACE_REPLY_SIZE - 1);
+  if (l_szReply != nullptr)
+    SStrNcpy(a_szReply, OS_CFG_INTERFACE_REPLY_SIZE, l_szReply, OS_CFG_INTERFACE_REPLY_SIZE - 1);
   return true;
 }
 

@@ -21,7 +21,8 @@ bool IsGlobal(int a_iSection, int a_iTag) {
 // The local data entry of (section, tag), both 1000 or more; null when out of range.
 const char* const* LocalEntry(const COsCfgImpl* a_poscfgimpl, int a_iSection, int a_iTag) {
   if (a_poscfgimpl->m_paszLocalData == nullptr) return nullptr;
-  if (a_iSection < OS_CFG_LOCAL_BASE || a_iSection >= OS_CFG_LOCAL_BASE + a_poscfgimpl->m_iLocalSections) return nullptr;
+  if (a_iSection < OS_CFG_LOCAL_BASE || a_iSection >= OS_CFG_LOCAL_BASE + a_poscfgimpl->m_iLocalSections)
+    return nullptr;
   if (a_iTag < OS_CFG_LOCAL_BASE || a_iTag >= OS_CFG_LOCAL_BASE + a_poscfgimpl->m_iLocalTags) return nullptr;
   return &a_poscfgimpl->m_paszLocalData[(a_iSection - OS_CFG_LOCAL_BASE) * a_poscfgimpl->m_iLocalTags +
                                         (a_iTag - OS_CFG_LOCAL_BASE)];

@@ -58,8 +58,8 @@ class CProfileLock {
 std::uint64_t LastWriteTime(COsFile* a_posfile) {
   OsTimeRecord l_ostimerecord = {};
   if (a_posfile->GetFileTimes(nullptr, &l_ostimerecord) != OS_STS_SUCCESS) return 0;
-  SYSTEMTIME l_systemtime = {l_ostimerecord.m_u16Year,   l_ostimerecord.m_u16Month,  l_ostimerecord.m_u16DayOfWeek,
-                             l_ostimerecord.m_u16Day,    l_ostimerecord.m_u16Hour,   l_ostimerecord.m_u16Minute,
+  SYSTEMTIME l_systemtime = {l_ostimerecord.m_u16Year,   l_ostimerecord.m_u16Month,      l_ostimerecord.m_u16DayOfWeek,
+                             l_ostimerecord.m_u16Day,    l_ostimerecord.m_u16Hour,       l_ostimerecord.m_u16Minute,
                              l_ostimerecord.m_u16Second, l_ostimerecord.m_u16Millisecond};
   FILETIME l_filetime = {};
   if (!SystemTimeToFileTime(&l_systemtime, &l_filetime)) {
@@ -75,9 +75,8 @@ void LoadImage(OsCfgProfile* a_posprofile, COsFile* a_posfile) {
   std::memset(a_posprofile->m_acImage, 0, sizeof(a_posprofile->m_acImage));
   // A file that opens but cannot be read (a region another process locked)
   // is as unread as one that does not open.
-  const bool l_bRead =
-      a_posfile->Read(a_posprofile->m_acImage, static_cast<std::uint32_t>(OS_CFG_PROFILE_IMAGE_SIZE), &l_u32Read) ==
-      OS_STS_SUCCESS;
+  const bool l_bRead = a_posfile->Read(a_posprofile->m_acImage, static_cast<std::uint32_t>(OS_CFG_PROFILE_IMAGE_SIZE),
+                                       &l_u32Read) == OS_STS_SUCCESS;
   if (!l_bRead) l_u32Read = 0;
   a_posprofile->m_u64LastWrite = LastWriteTime(a_posfile);
   a_posprofile->m_u8Unread = l_bRead ? 0 : 1;
@@ -168,7 +167,8 @@ class CProfileWriter {
 
 // Copies and normalises the name; false (logged) when it does not fit.
 bool NormaliseName(char* a_szName, const char* a_szFile) {
-  OS_RETURN_IF(!OsFilePathCopy(a_szName, OS_PATH_SIZE, a_szFile) || a_szName[0] == 0, OS_LOG_ERROR, "bad profile name...<%s>", false, a_szFile);
+  OS_RETURN_IF(!OsFilePathCopy(a_szName, OS_PATH_SIZE, a_szFile) || a_szName[0] == 0, OS_LOG_ERROR,
+               "bad profile name...<%s>", false, a_szFile);
   return true;
 }
 
@@ -319,15 +319,15 @@ EOSSTS OsCfgProfileWrite(const char* a_szFile, const char* a_szSection, const ch
   // a value or a section name with a line break.
   OS_RETURN_IF(a_szKey[0] == ';' || a_szKey[0] == '[' || std::strpbrk(a_szKey, "=\r\n") != nullptr, OS_LOG_ERROR,
                "bad key...<%s>", OS_STS_FAIL, l_szName);
-  OS_RETURN_IF(std::strpbrk(a_szValue, "\r\n") != nullptr || std::strpbrk(a_szSection, "\r\n") != nullptr,
-               OS_LOG_ERROR, "bad value...<%s>", OS_STS_FAIL, l_szName);
+  OS_RETURN_IF(std::strpbrk(a_szValue, "\r\n") != nullptr || std::strpbrk(a_szSection, "\r\n") != nullptr, OS_LOG_ERROR,
+               "bad value...<%s>", OS_STS_FAIL, l_szName);
   // The written file must still fit a read: its CR and empty lines count too.
   char* const l_acImage = l_posprofile->m_acImage;
   std::size_t l_sizetBefore = 0;
   OsCfgProfileImageText(l_acImage, nullptr, 0, &l_sizetBefore);
   std::memcpy(s_acProfileScratch, l_acImage, sizeof(s_acProfileScratch));
-  bool l_bFits = OsCfgProfileImageSet(l_acImage, OS_CFG_PROFILE_IMAGE_SIZE, a_szSection, a_szKey, a_szValue) ==
-                 OS_STS_SUCCESS;
+  bool l_bFits =
+      OsCfgProfileImageSet(l_acImage, OS_CFG_PROFILE_IMAGE_SIZE, a_szSection, a_szKey, a_szValue) == OS_STS_SUCCESS;
   if (l_bFits) {
     std::size_t l_sizetAfter = 0;
     OsCfgProfileImageText(l_acImage, nullptr, 0, &l_sizetAfter);
@@ -381,8 +381,7 @@ EOSSTS COsCfg::ProfileRead(const char* a_szFile, const char* a_szSection, const 
   return OsCfgProfileRead(a_szFile, a_szSection, a_szKey, a_szOut, a_sizetOut);
 }
 
-EOSSTS COsCfg::ProfileWrite(const char* a_szFile, const char* a_szSection, const char* a_szKey,
-                            const char* a_szValue) {
+EOSSTS COsCfg::ProfileWrite(const char* a_szFile, const char* a_szSection, const char* a_szKey, const char* a_szValue) {
   OS_CFG_IMPL_OR_RETURN(OS_STS_FAIL);
   return OsCfgProfileWrite(a_szFile, a_szSection, a_szKey, a_szValue);
 }
@@ -487,7 +486,8 @@ EOSSTS OsCfgLoadSharedFile(COsCfgImpl* a_poscfgimpl) {
   // section, and sets the item of each kind whose section the header named.
   int l_iSection = 0;       // the global section, 0: none
   int l_iLocalSection = 0;  // the local section, 0: none
-  for (std::uint32_t l_u32 = 0; l_u32 < l_u32Read; l_u32 += static_cast<std::uint32_t>(std::strlen(l_acData + l_u32)) + 1) {
+  for (std::uint32_t l_u32 = 0; l_u32 < l_u32Read;
+       l_u32 += static_cast<std::uint32_t>(std::strlen(l_acData + l_u32)) + 1) {
     char* const l_szToken = l_acData + l_u32;
     if (l_szToken[0] == 0 || l_szToken[0] == ';') continue;
     if (l_szToken[0] == '[') {

@@ -23,8 +23,8 @@ LSTATUS QueryText(HKEY a_hkey, const wchar_t* a_wszValue, DWORD a_dwType, DWORD 
   wchar_t* const l_wszText = static_cast<wchar_t*>(std::calloc(l_dwUnits, sizeof(wchar_t)));
   if (l_wszText == nullptr) return ERROR_OUTOFMEMORY;
   DWORD l_dwBytes = a_dwBytes;
-  LSTATUS l_lstatus = RegQueryValueExW(a_hkey, a_wszValue, nullptr, nullptr, reinterpret_cast<BYTE*>(l_wszText),
-                                       &l_dwBytes);
+  LSTATUS l_lstatus =
+      RegQueryValueExW(a_hkey, a_wszValue, nullptr, nullptr, reinterpret_cast<BYTE*>(l_wszText), &l_dwBytes);
   if (l_lstatus == ERROR_SUCCESS) {
     int l_iUnits = static_cast<int>(l_dwBytes / sizeof(wchar_t));
     // A single text loses its stored terminators; a list keeps its inner ones.
@@ -87,12 +87,12 @@ EOSSTS OsCfgReadRegistry(EOSCFGREGISTRY a_eoscfgregistry, const char* a_szKey, v
   LSTATUS l_lstatus = RegQueryValueExW(l_hkey.Get(), l_wszValueName, nullptr, &l_dwType, nullptr, &l_dwBytes);
   if (l_lstatus == ERROR_SUCCESS) {
     if (IsTextType(l_dwType)) {
-      l_lstatus = QueryText(l_hkey.Get(), l_wszValueName, l_dwType, l_dwBytes, static_cast<char*>(a_pBuffer),
-                            a_sizetBytes);
+      l_lstatus =
+          QueryText(l_hkey.Get(), l_wszValueName, l_dwType, l_dwBytes, static_cast<char*>(a_pBuffer), a_sizetBytes);
     } else {
       DWORD l_dwSize = static_cast<DWORD>(a_sizetBytes);
-      l_lstatus = RegQueryValueExW(l_hkey.Get(), l_wszValueName, nullptr, nullptr, static_cast<BYTE*>(a_pBuffer),
-                                   &l_dwSize);
+      l_lstatus =
+          RegQueryValueExW(l_hkey.Get(), l_wszValueName, nullptr, nullptr, static_cast<BYTE*>(a_pBuffer), &l_dwSize);
     }
   }
   if (l_lstatus != ERROR_SUCCESS) {

@@ -70,8 +70,10 @@ const char* OrEmpty(const char* a_sz) { return a_sz != nullptr ? a_sz : ""; }
 
 void WriteInfo(COsFile& a_osfile) {
   Text(a_osfile, "\r\n*** CFG Info *********************************************\r\n\r\n");
-  a_osfile.Printf("OS_CFGINFO_OS_BUILDSTRING.............%s\r\n", OrEmpty(OsCfgSysGetText(OS_CFGINFO_OS_BUILDSTRING, 0)));
-  a_osfile.Printf("OS_CFGINFO_OS_NAMESTRING..............%s\r\n", OrEmpty(OsCfgSysGetText(OS_CFGINFO_OS_NAMESTRING, 0)));
+  a_osfile.Printf("OS_CFGINFO_OS_BUILDSTRING.............%s\r\n",
+                  OrEmpty(OsCfgSysGetText(OS_CFGINFO_OS_BUILDSTRING, 0)));
+  a_osfile.Printf("OS_CFGINFO_OS_NAMESTRING..............%s\r\n",
+                  OrEmpty(OsCfgSysGetText(OS_CFGINFO_OS_NAMESTRING, 0)));
   a_osfile.Printf("OS_CFGINFO_OS_VERSIONSTRING...........%s\r\n",
                   OrEmpty(OsCfgSysGetText(OS_CFGINFO_OS_VERSIONSTRING, 0)));
   a_osfile.Printf("OS_CFGINFO_OS_KERNELVERSIONSTRING.....%s\r\n",
@@ -88,12 +90,15 @@ void WriteInfo(COsFile& a_osfile) {
   // The formats are constants of this table.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  for (const auto& l_memory : s_amemory) a_osfile.Printf(l_memory.m_szFormat, OsCfgSysGetNumber64(l_memory.m_eoscfginfo, 0));
+  for (const auto& l_memory : s_amemory)
+    a_osfile.Printf(l_memory.m_szFormat, OsCfgSysGetNumber64(l_memory.m_eoscfginfo, 0));
 #pragma GCC diagnostic pop
   a_osfile.Printf("OS_CFGINFO_MEM_LOAD...................%lu\r\n",
                   static_cast<unsigned long>(OsCfgSysGetNumber64(OS_CFGINFO_MEM_LOAD, 0)));
-  a_osfile.Printf("OS_CFGINFO_CPU_CACHESIZE..............%d\r\n", static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_CACHESIZE, 0)));
-  a_osfile.Printf("OS_CFGINFO_CPU_FAMILY.................%d\r\n", static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_FAMILY, 0)));
+  a_osfile.Printf("OS_CFGINFO_CPU_CACHESIZE..............%d\r\n",
+                  static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_CACHESIZE, 0)));
+  a_osfile.Printf("OS_CFGINFO_CPU_FAMILY.................%d\r\n",
+                  static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_FAMILY, 0)));
   static const struct {
     const char* m_szLabel;
     EOSCFGINFO m_eoscfginfo;
@@ -110,17 +115,24 @@ void WriteInfo(COsFile& a_osfile) {
                  {"OS_CFGINFO_CPU_IS_SSE4A...............", OS_CFGINFO_CPU_IS_SSE4A}};
   for (const auto& l_flag : s_aflag)
     a_osfile.Printf("%s%d\r\n", l_flag.m_szLabel, OsCfgSysGetFlag(l_flag.m_eoscfginfo, 0) ? 1 : 0);
-  a_osfile.Printf("OS_CFGINFO_CPU_LEVEL..................%d\r\n", static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_LEVEL, 0)));
+  a_osfile.Printf("OS_CFGINFO_CPU_LEVEL..................%d\r\n",
+                  static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_LEVEL, 0)));
   a_osfile.Printf("OS_CFGINFO_CPU_MACHINEBITS............%d\r\n",
                   static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_MACHINEBITS, 0)));
-  a_osfile.Printf("OS_CFGINFO_CPU_MHZ....................%d\r\n", static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_MHZ, 0)));
-  a_osfile.Printf("OS_CFGINFO_CPU_MODEL..................%d\r\n", static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_MODEL, 0)));
-  a_osfile.Printf("OS_CFGINFO_CPU_MODELSTRING............%s\r\n", OrEmpty(OsCfgSysGetText(OS_CFGINFO_CPU_MODELSTRING, 0)));
+  a_osfile.Printf("OS_CFGINFO_CPU_MHZ....................%d\r\n",
+                  static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_MHZ, 0)));
+  a_osfile.Printf("OS_CFGINFO_CPU_MODEL..................%d\r\n",
+                  static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_MODEL, 0)));
+  a_osfile.Printf("OS_CFGINFO_CPU_MODELSTRING............%s\r\n",
+                  OrEmpty(OsCfgSysGetText(OS_CFGINFO_CPU_MODELSTRING, 0)));
   a_osfile.Printf("OS_CFGINFO_CPU_PROCESSBITS............%d\r\n",
                   static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_PROCESSBITS, 0)));
-  a_osfile.Printf("OS_CFGINFO_CPU_STEPPING...............%d\r\n", static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_STEPPING, 0)));
-  a_osfile.Printf("OS_CFGINFO_CPU_TOTAL..................%d\r\n", static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_TOTAL, 0)));
-  a_osfile.Printf("OS_CFGINFO_CPU_VENDORSTRING...........%s\r\n", OrEmpty(OsCfgSysGetText(OS_CFGINFO_CPU_VENDORSTRING, 0)));
+  a_osfile.Printf("OS_CFGINFO_CPU_STEPPING...............%d\r\n",
+                  static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_STEPPING, 0)));
+  a_osfile.Printf("OS_CFGINFO_CPU_TOTAL..................%d\r\n",
+                  static_cast<int>(OsCfgSysGetNumber(OS_CFGINFO_CPU_TOTAL, 0)));
+  a_osfile.Printf("OS_CFGINFO_CPU_VENDORSTRING...........%s\r\n",
+                  OrEmpty(OsCfgSysGetText(OS_CFGINFO_CPU_VENDORSTRING, 0)));
 }
 
 void WriteItems(COsFile& a_osfile, const COsCfgImpl& a_c) {
@@ -260,10 +272,10 @@ bool ReportName(const COsCfgImpl& a_c, const char* a_szDirectory, char* a_szName
     return SStrPrintf(a_szName, a_sizetName, "%s/qrxoscfg_%s.txt", l_szOsCfgDir, l_szStamp) > 0;
   }
   char l_szFile[OS_PATH_SIZE];
-  const bool l_bUtility =
-      a_c.m_eoscfgentity == OS_CFG_ENTITY_UTILITY || a_c.m_eoscfgentity == OS_CFG_ENTITY_APPUTILITY;
+  const bool l_bUtility = a_c.m_eoscfgentity == OS_CFG_ENTITY_UTILITY || a_c.m_eoscfgentity == OS_CFG_ENTITY_APPUTILITY;
   if (l_bUtility)
-    SStrPrintf(l_szFile, sizeof(l_szFile), "qrxoscfg_%s.txt", OrEmpty(Item(a_c, OS_CFGSECTION_MAIN, OS_CFGTAG_MODELDIRECTORYREAL)));
+    SStrPrintf(l_szFile, sizeof(l_szFile), "qrxoscfg_%s.txt",
+               OrEmpty(Item(a_c, OS_CFGSECTION_MAIN, OS_CFGTAG_MODELDIRECTORYREAL)));
   else
     SStrCpy(l_szFile, sizeof(l_szFile), "qrxoscfg.txt");
   return a_szDirectory[0] != 0 && OsFilePathJoin(a_szName, a_sizetName, a_szDirectory, l_szFile);

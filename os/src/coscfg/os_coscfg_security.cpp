@@ -126,15 +126,15 @@ EOSSTS OsCfgSetAccess(const char* a_szPath, int a_iMode) {
   }
   // The system carries the inheritable entries on to what lies below.
   EOSSTS l_eossts = OS_STS_SUCCESS;
-  DWORD l_dwError = SetSecurityInfo(l_handle.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, l_pdacl,
-                                    nullptr);
+  DWORD l_dwError =
+      SetSecurityInfo(l_handle.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, l_pdacl, nullptr);
   if (l_dwError != ERROR_SUCCESS) {
     OS_LOGE("SetSecurityInfo failed...%d <%s>", static_cast<int>(l_dwError), l_szPath);
     l_eossts = OS_STS_FAIL;
   }
   if (l_bLabel) {
-    l_dwError = SetSecurityInfo(l_handle.Get(), SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                                l_psacl);
+    l_dwError =
+        SetSecurityInfo(l_handle.Get(), SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, l_psacl);
     if (l_dwError != ERROR_SUCCESS) {
       OS_LOGE("SetSecurityInfo failed...%d <%s>", static_cast<int>(l_dwError), l_szPath);
       l_eossts = OS_STS_FAIL;

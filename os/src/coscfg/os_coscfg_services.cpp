@@ -228,8 +228,8 @@ void FormatArguments(OsServicesState& a_state, const char* a_szRoot, const char*
                "<arguments>\n\t<rootpath>%s</rootpath>\n\t<logpath>%s</logpath>\n\t<logmodel>%s</logmodel>\n\t"
                "<loglevel>%d</loglevel>\n\t<callersuniquename>%s</callersuniquename>\n\t<frominterfaceopen>%s"
                "</frominterfaceopen>\n\t<forcesetaccess>%s</forcesetaccess>\n\t<app><![CDATA[%s]]></app>\n</arguments>",
-               a_szRoot, a_szLog, a_szModel, a_iLevel, a_state.m_szUniqueName, l_szFromInterfaceOpen, l_szForceSetAccess,
-               a_szApp);
+               a_szRoot, a_szLog, a_szModel, a_iLevel, a_state.m_szUniqueName, l_szFromInterfaceOpen,
+               l_szForceSetAccess, a_szApp);
   } else {
     SStrPrintf(l_szText, sizeof(l_szText),
                "<arguments>\n\t<rootpath>%s</rootpath>\n\t<logpath>%s</logpath>\n\t<loglevel>%d</loglevel>\n\t"
@@ -289,7 +289,8 @@ bool StartUtility(OsServicesState& a_state) {
   }
   char l_szValue[OS_LEVEL_SIZE];
   GetArgument(l_szInherited, "<loglevel>", "</loglevel>", l_szValue, sizeof(l_szValue), true);
-  if (a_state.m_u32LogLevel == 0) a_state.m_u32LogLevel = static_cast<std::uint32_t>(std::strtoul(l_szValue, nullptr, 10));
+  if (a_state.m_u32LogLevel == 0)
+    a_state.m_u32LogLevel = static_cast<std::uint32_t>(std::strtoul(l_szValue, nullptr, 10));
   GetArgument(l_szInherited, "<rootpath>", "</rootpath>", a_state.m_szRootPath, OS_PATH_SIZE, false);
   GetArgument(l_szInherited, "<callersuniquename>", "</callersuniquename>", a_state.m_szCallersUniqueName,
               OS_UNIQUENAME_SIZE, false);
@@ -322,8 +323,9 @@ void ComposeChildArguments(OsServicesState& a_state, const char* a_szArguments) 
   l_poscfg->SetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY, l_poscfgimpl->m_szLogDirectory);
   l_poscfg->SetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_MODELDIRECTORY, l_poscfgimpl->m_szModelDirectory);
   OsLogSetDebug(OsLogInstance(), static_cast<std::uint32_t>(std::strtoul(l_poscfgimpl->m_szLogDebug, nullptr, 10)));
-  const unsigned l_uLevel = OsLogInstance() != nullptr ? OsLogGetDebug(OsLogInstance())
-                                                       : static_cast<unsigned>(std::strtoul(l_poscfgimpl->m_szLogDebug, nullptr, 10));
+  const unsigned l_uLevel = OsLogInstance() != nullptr
+                                ? OsLogGetDebug(OsLogInstance())
+                                : static_cast<unsigned>(std::strtoul(l_poscfgimpl->m_szLogDebug, nullptr, 10));
   FormatArguments(a_state, l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_ROOTPATH),
                   l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY), l_szModel, static_cast<int>(l_uLevel),
                   false, false, l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_APPLICATION));
@@ -444,14 +446,11 @@ void OsServicesStart(const char* a_szExtra) {
       l_state.m_szInherited[0] = 0;
       l_state.m_bOwner = true;
       break;
-    case OS_CFG_ENTITY_APPUTILITY:
-      ReadInheritedArguments(l_state);
-      [[fallthrough]];
+    case OS_CFG_ENTITY_APPUTILITY: ReadInheritedArguments(l_state); [[fallthrough]];
     case OS_CFG_ENTITY_UTILITY:
       if (!StartUtility(l_state)) return;
       break;
-    default:
-      break;
+    default: break;
   }
 
   // Release the library that the signature check keeps loaded.
@@ -484,10 +483,11 @@ void OsServicesStart(const char* a_szExtra) {
   OsLocaleCreate();
 
   // A level given to the process turns the configuration's Debug item on.
-  if (s_poscfg != nullptr && s_poscfg->m_poscfgimpl != nullptr && std::strcmp(s_poscfg->GetItem(1, OS_CFGTAG_DEBUG), "0") == 0 &&
-      l_state.m_u32LogLevel != 0)
+  if (s_poscfg != nullptr && s_poscfg->m_poscfgimpl != nullptr &&
+      std::strcmp(s_poscfg->GetItem(1, OS_CFGTAG_DEBUG), "0") == 0 && l_state.m_u32LogLevel != 0)
     SStrCpy(s_poscfg->m_poscfgimpl->m_szLogDebug, OS_CFG_LOGMEMBER_SIZE, "1");
-  if (s_poscfg != nullptr && s_poscfg->m_poscfgimpl != nullptr && OsLogGetDebug(s_poslog) != 0) s_poscfg->Report(nullptr);
+  if (s_poscfg != nullptr && s_poscfg->m_poscfgimpl != nullptr && OsLogGetDebug(s_poslog) != 0)
+    s_poscfg->Report(nullptr);
   OS_LOGI("QRX_OSSERVICESARGUMENTS before...<%s>", l_state.m_szInherited);
   ComposeChildArguments(l_state, l_szArguments);
   OS_LOGI("QRX_OSSERVICESARGUMENTS after...<%s>", l_state.m_szInherited);

@@ -130,7 +130,8 @@ int MachineBits() {
 std::int32_t ProcessorMhz(long a_lIndex) {
   wchar_t l_wszKey[64];
   char l_szKey[64];
-  SStrPrintf(l_szKey, sizeof(l_szKey), "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\%d", static_cast<int>(a_lIndex));
+  SStrPrintf(l_szKey, sizeof(l_szKey), "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\%d",
+             static_cast<int>(a_lIndex));
   for (std::size_t l_i = 0;; ++l_i) {
     l_wszKey[l_i] = static_cast<unsigned char>(l_szKey[l_i]);
     if (l_szKey[l_i] == 0) break;

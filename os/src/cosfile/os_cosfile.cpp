@@ -68,8 +68,8 @@ EOSSTS COsFile::Open(const char* a_szFilename, EOSFILEOPEN a_eosfileopen, EOSFIL
   OS_RETURN_IF(a_eosfileaccess < 1 || a_eosfileaccess > 4, OS_LOG_ERROR, "a_eosfileaccess is bad...", OS_STS_BADARG);
   OS_RETURN_IF(a_eosfileshare < 1 || a_eosfileshare > 4, OS_LOG_ERROR, "a_eosfileshare is bad...", OS_STS_BADARG);
 
-  static const DWORD s_adwDisposition[] = {0,           CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS,
-                                           CREATE_ALWAYS, OPEN_EXISTING, CREATE_NEW};
+  static const DWORD s_adwDisposition[] = {
+      0, CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS, CREATE_ALWAYS, OPEN_EXISTING, CREATE_NEW};
   static const DWORD s_adwFlags[] = {0,
                                      FILE_ATTRIBUTE_NORMAL,
                                      FILE_ATTRIBUTE_NORMAL,
@@ -92,7 +92,8 @@ EOSSTS COsFile::Open(const char* a_szFilename, EOSFILEOPEN a_eosfileopen, EOSFIL
   if (!OsFileToWide(a_szFilename, l_wszName)) {
     l_eossts = OS_STS_FAIL;
   } else {
-    m_posfileimpl->m_hFile = CreateFileW(l_wszName, l_dwAccess, l_dwShare, nullptr, l_dwDisposition, l_dwFlags, nullptr);
+    m_posfileimpl->m_hFile =
+        CreateFileW(l_wszName, l_dwAccess, l_dwShare, nullptr, l_dwDisposition, l_dwFlags, nullptr);
     if (m_posfileimpl->m_hFile == INVALID_HANDLE_VALUE) l_eossts = OpenStatus(GetLastError());
   }
   if (l_eossts != OS_STS_SUCCESS) {
@@ -121,21 +122,22 @@ EOSSTS COsFile::Close() {
   return OS_STS_SUCCESS;
 }
 
-EOSSTS OsFileOpenPlain(COsFile* a_posfile, const char* a_szPath, EOSFILEPLAIN a_eosfileplain, EOSFILEACCESS a_eosfileaccess) {
+EOSSTS OsFileOpenPlain(COsFile* a_posfile, const char* a_szPath, EOSFILEPLAIN a_eosfileplain,
+                       EOSFILEACCESS a_eosfileaccess) {
   OS_RETURN_IF(a_posfile == nullptr || a_posfile->m_posfileimpl == nullptr || a_szPath == nullptr || a_szPath[0] == 0,
                OS_LOG_ASSERT, "OsFileOpenPlain: bad argument...", OS_STS_BADARG);
   COsFileImpl* const l_posfileimpl = a_posfile->m_posfileimpl;
   a_posfile->Close();
   wchar_t l_wszPath[OS_WPATH_SIZE];
   if (!OsFileToWide(a_szPath, l_wszPath)) return OS_STS_FAIL;
-  const DWORD l_dwAccess = (a_eosfileaccess == OS_FILE_ACCESS_READ ? GENERIC_READ
+  const DWORD l_dwAccess = (a_eosfileaccess == OS_FILE_ACCESS_READ    ? GENERIC_READ
                             : a_eosfileaccess == OS_FILE_ACCESS_WRITE ? GENERIC_WRITE
                                                                       : GENERIC_READ | GENERIC_WRITE) |
                            FILE_READ_ATTRIBUTES;
   const DWORD l_dwShare = a_eosfileaccess == OS_FILE_ACCESS_READ ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
-  const DWORD l_dwFlags = FILE_FLAG_OPEN_REPARSE_POINT | (a_eosfileplain == OS_FILE_PLAIN_DIRECTORY
-                                                              ? FILE_FLAG_BACKUP_SEMANTICS
-                                                              : FILE_ATTRIBUTE_NORMAL);
+  const DWORD l_dwFlags =
+      FILE_FLAG_OPEN_REPARSE_POINT |
+      (a_eosfileplain == OS_FILE_PLAIN_DIRECTORY ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL);
   COsHandle l_handle(CreateFileW(l_wszPath, l_dwAccess, l_dwShare, nullptr,
                                  a_eosfileplain == OS_FILE_PLAIN_NEW ? CREATE_NEW : OPEN_EXISTING, l_dwFlags, nullptr));
   if (!l_handle) {
@@ -147,7 +149,8 @@ EOSSTS OsFileOpenPlain(COsFile* a_posfile, const char* a_szPath, EOSFILEPLAIN a_
   // The entry itself was opened: a link, or a file with a second name
   // elsewhere, is not what the caller meant to read or write.
   BY_HANDLE_FILE_INFORMATION l_info = {};
-  if (!GetFileInformationByHandle(l_handle.Get(), &l_info) || OsSysIsLink(l_handle.Get(), l_info.dwFileAttributes, l_wszPath) ||
+  if (!GetFileInformationByHandle(l_handle.Get(), &l_info) ||
+      OsSysIsLink(l_handle.Get(), l_info.dwFileAttributes, l_wszPath) ||
       ((l_info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) == (a_eosfileplain == OS_FILE_PLAIN_DIRECTORY) ||
       (a_eosfileplain != OS_FILE_PLAIN_DIRECTORY && l_info.nNumberOfLinks > 1)) {
     OS_LOGE("not a plain entry...<%s>", a_szPath);

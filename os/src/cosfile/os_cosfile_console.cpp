@@ -20,13 +20,13 @@ bool s_bConsoleCaptured = false;
 struct ColourCode {
   const char* m_szCode;  // as written after the escape character
   WORD m_wValue;
-  int m_iKind;           // 0 foreground, 1 background, 2 intensity, 3 reset
+  int m_iKind;  // 0 foreground, 1 background, 2 intensity, 3 reset
 };
 
-constexpr ColourCode s_acolourcode[] = {
-    {"[30m", 8, 0},    {"[31m", 4, 0},    {"[32m", 2, 0},    {"[33m", 6, 0},    {"[34m", 1, 0},    {"[35m", 5, 0},
-    {"[36m", 3, 0},    {"[37m", 7, 0},    {"[41m", 0x40, 1}, {"[42m", 0x20, 1}, {"[43m", 0x60, 1}, {"[44m", 0x10, 1},
-    {"[45m", 0x50, 1}, {"[46m", 0x30, 1}, {"[1m", 0x08, 2},  {"[0m", 0, 3}};
+constexpr ColourCode s_acolourcode[] = {{"[30m", 8, 0},    {"[31m", 4, 0},    {"[32m", 2, 0},    {"[33m", 6, 0},
+                                        {"[34m", 1, 0},    {"[35m", 5, 0},    {"[36m", 3, 0},    {"[37m", 7, 0},
+                                        {"[41m", 0x40, 1}, {"[42m", 0x20, 1}, {"[43m", 0x60, 1}, {"[44m", 0x10, 1},
+                                        {"[45m", 0x50, 1}, {"[46m", 0x30, 1}, {"[1m", 0x08, 2},  {"[0m", 0, 3}};
 
 }  // namespace
 
@@ -88,6 +88,7 @@ char* COsFile::ConsolePrompt(const char* a_szColour, const char* a_szPrompt, cha
     std::fflush(stdout);
   }
   std::memset(a_szLine, 0, a_sizetLine);
-  const int l_iRoom = a_sizetLine - 1 > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(a_sizetLine - 1);
+  const int l_iRoom =
+      a_sizetLine - 1 > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(a_sizetLine - 1);
   return std::fgets(a_szLine, l_iRoom, stdin);
 }

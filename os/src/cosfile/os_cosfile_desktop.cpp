@@ -206,11 +206,8 @@ LRESULT CALLBACK CopyWindowProc(HWND a_hwnd, UINT a_uMessage, WPARAM a_wparam, L
       l_api.m_pfnDestroyWindow(a_hwnd);
       return 0;
     }
-    case WM_DESTROY:
-      l_api.m_pfnPostQuitMessage(0);
-      return 0;
-    default:
-      return l_api.m_pfnDefWindowProcW(a_hwnd, a_uMessage, a_wparam, a_lparam);
+    case WM_DESTROY: l_api.m_pfnPostQuitMessage(0); return 0;
+    default: return l_api.m_pfnDefWindowProcW(a_hwnd, a_uMessage, a_wparam, a_lparam);
   }
 }
 

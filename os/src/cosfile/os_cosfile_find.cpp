@@ -161,8 +161,9 @@ EOSSTS OsFileGetFullPath(char* a_szAbsolute, std::size_t a_sizetAbsolute, const 
   a_szAbsolute[0] = 0;
   wchar_t l_wszName[OS_WPATH_SIZE];
   wchar_t l_wszFull[OS_WPATH_SIZE];
-  const unsigned long l_ul =
-      a_szName[0] != 0 && OsFileToWide(a_szName, l_wszName) ? LockGetFullPathName(l_wszName, l_wszFull, OS_WPATH_SIZE) : 0;
+  const unsigned long l_ul = a_szName[0] != 0 && OsFileToWide(a_szName, l_wszName)
+                                 ? LockGetFullPathName(l_wszName, l_wszFull, OS_WPATH_SIZE)
+                                 : 0;
   if (l_ul == 0 || l_ul >= OS_WPATH_SIZE || l_ul > a_sizetAbsolute ||
       !OsFileFromWide(l_wszFull, a_szAbsolute, a_sizetAbsolute)) {
     OS_LOGA("LockGetFullPathName failed...<%s>", a_szName);

@@ -71,7 +71,8 @@ enum EOSFILEPLAIN {
 // one name, or an entry of the other kind is refused with 259 (261 when a
 // new file finds its name taken). Sharing: others may read (and write when
 // a_eosfileaccess writes).
-EOSSTS OsFileOpenPlain(COsFile* a_posfile, const char* a_szPath, EOSFILEPLAIN a_eosfileplain, EOSFILEACCESS a_eosfileaccess);
+EOSSTS OsFileOpenPlain(COsFile* a_posfile, const char* a_szPath, EOSFILEPLAIN a_eosfileplain,
+                       EOSFILEACCESS a_eosfileaccess);
 
 // Lets the trust library of the signer check go (it is loaded again when
 // next needed).

@@ -23,8 +23,8 @@ constexpr std::size_t OS_LIBPROC_NAME_SIZE = 1024;
 // callback record, private, protected and public (name, inner scope, outer
 // scope); 3 a free function (the whole procedure text and the outer scope).
 // The characters written, or -1 when the name does not fit.
-int Decorate(char* a_sz, std::size_t a_sizet, bool a_bXml, int a_iForm, const char* a_szProcedure,
-             const char* a_szName, int a_iInner, const char* a_szOuter) {
+int Decorate(char* a_sz, std::size_t a_sizet, bool a_bXml, int a_iForm, const char* a_szProcedure, const char* a_szName,
+             int a_iInner, const char* a_szOuter) {
   switch (a_iForm) {
     case 0:
       return a_bXml ? SStrPrintf(a_sz, a_sizet, "?%s@%.*s@%s@CA?AW4EOSSTS@@PAUOsXmlCallback@@@Z", a_szName, a_iInner,
@@ -41,8 +41,7 @@ int Decorate(char* a_sz, std::size_t a_sizet, bool a_bXml, int a_iForm, const ch
                                  a_szName, a_szOuter)
                     : SStrPrintf(a_sz, a_sizet, "?%s@%.*s@%s@SA?AW4EOSSTS@@PAUSimCallback@@@Z", a_szName, a_iInner,
                                  a_szName, a_szOuter);
-    default:
-      return SStrPrintf(a_sz, a_sizet, "?%s@@YA?AW4EOSSTS@%s@PAUSimCallback@@@Z", a_szProcedure, a_szOuter);
+    default: return SStrPrintf(a_sz, a_sizet, "?%s@@YA?AW4EOSSTS@%s@PAUSimCallback@@@Z", a_szProcedure, a_szOuter);
   }
 }
 
@@ -139,8 +138,8 @@ void* COsFile::SharedLibraryGetProc(const char* a_szProcedure, void* a_hModule, 
   const bool l_bXml = a_eoslibproc == OS_LIBPROC_XMLCALLBACK;
   char l_szDecorated[OS_LIBPROC_NAME_SIZE] = {};
   for (int l_iForm = 0; l_iForm < (l_bXml ? 3 : 4); ++l_iForm) {
-    if (Decorate(l_szDecorated, sizeof(l_szDecorated), l_bXml, l_iForm, a_szProcedure, l_szName, l_iInner,
-                 l_szOuter) < 0)
+    if (Decorate(l_szDecorated, sizeof(l_szDecorated), l_bXml, l_iForm, a_szProcedure, l_szName, l_iInner, l_szOuter) <
+        0)
       continue;
     if (void* const l_pv = ProcAddress(l_hmodule, l_szDecorated); l_pv != nullptr) return l_pv;
   }

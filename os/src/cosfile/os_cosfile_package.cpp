@@ -20,7 +20,8 @@ constexpr std::uint32_t s_u32CopyChunk = 1u << 20;
 // configuration runs): where copies of locked files and the dump go.
 bool LogDirectoryFile(char (&a_szPath)[OS_PATH_SIZE], const char* a_szName) {
   COsCfg* const l_poscfg = OsCfgInstance();
-  const char* l_szDirectory = l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY) : nullptr;
+  const char* l_szDirectory =
+      l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY) : nullptr;
   char l_szTemp[OS_PATH_SIZE] = "";
   if (l_szDirectory == nullptr || l_szDirectory[0] == 0) {
     wchar_t l_wsz[OS_WPATH_SIZE];
@@ -84,8 +85,10 @@ void RelativePath(const char* a_szName, char (&a_szRelative)[OS_PACKAGE_NAME_SIZ
 // a_posfileCopy is left open at the copy's start.
 EOSSTS CopyToNew(const char* a_szSource, const char* a_szCopy, COsFile* a_posfileCopy) {
   COsFile l_osfileSource;
-  EOSSTS l_eossts = l_osfileSource.Open(a_szSource, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READWRITE);
-  if (l_eossts == OS_STS_SUCCESS) l_eossts = OsFileOpenPlain(a_posfileCopy, a_szCopy, OS_FILE_PLAIN_NEW, OS_FILE_ACCESS_READWRITE);
+  EOSSTS l_eossts =
+      l_osfileSource.Open(a_szSource, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READWRITE);
+  if (l_eossts == OS_STS_SUCCESS)
+    l_eossts = OsFileOpenPlain(a_posfileCopy, a_szCopy, OS_FILE_PLAIN_NEW, OS_FILE_ACCESS_READWRITE);
   if (l_eossts != OS_STS_SUCCESS) return l_eossts;
   const COsPkgBuffer l_buffer(s_u32CopyChunk);
   if (l_buffer.m_pu8 == nullptr) {
@@ -93,7 +96,8 @@ EOSSTS CopyToNew(const char* a_szSource, const char* a_szCopy, COsFile* a_posfil
     return OS_STS_FAIL;
   }
   std::uint32_t l_u32Read = 0, l_u32Written = 0;
-  while ((l_eossts = l_osfileSource.Read(l_buffer.m_pu8, s_u32CopyChunk, &l_u32Read)) == OS_STS_SUCCESS && l_u32Read > 0) {
+  while ((l_eossts = l_osfileSource.Read(l_buffer.m_pu8, s_u32CopyChunk, &l_u32Read)) == OS_STS_SUCCESS &&
+         l_u32Read > 0) {
     l_eossts = a_posfileCopy->Write(l_buffer.m_pu8, l_u32Read, &l_u32Written);
     if (l_eossts == OS_STS_SUCCESS && l_u32Written != l_u32Read) l_eossts = OS_STS_FAIL;
     if (l_eossts != OS_STS_SUCCESS) break;
@@ -108,8 +112,13 @@ class CPackageWriter {
  public:
   CPackageWriter(const char* a_szPackage, const char* a_szSource, bool a_bImages, EOSFILEPACKAGE a_eosfilepackage,
                  bool a_bRecursive, EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback)
-      : m_szPackage(a_szPackage), m_szSource(a_szSource), m_bImages(a_bImages), m_eosfilepackage(a_eosfilepackage),
-        m_bRecursive(a_bRecursive), m_eoscompress(a_eoscompress), m_pfncallback(a_pfncallback) {
+      : m_szPackage(a_szPackage),
+        m_szSource(a_szSource),
+        m_bImages(a_bImages),
+        m_eosfilepackage(a_eosfilepackage),
+        m_bRecursive(a_bRecursive),
+        m_eoscompress(a_eoscompress),
+        m_pfncallback(a_pfncallback) {
     OsFilePackageProgressInit(&m_progress);
   }
   ~CPackageWriter() {
@@ -153,9 +162,9 @@ class CPackageWriter {
   OsFilePackageProgress m_progress;
 
   COsFile m_osfilePackage;
-  bool m_bExisted = false;           // the package file was there before this call
-  bool m_bWritten = false;           // and this call has written to it
-  std::uint64_t m_u64Before = 0;     // its length then
+  bool m_bExisted = false;                                // the package file was there before this call
+  bool m_bWritten = false;                                // and this call has written to it
+  std::uint64_t m_u64Before = 0;                          // its length then
   std::uint8_t m_au8Before[OS_PACKAGE_HEADER_SIZE] = {};  // and its header
   std::uint32_t m_u32HeaderSize = OS_PACKAGE_HEADER_SIZE;
   std::uint32_t m_u32RecordSize = OS_PACKAGE_RECORD_SIZE;
@@ -197,8 +206,7 @@ EOSSTS CPackageWriter::Run() {
     std::uint32_t l_u32Written = 0;
     m_bWritten = true;
     if (m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN, 0) != OS_STS_SUCCESS ||
-        m_osfilePackage.Write(l_au8, sizeof(l_au8), &l_u32Written) != OS_STS_SUCCESS ||
-        l_u32Written != sizeof(l_au8)) {
+        m_osfilePackage.Write(l_au8, sizeof(l_au8), &l_u32Written) != OS_STS_SUCCESS || l_u32Written != sizeof(l_au8)) {
       OS_PKG_FAIL("Write failed...<%s>", m_szPackage);
       l_eossts = OS_STS_FAIL;
     } else if (m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_END, 0) != OS_STS_SUCCESS) {
@@ -221,9 +229,10 @@ EOSSTS CPackageWriter::OpenPackage() {
   const bool l_bCreate = m_eosfilepackage == OS_FILE_PACKAGE_CREATE;
   // A new package replaces what was there, which is then not kept on failure.
   m_bExisted = !l_bCreate && OsFileExists(m_szPackage);
-  EOSSTS l_eossts = l_bCreate ? m_osfilePackage.Open(m_szPackage, OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_WRITE)
-                              : m_osfilePackage.Open(m_szPackage, OS_FILE_OPEN_ALWAYS, OS_FILE_ACCESS_READWRITE,
-                                                     OS_FILE_SHARE_READWRITE);
+  EOSSTS l_eossts =
+      l_bCreate
+          ? m_osfilePackage.Open(m_szPackage, OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_WRITE)
+          : m_osfilePackage.Open(m_szPackage, OS_FILE_OPEN_ALWAYS, OS_FILE_ACCESS_READWRITE, OS_FILE_SHARE_READWRITE);
   if (l_eossts != OS_STS_SUCCESS) {
     OS_PKG_FAIL("Open failed...<%s>", m_szPackage);
     return l_eossts;
@@ -283,7 +292,8 @@ EOSSTS CPackageWriter::ReadExisting() {
     }
     // A size beyond what 64 bits count ends at the largest offset.
     const std::uint64_t l_u64Step = l_ospackagerecord.m_u64Size + m_u32RecordSize;
-    l_u64Offset = l_u64Step < m_u32RecordSize || l_u64Step > UINT64_MAX - l_u64Offset ? UINT64_MAX : l_u64Offset + l_u64Step;
+    l_u64Offset =
+        l_u64Step < m_u32RecordSize || l_u64Step > UINT64_MAX - l_u64Offset ? UINT64_MAX : l_u64Offset + l_u64Step;
   }
   if (l_u64Offset != l_u64Size) {
     OS_PKG_FAIL("Corrupt package file...%s (%llu != %llu)", m_szPackage, static_cast<unsigned long long>(l_u64Offset),
@@ -453,7 +463,8 @@ EOSSTS CPackageWriter::SizeFile(const OsFileInfo& a_osfileinfo) {
     m_u64Total += l_u64Size;
   } else {
     char l_sz[64];
-    m_u64Total += static_cast<std::uint64_t>(SStrPrintf(l_sz, sizeof(l_sz), s_szUnable, static_cast<unsigned>(l_eossts)));
+    m_u64Total +=
+        static_cast<std::uint64_t>(SStrPrintf(l_sz, sizeof(l_sz), s_szUnable, static_cast<unsigned>(l_eossts)));
   }
   return OS_STS_SUCCESS;
 }
@@ -533,7 +544,8 @@ EOSSTS CPackageWriter::PackFile(const OsFileInfo& a_osfileinfo) {
         (m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN, static_cast<std::int64_t>(l_u64Position)) !=
              OS_STS_SUCCESS ||
          m_osfilePackage.Write(l_au8Size, sizeof(l_au8Size), &l_u32Written) != OS_STS_SUCCESS ||
-         l_u32Written != sizeof(l_au8Size) || m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_END, 0) != OS_STS_SUCCESS)) {
+         l_u32Written != sizeof(l_au8Size) ||
+         m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_END, 0) != OS_STS_SUCCESS)) {
       OS_PKG_FAIL("SetFilePointer64 failed...<%s>", m_szPackage);
       l_eossts = OS_STS_FAIL;
     }
@@ -580,15 +592,15 @@ EOSSTS CPackageWriter::WriteRecord(const char* a_szName, EOSFILETYPE a_eosfilety
 void CPackageWriter::Undo(EOSSTS a_eossts) {
   if (!m_bExisted || !m_bWritten) return;
   std::uint32_t l_u32Written = 0;
-  const bool l_bRestored =
-      m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN, static_cast<std::int64_t>(m_u64Before)) ==
-          OS_STS_SUCCESS &&
-      m_osfilePackage.SetEndOfFile() == OS_STS_SUCCESS &&
-      (m_u64Before < OS_PACKAGE_HEADER_SIZE ||
-       (m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN, 0) == OS_STS_SUCCESS &&
-        m_osfilePackage.Write(m_au8Before, sizeof(m_au8Before), &l_u32Written) == OS_STS_SUCCESS &&
-        l_u32Written == sizeof(m_au8Before)));
-  if (!l_bRestored) OS_LOGE("Package not restored after a failed append...<%s> %d", m_szPackage, static_cast<int>(a_eossts));
+  const bool l_bRestored = m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN,
+                                                            static_cast<std::int64_t>(m_u64Before)) == OS_STS_SUCCESS &&
+                           m_osfilePackage.SetEndOfFile() == OS_STS_SUCCESS &&
+                           (m_u64Before < OS_PACKAGE_HEADER_SIZE ||
+                            (m_osfilePackage.SetFilePointer64(OS_FILE_POINTER_BEGIN, 0) == OS_STS_SUCCESS &&
+                             m_osfilePackage.Write(m_au8Before, sizeof(m_au8Before), &l_u32Written) == OS_STS_SUCCESS &&
+                             l_u32Written == sizeof(m_au8Before)));
+  if (!l_bRestored)
+    OS_LOGE("Package not restored after a failed append...<%s> %d", m_szPackage, static_cast<int>(a_eossts));
 }
 
 // ---- the extractor ----
@@ -596,7 +608,9 @@ void CPackageWriter::Undo(EOSSTS a_eossts) {
 class CPackageExtractor : public COsPackageVisitor {
  public:
   CPackageExtractor(const char* a_szDestination, bool a_bKeepExisting, COsPackageDump* a_posdump)
-      : m_szDestination(a_szDestination), m_bKeepExisting(a_bKeepExisting), m_posdump(a_posdump),
+      : m_szDestination(a_szDestination),
+        m_bKeepExisting(a_bKeepExisting),
+        m_posdump(a_posdump),
         m_sink(&m_osfileTarget) {}
 
   EOSSTS Common(const OsPackageHeader& a_ospackageheader) override {
@@ -607,7 +621,8 @@ class CPackageExtractor : public COsPackageVisitor {
     if (m_posdump != nullptr) m_posdump->Header(a_ospackageheader);
     return OS_STS_SUCCESS;
   }
-  EOSSTS Record(const OsPackageRecord& a_ospackagerecord, std::uint32_t a_u32Count, std::uint64_t a_u64Offset) override {
+  EOSSTS Record(const OsPackageRecord& a_ospackagerecord, std::uint32_t a_u32Count,
+                std::uint64_t a_u64Offset) override {
     if (m_posdump != nullptr) m_posdump->Record(a_ospackagerecord, a_u32Count, a_u64Offset);
     return OS_STS_SUCCESS;
   }
@@ -767,7 +782,8 @@ EOSSTS COsFile::PackageExtract(const char* a_szDestination, const char* a_szPack
     char l_szDump[OS_PATH_SIZE];
     if (!LogDirectoryFile(l_szDump, "ospackagedump.txt")) return OS_STS_FAIL;
     OsFileDelete(l_szDump, OS_FILE_TYPE_NONE, false);
-    if ((l_eossts = OsFileOpenPlain(&l_osfileDump, l_szDump, OS_FILE_PLAIN_NEW, OS_FILE_ACCESS_WRITE)) != OS_STS_SUCCESS) {
+    if ((l_eossts = OsFileOpenPlain(&l_osfileDump, l_szDump, OS_FILE_PLAIN_NEW, OS_FILE_ACCESS_WRITE)) !=
+        OS_STS_SUCCESS) {
       OS_PKG_FAIL("Open failed...<%s>", l_szDump);
       return l_eossts;
     }

@@ -152,10 +152,10 @@ class COsFileSignature {
 
 EOSSTS COsFileSignature::Open(const wchar_t* a_wszPath, const char* a_szPath) {
   DWORD l_dwEncoding = 0, l_dwContent = 0, l_dwFormat = 0;
-  OS_RETURN_IF(!m_api.m_pfnCryptQueryObject(CERT_QUERY_OBJECT_FILE, a_wszPath, OS_SIGNER_QUERY_CONTENT,
-                                            OS_SIGNER_QUERY_FORMAT, 0, &l_dwEncoding, &l_dwContent, &l_dwFormat,
-                                            &m_hcertstore, &m_hcryptmsg, nullptr),
-               OS_LOG_ERROR, "CryptQueryObject failed...", OS_STS_FAIL);
+  OS_RETURN_IF(
+      !m_api.m_pfnCryptQueryObject(CERT_QUERY_OBJECT_FILE, a_wszPath, OS_SIGNER_QUERY_CONTENT, OS_SIGNER_QUERY_FORMAT,
+                                   0, &l_dwEncoding, &l_dwContent, &l_dwFormat, &m_hcertstore, &m_hcryptmsg, nullptr),
+      OS_LOG_ERROR, "CryptQueryObject failed...", OS_STS_FAIL);
   OS_RETURN_IF(m_hcertstore == nullptr || m_hcryptmsg == nullptr, OS_LOG_ERROR, "CryptQueryObject failed...",
                OS_STS_FAIL);
   // The signer information names its certificate by issuer and serial
@@ -163,13 +163,13 @@ EOSSTS COsFileSignature::Open(const wchar_t* a_wszPath, const char* a_szPath) {
   DWORD l_dwSize = 0;
   OS_RETURN_IF(!m_api.m_pfnCryptMsgGetParam(m_hcryptmsg, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &l_dwSize) ||
                    l_dwSize < sizeof(CMSG_SIGNER_INFO),
-               OS_LOG_ERROR, "CryptMsgGetParam failed...0x%x <%s>", OS_STS_FAIL,
-               static_cast<unsigned>(GetLastError()), a_szPath);
+               OS_LOG_ERROR, "CryptMsgGetParam failed...0x%x <%s>", OS_STS_FAIL, static_cast<unsigned>(GetLastError()),
+               a_szPath);
   m_pvSignerInfo = OS_MEM_ALLOC(l_dwSize, "signer information");
   OS_RETURN_IF_NULL(m_pvSignerInfo, OS_LOG_ERROR, "OsMemAlloc failed...<%s>", OS_STS_FAIL, a_szPath);
   OS_RETURN_IF(!m_api.m_pfnCryptMsgGetParam(m_hcryptmsg, CMSG_SIGNER_INFO_PARAM, 0, m_pvSignerInfo, &l_dwSize),
-               OS_LOG_ERROR, "CryptMsgGetParam failed...0x%x <%s>", OS_STS_FAIL,
-               static_cast<unsigned>(GetLastError()), a_szPath);
+               OS_LOG_ERROR, "CryptMsgGetParam failed...0x%x <%s>", OS_STS_FAIL, static_cast<unsigned>(GetLastError()),
+               a_szPath);
   const CMSG_SIGNER_INFO* const l_psignerinfo = static_cast<const CMSG_SIGNER_INFO*>(m_pvSignerInfo);
   CERT_INFO l_certinfo = {};
   l_certinfo.Issuer = l_psignerinfo->Issuer;
@@ -229,7 +229,8 @@ EOSSTS OsFileVerifySigner(const char* a_szFilename, const char* a_szSigner, bool
   char l_szSigner[OS_SIGNER_SIZE];
   if (a_szFilename == nullptr) {
     COsCfg* const l_poscfg = OsCfgInstance();
-    const char* const l_szItem = l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_DRIVERPATH) : nullptr;
+    const char* const l_szItem =
+        l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_DRIVERPATH) : nullptr;
     a_szFilename = l_szItem != nullptr ? l_szItem : "";
   }
   SStrCpy(l_szPath, sizeof(l_szPath), a_szFilename);

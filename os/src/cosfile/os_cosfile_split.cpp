@@ -142,7 +142,8 @@ EOSSTS OsSplitWriteOpen(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, 
   }
 
   // No buffer is larger than the file's first piece needs.
-  const std::uint32_t l_u32Piece = l_u64Size < OS_SPLIT_PIECE_SIZE ? static_cast<std::uint32_t>(l_u64Size) : OS_SPLIT_PIECE_SIZE;
+  const std::uint32_t l_u32Piece =
+      l_u64Size < OS_SPLIT_PIECE_SIZE ? static_cast<std::uint32_t>(l_u64Size) : OS_SPLIT_PIECE_SIZE;
   COsPkgBuffer l_bufferRead(l_u32Piece);
   COsPkgBuffer l_bufferOut(OsSplitBufferSize(l_u64Size, OS_SPLIT_PIECE_SIZE));
   COsPkgBuffer l_bufferScratch(l_bufferOut.m_u32Size);
@@ -160,7 +161,8 @@ EOSSTS OsSplitWriteOpen(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, 
   for (std::uint64_t l_u64Done = 0; l_u64Done < l_u64Size;) {
     const std::uint64_t l_u64Rest = l_u64Size - l_u64Done;
     const std::uint32_t l_u32This = l_u64Rest < l_u32Piece ? static_cast<std::uint32_t>(l_u64Rest) : l_u32Piece;
-    l_eossts = OsFilePackageNotify(a_pfncallback, a_posfilepackageprogress, a_szSource, l_u64Size, l_u32This, l_u32This);
+    l_eossts =
+        OsFilePackageNotify(a_pfncallback, a_posfilepackageprogress, a_szSource, l_u64Size, l_u32This, l_u32This);
     if (l_eossts != OS_STS_SUCCESS) return l_eossts;
     std::uint32_t l_u32Read = 0;
     if (a_posfileSource->Read(l_bufferRead.m_pu8, l_u32This, &l_u32Read) != OS_STS_SUCCESS || l_u32Read != l_u32This) {
@@ -201,7 +203,8 @@ EOSSTS SplitWrite(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, const 
     a_posfilepackageprogress = &l_progress;
   }
   COsFile l_osfileSource;
-  const EOSSTS l_eossts = l_osfileSource.Open(a_szSource, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ);
+  const EOSSTS l_eossts =
+      l_osfileSource.Open(a_szSource, OS_FILE_OPEN_EXISTING, OS_FILE_ACCESS_READ, OS_FILE_SHARE_READ);
   if (l_eossts != OS_STS_SUCCESS) {
     OS_PKG_FAIL("Open failed...<%s>", a_szSource);
     return l_eossts;
@@ -218,13 +221,12 @@ namespace {
 // by what it read. The destination is created only after the stream's
 // header holds, and removed when the stream fails.
 EOSSTS SplitReadInto(const char* a_szDestination, std::uint64_t* a_pu64FileSize, COsByteSource* a_posbytesource,
-                       std::uint64_t a_u64Limit, std::uint64_t* a_pu64Consumed, OsFilePackageCallback a_pfncallback,
-                       OsFilePackageProgress* a_posfilepackageprogress) {
+                     std::uint64_t a_u64Limit, std::uint64_t* a_pu64Consumed, OsFilePackageCallback a_pfncallback,
+                     OsFilePackageProgress* a_posfilepackageprogress) {
   *a_pu64FileSize = 0;
   OsSplitHeader l_ossplitheader;
   // The header is judged before the destination is created.
-  EOSSTS l_eossts =
-      OsSplitDecodeHeader(a_posbytesource, a_u64Limit, a_szDestination, &l_ossplitheader, a_pu64Consumed);
+  EOSSTS l_eossts = OsSplitDecodeHeader(a_posbytesource, a_u64Limit, a_szDestination, &l_ossplitheader, a_pu64Consumed);
   if (l_eossts != OS_STS_SUCCESS) return l_eossts;
   COsFile l_osfileDestination;
   l_eossts = l_osfileDestination.Open(a_szDestination, OS_FILE_OPEN_CREATE, OS_FILE_ACCESS_WRITE, OS_FILE_SHARE_WRITE);
@@ -233,8 +235,8 @@ EOSSTS SplitReadInto(const char* a_szDestination, std::uint64_t* a_pu64FileSize,
     return l_eossts;
   }
   COsFileBackgroundSink l_sink(&l_osfileDestination);
-  l_eossts = OsSplitDecodeBody(a_posbytesource, a_u64Limit - *a_pu64Consumed, a_szDestination, l_ossplitheader,
-                               &l_sink, a_pfncallback, a_posfilepackageprogress, a_pu64Consumed);
+  l_eossts = OsSplitDecodeBody(a_posbytesource, a_u64Limit - *a_pu64Consumed, a_szDestination, l_ossplitheader, &l_sink,
+                               a_pfncallback, a_posfilepackageprogress, a_pu64Consumed);
   l_osfileDestination.Close();
   if (l_eossts != OS_STS_SUCCESS) {
     OsFileDelete(a_szDestination, OS_FILE_TYPE_FILE, false);
@@ -267,6 +269,6 @@ EOSSTS SplitRead(const char* a_szDestination, std::uint64_t* a_pu64FileSize, COs
   COsFileSource l_source(a_posfileInput);
   std::uint64_t l_u64Consumed = 0;
   return SplitReadInto(a_szDestination, a_pu64FileSize, &l_source,
-                         l_u64Position < l_u64Size ? l_u64Size - l_u64Position : 0, &l_u64Consumed, a_pfncallback,
-                         a_posfilepackageprogress);
+                       l_u64Position < l_u64Size ? l_u64Size - l_u64Position : 0, &l_u64Consumed, a_pfncallback,
+                       a_posfilepackageprogress);
 }

@@ -76,8 +76,8 @@ EOSSTS HoldDirectory(CHeldEntry& a_held, const char* a_szPath) {
 // system has no such call, before Vista: no symbolic links there either).
 bool SetHeldAttributes(const CHeldEntry& a_held, const wchar_t* a_wszPath, DWORD a_dwAttributes) {
   typedef BOOL(WINAPI * PfnSetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-  static const PfnSetInformation s_pfn = reinterpret_cast<PfnSetInformation>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
+  static const PfnSetInformation s_pfn = reinterpret_cast<PfnSetInformation>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle")));
   if (s_pfn == nullptr) return SetFileAttributesW(a_wszPath, a_dwAttributes) != FALSE;
   FILE_BASIC_INFO l_info = {};  // zero times: left as they are
   l_info.FileAttributes = a_dwAttributes;
@@ -315,7 +315,8 @@ EOSSTS OsFileDeleteIn(const char* a_szBase, const char* a_szFilename, EOSFILETYP
   constexpr std::size_t l_sizetMost = OS_PATH_SIZE / 2;
   CHeldEntry l_aheld[l_sizetMost];
   std::size_t l_sizetHeld = 0;
-  for (char* l_psz = std::strchr(l_szPath + l_sizetBase + 1, '\\'); l_psz != nullptr; l_psz = std::strchr(l_psz + 1, '\\')) {
+  for (char* l_psz = std::strchr(l_szPath + l_sizetBase + 1, '\\'); l_psz != nullptr;
+       l_psz = std::strchr(l_psz + 1, '\\')) {
     *l_psz = 0;
     const EOSSTS l_eossts = l_sizetHeld < l_sizetMost ? HoldDirectory(l_aheld[l_sizetHeld++], l_szPath) : OS_STS_FAIL;
     *l_psz = '\\';
@@ -332,7 +333,8 @@ EOSSTS OsFileMove(const char* a_szFilename, const char* a_szNewFilename) {
                OS_STS_BADARG);
   wchar_t l_wszFrom[OS_WPATH_SIZE];
   wchar_t l_wszTo[OS_WPATH_SIZE];
-  if (!OsFileToWide(a_szFilename, l_wszFrom) || !OsFileToWide(a_szNewFilename, l_wszTo) || !MoveFileW(l_wszFrom, l_wszTo)) {
+  if (!OsFileToWide(a_szFilename, l_wszFrom) || !OsFileToWide(a_szNewFilename, l_wszTo) ||
+      !MoveFileW(l_wszFrom, l_wszTo)) {
     OS_LOGE("MoveFileW failed...");
     SetLastError(0);
     return OS_STS_FAIL;
@@ -352,8 +354,8 @@ EOSSTS CopyOneFile(const char* a_szFilename, const char* a_szNewFilename, bool a
                OS_STS_BADARG);
   wchar_t l_wszFrom[OS_WPATH_SIZE];
   wchar_t l_wszTo[OS_WPATH_SIZE];
-  const DWORD l_dwFlags = COPY_FILE_FAIL_IF_EXISTS |
-                          (a_bInWalk && OsSysOsCode() >= OS_CFG_OS_WINVISTA ? COPY_FILE_COPY_SYMLINK : 0);
+  const DWORD l_dwFlags =
+      COPY_FILE_FAIL_IF_EXISTS | (a_bInWalk && OsSysOsCode() >= OS_CFG_OS_WINVISTA ? COPY_FILE_COPY_SYMLINK : 0);
   if (!OsFileToWide(a_szFilename, l_wszFrom) || !OsFileToWide(a_szNewFilename, l_wszTo) ||
       !CopyFileExW(l_wszFrom, l_wszTo, nullptr, nullptr, nullptr, l_dwFlags)) {
     OS_LOGI("CopyFile failed...");
@@ -396,8 +398,7 @@ EOSSTS OsFileCopyTree(const char* a_szSource, const char* a_szDestination, bool 
                       OsFileCopyTreeCallback a_pfnCallback, void* a_pvContext) {
   OS_RETURN_IF(a_szSource == nullptr || a_szDestination == nullptr, OS_LOG_ERROR, "a_szFilename is null...",
                OS_STS_BADARG);
-  OS_RETURN_IF(a_szSource[0] == 0 || a_szDestination[0] == 0, OS_LOG_ERROR, "a_szFilename is empty...",
-               OS_STS_BADARG);
+  OS_RETURN_IF(a_szSource[0] == 0 || a_szDestination[0] == 0, OS_LOG_ERROR, "a_szFilename is empty...", OS_STS_BADARG);
   // The source is walked through held handles and never through a link;
   // the copy is never written into one.
   CHeldEntry l_heldSource;
@@ -544,7 +545,8 @@ EOSSTS OsFileGetTempDirectory(char* a_szTempDir, std::size_t a_sizetTempDir) {
   static bool s_bCreate = true;
   OS_RETURN_IF_NULL(a_szTempDir, OS_LOG_ERROR, "a_szTempDir is null...", OS_STS_BADARG);
   COsCfg* const l_poscfg = OsCfgInstance();
-  const char* const l_szItem = l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_TMPDIRECTORY) : nullptr;
+  const char* const l_szItem =
+      l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_TMPDIRECTORY) : nullptr;
   if (!OsFilePathCopy(a_szTempDir, a_sizetTempDir, l_szItem != nullptr ? l_szItem : "")) return OS_STS_TOOSMALL;
   if (s_bCreate && a_szTempDir[0] != 0) {
     OsFileCreateDirectory(a_szTempDir, nullptr);

@@ -26,7 +26,7 @@ bool IsNeutral(int a_i) { return static_cast<int>(Row(a_i).m_u32Neutral) == a_i;
 // user's default language.
 std::uint16_t SystemLanguage() {
   return OsSysOsCode() >= OS_CFG_OS_WINVISTA ? static_cast<std::uint16_t>(GetUserDefaultUILanguage())
-                          : static_cast<std::uint16_t>(GetUserDefaultLangID());
+                                             : static_cast<std::uint16_t>(GetUserDefaultLangID());
 }
 
 OsLocaleSystemLanguageFn s_pfnSystemLanguage = SystemLanguage;
@@ -106,8 +106,8 @@ EOSSTS COsLocale::RegisterLanguage(EOSLANGUAGE a_eoslanguage, std::uint32_t a_u3
     OS_LOGI("RegisterLanguage: at sublangs, so we are done");
   } else {
     // Sublanguages follow their neutral row directly.
-    for (int l_i = a_eoslanguage + 1; l_i <= OS_LANGUAGE_LAST && static_cast<int>(Row(l_i).m_u32Neutral) == a_eoslanguage;
-         ++l_i) {
+    for (int l_i = a_eoslanguage + 1;
+         l_i <= OS_LANGUAGE_LAST && static_cast<int>(Row(l_i).m_u32Neutral) == a_eoslanguage; ++l_i) {
       OsLanguageLookup& l_sub = Row(l_i);
       if (l_sub.m_u32State == OS_LANGUAGE_STATE_SUPPORTED) continue;
       if ((a_u32Flags & OS_LANGUAGE_NEEDCODEPAGE) != 0 && l_sub.m_uCodePage == OS_CODEPAGE_NONE) {
@@ -146,8 +146,7 @@ EOSLANGUAGE COsLocale::GetRegisteredLanguage(EOSLANGUAGE a_eoslanguage) {
   return OS_LANGUAGE_NONE;
 }
 
-EOSLANGUAGE COsLocale::CheckLanguageAndNeutral(EOSLANGUAGE a_eoslanguage, bool a_bAllowNeutral,
-                                               const char** a_pszKey) {
+EOSLANGUAGE COsLocale::CheckLanguageAndNeutral(EOSLANGUAGE a_eoslanguage, bool a_bAllowNeutral, const char** a_pszKey) {
   OS_RETURN_IF(!IsRow(a_eoslanguage), OS_LOG_ERROR, "CheckLanguageAndNeutral bad arg (%d)...", OS_LANGUAGE_NONE,
                static_cast<int>(a_eoslanguage));
   OS_LOGI("CheckLanguageAndNeutral: %d %d", static_cast<int>(a_eoslanguage), a_bAllowNeutral ? 1 : 0);
@@ -329,10 +328,11 @@ const char* COsLocale::GetLanguageInfoXml(EOSLANGUAGE a_eoslanguage) {
                static_cast<int>(a_eoslanguage));
   if (s_iInfoRow != a_eoslanguage) {
     const OsLanguageLookup& l_row = Row(a_eoslanguage);
-    SStrPrintf(s_szInfo, sizeof(s_szInfo),
-               "\t\t<languageinfo>\n\t\t\t<language>%s</language>\n\t\t\t<languagefolder><![CDATA[%s]]></languagefolder>"
-               "\n\t\t\t<languageiso>%s</languageiso>\n\t\t\t<languagertl>%s</languagertl>\n\t\t</languageinfo>\n",
-               l_row.m_szKey, l_row.m_szDocumentation, l_row.m_szIso, l_row.m_u8Rtl != 0 ? "true" : "false");
+    SStrPrintf(
+        s_szInfo, sizeof(s_szInfo),
+        "\t\t<languageinfo>\n\t\t\t<language>%s</language>\n\t\t\t<languagefolder><![CDATA[%s]]></languagefolder>"
+        "\n\t\t\t<languageiso>%s</languageiso>\n\t\t\t<languagertl>%s</languagertl>\n\t\t</languageinfo>\n",
+        l_row.m_szKey, l_row.m_szDocumentation, l_row.m_szIso, l_row.m_u8Rtl != 0 ? "true" : "false");
     s_iInfoRow = a_eoslanguage;
   }
   return s_szInfo;
@@ -340,7 +340,8 @@ const char* COsLocale::GetLanguageInfoXml(EOSLANGUAGE a_eoslanguage) {
 
 int GetMeasurementSystem() {
   COsCfg* const l_poscfg = OsCfgInstance();
-  const char* const l_szForce = l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_FORCEMEASUREMENT) : nullptr;
+  const char* const l_szForce =
+      l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_FORCEMEASUREMENT) : nullptr;
   if (l_szForce != nullptr && l_szForce[0] != 0) {
     const long l_l = std::strtol(l_szForce, nullptr, 0);
     if (l_l == 1 || l_l == 2) return static_cast<int>(l_l);

@@ -25,9 +25,8 @@ int CopyUtf8FromUnicode(char* a_szDst, std::size_t a_sizetDst, const wchar_t* a_
   // A terminated text converts with its terminator; a counted one gets its
   // terminator here, so it has one unit less of room.
   const int l_iRoom = a_iSrcLength == -1 ? RoomOf(a_sizetDst) : RoomOf(a_sizetDst) - 1;
-  const int l_i = l_iRoom > 0 ? WideCharToMultiByte(CP_UTF8, 0, a_wszSrc, a_iSrcLength, a_szDst, l_iRoom, nullptr,
-                                                    nullptr)
-                              : 0;
+  const int l_i =
+      l_iRoom > 0 ? WideCharToMultiByte(CP_UTF8, 0, a_wszSrc, a_iSrcLength, a_szDst, l_iRoom, nullptr, nullptr) : 0;
   if (l_i <= 0) {
     a_szDst[0] = 0;
     OS_LOGA("WideCharToMultiByte failed...");

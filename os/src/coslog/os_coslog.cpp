@@ -31,7 +31,9 @@ class CLastErrorGuard {
   DWORD m_dwError;
 };
 
-bool IsMemoryClass(int a_iLevel) { return a_iLevel == 0x100 || a_iLevel == 0x1100 || a_iLevel == 0x8100 || a_iLevel == 0x8200; }
+bool IsMemoryClass(int a_iLevel) {
+  return a_iLevel == 0x100 || a_iLevel == 0x1100 || a_iLevel == 0x8100 || a_iLevel == 0x8200;
+}
 
 // The class rules; the caller has tested OsLogGetDebug for the classes that need it.
 bool PassesClassRules(const COsLogImpl* a_poslogimpl, int a_iLevel) {
@@ -114,8 +116,10 @@ bool DirectoryExists(OsLogSlot* a_poslogslot, const char* a_szPath) {
   for (char* l_psz = a_poslogslot->m_szPath2; *l_psz != 0; ++l_psz)
     if (*l_psz == '\\' || *l_psz == '/') l_pszLast = l_psz;
   if (l_pszLast == nullptr) return true;
-  if (l_pszLast == a_poslogslot->m_szPath2 || l_pszLast[-1] == ':') l_pszLast[1] = 0;  // a root keeps its separator
-  else *l_pszLast = 0;
+  if (l_pszLast == a_poslogslot->m_szPath2 || l_pszLast[-1] == ':')
+    l_pszLast[1] = 0;  // a root keeps its separator
+  else
+    *l_pszLast = 0;
   wchar_t l_wszDirectory[OS_PATH_SIZE];
   if (CopyStringFromUtf8(l_wszDirectory, OS_PATH_SIZE, a_poslogslot->m_szPath2) == 0) return false;
   const DWORD l_dwAttributes = GetFileAttributesW(l_wszDirectory);
@@ -147,8 +151,8 @@ HANDLE OpenPath(const char* a_szPath) {
     SetLastError(0);
     return INVALID_HANDLE_VALUE;
   }
-  return CreateFileW(l_wszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(l_wszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // The log file; its directories are made when the first open fails, then
@@ -166,8 +170,8 @@ HANDLE OpenLogFile(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot) {
 }
 
 // Prefix, message and CR LF in one write, the header first when one is due.
-void WriteLine(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a_hfile, int a_iLevel,
-               const char* a_szFormat, va_list a_valist) {
+void WriteLine(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a_hfile, int a_iLevel, const char* a_szFormat,
+               va_list a_valist) {
   OsLogSpinLock(&a_poslogimpl->m_lSpinLock);
   if (a_poslogimpl->m_u32HeaderPending != 0 || a_poslogimpl->m_u32SystemInfoWritten == 0 ||
       a_poslogimpl->m_u32AppInfoWritten == 0 ||
@@ -181,10 +185,10 @@ void WriteLine(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a_hfile
   if (l_iLength < 0) l_iLength = 0;
   const std::size_t l_sizetPrefix = static_cast<std::size_t>(l_iLength);
   // Room for CR LF after the message.
-  const int l_iMessage = a_szFormat != nullptr ? os_cosstring::FormatBounded(s_szMessage + l_sizetPrefix,
-                                                                             OS_LOG_MESSAGE_SIZE - l_sizetPrefix - 2,
-                                                                             a_szFormat, a_valist)
-                                               : -1;
+  const int l_iMessage =
+      a_szFormat != nullptr ? os_cosstring::FormatBounded(s_szMessage + l_sizetPrefix,
+                                                          OS_LOG_MESSAGE_SIZE - l_sizetPrefix - 2, a_szFormat, a_valist)
+                            : -1;
   std::size_t l_sizetLine = l_sizetPrefix;
   if (l_iMessage >= 0)
     l_sizetLine += static_cast<std::size_t>(l_iMessage);
@@ -280,7 +284,10 @@ void OsLogPrint(COsLog* a_poslog, const char* a_szFile, int a_iLine, int a_iLeve
   if (l_pslot != nullptr) {
     l_pslot->m_bBusy = true;
     l_pslot->m_dwSavedError = l_guard.Error();
-    l_pslot->m_cMark = a_iLevel == OS_LOG_ERROR ? 'E' : a_iLevel == OS_LOG_ASSERT ? 'A' : a_iLevel == OS_LOG_PROCESS ? 'P' : '.';
+    l_pslot->m_cMark = a_iLevel == OS_LOG_ERROR     ? 'E'
+                       : a_iLevel == OS_LOG_ASSERT  ? 'A'
+                       : a_iLevel == OS_LOG_PROCESS ? 'P'
+                                                    : '.';
     l_pslot->m_iLine = a_iLine;
     ModuleName(l_pslot, a_szFile);
     bool l_bWrite = a_iLevel == OS_LOG_ERROR || PassesModuleFilter(l_poslogimpl, l_pslot->m_szModule);

@@ -117,7 +117,8 @@ void ResolveLogFile(const char* a_szText, bool a_bCreation, char (&a_szPath)[OS_
       if (l_pszDot != nullptr && (l_pszSeparator == nullptr || l_pszDot > l_pszSeparator)) *l_pszDot = 0;
       char l_szFamily[OS_PATH_SIZE];
       ModuleGrandparentName(l_szFamily, sizeof(l_szFamily));
-      if (!AppendBounded(a_szPath, OS_PATH_SIZE, "_", 1) || !AppendBounded(a_szPath, OS_PATH_SIZE, l_szFamily, OS_PATH_SIZE) ||
+      if (!AppendBounded(a_szPath, OS_PATH_SIZE, "_", 1) ||
+          !AppendBounded(a_szPath, OS_PATH_SIZE, l_szFamily, OS_PATH_SIZE) ||
           !AppendBounded(a_szPath, OS_PATH_SIZE, ".log", 4))
         return;
     }
@@ -167,7 +168,8 @@ void ExpandFilter(COsLogImpl* a_poslogimpl, const char* a_szFilter) {
       l_bFits = AppendWhole(l_szJoined, l_szExpansion);
     } else {
       char l_szToken[OS_LOG_FILTER_SIZE];
-      l_bFits = LogSStrPrintf(l_szToken, sizeof(l_szToken), "%s ", l_pszToken) > 0 && AppendWhole(l_szJoined, l_szToken);
+      l_bFits =
+          LogSStrPrintf(l_szToken, sizeof(l_szToken), "%s ", l_pszToken) > 0 && AppendWhole(l_szJoined, l_szToken);
     }
     if (!l_bFits) break;
   }
@@ -216,8 +218,10 @@ void OsLogCreateDirectories(OsLogSlot* a_poslogslot, const char* a_szPath, bool 
   const bool l_bUnc = a_szPath[0] != 0 && IsSeparator(a_szPath[0]) && IsSeparator(a_szPath[1]);
   char* const l_szPrefix = a_poslogslot->m_szPath1;
   l_szPrefix[0] = 0;
-  if (l_bUnc) AppendBounded(l_szPrefix, OS_PATH_SIZE, "\\\\", 2);
-  else if (IsSeparator(a_szPath[0])) AppendBounded(l_szPrefix, OS_PATH_SIZE, "\\", 1);
+  if (l_bUnc)
+    AppendBounded(l_szPrefix, OS_PATH_SIZE, "\\\\", 2);
+  else if (IsSeparator(a_szPath[0]))
+    AppendBounded(l_szPrefix, OS_PATH_SIZE, "\\", 1);
   for (int l_i = 0; l_i < l_iComponents; ++l_i) {
     if (l_i > 0 && !AppendBounded(l_szPrefix, OS_PATH_SIZE, "\\", 1)) return;
     if (!AppendBounded(l_szPrefix, OS_PATH_SIZE, a_poslogslot->m_apszComponent[l_i], OS_PATH_SIZE)) return;

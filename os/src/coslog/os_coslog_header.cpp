@@ -20,8 +20,8 @@ namespace {
 constexpr char s_szNoneProvided[] = "(none provided)";
 
 // Process integrity names, indexed by the integrity class.
-const char* const s_aszIntegrity[] = {"undefined",        "protected-low", "low",  "protected-medium",
-                                      "medium",           "protected-high", "high", "last"};
+const char* const s_aszIntegrity[] = {"undefined", "protected-low",  "low",  "protected-medium",
+                                      "medium",    "protected-high", "high", "last"};
 
 // The system-information items of the header, from the detection pass,
 // which runs here when no configuration has run it yet. The pass never logs
@@ -148,11 +148,13 @@ void WriteModuleLine(COsLogImpl* a_poslogimpl, OsLogSlot* a_poslogslot, HANDLE a
   ++a_poslogimpl->m_i32LineCounter;
   OsLogFormatPrefix(a_poslogimpl, a_poslogslot, a_poslogslot->m_szLine, OS_LOG_LINE_SIZE);
   if (a_bLibrary)
-    LogSStrCatf(a_poslogslot->m_szLine, OS_LOG_LINE_SIZE, "### dllInfo <%s> internal=%d.%d.%d.%d build=%s package=%s\r\n",
-                a_poslogslot->m_szPath1, l_auPart[0], l_auPart[1], l_auPart[2], l_auPart[3], a_szBuild, a_szPackage);
+    LogSStrCatf(a_poslogslot->m_szLine, OS_LOG_LINE_SIZE,
+                "### dllInfo <%s> internal=%d.%d.%d.%d build=%s package=%s\r\n", a_poslogslot->m_szPath1, l_auPart[0],
+                l_auPart[1], l_auPart[2], l_auPart[3], a_szBuild, a_szPackage);
   else
-    LogSStrCatf(a_poslogslot->m_szLine, OS_LOG_LINE_SIZE, "### appInfo <%s> internal=%d.%d.%d.%d build=%s package=%s\r\n",
-                a_poslogslot->m_szPath1, l_auPart[0], l_auPart[1], l_auPart[2], l_auPart[3], a_szBuild, a_szPackage);
+    LogSStrCatf(a_poslogslot->m_szLine, OS_LOG_LINE_SIZE,
+                "### appInfo <%s> internal=%d.%d.%d.%d build=%s package=%s\r\n", a_poslogslot->m_szPath1, l_auPart[0],
+                l_auPart[1], l_auPart[2], l_auPart[3], a_szBuild, a_szPackage);
   WriteHeaderLine(a_poslogslot, a_hfile, a_poslogimpl);
 }
 

@@ -25,16 +25,16 @@ constexpr char OS_LOG_VERSION[] = "6.0.0.0";
 // One per thread that logs. Each thread filters and formats in its own slot
 // without a lock.
 struct OsLogSlot {
-  DWORD m_dwSavedError;                      // the caller's last error at entry
-  char m_szModule[OS_LOG_MODULE_SIZE];       // source file: lower-case, no directory, no extension
+  DWORD m_dwSavedError;                 // the caller's last error at entry
+  char m_szModule[OS_LOG_MODULE_SIZE];  // source file: lower-case, no directory, no extension
   int m_iLine;
   OsTimeRecord m_timerecord;
   char* m_apszComponent[OS_LOG_COMPONENTS];  // directory creation
   char m_szPath1[OS_PATH_SIZE];              // also the module path of the program and library lines
   char m_szPath2[OS_PATH_SIZE];
-  char m_szLine[OS_LOG_LINE_SIZE];           // header lines
-  volatile std::uint64_t m_u64ThreadId;      // 0: free
-  volatile bool m_bBusy;                     // this thread is inside the log
+  char m_szLine[OS_LOG_LINE_SIZE];       // header lines
+  volatile std::uint64_t m_u64ThreadId;  // 0: free
+  volatile bool m_bBusy;                 // this thread is inside the log
   char m_cMark;
   HANDLE m_hfile;
   DWORD m_dwWritten;

@@ -25,9 +25,7 @@ constexpr std::uint32_t OS_LOG_OPT_HEAPCHECK = 0x200;
 constexpr char s_szAllocLetters[] = ".mgvfe..";
 constexpr char s_szFreeLetters[] = ".mgvfed.";
 
-char Letter(const char (&a_sz)[9], EOSMEMTYPE a_eosmemtype) {
-  return a_eosmemtype < 8 ? a_sz[a_eosmemtype] : '.';
-}
+char Letter(const char (&a_sz)[9], EOSMEMTYPE a_eosmemtype) { return a_eosmemtype < 8 ? a_sz[a_eosmemtype] : '.'; }
 
 COsMemImpl* Impl() { return s_posmem != nullptr ? s_posmem->m_posmemimpl : nullptr; }
 
@@ -72,7 +70,7 @@ struct MemTrace {
   std::uint32_t m_u32CC;
   std::uint64_t m_u64CB;
   std::uint64_t m_u64PB;
-  const char* m_szName;           // the caller's name, or m_szCopy
+  const char* m_szName;  // the caller's name, or m_szCopy
   char m_szCopy[OS_PATH_SIZE];
 
   // a_bCopy: the name is a table entry's, which may be another block's once
@@ -98,8 +96,8 @@ struct MemTrace {
   }
   void Write(COsLog* a_poslog, const char* a_szFile, int a_iLine) const {
     OsLogPrint(a_poslog, a_szFile, a_iLine, m_iClass,
-               "mem>>> %c%s AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu  FN:%s", m_cLetter, m_szSign,
-               m_pv, static_cast<int>(m_u32Size), static_cast<int>(m_u32AC), static_cast<int>(m_u32FC),
+               "mem>>> %c%s AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu  FN:%s", m_cLetter,
+               m_szSign, m_pv, static_cast<int>(m_u32Size), static_cast<int>(m_u32AC), static_cast<int>(m_u32FC),
                static_cast<int>(m_u32CC), static_cast<unsigned long long>(m_u64CB),
                static_cast<unsigned long long>(m_u64PB), m_szName);
   }
@@ -220,7 +218,8 @@ COsMemItem* OsMemTracker(COsMemImpl* a_posmemimpl, EOSMEMTRACKER a_eosmemtracker
     case OS_MEM_TRACKER_FINDNAME:
       if (a_szName == nullptr) return nullptr;
       for (int l_i = 0; l_i < OS_MEM_TABLE_SIZE; ++l_i)
-        if (a_posmemimpl->m_apvAddress[l_i] != nullptr && std::strcmp(a_posmemimpl->m_aitem[l_i].m_szName, a_szName) == 0)
+        if (a_posmemimpl->m_apvAddress[l_i] != nullptr &&
+            std::strcmp(a_posmemimpl->m_aitem[l_i].m_szName, a_szName) == 0)
           return &a_posmemimpl->m_aitem[l_i];
       return nullptr;
     case OS_MEM_TRACKER_FINDNEXT:
@@ -273,7 +272,8 @@ COsMem* OsMemCreate(EOSMEMMETHOD a_eosmemmethod, bool a_bOwner) {
   l_posmemimpl->m_u32Granularity = l_si.dwAllocationGranularity;
   l_posmem->m_posmemimpl = l_posmemimpl;
   if (LogEnabled()) {
-    OS_LOGI("mem>>> addr:%p  size:%7d  new %s", static_cast<void*>(l_posmem), static_cast<int>(sizeof(COsMem)), "COsMem");
+    OS_LOGI("mem>>> addr:%p  size:%7d  new %s", static_cast<void*>(l_posmem), static_cast<int>(sizeof(COsMem)),
+            "COsMem");
     OS_LOGI("mem>>> addr:%p  size:%7d  new %s", l_pv, static_cast<int>(sizeof(COsMemImpl)), "COsMemImpl");
   }
   s_posmem = l_posmem;
@@ -474,8 +474,8 @@ void OsMemFree(void* a_pv, const char* a_szFile, int a_iLine, std::uint32_t a_u3
   // A mapped item's release needs its fields after the entry is gone.
   COsMemMapped l_mapped{};
   if (l_eosmemtype == OS_MEM_TYPE_MEMORYMAP)
-    l_mapped = {l_pitem->m_pvAddress, l_pitem->m_u32Size, l_pitem->m_u32Offset, l_pitem->m_u32Flags,
-                l_pitem->m_hFile, l_pitem->m_hMapping};
+    l_mapped = {l_pitem->m_pvAddress, l_pitem->m_u32Size, l_pitem->m_u32Offset,
+                l_pitem->m_u32Flags,  l_pitem->m_hFile,   l_pitem->m_hMapping};
   // The entry found above leaves the table (no second search for it).
   l_posmemimpl->m_apvAddress[l_pitem - l_posmemimpl->m_aitem] = nullptr;
   ClearItem(*l_pitem);
@@ -540,8 +540,8 @@ EOSSTS OsMemManage(void* a_pv, std::uint32_t a_u32Size) {
   CMemLock l_lock(l_posmemimpl, true);
   ++l_posmemimpl->m_u32AC;
   ++l_posmemimpl->m_u32CC;
-  COsMemItem* const l_pitem = a_pv != nullptr ? Record(l_posmemimpl, a_pv, OS_MEM_TYPE_EXTERNAL, a_u32Size, nullptr)
-                                              : nullptr;
+  COsMemItem* const l_pitem =
+      a_pv != nullptr ? Record(l_posmemimpl, a_pv, OS_MEM_TYPE_EXTERNAL, a_u32Size, nullptr) : nullptr;
   if (l_pitem == nullptr) {
     OS_LOGA("mem>>> Manage failed...<%p>", a_pv);
     return OS_STS_FAIL;
@@ -559,7 +559,8 @@ void* OsMemLock(void* a_hMemory) {
   OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", nullptr);
   OS_RETURN_IF_NULL(a_hMemory, OS_LOG_ASSERT, "mem>>> a_handle is null...", nullptr);
   CMemLock l_lock(l_posmemimpl, true);
-  const COsMemItem* const l_pitem = OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FIND, a_hMemory, nullptr, nullptr, nullptr);
+  const COsMemItem* const l_pitem =
+      OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FIND, a_hMemory, nullptr, nullptr, nullptr);
   if (l_pitem == nullptr)
     return l_posmemimpl->m_pfnlock != nullptr ? l_posmemimpl->m_pfnlock(a_hMemory) : GlobalLock(a_hMemory);
   switch (l_pitem->m_eosmemtype) {
@@ -577,7 +578,8 @@ void OsMemUnlock(void* a_hMemory) {
   OS_RETURN_IF_NULL(l_posmemimpl, OS_LOG_ASSERT, "mem>>> m_posmemimpl is null...", );
   OS_RETURN_IF_NULL(a_hMemory, OS_LOG_ASSERT, "mem>>> a_handle is null...", );
   CMemLock l_lock(l_posmemimpl, true);
-  const COsMemItem* const l_pitem = OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FIND, a_hMemory, nullptr, nullptr, nullptr);
+  const COsMemItem* const l_pitem =
+      OsMemTracker(l_posmemimpl, OS_MEM_TRACKER_FIND, a_hMemory, nullptr, nullptr, nullptr);
   if (l_pitem == nullptr) {
     if (l_posmemimpl->m_pfnunlock != nullptr)
       l_posmemimpl->m_pfnunlock(a_hMemory);
@@ -608,8 +610,8 @@ EOSSTS OsMemSetAccess(void* a_pv, EOSMEMACCESS a_eosmemaccess) {
   OS_RETURN_IF(a_eosmemaccess != OS_MEM_ACCESS_READ && a_eosmemaccess != OS_MEM_ACCESS_READWRITE, OS_LOG_ASSERT,
                "mem>>> Unrecognized a_eosmemaccess...%d", OS_STS_FAIL, static_cast<int>(a_eosmemaccess));
   MEMORY_BASIC_INFORMATION l_mbi;
-  OS_RETURN_IF(VirtualQuery(a_pv, &l_mbi, sizeof(l_mbi)) != sizeof(l_mbi), OS_LOG_ASSERT, "mem>>> VirtualQuery failed...",
-               OS_STS_FAIL);
+  OS_RETURN_IF(VirtualQuery(a_pv, &l_mbi, sizeof(l_mbi)) != sizeof(l_mbi), OS_LOG_ASSERT,
+               "mem>>> VirtualQuery failed...", OS_STS_FAIL);
   DWORD l_dwOld = 0;
   if (!VirtualProtect(l_mbi.BaseAddress, l_mbi.RegionSize,
                       a_eosmemaccess == OS_MEM_ACCESS_READ ? PAGE_READONLY : PAGE_READWRITE, &l_dwOld))

@@ -59,7 +59,8 @@ int OsMemCpyBits(void* a_pvDst, std::uint32_t a_u32DstLength, std::uint64_t a_u6
   unsigned char* const l_pucDst = static_cast<unsigned char*>(a_pvDst);
   const unsigned char* const l_pucSrc = static_cast<const unsigned char*>(a_pvSrc);
   if (((a_u64DstBit | a_u64SrcBit | a_u64Bits) & 7) == 0) {
-    std::memmove(l_pucDst + (a_u64DstBit >> 3), l_pucSrc + (a_u64SrcBit >> 3), static_cast<std::size_t>(a_u64Bits >> 3));
+    std::memmove(l_pucDst + (a_u64DstBit >> 3), l_pucSrc + (a_u64SrcBit >> 3),
+                 static_cast<std::size_t>(a_u64Bits >> 3));
     return 0;
   }
   // Runs may overlap within one buffer: a destination that lies after its

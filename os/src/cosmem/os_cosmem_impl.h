@@ -15,7 +15,7 @@ struct COsMemItem {
   std::uint32_t m_u32Offset;    // mapped items
   std::uint32_t m_u32ViewSize;  // mapped items; the size for others
   char m_szName[OS_PATH_SIZE];
-  std::uint32_t m_u32Flags;     // mapped items: bit 0 = file region locked
+  std::uint32_t m_u32Flags;  // mapped items: bit 0 = file region locked
   HANDLE m_hFile;
   HANDLE m_hMapping;
 };

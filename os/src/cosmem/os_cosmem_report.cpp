@@ -38,8 +38,7 @@ constexpr std::size_t OS_MEM_MODULE_LINE = 64 + 3 * MAX_PATH;
 // The longest line is the summary with two module paths.
 constexpr std::size_t OS_MEM_REPORT_LINE = 4096;
 constexpr double OS_MEM_MB = 1000000.0;
-constexpr char s_szRule[] =
-    "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~";  // 73
+constexpr char s_szRule[] = "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~";  // 73
 static_assert(sizeof(s_szRule) == 74, "the rule is 73 characters");
 
 const OsMemPsapi* s_posmempsapiOverride = nullptr;
@@ -253,8 +252,8 @@ bool ReportPath(const char* a_szName, const OsTimeRecord& a_ostimerecord, char (
       l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY) : nullptr;
   if (l_szDirectory == nullptr || l_szDirectory[0] == 0) return false;
   char l_szSuffix[32];
-  SStrPrintf(l_szSuffix, sizeof(l_szSuffix), "_%02d%02d%02d%03d", a_ostimerecord.m_u16Hour,
-             a_ostimerecord.m_u16Minute, a_ostimerecord.m_u16Second, a_ostimerecord.m_u16Millisecond);
+  SStrPrintf(l_szSuffix, sizeof(l_szSuffix), "_%02d%02d%02d%03d", a_ostimerecord.m_u16Hour, a_ostimerecord.m_u16Minute,
+             a_ostimerecord.m_u16Second, a_ostimerecord.m_u16Millisecond);
   SStrCpy(a_szPath, sizeof(a_szPath), l_szDirectory);
   if (a_szName == nullptr || a_szName[0] == 0)
     return OsFilePathAppend(a_szPath, sizeof(a_szPath), "QrxMem") &&
@@ -325,11 +324,23 @@ bool WriteModules(CReportFile& a_file, const OsMemPsapi& a_api) {
 char PageLetter(std::uintptr_t a_uEntry) {
   char l_c = 'g';
   switch (a_uEntry & OS_MEM_PROTECTION_MASK) {
-    case 0: case 8: case 16: case 24: return '?';
+    case 0:
+    case 8:
+    case 16:
+    case 24: return '?';
     case 13: return 'c';
-    case 1: case 9: l_c = 'r'; break;
-    case 2: case 3: case 6: case 7: case 10: case 11: case 14: case 15: l_c = 'x'; break;
-    case 4: case 12: l_c = 'w'; break;
+    case 1:
+    case 9: l_c = 'r'; break;
+    case 2:
+    case 3:
+    case 6:
+    case 7:
+    case 10:
+    case 11:
+    case 14:
+    case 15: l_c = 'x'; break;
+    case 4:
+    case 12: l_c = 'w'; break;
     case 5: l_c = 'c'; break;
     default: break;
   }

@@ -84,7 +84,9 @@ void LogNewMode(int a_iMode) {
     case OS_SHAREDMODE_UNDEFINED: OS_LOGI("mem>>> new shared mode is OS_SHAREDMODE_UNDEFINED"); break;
     case OS_SHAREDMODE_MAPFILEASNEEDED: OS_LOGI("mem>>> new shared mode is OS_SHAREDMODE_MAPFILEASNEEDED"); break;
     case OS_SHAREDMODE_MAPFILEALL: OS_LOGI("mem>>> new shared mode is OS_SHAREDMODE_MAPFILEALL"); break;
-    case OS_SHAREDMODE_MAPPAGEFILEASNEEDED: OS_LOGI("mem>>> new shared mode is OS_SHAREDMODE_MAPPAGEFILEASNEEDED"); break;
+    case OS_SHAREDMODE_MAPPAGEFILEASNEEDED:
+      OS_LOGI("mem>>> new shared mode is OS_SHAREDMODE_MAPPAGEFILEASNEEDED");
+      break;
     case OS_SHAREDMODE_MAPPAGEFILEALL: OS_LOGI("mem>>> new shared mode is OS_SHAREDMODE_MAPPAGEFILEALL"); break;
     case OS_SHAREDMODE_LAST: OS_LOGI("mem>>> new shared mode is OS_SHAREDMODE_LAST"); break;
     default: OS_LOGI("mem>>> new shared mode is unknown...%d", a_iMode); break;
@@ -108,8 +110,8 @@ void SettleMode(COsMemImpl* a_posmemimpl, long a_lForce) {
   if (a_lForce != 0)
     a_posmemimpl->m_u32ShareMode = static_cast<std::uint32_t>(a_lForce);
   else
-    a_posmemimpl->m_u32ShareMode = l_iCode == OS_CFG_OS_WIN2K ? OS_SHAREDMODE_MAPFILEASNEEDED
-                                                              : OS_SHAREDMODE_MAPPAGEFILEASNEEDED;
+    a_posmemimpl->m_u32ShareMode =
+        l_iCode == OS_CFG_OS_WIN2K ? OS_SHAREDMODE_MAPFILEASNEEDED : OS_SHAREDMODE_MAPPAGEFILEASNEEDED;
   LogMode(static_cast<int>(a_posmemimpl->m_u32ShareMode));
 }
 
@@ -267,10 +269,12 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
   const std::uint32_t l_u32Mode = l_posmemimpl->m_u32ShareMode;
   const std::uint32_t l_u32Granularity = l_posmemimpl->m_u32Granularity;
   std::uint32_t l_u32Flags = a_u32Flags & ~OS_SHARED_PAGEFILE;  // decided here, never by the caller
-  if (l_lForce == 2 || l_lForce == 4 || l_u32Mode == OS_SHAREDMODE_MAPFILEALL || l_u32Mode == OS_SHAREDMODE_MAPPAGEFILEALL)
+  if (l_lForce == 2 || l_lForce == 4 || l_u32Mode == OS_SHAREDMODE_MAPFILEALL ||
+      l_u32Mode == OS_SHAREDMODE_MAPPAGEFILEALL)
     l_u32Flags |= OS_SHARED_WHOLEFILE;
   if (a_eossharedalloc == OS_SHAREDALLOC_TEMPORARY && (l_u32Flags & OS_SHARED_NOPAGEFILE) == 0 &&
-      ((l_lForce & 2) != 0 || l_u32Mode == OS_SHAREDMODE_MAPPAGEFILEASNEEDED || l_u32Mode == OS_SHAREDMODE_MAPPAGEFILEALL))
+      ((l_lForce & 2) != 0 || l_u32Mode == OS_SHAREDMODE_MAPPAGEFILEASNEEDED ||
+       l_u32Mode == OS_SHAREDMODE_MAPPAGEFILEALL))
     l_u32Flags |= OS_SHARED_PAGEFILE;
 
   const bool l_bReadOnly = l_bOpen && (l_u32Flags & OS_SHARED_READONLY) != 0;
@@ -367,7 +371,8 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
         OS_LOGA("mem>>> CreateFileMapping failed...<%s>", l_szPath);
         return l_fail();
       }
-      COsView l_linkview(MapViewOfFile(l_hLinkMapping.Get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(l_u64FileLength)));
+      COsView l_linkview(
+          MapViewOfFile(l_hLinkMapping.Get(), FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(l_u64FileLength)));
       if (!l_linkview) {
         OS_LOGA("mem>>> MapViewOfFile failed...<%s> %d %d", l_szPath, 0, static_cast<int>(l_u64FileLength));
         return l_fail();
@@ -483,7 +488,7 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
   const std::uint32_t l_u32Start = l_bWhole ? 0 : a_u32Offset - a_u32Offset % l_u32Granularity;
   // A whole mapping covers the object: all of a file or a mapping of this
   // call, the claimed size of a link's memory (which may be larger).
-  const SIZE_T l_sizetMap = !l_bWhole  ? static_cast<SIZE_T>(a_u32Offset - l_u32Start + l_u64Behind)
+  const SIZE_T l_sizetMap = !l_bWhole   ? static_cast<SIZE_T>(a_u32Offset - l_u32Start + l_u64Behind)
                             : l_bLinked ? static_cast<SIZE_T>(l_u64Object)
                                         : 0;
   l_view.Reset(MapViewOfFile(l_hMapping.Get(), l_dwView, 0, l_u32Start, l_sizetMap));
@@ -517,8 +522,8 @@ void* OsMemSharedAlloc(EOSSHAREDALLOC a_eossharedalloc, const char* a_szPath, st
   l_posmemimpl->m_u64CB += static_cast<std::uint32_t>(l_i32Size);
   if (LogEnabled())
     OsLogPrint(l_poslog, a_szFile, a_iLine, OS_LOG_MEM2,
-               "mem>>> f+   AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu %s", static_cast<void*>(l_pc),
-               static_cast<int>(l_i32Size), static_cast<int>(l_posmemimpl->m_u32AC),
+               "mem>>> f+   AD:%p   SZ:%-9d  AC:%-6d  FC:%-6d  CC:%-6d  CB:%-9llu  PB:%-9llu %s",
+               static_cast<void*>(l_pc), static_cast<int>(l_i32Size), static_cast<int>(l_posmemimpl->m_u32AC),
                static_cast<int>(l_posmemimpl->m_u32FC), static_cast<int>(l_posmemimpl->m_u32CC),
                static_cast<unsigned long long>(l_posmemimpl->m_u64CB),
                static_cast<unsigned long long>(l_posmemimpl->m_u64PB), l_szPath);
@@ -594,7 +599,7 @@ void* OsMemRemap(void* a_pvMem, std::uint32_t a_u32Offset, std::uint32_t a_u32Vi
     }
     const DWORD l_dwView = (l_pitem->m_u32Flags & OS_SHAREDITEM_READONLY) != 0      ? FILE_MAP_READ
                            : (l_pitem->m_u32Flags & OS_SHAREDITEM_COPYONWRITE) != 0 ? FILE_MAP_COPY
-                                                                                     : FILE_MAP_READ | FILE_MAP_WRITE;
+                                                                                    : FILE_MAP_READ | FILE_MAP_WRITE;
     void* l_pvView = nullptr;
     if (a_u32View > 0) {
       // The view holds the requested bytes behind the offset, never more than
@@ -809,9 +814,8 @@ void OsMemThreadSafeFree(const char* a_szName, const char* a_szFile, int a_iLine
   // one names no buffer, and a key cut to nothing would match every entry.
   char l_szKey[OS_MEM_THREADSAFE_NAME_SIZE] = {};
   if (a_szName != nullptr && a_szName[0] != 0) {
-    const int l_iLength = std::strlen(a_szName) + 2 < sizeof(l_szKey)
-                              ? SStrPrintf(l_szKey, sizeof(l_szKey), ":%s:", a_szName)
-                              : -1;
+    const int l_iLength =
+        std::strlen(a_szName) + 2 < sizeof(l_szKey) ? SStrPrintf(l_szKey, sizeof(l_szKey), ":%s:", a_szName) : -1;
     if (l_iLength <= 0) {
       OS_LOGA("mem>>> thread-safe name is too long...<%s>", a_szName);
       PlaceLine(a_szFile, a_iLine);

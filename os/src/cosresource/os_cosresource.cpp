@@ -15,9 +15,7 @@
 
 namespace {
 
-bool IsPath(const char* a_szModule) {
-  return a_szModule != nullptr && std::strcmp(a_szModule, OS_RESOURCE_LOCAL) != 0;
-}
+bool IsPath(const char* a_szModule) { return a_szModule != nullptr && std::strcmp(a_szModule, OS_RESOURCE_LOCAL) != 0; }
 
 // The fixed file version of a file as "%u.%u.%u.%u"; empty when it has none.
 void FileVersionText(const wchar_t* a_wszPath, char* a_szVersion, std::size_t a_sizetVersion) {
@@ -32,8 +30,8 @@ void FileVersionText(const wchar_t* a_wszPath, char* a_szVersion, std::size_t a_
   VS_FIXEDFILEINFO* l_pinfo = nullptr;
   UINT l_uLength = 0;
   if (l_version.m_pfnGetFileVersionInfoW(a_wszPath, 0, l_dwSize, l_pvBlock) &&
-      l_version.m_pfnVerQueryValueW(l_pvBlock, L"\\", reinterpret_cast<void**>(&l_pinfo), &l_uLength) && l_pinfo != nullptr &&
-      l_uLength >= sizeof(VS_FIXEDFILEINFO)) {
+      l_version.m_pfnVerQueryValueW(l_pvBlock, L"\\", reinterpret_cast<void**>(&l_pinfo), &l_uLength) &&
+      l_pinfo != nullptr && l_uLength >= sizeof(VS_FIXEDFILEINFO)) {
     SStrPrintf(a_szVersion, a_sizetVersion, "%u.%u.%u.%u", static_cast<unsigned>(HIWORD(l_pinfo->dwFileVersionMS)),
                static_cast<unsigned>(LOWORD(l_pinfo->dwFileVersionMS)),
                static_cast<unsigned>(HIWORD(l_pinfo->dwFileVersionLS)),

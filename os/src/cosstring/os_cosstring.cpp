@@ -35,8 +35,8 @@ int os_cosstring::FormatBounded(char* a_szDst, std::size_t a_sizetDst, const cha
 }
 
 void SStrCpy(char* a_szDst, std::size_t a_sizetDst, const char* a_szSrc) {
-  OS_RETURN_IF(a_szDst == nullptr || a_sizetDst == 0 || a_szSrc == nullptr, OS_LOG_ASSERT,
-               "SStrCpy failed...%p %u %p", , Ptr(a_szDst), Size(a_sizetDst), Ptr(a_szSrc));
+  OS_RETURN_IF(a_szDst == nullptr || a_sizetDst == 0 || a_szSrc == nullptr, OS_LOG_ASSERT, "SStrCpy failed...%p %u %p",
+               , Ptr(a_szDst), Size(a_sizetDst), Ptr(a_szSrc));
   if (!CopyBounded(a_szDst, a_sizetDst, a_szSrc, UNBOUNDED)) OS_LOGA("SStrCpy failed...<%s>", a_szSrc);
 }
 
@@ -47,15 +47,15 @@ void SStrNcpy(char* a_szDst, std::size_t a_sizetDst, const char* a_szSrc, std::s
 }
 
 void SStrCat(char* a_szDst, std::size_t a_sizetDst, const char* a_szSrc) {
-  OS_RETURN_IF(a_szDst == nullptr || a_sizetDst == 0 || a_szSrc == nullptr, OS_LOG_ASSERT,
-               "SStrCat failed...%p %u %p", , Ptr(a_szDst), Size(a_sizetDst), Ptr(a_szSrc));
+  OS_RETURN_IF(a_szDst == nullptr || a_sizetDst == 0 || a_szSrc == nullptr, OS_LOG_ASSERT, "SStrCat failed...%p %u %p",
+               , Ptr(a_szDst), Size(a_sizetDst), Ptr(a_szSrc));
   if (!AppendBounded(a_szDst, a_sizetDst, a_szSrc, UNBOUNDED)) OS_LOGA("SStrCat failed...<%s>", a_szSrc);
 }
 
 void SStrNcat(char* a_szDst, std::size_t a_sizetDst, const char* a_szSrc, std::size_t a_sizetCount) {
   OS_RETURN_IF(a_szDst == nullptr || a_sizetDst == 0 || a_szSrc == nullptr || a_sizetCount == 0, OS_LOG_ASSERT,
-               "SStrNcat failed...%p %p %p %u", , Ptr(a_szDst), reinterpret_cast<const void*>(a_sizetDst),
-               Ptr(a_szSrc), Size(a_sizetCount));
+               "SStrNcat failed...%p %p %p %u", , Ptr(a_szDst), reinterpret_cast<const void*>(a_sizetDst), Ptr(a_szSrc),
+               Size(a_sizetCount));
   if (!AppendBounded(a_szDst, a_sizetDst, a_szSrc, a_sizetCount)) OS_LOGA("SStrNcat failed...<%s>", a_szSrc);
 }
 
@@ -112,8 +112,8 @@ int SStrCatf(char* a_szDst, std::size_t a_sizetDst, const char* a_szFormat, ...)
 }
 
 char* SStrGet(char* a_szDst, std::size_t a_sizetDst) {
-  OS_RETURN_IF(a_szDst == nullptr || a_sizetDst == 0, OS_LOG_ASSERT, "SStrGet failed...%p %u", nullptr,
-               Ptr(a_szDst), Size(a_sizetDst));
+  OS_RETURN_IF(a_szDst == nullptr || a_sizetDst == 0, OS_LOG_ASSERT, "SStrGet failed...%p %u", nullptr, Ptr(a_szDst),
+               Size(a_sizetDst));
   a_szDst[0] = 0;
   const int l_iRoom = a_sizetDst > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(a_sizetDst);
   char* const l_sz = std::fgets(a_szDst, l_iRoom, stdin);
@@ -127,8 +127,8 @@ char* SStrGet(char* a_szDst, std::size_t a_sizetDst) {
 }
 
 void SStrTrim(char* a_szDst, std::size_t a_sizetDst, const char* a_szSrc) {
-  OS_RETURN_IF(a_szDst == nullptr || a_sizetDst == 0 || a_szSrc == nullptr, OS_LOG_ASSERT,
-               "SStrTrim failed...%p %u %p", , Ptr(a_szDst), Size(a_sizetDst), Ptr(a_szSrc));
+  OS_RETURN_IF(a_szDst == nullptr || a_sizetDst == 0 || a_szSrc == nullptr, OS_LOG_ASSERT, "SStrTrim failed...%p %u %p",
+               , Ptr(a_szDst), Size(a_sizetDst), Ptr(a_szSrc));
   auto l_bSpace = [](char a_c) { return std::isspace(static_cast<unsigned char>(a_c)) != 0; };
   const char* l_pFirst = a_szSrc;
   while (*l_pFirst != 0 && l_bSpace(*l_pFirst)) ++l_pFirst;
@@ -183,7 +183,8 @@ char* SStrFromNum(std::int32_t a_iValue, char* a_szDst, std::size_t a_sizetDst, 
                "SStrFromNum failed...%p %u", nullptr, Ptr(a_szDst), Size(a_sizetDst));
   char l_szDigits[66];
   const bool l_bNegative = a_iRadix == 10 && a_iValue < 0;
-  const std::uint32_t l_u = l_bNegative ? 0u - static_cast<std::uint32_t>(a_iValue) : static_cast<std::uint32_t>(a_iValue);
+  const std::uint32_t l_u =
+      l_bNegative ? 0u - static_cast<std::uint32_t>(a_iValue) : static_cast<std::uint32_t>(a_iValue);
   Digits(l_u, l_bNegative, a_iRadix, l_szDigits);
   if (!CopyBounded(a_szDst, a_sizetDst, l_szDigits, UNBOUNDED)) OS_LOGA("SStrFromNum failed...<%s>", l_szDigits);
   return a_szDst;

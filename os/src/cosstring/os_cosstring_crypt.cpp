@@ -77,15 +77,14 @@ bool EmptyText(const char* a_sz) { return a_sz == nullptr || a_sz[0] == 0; }
 
 }  // namespace
 
-EOSSTS StrEncrypt(std::uint8_t** a_ppu8Out, std::uint32_t* a_pu32Length, const char* a_szText,
-                  const char* a_szPassword, std::uint32_t a_u32Block) {
+EOSSTS StrEncrypt(std::uint8_t** a_ppu8Out, std::uint32_t* a_pu32Length, const char* a_szText, const char* a_szPassword,
+                  std::uint32_t a_u32Block) {
   OS_RETURN_IF(a_ppu8Out == nullptr || a_pu32Length == nullptr, OS_LOG_ERROR, "Bad argument...", OS_STS_FAIL);
   *a_ppu8Out = nullptr;
   *a_pu32Length = 0;
   const std::size_t l_sizetText = EmptyText(a_szText) ? 0 : std::strlen(a_szText) + 1;
   // A block of 0 has no multiple, and the padded size must fit the cipher's 32-bit length.
-  OS_RETURN_IF(l_sizetText == 0 || EmptyText(a_szPassword) || a_u32Block == 0 ||
-                   l_sizetText > 0xFFFFFFFFu - a_u32Block,
+  OS_RETURN_IF(l_sizetText == 0 || EmptyText(a_szPassword) || a_u32Block == 0 || l_sizetText > 0xFFFFFFFFu - a_u32Block,
                OS_LOG_ERROR, "Bad argument...", OS_STS_FAIL);
 
   COsCryptKey l_key;

@@ -116,8 +116,8 @@ void RefreshRows(COsSyncImpl* a_possyncimpl) {
     SStrCpy(l_posrow->m_szName, sizeof(l_posrow->m_szName), l_szName);
     l_posrow->m_h = OpenByName(l_szName, a_possyncimpl->m_eossynctype);
     if (l_posrow->m_h == nullptr && !l_bSaid) {
-      OS_LOGE("sync>>> group member cannot be opened, not waited on...<%s> <%s> %d", l_szName,
-              a_possyncimpl->m_szGroup, static_cast<int>(GetLastError()));
+      OS_LOGE("sync>>> group member cannot be opened, not waited on...<%s> <%s> %d", l_szName, a_possyncimpl->m_szGroup,
+              static_cast<int>(GetLastError()));
     }
     l_posrow->m_bSaid = l_posrow->m_h == nullptr;
   }
@@ -126,8 +126,7 @@ void RefreshRows(COsSyncImpl* a_possyncimpl) {
 void Release(COsSyncImpl* a_possyncimpl) {
   // The row goes first: nobody may find it naming an object already gone.
   OsSyncGroup* const l_possyncgroup = a_possyncimpl->m_possyncgroupShared;
-  if (l_possyncgroup != nullptr && a_possyncimpl->m_bHasRow &&
-      LockTable(l_possyncgroup, a_possyncimpl->m_szGroup)) {
+  if (l_possyncgroup != nullptr && a_possyncimpl->m_bHasRow && LockTable(l_possyncgroup, a_possyncimpl->m_szGroup)) {
     const std::size_t l_sizetRow = static_cast<std::size_t>(a_possyncimpl->m_u64GroupSlot);
     l_possyncgroup->m_au32Handle[l_sizetRow] = 0;
     std::memset(l_possyncgroup->m_aszName[l_sizetRow], 0, OS_SYNC_NAME_SIZE);
@@ -181,10 +180,10 @@ EOSSTS JoinGroup(COsSyncImpl* a_possyncimpl) {
   OsSyncGroup* l_possyncgroup = nullptr;
   bool l_bExists = OsFileExists(l_szPath);
   for (int l_iTry = 0; l_iTry < OS_SYNC_JOIN_TRIES && l_possyncgroup == nullptr; ++l_iTry, l_bExists = !l_bExists) {
-    l_possyncgroup = static_cast<OsSyncGroup*>(
-        OsMemSharedAlloc(l_bExists ? OS_SHAREDALLOC_OPEN : OS_SHAREDALLOC_TEMPORARY, l_szPath,
-                         static_cast<std::int32_t>(OS_SYNC_GROUP_SIZE), 0, static_cast<std::int32_t>(OS_SYNC_GROUP_SIZE),
-                         OS_SHAREDLOCK_NONE, OS_SYNC_GROUP_REQUEST, OS_LOG_FILE, __LINE__));
+    l_possyncgroup = static_cast<OsSyncGroup*>(OsMemSharedAlloc(
+        l_bExists ? OS_SHAREDALLOC_OPEN : OS_SHAREDALLOC_TEMPORARY, l_szPath,
+        static_cast<std::int32_t>(OS_SYNC_GROUP_SIZE), 0, static_cast<std::int32_t>(OS_SYNC_GROUP_SIZE),
+        OS_SHAREDLOCK_NONE, OS_SYNC_GROUP_REQUEST, OS_LOG_FILE, __LINE__));
   }
   if (l_possyncgroup == nullptr) {
     OS_LOGA("sync>>> OsMemSharedAlloc failed...<%s> <%s>", a_possyncimpl->m_szName, a_possyncimpl->m_szGroup);
@@ -231,8 +230,7 @@ COsSync::~COsSync() {
   m_possyncimpl = nullptr;
 }
 
-EOSSTS COsSync::Create(EOSSYNCTYPE a_eossynctype, const char* a_szName, const char* a_szGroup,
-                       std::uint8_t a_u8Flag) {
+EOSSTS COsSync::Create(EOSSYNCTYPE a_eossynctype, const char* a_szName, const char* a_szGroup, std::uint8_t a_u8Flag) {
   OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
   COsSyncImpl* const l_p = m_possyncimpl;
   OS_LOGI("sync>>> Create(%s,%s,%s,%d)", TypeName(a_eossynctype), a_szName != nullptr ? a_szName : "null",
@@ -271,19 +269,18 @@ EOSSTS COsSync::Create(EOSSYNCTYPE a_eossynctype, const char* a_szName, const ch
   }
   switch (a_eossynctype) {
     case OS_SYNCTYPE_EVENT:
-      l_p->m_handle = l_bNamed ? CreateEventW(static_cast<SECURITY_ATTRIBUTES*>(OsCfgSecurityAttributes(OS_SYNC_SECURITY_EVENT)),
-                                              FALSE, FALSE, l_wszName)
-                               : CreateEventW(nullptr, FALSE, FALSE, nullptr);
+      l_p->m_handle =
+          l_bNamed ? CreateEventW(static_cast<SECURITY_ATTRIBUTES*>(OsCfgSecurityAttributes(OS_SYNC_SECURITY_EVENT)),
+                                  FALSE, FALSE, l_wszName)
+                   : CreateEventW(nullptr, FALSE, FALSE, nullptr);
       if (l_p->m_handle == nullptr) OS_LOGE("sync>>> CreateEvent failed...");
       break;
     case OS_SYNCTYPE_MUTEX:
-      l_p->m_handle =
-          CreateMutexW(static_cast<SECURITY_ATTRIBUTES*>(OsCfgSecurityAttributes(OS_SYNC_SECURITY_MUTEX)), FALSE, l_wszName);
+      l_p->m_handle = CreateMutexW(static_cast<SECURITY_ATTRIBUTES*>(OsCfgSecurityAttributes(OS_SYNC_SECURITY_MUTEX)),
+                                   FALSE, l_wszName);
       if (l_p->m_handle == nullptr) OS_LOGE("sync>>> CreateMutex failed...");
       break;
-    default:
-      OS_LOGA("sync>>> unrecognized m_eossynctype...%d", static_cast<int>(a_eossynctype));
-      break;
+    default: OS_LOGA("sync>>> unrecognized m_eossynctype...%d", static_cast<int>(a_eossynctype)); break;
   }
   if (l_p->m_handle == nullptr || (l_bGroup && JoinGroup(l_p) != OS_STS_SUCCESS)) {
     Release(l_p);
@@ -354,7 +351,8 @@ EOSSTS COsSync::MutexCreate(const char* a_szName, const char* a_szGroup) {
 EOSSTS COsSync::MutexOpen(const char* a_szName) { return Open(OS_SYNCTYPE_MUTEX, a_szName); }
 
 EOSSTS COsSync::EventStart(const char* a_szName, bool a_bCreate) {
-  if (a_szName != nullptr && a_szName[0] != 0) return a_bCreate ? EventCreate(a_szName, nullptr, 1) : EventOpen(a_szName);
+  if (a_szName != nullptr && a_szName[0] != 0)
+    return a_bCreate ? EventCreate(a_szName, nullptr, 1) : EventOpen(a_szName);
   OS_RETURN_IF(a_szName != nullptr || !a_bCreate, OS_LOG_ASSERT, "bad argument...", OS_STS_FAIL);
   return EventCreate(nullptr, nullptr, 1);
 }
@@ -370,8 +368,8 @@ EOSSTS COsSync::EventClose() {
 EOSSTS COsSync::MutexClose() {
   OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
   if (m_possyncimpl->m_u32Usage == OS_SYNCUSAGE_FREE) return OS_STS_SUCCESS;
-  OS_RETURN_IF(m_possyncimpl->m_eossynctype != OS_SYNCTYPE_MUTEX, OS_LOG_ASSERT,
-               "sync>>> sync type isn't a mutex...%d", OS_STS_FAIL, static_cast<int>(m_possyncimpl->m_eossynctype));
+  OS_RETURN_IF(m_possyncimpl->m_eossynctype != OS_SYNCTYPE_MUTEX, OS_LOG_ASSERT, "sync>>> sync type isn't a mutex...%d",
+               OS_STS_FAIL, static_cast<int>(m_possyncimpl->m_eossynctype));
   return Close();
 }
 
@@ -519,8 +517,8 @@ EOSSTS WatchProcess(COsSyncImpl* a_p, std::uint64_t a_u64ProcessId, void* a_hPro
 
 EOSSTS COsSync::EventWait(std::uint32_t a_u32TimeoutMs, char* a_szName, std::size_t a_sizetName) {
   OS_SYNC_IMPL_OR_RETURN(OS_STS_FAIL);
-  OS_RETURN_IF(m_possyncimpl->m_eossynctype != OS_SYNCTYPE_EVENT, OS_LOG_ASSERT, "sync>>> sync type isn't an event...%d",
-               OS_STS_FAIL, static_cast<int>(m_possyncimpl->m_eossynctype));
+  OS_RETURN_IF(m_possyncimpl->m_eossynctype != OS_SYNCTYPE_EVENT, OS_LOG_ASSERT,
+               "sync>>> sync type isn't an event...%d", OS_STS_FAIL, static_cast<int>(m_possyncimpl->m_eossynctype));
   return Wait(m_possyncimpl, a_u32TimeoutMs, a_szName, a_sizetName);
 }
 

@@ -17,8 +17,8 @@ constexpr int OS_SYNC_NAME_SIZE = 260;
 // sees them (4 bytes hold every handle value Windows gives out); they mean
 // nothing in another process, so waiters open the rows by name instead.
 struct OsSyncGroup {
-  std::uint64_t m_u64Size;  // 2128, written by the creator
-  std::uint32_t m_u32Lock;  // spin lock word
+  std::uint64_t m_u64Size;                         // 2128, written by the creator
+  std::uint32_t m_u32Lock;                         // spin lock word
   std::uint32_t m_au32Handle[OS_SYNC_GROUP_ROWS];  // 0: a free row
   char m_aszName[OS_SYNC_GROUP_ROWS][OS_SYNC_NAME_SIZE];
   std::uint32_t m_u32Reserved;
@@ -35,7 +35,7 @@ enum EOSSYNCUSAGE : std::uint32_t { OS_SYNCUSAGE_FREE = 0, OS_SYNCUSAGE_CREATED 
 // This process's own handle to another member of the group, kept while the
 // row names the same object (name and stored value unchanged).
 struct OsSyncRowHandle {
-  HANDLE m_h;             // null: not opened (the row is skipped)
+  HANDLE m_h;                 // null: not opened (the row is skipped)
   std::uint32_t m_u32Stored;  // the row's stored value when opened, 0: none
   bool m_bSaid;               // the failed open has been logged
   char m_szName[OS_SYNC_NAME_SIZE];

@@ -343,8 +343,8 @@ EOSSTS COsThread::Start(const char* a_szName, OsThreadProc a_osthreadproc, void*
   }
   l_pimpl->m_hThread.Reset(reinterpret_cast<HANDLE>(l_uptrThread));
   l_pimpl->m_u64ThreadId = l_uId;
-  OS_LOGP("thr>>> id:%llu handle:%d name:<%s>", static_cast<unsigned long long>(l_uId),
-          static_cast<int>(l_uptrThread), l_pimpl->m_szName);
+  OS_LOGP("thr>>> id:%llu handle:%d name:<%s>", static_cast<unsigned long long>(l_uId), static_cast<int>(l_uptrThread),
+          l_pimpl->m_szName);
 
   HANDLE const l_hThread = l_pimpl->m_hThread.Get();
   bool l_bBegun = ResumeThread(l_hThread) != static_cast<DWORD>(-1);
@@ -427,7 +427,9 @@ int COsThread::RunStateGet() {
   return m_posthreadimpl->m_i32RunState;
 }
 
-int COsThread::RequestGet() { return m_posthreadimpl == nullptr ? OS_THREAD_REQUEST_RUN : m_posthreadimpl->m_i32Request.load(); }
+int COsThread::RequestGet() {
+  return m_posthreadimpl == nullptr ? OS_THREAD_REQUEST_RUN : m_posthreadimpl->m_i32Request.load();
+}
 
 EOSSTS COsThread::RequestSet(int a_iRequest, bool a_bWake) {
   if (m_posthreadimpl == nullptr) return OS_STS_FAIL;
@@ -447,7 +449,9 @@ EOSSTS COsThread::RequestSet(int a_iRequest, bool a_bWake) {
   return OS_STS_SUCCESS;
 }
 
-std::uint64_t COsThread::ThreadIdGet() { return m_posthreadimpl == nullptr ? 0 : m_posthreadimpl->m_u64ThreadId.load(); }
+std::uint64_t COsThread::ThreadIdGet() {
+  return m_posthreadimpl == nullptr ? 0 : m_posthreadimpl->m_u64ThreadId.load();
+}
 
 void* COsThread::ArgGet() {
   OS_THREAD_IMPL_OR_RETURN(nullptr);
@@ -477,7 +481,8 @@ EOSSTS COsThread::WakeWait(std::int32_t a_i32TimeoutMs) {
   COsThreadImpl* const l_pimpl = m_posthreadimpl;
   OS_RETURN_IF(!l_pimpl->m_hEvent.IsValid(), OS_LOG_ERROR, "thr>>> m_posthreadimpl->pod.m_hEvent is NULL...",
                OS_STS_FAIL);
-  const DWORD l_dwWait = WaitForSingleObject(l_pimpl->m_hEvent.Get(), a_i32TimeoutMs < 0 ? INFINITE : static_cast<DWORD>(a_i32TimeoutMs));
+  const DWORD l_dwWait =
+      WaitForSingleObject(l_pimpl->m_hEvent.Get(), a_i32TimeoutMs < 0 ? INFINITE : static_cast<DWORD>(a_i32TimeoutMs));
   switch (l_dwWait) {
     case WAIT_OBJECT_0:
       // Reset by its one waiter, so it acts as auto-reset for the thread.
@@ -523,4 +528,6 @@ bool OsThreadExists(std::uint64_t a_u64ThreadId) {
   return l_hThread.IsValid();
 }
 
-bool OsHandleIsRunning(void* a_hHandle) { return WaitForSingleObject(static_cast<HANDLE>(a_hHandle), 0) == WAIT_TIMEOUT; }
+bool OsHandleIsRunning(void* a_hHandle) {
+  return WaitForSingleObject(static_cast<HANDLE>(a_hHandle), 0) == WAIT_TIMEOUT;
+}

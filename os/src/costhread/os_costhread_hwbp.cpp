@@ -84,8 +84,8 @@ EOSSTS Apply(OsHwBp* a_poshwbp) {
 }  // namespace
 
 std::uint64_t OsHwBpControlBits(int a_iRegister, int a_iKind, int a_iSize) {
-  static const std::uint64_t s_au64Access[] = {0x0, 0x3, 0x1};        // execute, read or write, write
-  static const std::uint64_t s_au64Length[] = {0x0, 0x1, 0x3, 0x2};   // 1, 2, 4, 8 bytes
+  static const std::uint64_t s_au64Access[] = {0x0, 0x3, 0x1};       // execute, read or write, write
+  static const std::uint64_t s_au64Length[] = {0x0, 0x1, 0x3, 0x2};  // 1, 2, 4, 8 bytes
   const std::uint64_t l_u64Length = a_iKind == OS_HWBP_EXECUTE ? 0x0 : s_au64Length[a_iSize];
   return (static_cast<std::uint64_t>(1) << (2 * a_iRegister)) | (s_au64Access[a_iKind] << (16 + 4 * a_iRegister)) |
          (l_u64Length << (18 + 4 * a_iRegister));

@@ -32,7 +32,7 @@ class COsThreadImpl {
   COsHandle m_hSpawnProcess;  // while the object knows its child
   STARTUPINFOW m_si = {};
   PROCESS_INFORMATION m_pi = {};
-  COsHandle m_hSpawnThread;              // the child's first thread
+  COsHandle m_hSpawnThread;               // the child's first thread
   wchar_t* m_pwszSpawnCommand = nullptr;  // OS_SPAWN_COMMAND_SIZE characters, made on first use
 };
 

@@ -42,7 +42,8 @@ constexpr int OS_INTEGRITY_LOW_PROTECTED = 1;
 // station with \Default.
 void DesktopName(wchar_t* a_wszOut, std::size_t a_sizetOut) {
   COsCfg* const l_poscfg = OsCfgInstance();
-  const char* const l_szForced = l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_FORCEDESKTOP) : nullptr;
+  const char* const l_szForced =
+      l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_FORCEDESKTOP) : nullptr;
   if (l_szForced != nullptr && l_szForced[0] != 0 && CopyStringFromUtf8(a_wszOut, a_sizetOut, l_szForced) > 0) return;
   wchar_t l_wszStation[OS_PATH_SIZE] = {};
   DWORD l_dw = 0;
@@ -91,8 +92,9 @@ BOOL CreateAsUser(wchar_t* a_wszCommand, DWORD a_dwFlags, const wchar_t* a_wszDi
     OS_LOGA("CreateEnvironmentBlock failed...");
     return FALSE;
   }
-  const BOOL l_b = CreateProcessAsUserW(l_primary.Get(), nullptr, a_wszCommand, nullptr, nullptr, FALSE,
-                                        a_dwFlags | CREATE_UNICODE_ENVIRONMENT, l_pvEnvironment, a_wszDirectory, a_psi, a_ppi);
+  const BOOL l_b =
+      CreateProcessAsUserW(l_primary.Get(), nullptr, a_wszCommand, nullptr, nullptr, FALSE,
+                           a_dwFlags | CREATE_UNICODE_ENVIRONMENT, l_pvEnvironment, a_wszDirectory, a_psi, a_ppi);
   const DWORD l_dwError = GetLastError();
   l_pfnDestroy(l_pvEnvironment);
   SetLastError(l_dwError);
@@ -108,9 +110,9 @@ void OsThreadSpawnRelease(COsThreadImpl* a_posthreadimpl) {
   a_posthreadimpl->m_pwszSpawnCommand = nullptr;
 }
 
-EOSSTS COsThread::Spawn(std::int32_t a_lSpawnFlags, const char* a_szProgram, const char* a_szArg0,
-                        const char* a_szArg1, const char* a_szArg2, const char* a_szArg3, const char* a_szArg4,
-                        const char* a_szArg5, const char* a_szArg6, const char* a_szArg7, const char* a_szArg8) {
+EOSSTS COsThread::Spawn(std::int32_t a_lSpawnFlags, const char* a_szProgram, const char* a_szArg0, const char* a_szArg1,
+                        const char* a_szArg2, const char* a_szArg3, const char* a_szArg4, const char* a_szArg5,
+                        const char* a_szArg6, const char* a_szArg7, const char* a_szArg8) {
   OS_RETURN_IF_NULL(m_posthreadimpl, OS_LOG_ASSERT, "Spawn: m_posthreadimpl is NULL...", OS_STS_FAIL);
   COsThreadImpl* const l_p = m_posthreadimpl;
   OS_RETURN_IF_NULL(a_szProgram, OS_LOG_ERROR, "Spawn: a_szProgram is NULL...", OS_STS_FAIL);
@@ -118,7 +120,8 @@ EOSSTS COsThread::Spawn(std::int32_t a_lSpawnFlags, const char* a_szProgram, con
   OS_RETURN_IF(SpawnIsRunning(), OS_LOG_ERROR, "Spawn: This object already has something spawned...", OS_STS_FAIL);
 
   if (l_p->m_pwszSpawnCommand == nullptr) {
-    l_p->m_pwszSpawnCommand = static_cast<wchar_t*>(OS_MEM_ALLOC(OS_SPAWN_COMMAND_SIZE * sizeof(wchar_t), "spawn command"));
+    l_p->m_pwszSpawnCommand =
+        static_cast<wchar_t*>(OS_MEM_ALLOC(OS_SPAWN_COMMAND_SIZE * sizeof(wchar_t), "spawn command"));
     if (l_p->m_pwszSpawnCommand == nullptr) {
       OS_LOGA("Spawn: OsMemAlloc failed...<%s>", a_szProgram);
       return OS_STS_FAIL;
@@ -146,9 +149,11 @@ EOSSTS COsThread::Spawn(std::int32_t a_lSpawnFlags, const char* a_szProgram, con
     // beyond the basic plane): its UTF-8 prefix is converted, never the rest.
     char l_szPrefix[OS_SPAWN_ARGUMENT_MAX * 4 + 1];
     std::size_t l_sizetBytes = 0;
-    for (std::size_t l_sizetChars = 0; l_szArg[l_sizetBytes] != 0 && l_sizetChars < OS_SPAWN_ARGUMENT_MAX; ++l_sizetChars) {
+    for (std::size_t l_sizetChars = 0; l_szArg[l_sizetBytes] != 0 && l_sizetChars < OS_SPAWN_ARGUMENT_MAX;
+         ++l_sizetChars) {
       std::size_t l_sizetNext = l_sizetBytes + 1;
-      while ((static_cast<unsigned char>(l_szArg[l_sizetNext]) & 0xC0) == 0x80 && l_sizetNext - l_sizetBytes < 4) ++l_sizetNext;
+      while ((static_cast<unsigned char>(l_szArg[l_sizetNext]) & 0xC0) == 0x80 && l_sizetNext - l_sizetBytes < 4)
+        ++l_sizetNext;
       l_sizetBytes = l_sizetNext;
     }
     std::memcpy(l_szPrefix, l_szArg, l_sizetBytes);
@@ -188,8 +193,8 @@ EOSSTS COsThread::Spawn(std::int32_t a_lSpawnFlags, const char* a_szProgram, con
   l_p->m_pi = PROCESS_INFORMATION{};
   const BOOL l_b = OsProcessIntegrityGet() == OS_INTEGRITY_LOW_PROTECTED
                        ? CreateAsUser(l_wszCommand, l_dwFlags, l_wszWorking, &l_p->m_si, &l_p->m_pi)
-                       : CreateProcessW(nullptr, l_wszCommand, nullptr, nullptr, FALSE, l_dwFlags, nullptr, l_wszWorking,
-                                        &l_p->m_si, &l_p->m_pi);
+                       : CreateProcessW(nullptr, l_wszCommand, nullptr, nullptr, FALSE, l_dwFlags, nullptr,
+                                        l_wszWorking, &l_p->m_si, &l_p->m_pi);
   l_p->m_si.lpDesktop = nullptr;  // the name lived on this stack
   if (!l_b || l_p->m_pi.hProcess == nullptr) {
     OS_LOGE("Spawn: Failed to spawn...<%s>", a_szProgram);
@@ -281,8 +286,8 @@ EOSSTS FindService(const char* a_szName, std::uint64_t* a_pu64Pid) {
   }
   SERVICE_STATUS_PROCESS l_status = {};
   DWORD l_dw = 0;
-  if (!QueryServiceStatusEx(l_service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&l_status), sizeof(l_status),
-                            &l_dw)) {
+  if (!QueryServiceStatusEx(l_service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&l_status),
+                            sizeof(l_status), &l_dw)) {
     OS_LOGI("QueryServiceStatusEx failed...");
     return OS_STS_FAIL;
   }
@@ -377,7 +382,9 @@ BOOL WINAPI RealSetWaitableTimer(HANDLE a_h, const LARGE_INTEGER* a_pli, LONG a_
                                  BOOL a_b) {
   return SetWaitableTimer(a_h, a_pli, a_l, a_pfn, a_pv, a_b);
 }
-BOOL WINAPI RealSetSystemPowerState(BOOL a_bSuspend, BOOL a_bForce) { return SetSystemPowerState(a_bSuspend, a_bForce); }
+BOOL WINAPI RealSetSystemPowerState(BOOL a_bSuspend, BOOL a_bForce) {
+  return SetSystemPowerState(a_bSuspend, a_bForce);
+}
 void WINAPI RealSleep(DWORD a_dw) { Sleep(a_dw); }
 
 OsPowerSeam s_ospowerseam = {RealSetWaitableTimer, RealSetSystemPowerState, RealSleep};

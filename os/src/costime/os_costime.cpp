@@ -108,10 +108,10 @@ EOSSTS OsTimeToString(const OsTimeRecord* a_ptimerecord, char* a_szTime, long a_
   char l_szStamp[64];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
-  const int l_iLength = SStrPrintf(l_szStamp, sizeof(l_szStamp), "%0.4d%0.2d%0.2d%0.2d%0.2d%0.2d%0.3d",
-                                   a_ptimerecord->m_u16Year, a_ptimerecord->m_u16Month, a_ptimerecord->m_u16Day,
-                                   a_ptimerecord->m_u16Hour, a_ptimerecord->m_u16Minute, a_ptimerecord->m_u16Second,
-                                   a_ptimerecord->m_u16Millisecond);
+  const int l_iLength =
+      SStrPrintf(l_szStamp, sizeof(l_szStamp), "%0.4d%0.2d%0.2d%0.2d%0.2d%0.2d%0.3d", a_ptimerecord->m_u16Year,
+                 a_ptimerecord->m_u16Month, a_ptimerecord->m_u16Day, a_ptimerecord->m_u16Hour,
+                 a_ptimerecord->m_u16Minute, a_ptimerecord->m_u16Second, a_ptimerecord->m_u16Millisecond);
 #pragma GCC diagnostic pop
   if (l_iLength != OS_TIME_STRING_SIZE - 2) return OS_STS_FAIL;
   std::memcpy(a_szTime, l_szStamp, OS_TIME_STRING_SIZE - 1);
@@ -119,8 +119,7 @@ EOSSTS OsTimeToString(const OsTimeRecord* a_ptimerecord, char* a_szTime, long a_
 }
 
 std::int64_t OsTimeCompare(const OsTimeRecord* a_ptimerecordLhs, const OsTimeRecord* a_ptimerecordRhs) {
-  OS_RETURN_IF(a_ptimerecordLhs == nullptr || a_ptimerecordRhs == nullptr, OS_LOG_ASSERT, "argument is null...",
-               -1);
+  OS_RETURN_IF(a_ptimerecordLhs == nullptr || a_ptimerecordRhs == nullptr, OS_LOG_ASSERT, "argument is null...", -1);
   if (a_ptimerecordLhs->m_u16Year == a_ptimerecordRhs->m_u16Year &&
       a_ptimerecordLhs->m_u16Month == a_ptimerecordRhs->m_u16Month &&
       a_ptimerecordLhs->m_u16Day == a_ptimerecordRhs->m_u16Day)
@@ -138,8 +137,8 @@ std::int64_t OsTimeCompare(const OsTimeRecord* a_ptimerecordLhs, const OsTimeRec
 }
 
 EOSSTS OsTimeToTimeT(const OsTimeRecord* a_ptimerecord, std::int64_t* a_pllTime) {
-  OS_RETURN_IF(a_ptimerecord == nullptr || a_pllTime == nullptr, OS_LOG_ERROR,
-               "a_ptimerecord or a_ptimet are NULL...", OS_STS_BADARG);
+  OS_RETURN_IF(a_ptimerecord == nullptr || a_pllTime == nullptr, OS_LOG_ERROR, "a_ptimerecord or a_ptimet are NULL...",
+               OS_STS_BADARG);
   struct tm l_tm;
   std::memset(&l_tm, 0, sizeof(l_tm));
   l_tm.tm_year = a_ptimerecord->m_u16Year - 1900;

@@ -13,18 +13,18 @@
 
 namespace {
 
-constexpr std::size_t OS_TIME_COMMAND_SIZE = 2048;   // wide characters of a command line
-constexpr std::size_t OS_TIME_SERVER_SIZE = 260;     // wide characters of a server name
-constexpr DWORD OS_TIME_SERVER_VALUE_BYTES = 256;    // the registry value read at most
-constexpr DWORD OS_TIME_OUTPUT_BYTES = 256;          // the tool's output read at most
-constexpr DWORD OS_TIME_END_WAIT_MS = 5000;          // for an ended child, and its handles, to be gone
+constexpr std::size_t OS_TIME_COMMAND_SIZE = 2048;  // wide characters of a command line
+constexpr std::size_t OS_TIME_SERVER_SIZE = 260;    // wide characters of a server name
+constexpr DWORD OS_TIME_SERVER_VALUE_BYTES = 256;   // the registry value read at most
+constexpr DWORD OS_TIME_OUTPUT_BYTES = 256;         // the tool's output read at most
+constexpr DWORD OS_TIME_END_WAIT_MS = 5000;         // for an ended child, and its handles, to be gone
 constexpr DWORD OS_TIME_DELETE_POLL_MS = 10;
-constexpr int OS_TIME_MAX_DIGITS = 18;               // whole seconds that fit 64 bits
+constexpr int OS_TIME_MAX_DIGITS = 18;  // whole seconds that fit 64 bits
 constexpr long long OS_TIME_FILETIME_PER_SECOND = 10000000;
 constexpr long long OS_TIME_FILETIME_1970 = 116444736000000000LL;  // 1601 to 1970 in 100 ns
 constexpr const wchar_t* OS_TIME_SERVICE_KEY = L"SYSTEM\\CurrentControlSet\\services\\W32Time\\Parameters";
 constexpr const char* OS_TIME_OUTPUT_NAME = "gnt.txt";
-constexpr int OS_TIME_CFGTAG_PINGFORMAT = 121;  // ForcePingFormatWindows, of the main section
+constexpr int OS_TIME_CFGTAG_PINGFORMAT = 121;                            // ForcePingFormatWindows, of the main section
 constexpr const char* OS_TIME_PING_FORMAT = "ping.exe -n 1 -w 10000 %s";  // its default
 
 // The UTC record as a time value by the UTC rule (no time zone enters).
@@ -34,8 +34,8 @@ bool TimeValueFromUtcRecord(const OsTimeRecord& a_timerecord, std::int64_t* a_pl
   l_systemtime.wMilliseconds = 0;
   FILETIME l_filetime;
   if (!SystemTimeToFileTime(&l_systemtime, &l_filetime)) return false;
-  const long long l_ll =
-      static_cast<long long>((static_cast<unsigned long long>(l_filetime.dwHighDateTime) << 32) | l_filetime.dwLowDateTime);
+  const long long l_ll = static_cast<long long>((static_cast<unsigned long long>(l_filetime.dwHighDateTime) << 32) |
+                                                l_filetime.dwLowDateTime);
   *a_pllTime = (l_ll - OS_TIME_FILETIME_1970) / OS_TIME_FILETIME_PER_SECOND;
   return true;
 }
@@ -250,13 +250,13 @@ EOSSTS OsTimeGetNetwork(OsTimeRecord* a_ptimerecord, const char* a_szServer) {
   }
 
   COsCfg* const l_poscfg = OsCfgInstance();
-  const char* const l_szPing = l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_TIME_CFGTAG_PINGFORMAT) : nullptr;
+  const char* const l_szPing =
+      l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_TIME_CFGTAG_PINGFORMAT) : nullptr;
   wchar_t l_wszQuoted[OS_TIME_COMMAND_SIZE];
   wchar_t l_wszCommand[OS_TIME_COMMAND_SIZE];
   OS_RETURN_IF(!QuoteArgument(l_wszQuoted, OS_TIME_COMMAND_SIZE, l_wszServer) ||
                    !PingCommand(l_wszCommand, OS_TIME_COMMAND_SIZE,
-                                l_szPing != nullptr && l_szPing[0] != 0 ? l_szPing : OS_TIME_PING_FORMAT,
-                                l_wszQuoted),
+                                l_szPing != nullptr && l_szPing[0] != 0 ? l_szPing : OS_TIME_PING_FORMAT, l_wszQuoted),
                OS_LOG_ERROR, "The ping command does not fit...<%S>", OS_STS_FAIL, l_wszServer);
   DWORD l_dwExitCode = 0;
   OsTimeRunCommand(l_wszCommand, nullptr, l_u32LimitMs, &l_dwExitCode);
@@ -265,7 +265,8 @@ EOSSTS OsTimeGetNetwork(OsTimeRecord* a_ptimerecord, const char* a_szServer) {
   if (!ToolCommand(l_wszCommand, OS_TIME_COMMAND_SIZE, l_wszServer)) return OS_STS_FAIL;
 
   char l_szOutput[OS_PATH_SIZE];
-  const char* const l_szLogDirectory = l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY) : "";
+  const char* const l_szLogDirectory =
+      l_poscfg != nullptr ? l_poscfg->GetItem(OS_CFGSECTION_MAIN, OS_CFGTAG_LOGDIRECTORY) : "";
   wchar_t l_wszOutput[OS_PATH_SIZE];
   OS_RETURN_IF(!OsFilePathJoin(l_szOutput, sizeof(l_szOutput), l_szLogDirectory, OS_TIME_OUTPUT_NAME) ||
                    CopyStringFromUtf8(l_wszOutput, OS_PATH_SIZE, l_szOutput) <= 0,

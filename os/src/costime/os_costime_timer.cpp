@@ -5,8 +5,7 @@
 #include "os_memnew.h"
 
 // The class's one fixed text for a missing implementation.
-#define OS_TIME_IMPL_OR_RETURN(a_ret) \
-  OS_RETURN_IF_NULL(m_postimeimpl, OS_LOG_ASSERT, "m_postimeimpl is null...", a_ret)
+#define OS_TIME_IMPL_OR_RETURN(a_ret) OS_RETURN_IF_NULL(m_postimeimpl, OS_LOG_ASSERT, "m_postimeimpl is null...", a_ret)
 
 namespace {
 
@@ -68,10 +67,10 @@ COsTime::~COsTime() {
   m_postimeimpl = nullptr;
 }
 
-EOSSTS COsTime::TimerStart(std::int32_t a_i32PeriodMs, OsTimerCallback a_oscallbackTimer, std::uint32_t a_u32UserValue) {
+EOSSTS COsTime::TimerStart(std::int32_t a_i32PeriodMs, OsTimerCallback a_oscallbackTimer,
+                           std::uint32_t a_u32UserValue) {
   OS_TIME_IMPL_OR_RETURN(OS_STS_FAIL);
-  OS_RETURN_IF(a_i32PeriodMs <= 0, OS_LOG_ASSERT, "we don't timetravel, and we don't do a timer of 0...",
-               OS_STS_FAIL);
+  OS_RETURN_IF(a_i32PeriodMs <= 0, OS_LOG_ASSERT, "we don't timetravel, and we don't do a timer of 0...", OS_STS_FAIL);
   OS_RETURN_IF_NULL(a_oscallbackTimer, OS_LOG_ASSERT, "a_oscallbackTimer is null", OS_STS_FAIL);
   COsThread& l_osthread = m_postimeimpl->m_osthread;
   // Checked before anything is stored: a refused start leaves the running

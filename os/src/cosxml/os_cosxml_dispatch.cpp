@@ -107,9 +107,12 @@ std::uintptr_t HexAddress(const char* a_sz, std::size_t a_sizet) {
   for (std::size_t l_i = 2; l_i < a_sizet; ++l_i) {
     const char l_c = a_sz[l_i];
     int l_iDigit = -1;
-    if (l_c >= '0' && l_c <= '9') l_iDigit = l_c - '0';
-    else if (l_c >= 'a' && l_c <= 'f') l_iDigit = l_c - 'a' + 10;
-    else if (l_c >= 'A' && l_c <= 'F') l_iDigit = l_c - 'A' + 10;
+    if (l_c >= '0' && l_c <= '9')
+      l_iDigit = l_c - '0';
+    else if (l_c >= 'a' && l_c <= 'f')
+      l_iDigit = l_c - 'a' + 10;
+    else if (l_c >= 'A' && l_c <= 'F')
+      l_iDigit = l_c - 'A' + 10;
     if (l_iDigit < 0) break;
     if (l_uptr > (UINTPTR_MAX >> 4)) return 0;
     l_uptr = (l_uptr << 4) | static_cast<std::uintptr_t>(l_iDigit);
@@ -244,7 +247,7 @@ OsXmlAtom* FirstChild(COsXmlImpl& a_impl, const OsXmlAtom* a_posxmlatom) {
     OsXmlAtom& l_osxmlatom = a_impl.m_posxmlatom[l_l];
     if (l_osxmlatom.eosxmltype == OS_XML_TYPE_PROPERTY && l_osxmlatom.lDepth == a_posxmlatom->lDepth) continue;
     return l_osxmlatom.eosxmltype == OS_XML_TYPE_TAG && l_osxmlatom.lDepth == a_posxmlatom->lDepth + 1 ? &l_osxmlatom
-                                                                                                        : nullptr;
+                                                                                                       : nullptr;
   }
   return nullptr;
 }
@@ -266,7 +269,8 @@ EOSSTS LoadTemplate(COsXmlImpl& a_impl, const char* a_szTemplate, std::int32_t a
 
   if (a_impl.m_posxmlcallbackset != nullptr) OS_MEM_FREE(a_impl.m_posxmlcallbackset);
   const std::int32_t l_lSets = l_implTemplate.m_lAtomsInUse;
-  const std::int64_t l_llBytes = (static_cast<std::int64_t>(l_lSets) + 1) * static_cast<std::int64_t>(sizeof(OsXmlCallbackSet));
+  const std::int64_t l_llBytes =
+      (static_cast<std::int64_t>(l_lSets) + 1) * static_cast<std::int64_t>(sizeof(OsXmlCallbackSet));
   a_impl.m_posxmlcallbackset =
       l_llBytes > UINT32_MAX
           ? nullptr
@@ -298,8 +302,10 @@ EOSSTS LoadTemplate(COsXmlImpl& a_impl, const char* a_szTemplate, std::int32_t a
     }
     bool l_bDone = false;
     while (!l_bDone && l_posxmlTemplate.NodeNext() != OS_STS_SUCCESS) {
-      if (l_implTemplate.m_lCurrentNode == 0) l_bDone = true;
-      else l_posxmlTemplate.NodePop();
+      if (l_implTemplate.m_lCurrentNode == 0)
+        l_bDone = true;
+      else
+        l_posxmlTemplate.NodePop();
     }
     if (l_bDone) break;
   }
@@ -350,8 +356,8 @@ class CWalk {
   // terminated in place for the call.
   EOSSTS Call(const Pair& a_pair, std::int32_t a_lLevel, void* a_pvNameArg) {
     if (a_pair.m_pvObject == nullptr || a_pair.m_pfn == nullptr) return OS_STS_SUCCESS;
-    OsXmlCallback l_osxmlcallback = {a_pair.m_pvObject, m_doc.m_posxmlOwner, a_lLevel, m_doc.NodeNameAcquire(),
-                                     m_doc.NodeDataAcquire(), a_pvNameArg, m_pvUser};
+    OsXmlCallback l_osxmlcallback = {a_pair.m_pvObject,       m_doc.m_posxmlOwner, a_lLevel, m_doc.NodeNameAcquire(),
+                                     m_doc.NodeDataAcquire(), a_pvNameArg,         m_pvUser};
     const EOSSTS l_eossts = a_pair.m_pfn(&l_osxmlcallback);
     m_doc.NodeDataRelease();
     m_doc.NodeNameRelease();
@@ -404,9 +410,8 @@ EOSSTS CWalk::Siblings(std::int32_t a_lLevel, const OsXmlCallbackSet* a_psetPare
     EOSSTS l_eossts = OS_STS_SUCCESS;
     if (l_bFound) {
       const OsXmlCallbackSet& l_set = Set(l_posxmlatomTemplate);
-      if (l_bMoved &&
-          (l_eossts = Call(Unordered(a_psetParent != nullptr ? *a_psetParent : l_set), a_lLevel, l_set.pvNameArg)) !=
-              OS_STS_SUCCESS)
+      if (l_bMoved && (l_eossts = Call(Unordered(a_psetParent != nullptr ? *a_psetParent : l_set), a_lLevel,
+                                       l_set.pvNameArg)) != OS_STS_SUCCESS)
         return l_eossts;
       if ((l_eossts = Call(Enter(l_set), a_lLevel, l_set.pvNameArg)) != OS_STS_SUCCESS) return l_eossts;
       if ((l_eossts = Children(a_lLevel, l_posxmlatomDocument, l_posxmlatomTemplate)) != OS_STS_SUCCESS)

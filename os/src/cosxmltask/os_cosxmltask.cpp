@@ -319,8 +319,7 @@ void COsXmlTaskImpl::RawAppend(const char* a_pszText) {
     const char* const l_psz = a_pszText[0] == '\n' ? a_pszText + 1 : a_pszText;
     char* const l_pcBuffer = Write(0, {{l_psz, false}});
     // A text that ends in an indentation leaves it to the next line's own.
-    if (l_pcBuffer != nullptr && l_psz[0] != 0 && l_pcBuffer[m_lPosition - 1] == '\t')
-      l_pcBuffer[--m_lPosition] = 0;
+    if (l_pcBuffer != nullptr && l_psz[0] != 0 && l_pcBuffer[m_lPosition - 1] == '\t') l_pcBuffer[--m_lPosition] = 0;
   }
 }
 

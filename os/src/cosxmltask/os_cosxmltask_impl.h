@@ -35,18 +35,18 @@ class COsXmlTaskImpl {
   char* Buffer();
 
   // The builder's state.
-  char* m_pBuffer = nullptr;         // the own buffer; null when linked
-  std::int32_t m_lPosition = 0;      // bytes written; a NUL follows them
+  char* m_pBuffer = nullptr;     // the own buffer; null when linked
+  std::int32_t m_lPosition = 0;  // bytes written; a NUL follows them
   // The header's fields; 0 while no task header is in the buffer.
   std::int32_t m_lBytesOffset = 0;
   std::int32_t m_lIdOffset = 0;
   std::int32_t m_lReplyOffset = 0;
-  bool m_bFrameOpen = false;         // a task or document is not yet closed
-  bool m_bBlockOpen = false;         // at least one block is open
+  bool m_bFrameOpen = false;  // a task or document is not yet closed
+  bool m_bBlockOpen = false;  // at least one block is open
   char m_szLinkName[OS_XMLTASK_LINKNAME_SIZE] = {};
   std::int32_t m_lCapacity = 0;
-  std::int32_t m_lDepth = 0;         // open blocks
-  bool m_bError = false;             // sticky: set by every refusal
+  std::int32_t m_lDepth = 0;  // open blocks
+  bool m_bError = false;      // sticky: set by every refusal
 
  private:
   // A part of a line: text as it is, or CDATA content, whose every "]]>" is

@@ -55,7 +55,8 @@ struct OsCfgProfileSection {
 // The first header of the name: only that one counts.
 bool FindSection(const char* a_acImage, const char* a_szSection, OsCfgProfileSection* a_psection) {
   std::size_t l_sizet = 0;
-  while (a_acImage[l_sizet] != 0 && !IsHeaderOf(a_acImage + l_sizet, a_szSection)) l_sizet = NextLine(a_acImage, l_sizet);
+  while (a_acImage[l_sizet] != 0 && !IsHeaderOf(a_acImage + l_sizet, a_szSection))
+    l_sizet = NextLine(a_acImage, l_sizet);
   if (a_acImage[l_sizet] == 0) return false;
   a_psection->m_sizetHeader = l_sizet;
   l_sizet = NextLine(a_acImage, l_sizet);
@@ -69,7 +70,8 @@ bool FindSection(const char* a_acImage, const char* a_szSection, OsCfgProfileSec
 // The first line of the section that begins with the key and '='.
 std::size_t FindKey(const char* a_acImage, const OsCfgProfileSection& a_section, const char* a_szKey) {
   const std::size_t l_sizetKey = std::strlen(a_szKey);
-  for (std::size_t l_sizet = a_section.m_sizetBody; l_sizet < a_section.m_sizetEnd; l_sizet = NextLine(a_acImage, l_sizet))
+  for (std::size_t l_sizet = a_section.m_sizetBody; l_sizet < a_section.m_sizetEnd;
+       l_sizet = NextLine(a_acImage, l_sizet))
     if (IsLineOfKey(a_acImage + l_sizet, a_szKey, l_sizetKey)) return l_sizet;
   return OS_CFG_PROFILE_NONE;
 }
@@ -168,8 +170,8 @@ const char* OsCfgProfileImageLookUp(const char* a_acImage, const char* a_szSecti
   return a_acImage + l_sizetLine + std::strlen(a_szKey) + 1;
 }
 
-EOSSTS OsCfgProfileImageSet(char* a_acImage, std::size_t a_sizetCapacity, const char* a_szSection,
-                            const char* a_szKey, const char* a_szValue) {
+EOSSTS OsCfgProfileImageSet(char* a_acImage, std::size_t a_sizetCapacity, const char* a_szSection, const char* a_szKey,
+                            const char* a_szValue) {
   const std::size_t l_sizetKey = std::strlen(a_szKey);
   const std::size_t l_sizetValue = std::strlen(a_szValue);
   const std::size_t l_sizetKeyLine = l_sizetKey + 1 + l_sizetValue + 1;
@@ -197,8 +199,8 @@ EOSSTS OsCfgProfileImageSet(char* a_acImage, std::size_t a_sizetCapacity, const 
     l_pc = OpenGap(a_acImage, a_sizetCapacity, l_sizetAt, 0, l_sizetKeyLine);
   } else {
     const std::size_t l_sizetSection = std::strlen(a_szSection);
-    l_pc = OpenGap(a_acImage, a_sizetCapacity, OsCfgProfileImageLength(a_acImage), 0,
-                   l_sizetSection + 3 + l_sizetKeyLine);
+    l_pc =
+        OpenGap(a_acImage, a_sizetCapacity, OsCfgProfileImageLength(a_acImage), 0, l_sizetSection + 3 + l_sizetKeyLine);
     if (l_pc == nullptr) return OS_STS_FAIL;
     *l_pc++ = '[';
     l_pc = Put(l_pc, a_szSection, l_sizetSection);

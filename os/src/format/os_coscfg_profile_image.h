@@ -57,8 +57,8 @@ const char* OsCfgProfileImageLookUp(const char* a_acImage, const char* a_szSecti
 // 0, or 1 with the image unchanged when the change would leave more than
 // a_sizetCapacity bytes of lines (a change that does not grow always fits).
 // An empty key is not refused here: callers that refuse it check first.
-EOSSTS OsCfgProfileImageSet(char* a_acImage, std::size_t a_sizetCapacity, const char* a_szSection,
-                            const char* a_szKey, const char* a_szValue);
+EOSSTS OsCfgProfileImageSet(char* a_acImage, std::size_t a_sizetCapacity, const char* a_szSection, const char* a_szKey,
+                            const char* a_szValue);
 
 // Removes the section's first line of the key (the key and '='); true when a
 // line was removed, false (the image unchanged) when the section or the key

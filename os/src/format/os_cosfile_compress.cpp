@@ -73,7 +73,8 @@ class CMtfList {
       for (int l_i = 0; l_i < 4; ++l_i) l_au64Zero[l_i] = ZeroBytes(l_au64[l_i] ^ l_u64Pattern);
       if ((l_au64Zero[0] | l_au64Zero[1] | l_au64Zero[2] | l_au64Zero[3]) == 0) continue;
       for (std::uint32_t l_w = 0;; ++l_w) {
-        if (l_au64Zero[l_w] != 0) return l_u + l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_au64Zero[l_w])) / 8;
+        if (l_au64Zero[l_w] != 0)
+          return l_u + l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_au64Zero[l_w])) / 8;
       }
     }
   }
@@ -249,9 +250,9 @@ EOSSTS UnpackBits(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a
   *a_pu32DecodedLength = 0;
   if (a_u32InputLength == 0) return OS_STS_SUCCESS;
   OS_RETURN_IF(a_pvOutput == nullptr || a_pvInput == nullptr, OS_LOG_ASSERT, "a_pvOutput is null...", OS_STS_BADARG);
-  const EUNPACK l_eunpack = UnpackBitsCode(static_cast<std::uint8_t*>(a_pvOutput), a_u32OutputSize,
-                                           static_cast<const std::uint8_t*>(a_pvInput), a_u32InputLength,
-                                           a_pu32DecodedLength);
+  const EUNPACK l_eunpack =
+      UnpackBitsCode(static_cast<std::uint8_t*>(a_pvOutput), a_u32OutputSize,
+                     static_cast<const std::uint8_t*>(a_pvInput), a_u32InputLength, a_pu32DecodedLength);
   OS_RETURN_IF(l_eunpack == UNPACK_OVERFLOW, OS_LOG_ERROR, "Output buffer is too small...", OS_STS_FAIL);
   OS_RETURN_IF(l_eunpack == UNPACK_TRUNCATED, OS_LOG_ERROR, "Run-length data is cut short...", OS_STS_FAIL);
   return OS_STS_SUCCESS;
@@ -349,8 +350,8 @@ class CUntransformTable {
   }
   std::uint16_t* Get() {
     if (m_pu16Table == nullptr) {
-      m_pu16Table = static_cast<std::uint16_t*>(OS_MEM_ALLOC(
-          OsBwtUntransformEntries(OS_COMPRESS_BLOCK_SIZE) * sizeof(std::uint16_t), "bwt-untransform"));
+      m_pu16Table = static_cast<std::uint16_t*>(
+          OS_MEM_ALLOC(OsBwtUntransformEntries(OS_COMPRESS_BLOCK_SIZE) * sizeof(std::uint16_t), "bwt-untransform"));
     }
     return m_pu16Table;
   }
@@ -377,8 +378,8 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
   OS_RETURN_IF(l_state.m_bDone, OS_LOG_ASSERT, "the container is decoded already...", OS_STS_FAIL);
 
   if (l_state.m_u32Offset == 0) {
-    OS_RETURN_IF(l_u32Length < s_u32MagicLength || std::memcmp(l_pu8In, s_szMagic, s_u32MagicLength) != 0,
-                 OS_LOG_ERROR, "Not a compression file...", OS_STS_FAIL);
+    OS_RETURN_IF(l_u32Length < s_u32MagicLength || std::memcmp(l_pu8In, s_szMagic, s_u32MagicLength) != 0, OS_LOG_ERROR,
+                 "Not a compression file...", OS_STS_FAIL);
     OS_RETURN_IF(l_u32Length < OS_COMPRESS_HEADER_SIZE, OS_LOG_ERROR, "Header is cut short...<%u>", OS_STS_FAIL,
                  l_u32Length);
     // A newer writer may write longer headers; their extra bytes are skipped.
@@ -467,7 +468,8 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
     // chunk (a cut at a chunk boundary reads as well-formed otherwise).
     OS_RETURN_IF(l_state.m_u64Written != l_state.m_u64Total, OS_LOG_ERROR,
                  "Decoded length disagrees with the header...<%llu> <%llu>", OS_STS_FAIL,
-                 static_cast<unsigned long long>(l_state.m_u64Written), static_cast<unsigned long long>(l_state.m_u64Total));
+                 static_cast<unsigned long long>(l_state.m_u64Written),
+                 static_cast<unsigned long long>(l_state.m_u64Total));
     l_state.m_bDone = true;
   }
   *a_pu32OutputLength = l_u32Written;
@@ -496,7 +498,8 @@ EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, con
   if (l_eossts != OS_STS_SUCCESS) return l_eossts;
   // Everything must fit at once: a container that needs more is refused.
   if (!l_state.m_bDone) {
-    OS_LOGE("Output buffer is too small...<%llu> <%u>", static_cast<unsigned long long>(l_state.m_u64Total), l_u32Capacity);
+    OS_LOGE("Output buffer is too small...<%llu> <%u>", static_cast<unsigned long long>(l_state.m_u64Total),
+            l_u32Capacity);
     *a_pu32OutputLength = 0;
     return OS_STS_FAIL;
   }

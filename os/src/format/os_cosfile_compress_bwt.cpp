@@ -71,8 +71,9 @@ inline bool IsLms(const std::uint8_t* a_pu8Types, std::uint32_t a_u32Pos) { retu
 
 // Places the L-type suffixes from the sorted ones, scanning forward.
 template <typename T>
-void InduceL(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const T* a_pText, const std::uint32_t* a_pu32Counts,
-             std::uint32_t* a_pu32Buckets, std::uint32_t a_u32Length, std::uint32_t a_u32Symbols) {
+void InduceL(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const T* a_pText,
+             const std::uint32_t* a_pu32Counts, std::uint32_t* a_pu32Buckets, std::uint32_t a_u32Length,
+             std::uint32_t a_u32Symbols) {
   GetBuckets(a_pText, a_u32Length, a_u32Symbols, a_pu32Counts, a_pu32Buckets, false);
   for (std::uint32_t l_u = 0; l_u < a_u32Length; ++l_u) {
     const std::uint32_t l_u32Suffix = a_pu32Sa[l_u];
@@ -84,8 +85,9 @@ void InduceL(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const T* a
 
 // Places the S-type suffixes from the sorted ones, scanning backward.
 template <typename T>
-void InduceS(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const T* a_pText, const std::uint32_t* a_pu32Counts,
-             std::uint32_t* a_pu32Buckets, std::uint32_t a_u32Length, std::uint32_t a_u32Symbols) {
+void InduceS(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const T* a_pText,
+             const std::uint32_t* a_pu32Counts, std::uint32_t* a_pu32Buckets, std::uint32_t a_u32Length,
+             std::uint32_t a_u32Symbols) {
   GetBuckets(a_pText, a_u32Length, a_u32Symbols, a_pu32Counts, a_pu32Buckets, true);
   for (std::uint32_t l_u = a_u32Length; l_u-- > 0;) {
     const std::uint32_t l_u32Suffix = a_pu32Sa[l_u];

@@ -24,10 +24,10 @@ void Lower(char* a_szDst, std::size_t a_sizetDst, const char* a_szSrc) {
 }
 
 void PutTime(std::uint8_t* a_pu8, const OsTimeRecord& a_ostimerecord) {
-  const std::uint16_t l_au16[8] = {a_ostimerecord.m_u16Year,   a_ostimerecord.m_u16Month,
+  const std::uint16_t l_au16[8] = {a_ostimerecord.m_u16Year,      a_ostimerecord.m_u16Month,
                                    a_ostimerecord.m_u16DayOfWeek, a_ostimerecord.m_u16Day,
-                                   a_ostimerecord.m_u16Hour,   a_ostimerecord.m_u16Minute,
-                                   a_ostimerecord.m_u16Second, a_ostimerecord.m_u16Millisecond};
+                                   a_ostimerecord.m_u16Hour,      a_ostimerecord.m_u16Minute,
+                                   a_ostimerecord.m_u16Second,    a_ostimerecord.m_u16Millisecond};
   for (int l_i = 0; l_i < 8; ++l_i) {
     a_pu8[2 * l_i] = static_cast<std::uint8_t>(l_au16[l_i]);
     a_pu8[2 * l_i + 1] = static_cast<std::uint8_t>(l_au16[l_i] >> 8);
@@ -316,13 +316,13 @@ EOSSTS COsPackageDump::Record(const OsPackageRecord& a_ospackagerecord, std::uin
   const OsTimeRecord& l_a = l_r.m_ostimerecordAccessed;
   const OsTimeRecord& l_m = l_r.m_ostimerecordModified;
   if (l_eossts == OS_STS_SUCCESS)
-    l_eossts = Print(" ostimerecordAccessed.....%04d/%02d/%02d %02d:%02d:%02d.%03d (%d)\r\n", l_a.m_u16Year,
-                     l_a.m_u16Month, l_a.m_u16Day, l_a.m_u16Hour, l_a.m_u16Minute, l_a.m_u16Second,
-                     l_a.m_u16Millisecond, l_a.m_u16DayOfWeek);
+    l_eossts =
+        Print(" ostimerecordAccessed.....%04d/%02d/%02d %02d:%02d:%02d.%03d (%d)\r\n", l_a.m_u16Year, l_a.m_u16Month,
+              l_a.m_u16Day, l_a.m_u16Hour, l_a.m_u16Minute, l_a.m_u16Second, l_a.m_u16Millisecond, l_a.m_u16DayOfWeek);
   if (l_eossts == OS_STS_SUCCESS)
-    l_eossts = Print(" ostimerecordModified.....%04d/%02d/%02d %02d:%02d:%02d.%03d (%d)\r\n", l_m.m_u16Year,
-                     l_m.m_u16Month, l_m.m_u16Day, l_m.m_u16Hour, l_m.m_u16Minute, l_m.m_u16Second,
-                     l_m.m_u16Millisecond, l_m.m_u16DayOfWeek);
+    l_eossts =
+        Print(" ostimerecordModified.....%04d/%02d/%02d %02d:%02d:%02d.%03d (%d)\r\n", l_m.m_u16Year, l_m.m_u16Month,
+              l_m.m_u16Day, l_m.m_u16Hour, l_m.m_u16Minute, l_m.m_u16Second, l_m.m_u16Millisecond, l_m.m_u16DayOfWeek);
   return l_eossts;
 }
 

@@ -13,9 +13,9 @@ void OsFilePackageNoteError(const char* a_szFormat, ...) OS_FORMAT_PRINTF(1, 2);
 
 // A failure of a split or package step: logged at class 1 and kept for
 // OsFilePackageLastError.
-#define OS_PKG_FAIL(...)            \
-  do {                              \
-    OS_LOGE(__VA_ARGS__);           \
+#define OS_PKG_FAIL(...)                 \
+  do {                                   \
+    OS_LOGE(__VA_ARGS__);                \
     OsFilePackageNoteError(__VA_ARGS__); \
   } while (0)
 

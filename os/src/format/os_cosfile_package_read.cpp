@@ -141,8 +141,10 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
   // left, and no part longer than the file.
   std::uint32_t l_u32Buffer = OsSplitBufferSize(l_u64Size, a_ossplitheader.m_u32PieceSize);
   if (l_u64Left < l_u32Buffer) l_u32Buffer = static_cast<std::uint32_t>(l_u64Left);
-  const std::uint64_t l_u64PartMost = l_u64Size < a_ossplitheader.m_u32PieceSize ? l_u64Size : a_ossplitheader.m_u32PieceSize;
-  const std::uint32_t l_u32Part = l_u64PartMost < s_u32PartSize ? static_cast<std::uint32_t>(l_u64PartMost) : s_u32PartSize;
+  const std::uint64_t l_u64PartMost =
+      l_u64Size < a_ossplitheader.m_u32PieceSize ? l_u64Size : a_ossplitheader.m_u32PieceSize;
+  const std::uint32_t l_u32Part =
+      l_u64PartMost < s_u32PartSize ? static_cast<std::uint32_t>(l_u64PartMost) : s_u32PartSize;
   COsPkgBuffer l_bufferIn(l_u32Buffer > 0 ? l_u32Buffer : 1), l_bufferScratch(OS_COMPRESS_BLOCK_SIZE);
   COsPkgBuffer l_abufferPart[2] = {COsPkgBuffer(l_u32Part), COsPkgBuffer(l_u32Part)};
   if (l_bufferIn.m_pu8 == nullptr || l_bufferScratch.m_pu8 == nullptr || l_abufferPart[0].m_pu8 == nullptr ||
@@ -162,8 +164,8 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
     std::uint8_t l_au8Length[OS_SPLIT_PIECE_HEADER_SIZE];
     l_eossts = ReadExactly(a_posbytesource, l_au8Length, OS_SPLIT_PIECE_HEADER_SIZE, &l_u64Left, a_pu64Consumed);
     if (l_eossts == OS_STS_SUCCESS)
-      l_eossts = SkipExactly(a_posbytesource, l_u32PieceHeader - OS_SPLIT_PIECE_HEADER_SIZE, &l_u64Left,
-                             a_pu64Consumed);
+      l_eossts =
+          SkipExactly(a_posbytesource, l_u32PieceHeader - OS_SPLIT_PIECE_HEADER_SIZE, &l_u64Left, a_pu64Consumed);
     if (l_eossts != OS_STS_SUCCESS) return SplitReadFailed(l_eossts);
     const std::uint32_t l_u32Container = OsPkgGet32(l_au8Length);
     if (l_u32Container > l_u64Left) {
@@ -187,9 +189,8 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
       const std::uint64_t l_u64Room = l_u64PieceMost - l_u64Piece;
       std::uint32_t l_u32Decoded = l_u64Room < l_u32Part ? static_cast<std::uint32_t>(l_u64Room) : l_u32Part;
       COsPkgBuffer& l_buffer = l_abufferPart[l_iPart];
-      if (l_u32Decoded == 0 ||
-          OsFileDecompressPart(l_buffer.m_pu8, &l_u32Decoded, l_bufferIn.m_pu8, l_u32Container, l_bufferScratch.m_pu8,
-                               &l_osdecompressstate) != OS_STS_SUCCESS) {
+      if (l_u32Decoded == 0 || OsFileDecompressPart(l_buffer.m_pu8, &l_u32Decoded, l_bufferIn.m_pu8, l_u32Container,
+                                                    l_bufferScratch.m_pu8, &l_osdecompressstate) != OS_STS_SUCCESS) {
         OS_PKG_FAIL("Decompress failed...");
         return OS_STS_FAIL;
       }
@@ -249,13 +250,15 @@ EOSSTS OsPackageWalk(COsByteSource* a_posbytesource, std::uint64_t a_u64PackageS
   const std::uint32_t l_u32Header = l_ospackageheader.m_u32OsFilePackageHeader;
   const std::uint32_t l_u32Record = l_ospackageheader.m_u32OsFilePackageChunk;
   if (l_u64Consumed < OS_PACKAGE_COMMON_SIZE || l_u32Header < OS_PACKAGE_HEADER_SIZE ||
-      l_u32Record < OS_PACKAGE_RECORD_SIZE || l_u32Header > OS_PACKAGE_LAYOUT_MAX || l_u32Record > OS_PACKAGE_LAYOUT_MAX) {
+      l_u32Record < OS_PACKAGE_RECORD_SIZE || l_u32Header > OS_PACKAGE_LAYOUT_MAX ||
+      l_u32Record > OS_PACKAGE_LAYOUT_MAX) {
     OS_PKG_FAIL("Package header sizes out of range...<%s> %u %u", a_szPackage, l_u32Header, l_u32Record);
     return OS_STS_FAIL;
   }
-  l_eossts = ReadExactly(a_posbytesource, l_au8 + OS_PACKAGE_COMMON_SIZE, OS_PACKAGE_HEADER_SIZE - OS_PACKAGE_COMMON_SIZE,
-                         &l_u64Left, &l_u64Consumed);
-  if (l_eossts == OS_STS_SUCCESS) l_eossts = SkipExactly(a_posbytesource, l_u32Header - OS_PACKAGE_HEADER_SIZE, &l_u64Left, &l_u64Consumed);
+  l_eossts = ReadExactly(a_posbytesource, l_au8 + OS_PACKAGE_COMMON_SIZE,
+                         OS_PACKAGE_HEADER_SIZE - OS_PACKAGE_COMMON_SIZE, &l_u64Left, &l_u64Consumed);
+  if (l_eossts == OS_STS_SUCCESS)
+    l_eossts = SkipExactly(a_posbytesource, l_u32Header - OS_PACKAGE_HEADER_SIZE, &l_u64Left, &l_u64Consumed);
   if (l_eossts != OS_STS_SUCCESS) {
     OS_PKG_FAIL("Error reading chunk...<%s>", a_szPackage);
     return OS_STS_FAIL;
@@ -354,9 +357,9 @@ EOSSTS OsPackageWalk(COsByteSource* a_posbytesource, std::uint64_t a_u64PackageS
         }
       } else if (l_u64Stream != 0) {
         const std::uint64_t l_u64Header = l_u64Used;
-        l_eossts = OsSplitDecodeBody(a_posbytesource, l_u64Stream - l_u64Used,
-                                     a_posvisitor->ProgressName(l_ospackagerecord), l_ossplitheader, l_posbytesink,
-                                     a_pfncallback, a_posfilepackageprogress, &l_u64Used);
+        l_eossts =
+            OsSplitDecodeBody(a_posbytesource, l_u64Stream - l_u64Used, a_posvisitor->ProgressName(l_ospackagerecord),
+                              l_ossplitheader, l_posbytesink, a_pfncallback, a_posfilepackageprogress, &l_u64Used);
         l_u64Left -= l_u64Used - l_u64Header;
         if (l_eossts == OS_STS_SUCCESS && l_u64Used != l_u64Stream) {
           OS_PKG_FAIL("Corrupt package file...%s (%llu != %llu)", a_szPackage,

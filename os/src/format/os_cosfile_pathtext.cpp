@@ -109,7 +109,8 @@ void OsFilePathSplit(char* a_szPath, std::size_t* a_psizetSeparator, char** a_ps
   if (a_szPath == nullptr) return;
   OsFilePathNormalize(a_szPath, '\\');
   char* const l_psz = std::strrchr(a_szPath, '\\');
-  if (a_psizetSeparator != nullptr) *a_psizetSeparator = l_psz != nullptr ? static_cast<std::size_t>(l_psz - a_szPath) : 0;
+  if (a_psizetSeparator != nullptr)
+    *a_psizetSeparator = l_psz != nullptr ? static_cast<std::size_t>(l_psz - a_szPath) : 0;
   if (a_pszName != nullptr) *a_pszName = l_psz != nullptr ? l_psz + 1 : a_szPath;
 }
 

@@ -36,7 +36,8 @@ void Compress(std::uint32_t (&a_auState)[8], const unsigned char* a_pucBlock) {
   for (int l_i = 0; l_i < 64; ++l_i) {
     const std::uint32_t l_t1 =
         l_h + (Rotr(l_e, 6) ^ Rotr(l_e, 11) ^ Rotr(l_e, 25)) + ((l_e & l_f) ^ (~l_e & l_g)) + s_auK[l_i] + l_auW[l_i];
-    const std::uint32_t l_t2 = (Rotr(l_a, 2) ^ Rotr(l_a, 13) ^ Rotr(l_a, 22)) + ((l_a & l_b) ^ (l_a & l_c) ^ (l_b & l_c));
+    const std::uint32_t l_t2 =
+        (Rotr(l_a, 2) ^ Rotr(l_a, 13) ^ Rotr(l_a, 22)) + ((l_a & l_b) ^ (l_a & l_c) ^ (l_b & l_c));
     l_h = l_g;
     l_g = l_f;
     l_f = l_e;

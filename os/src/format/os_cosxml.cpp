@@ -86,12 +86,15 @@ EOSSTS COsXmlImpl::Dump() const {
     std::fputs(s_szDashes, stdout);
     std::printf("OsXmlAtom : this=0x%p\n", static_cast<const void*>(&l_osxmlatom));
     std::printf("eosxmltype=%s\n", TypeName(l_osxmlatom.eosxmltype));
-    std::printf("lDepth=%ld lIndex=%ld\n", static_cast<long>(l_osxmlatom.lDepth), static_cast<long>(l_osxmlatom.lIndex));
+    std::printf("lDepth=%ld lIndex=%ld\n", static_cast<long>(l_osxmlatom.lDepth),
+                static_cast<long>(l_osxmlatom.lIndex));
     if (m_szText != nullptr) {
       std::printf("szName,lName=%ld,%ld \"%.*s\"\n", static_cast<long>(l_osxmlatom.szName),
-                  static_cast<long>(l_osxmlatom.lName), static_cast<int>(l_osxmlatom.lName), m_szText + l_osxmlatom.szName);
+                  static_cast<long>(l_osxmlatom.lName), static_cast<int>(l_osxmlatom.lName),
+                  m_szText + l_osxmlatom.szName);
       std::printf("szData,lData=%ld,%ld \"%.*s\"\n", static_cast<long>(l_osxmlatom.szData),
-                  static_cast<long>(l_osxmlatom.lData), static_cast<int>(l_osxmlatom.lData), m_szText + l_osxmlatom.szData);
+                  static_cast<long>(l_osxmlatom.lData), static_cast<int>(l_osxmlatom.lData),
+                  m_szText + l_osxmlatom.szData);
     } else {
       std::printf("szName,lName=%ld (szData=null)\n", static_cast<long>(l_osxmlatom.szName));
       std::printf("szData,lData=%ld (szData=null)\n", static_cast<long>(l_osxmlatom.szData));
@@ -136,8 +139,8 @@ EOSSTS COsXml::Load(const char* a_szDocument) {
   const std::size_t l_sizet = std::strlen(a_szDocument);
   // Longer than the reader can count: the length is capped and the load
   // then fails for want of a copy of that size.
-  return m_posxmlimpl->Load(a_szDocument,
-                            l_sizet > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(l_sizet));
+  return m_posxmlimpl->Load(
+      a_szDocument, l_sizet > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(l_sizet));
 }
 
 EOSSTS COsXml::Clear() {
@@ -267,8 +270,9 @@ bool Contains(const char* a_szText, const char* a_szNeedle, std::int32_t a_lLimi
   if (a_lLimit < 0) return std::strstr(a_szText, a_szNeedle) != nullptr;
   const std::size_t l_sizetNeedle = std::strlen(a_szNeedle);
   const void* const l_pvEnd = std::memchr(a_szText, 0, static_cast<std::size_t>(a_lLimit));
-  const std::size_t l_sizetText =
-      l_pvEnd == nullptr ? static_cast<std::size_t>(a_lLimit) : static_cast<std::size_t>(static_cast<const char*>(l_pvEnd) - a_szText);
+  const std::size_t l_sizetText = l_pvEnd == nullptr
+                                      ? static_cast<std::size_t>(a_lLimit)
+                                      : static_cast<std::size_t>(static_cast<const char*>(l_pvEnd) - a_szText);
   for (std::size_t l_i = 0; l_i + l_sizetNeedle <= l_sizetText; ++l_i) {
     if (a_szText[l_i] == a_szNeedle[0] && std::memcmp(a_szText + l_i, a_szNeedle, l_sizetNeedle) == 0) return true;
   }

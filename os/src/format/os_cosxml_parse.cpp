@@ -129,7 +129,7 @@ bool COsXmlImpl::JoinCdata(OsXmlAtom& a_osxmlatom, std::int32_t a_lContent, std:
     // terminator; a reused copy may end before the place the first joined
     // value was meant to take.
     const std::int64_t l_llUsed = *a_plJoined < m_lTextCapacity ? static_cast<std::int64_t>(*a_plJoined) + 1
-                                                                 : static_cast<std::int64_t>(m_lTextCapacity) + 1;
+                                                                : static_cast<std::int64_t>(m_lTextCapacity) + 1;
     std::memcpy(l_szText, m_szText, static_cast<std::size_t>(l_llUsed));
     OS_MEM_FREE(m_szText);
     m_szText = l_szText;
@@ -178,8 +178,9 @@ EOSSTS COsXmlImpl::Load(const char* a_szDocument, std::int32_t a_lDocumentLength
     return OS_STS_FAIL;
   }
   const void* const l_pvNul = std::memchr(a_szDocument, 0, static_cast<std::size_t>(a_lDocumentLength));
-  std::int32_t l_lLength =
-      l_pvNul == nullptr ? a_lDocumentLength : static_cast<std::int32_t>(static_cast<const char*>(l_pvNul) - a_szDocument);
+  std::int32_t l_lLength = l_pvNul == nullptr
+                               ? a_lDocumentLength
+                               : static_cast<std::int32_t>(static_cast<const char*>(l_pvNul) - a_szDocument);
 
   // Nothing of an earlier document survives into this one. Atom rows are
   // overwritten whole as they are filled; the ones this load does not reach
@@ -338,9 +339,9 @@ EOSSTS COsXmlImpl::Load(const char* a_szDocument, std::int32_t a_lDocumentLength
           return l_abort();
         }
         const std::int32_t l_lRow = m_lDeclarationsInUse++;
-        m_posxmlatomDeclaration[l_lRow] = OsXmlAtom{OS_XML_TYPE_PROPERTY, 0,           l_lRow,
-                                                    l_lProperty,          l_lEquals - l_lProperty, l_lValue,
-                                                    l_lQuote - l_lValue,  nullptr};
+        m_posxmlatomDeclaration[l_lRow] =
+            OsXmlAtom{OS_XML_TYPE_PROPERTY, 0,      l_lRow, l_lProperty, l_lEquals - l_lProperty, l_lValue,
+                      l_lQuote - l_lValue,  nullptr};
         l_lProperty = l_lQuote + 1;
         if (l_szText[l_lProperty] != ' ') break;
         ++l_lProperty;  // exactly one space: a second one begins the next name
@@ -397,8 +398,7 @@ EOSSTS COsXmlImpl::Load(const char* a_szDocument, std::int32_t a_lDocumentLength
         return l_abort();
       }
       if (l_szText[l_lEquals + 1] != '\'') {
-        OS_LOGA("XML abort...can't find ' after '=' in property (spaces after = not allowed). pos=<%d>",
-                l_lEquals + 1);
+        OS_LOGA("XML abort...can't find ' after '=' in property (spaces after = not allowed). pos=<%d>", l_lEquals + 1);
         return l_abort();
       }
       const std::int32_t l_lValue = l_lEquals + 2;
@@ -407,8 +407,9 @@ EOSSTS COsXmlImpl::Load(const char* a_szDocument, std::int32_t a_lDocumentLength
         OS_LOGA("XML abort...can't find closing ' in property data.  pos=<%d>", l_lValue);
         return l_abort();
       }
-      l_posxmlatom[l_lRow] = OsXmlAtom{OS_XML_TYPE_PROPERTY,    l_lDepth, l_lRow, l_lProperty, l_lEquals - l_lProperty,
-                                       l_lValue, l_lQuote - l_lValue, nullptr};
+      l_posxmlatom[l_lRow] =
+          OsXmlAtom{OS_XML_TYPE_PROPERTY, l_lDepth, l_lRow, l_lProperty, l_lEquals - l_lProperty, l_lValue,
+                    l_lQuote - l_lValue,  nullptr};
       l_lEnd = l_lQuote + 1;
       l_cAfter = l_szText[l_lEnd];
       if (l_cAfter != ' ' && l_cAfter != '>' && l_cAfter != '/') {

@@ -42,7 +42,7 @@ std::unique_ptr<COsByteSource> QrxPkgOpen(const char* a_szPackage, std::uint64_t
 EOSSTS QrxPkgExtract(const char* a_szPackage, const char* a_szDestination, bool a_bKeep,
                      OsFilePackageCallback a_pfncallback);
 // Packs a_szSource into a_szPackage (Windows; elsewhere refused with 1).
-EOSSTS QrxPkgCreate(const char* a_szPackage, const char* a_szSource, bool a_bAppend, bool a_bImages,
-                    bool a_bRecursive, EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback);
+EOSSTS QrxPkgCreate(const char* a_szPackage, const char* a_szSource, bool a_bAppend, bool a_bImages, bool a_bRecursive,
+                    EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback);
 // False where the platform has no writer (create is then a usage error).
 bool QrxPkgCanCreate();

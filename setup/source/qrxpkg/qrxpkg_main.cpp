@@ -140,12 +140,12 @@ class CListVisitor : public COsPackageVisitor {
  private:
   static EOSSTS Line(const char* a_szType, const OsPackageRecord& a_ospackagerecord) {
     const OsTimeRecord& l_m = a_ospackagerecord.m_ostimerecordModified;
-    const int l_i = std::printf("%-4s %12llu %04u-%02u-%02u %02u:%02u:%02u %s\n", a_szType,
-                                static_cast<unsigned long long>(a_ospackagerecord.m_u64Size),
-                                static_cast<unsigned>(l_m.m_u16Year), static_cast<unsigned>(l_m.m_u16Month),
-                                static_cast<unsigned>(l_m.m_u16Day), static_cast<unsigned>(l_m.m_u16Hour),
-                                static_cast<unsigned>(l_m.m_u16Minute), static_cast<unsigned>(l_m.m_u16Second),
-                                a_ospackagerecord.m_szFilename);
+    const int l_i =
+        std::printf("%-4s %12llu %04u-%02u-%02u %02u:%02u:%02u %s\n", a_szType,
+                    static_cast<unsigned long long>(a_ospackagerecord.m_u64Size), static_cast<unsigned>(l_m.m_u16Year),
+                    static_cast<unsigned>(l_m.m_u16Month), static_cast<unsigned>(l_m.m_u16Day),
+                    static_cast<unsigned>(l_m.m_u16Hour), static_cast<unsigned>(l_m.m_u16Minute),
+                    static_cast<unsigned>(l_m.m_u16Second), a_ospackagerecord.m_szFilename);
     if (l_i >= 0) return OS_STS_SUCCESS;
     QrxPkgNoteError("cannot write the list");
     return OS_STS_FAIL;
@@ -155,7 +155,8 @@ class CListVisitor : public COsPackageVisitor {
 // Expands every file into a counting sink.
 class CVerifyVisitor : public COsPackageVisitor {
  public:
-  EOSSTS Record(const OsPackageRecord& a_ospackagerecord, std::uint32_t a_u32Count, std::uint64_t a_u64Offset) override {
+  EOSSTS Record(const OsPackageRecord& a_ospackagerecord, std::uint32_t a_u32Count,
+                std::uint64_t a_u64Offset) override {
     (void)a_ospackagerecord, (void)a_u64Offset;
     m_u32Records = a_u32Count;
     return OS_STS_SUCCESS;

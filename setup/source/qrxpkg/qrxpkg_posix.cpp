@@ -112,8 +112,7 @@ void Split(const char* a_szName, Parts* a_pparts) {
     char* const l_pszPart = l_psz;
     while (*l_psz != '\0' && *l_psz != '\\' && *l_psz != '/') ++l_psz;
     if (*l_psz != '\0') *l_psz++ = '\0';
-    if (l_pszPart[0] != '\0' && std::strcmp(l_pszPart, ".") != 0)
-      a_pparts->m_aszPart[a_pparts->m_iParts++] = l_pszPart;
+    if (l_pszPart[0] != '\0' && std::strcmp(l_pszPart, ".") != 0) a_pparts->m_aszPart[a_pparts->m_iParts++] = l_pszPart;
   }
 }
 
@@ -254,8 +253,7 @@ class CExtractVisitor : public COsPackageVisitor {
       }
       if (unlinkat(m_fdParent.Get(), m_szLeaf, 0) != 0) return Refused(l_szName, "cannot replace the file", errno);
     }
-    const int l_iFd =
-        openat(m_fdParent.Get(), m_szLeaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int l_iFd = openat(m_fdParent.Get(), m_szLeaf, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (l_iFd < 0) return Refused(l_szName, "cannot create the file", errno);
     m_fdFile.Reset(l_iFd);
     m_fdsink.m_iFd = l_iFd;
@@ -375,8 +373,8 @@ EOSSTS QrxPkgExtract(const char* a_szPackage, const char* a_szDestination, bool 
 
 bool QrxPkgCanCreate() { return false; }
 
-EOSSTS QrxPkgCreate(const char* a_szPackage, const char* a_szSource, bool a_bAppend, bool a_bImages,
-                    bool a_bRecursive, EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback) {
+EOSSTS QrxPkgCreate(const char* a_szPackage, const char* a_szSource, bool a_bAppend, bool a_bImages, bool a_bRecursive,
+                    EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback) {
   (void)a_szPackage, (void)a_szSource, (void)a_bAppend, (void)a_bImages, (void)a_bRecursive, (void)a_eoscompress,
       (void)a_pfncallback;
   QrxPkgNoteError("packages are made on Windows only");

@@ -93,12 +93,12 @@ EOSSTS QrxPkgExtract(const char* a_szPackage, const char* a_szDestination, bool 
 
 bool QrxPkgCanCreate() { return true; }
 
-EOSSTS QrxPkgCreate(const char* a_szPackage, const char* a_szSource, bool a_bAppend, bool a_bImages,
-                    bool a_bRecursive, EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback) {
+EOSSTS QrxPkgCreate(const char* a_szPackage, const char* a_szSource, bool a_bAppend, bool a_bImages, bool a_bRecursive,
+                    EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback) {
   COsFile l_osfile;
   return l_osfile.PackageWrite(a_szPackage, a_szSource, a_bImages,
-                               a_bAppend ? OS_FILE_PACKAGE_APPEND : OS_FILE_PACKAGE_CREATE, a_bRecursive,
-                               a_eoscompress, a_pfncallback);
+                               a_bAppend ? OS_FILE_PACKAGE_APPEND : OS_FILE_PACKAGE_CREATE, a_bRecursive, a_eoscompress,
+                               a_pfncallback);
 }
 
 // The wide entry point: names outside the ANSI code page arrive intact and

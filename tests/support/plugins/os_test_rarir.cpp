@@ -28,6 +28,7 @@ extern "C" const char* RarirEntry(const char* a_szTask) {
       CloseHandle(l_h);
     }
   }
-  if (GetEnvironmentVariableA("OS_TEST_RARIR_REPLY", s_szReply, sizeof(s_szReply)) >= sizeof(s_szReply)) s_szReply[0] = 0;
+  if (GetEnvironmentVariableA("OS_TEST_RARIR_REPLY", s_szReply, sizeof(s_szReply)) >= sizeof(s_szReply))
+    s_szReply[0] = 0;
   return s_szReply;
 }
