@@ -1,6 +1,8 @@
 // Throughput and size of the compression container (block-sorting pipeline
 // and run-length only) against bzip2 at block size 1, in one process, per
-// input class; and the slowest single 64 KiB block of the full pipeline.
+// input class; the same on 2 workers against one, with the containers of 2
+// and 8 workers compared byte for byte with one thread's; and the slowest
+// single 64 KiB block of the full pipeline.
 //
 // Usage: os_compress_bench <text corpus file> [runs]. Every figure is the
 // median of the runs, with the minimum and maximum beside it.
@@ -19,6 +21,7 @@
 #include <bzlib.h>
 
 #include "os_cosfile_compress.h"
+#include "os_workers.h"
 
 namespace {
 
@@ -95,7 +98,9 @@ struct CResult {
   double m_dRatio = 0;
 };
 
-CResult RunContainer(const Bytes& a_input, EOSCOMPRESS a_eoscompress, int a_iRuns) {
+// a_pcontainer receives the last container.
+CResult RunContainer(const Bytes& a_input, EOSCOMPRESS a_eoscompress, int a_iRuns, COsWorkers* a_posworkers,
+                     Bytes* a_pcontainer) {
   const std::uint32_t l_u32Length = static_cast<std::uint32_t>(a_input.size());
   const std::uint32_t l_u32Bound = static_cast<std::uint32_t>(OsFileCompressBound(l_u32Length));
   Bytes l_container(l_u32Bound), l_scratch(l_u32Bound), l_output(l_u32Length + (1u << 20));
@@ -106,7 +111,7 @@ CResult RunContainer(const Bytes& a_input, EOSCOMPRESS a_eoscompress, int a_iRun
     l_vecCompress.push_back(Seconds([&] {
       l_u32Container = l_u32Bound;
       if (OsFileCompress(l_container.data(), &l_u32Container, a_input.data(), l_u32Length, a_eoscompress,
-                         l_scratch.data(), &l_context) != OS_STS_SUCCESS) {
+                         l_scratch.data(), &l_context, a_posworkers) != OS_STS_SUCCESS) {
         std::fprintf(stderr, "OsFileCompress failed\n");
         std::exit(1);
       }
@@ -115,8 +120,8 @@ CResult RunContainer(const Bytes& a_input, EOSCOMPRESS a_eoscompress, int a_iRun
     std::uint32_t l_u32Out = 0;
     l_vecDecompress.push_back(Seconds([&] {
       l_u32Out = static_cast<std::uint32_t>(l_output.size());
-      if (OsFileDecompress(l_output.data(), &l_u32Out, l_container.data(), l_u32Container, l_scratch.data()) !=
-          OS_STS_SUCCESS) {
+      if (OsFileDecompress(l_output.data(), &l_u32Out, l_container.data(), l_u32Container, l_scratch.data(),
+                           a_posworkers) != OS_STS_SUCCESS) {
         std::fprintf(stderr, "OsFileDecompress failed\n");
         std::exit(1);
       }
@@ -126,6 +131,7 @@ CResult RunContainer(const Bytes& a_input, EOSCOMPRESS a_eoscompress, int a_iRun
       std::exit(1);
     }
   }
+  a_pcontainer->assign(l_container.begin(), l_container.begin() + l_u32Container);
   return {Throughput(a_input.size(), l_vecCompress), Throughput(a_input.size(), l_vecDecompress),
           static_cast<double>(l_u32Container) / static_cast<double>(a_input.size())};
 }
@@ -224,13 +230,27 @@ int main(int a_iArgc, char** a_aszArgv) {
   double l_dTextCompress = 0;
   std::vector<std::pair<std::string, double>> l_vecMethod2Compress;
   std::vector<std::pair<std::string, double>> l_vecSlowest;
+  COsStdWorkers l_two(2), l_eight(8);
+  std::vector<std::string> l_vecWorkers;
   for (const auto& l_input : l_vecInputs) {
-    const CResult l_bwt = RunContainer(l_input.second, OS_COMPRESS_BWT, l_iRuns);
-    const CResult l_rle = RunContainer(l_input.second, OS_COMPRESS_RLE, l_iRuns);
+    Bytes l_container, l_containerTwo, l_containerEight, l_containerRle;
+    const CResult l_bwt = RunContainer(l_input.second, OS_COMPRESS_BWT, l_iRuns, nullptr, &l_container);
+    const CResult l_bwt2 = RunContainer(l_input.second, OS_COMPRESS_BWT, l_iRuns, &l_two, &l_containerTwo);
+    RunContainer(l_input.second, OS_COMPRESS_BWT, 1, &l_eight, &l_containerEight);
+    const CResult l_rle = RunContainer(l_input.second, OS_COMPRESS_RLE, l_iRuns, nullptr, &l_containerRle);
     const CResult l_bz = RunBzip2(l_input.second, l_iRuns);
+    if (l_containerTwo != l_container || l_containerEight != l_container) {
+      std::fprintf(stderr, "%s: the containers of 2 or 8 workers differ from one thread's\n", l_input.first.c_str());
+      return 1;
+    }
+    char l_sz[160];
+    std::snprintf(l_sz, sizeof(l_sz), "%-14s %9.2fx %11.2fx   identical on 1, 2 and 8 workers", l_input.first.c_str(),
+                  l_bwt2.m_compress.m_dMedian / l_bwt.m_compress.m_dMedian,
+                  l_bwt2.m_decompress.m_dMedian / l_bwt.m_decompress.m_dMedian);
+    l_vecWorkers.emplace_back(l_sz);
     const double l_dMib = static_cast<double>(l_input.second.size()) / (1 << 20);
     const std::pair<const char*, const CResult*> l_arows[] = {
-        {"method 2", &l_bwt}, {"method 3", &l_rle}, {"bzip2 -1", &l_bz}};
+        {"method 2", &l_bwt}, {"m2 on 2", &l_bwt2}, {"method 3", &l_rle}, {"bzip2 -1", &l_bz}};
     for (const auto& l_row : l_arows) {
       std::printf("%-14s %-9s %9.1f", l_input.first.c_str(), l_row.first, l_dMib);
       PrintFigure(l_row.second->m_compress);
@@ -254,5 +274,8 @@ int main(int a_iArgc, char** a_aszArgv) {
     std::printf("%-14s %28.2f %19.2f ms\n", l_vecMethod2Compress[l_u].first.c_str(),
                 l_vecMethod2Compress[l_u].second / l_dTextCompress, l_vecSlowest[l_u].second);
   }
+  std::printf("\nmethod 2 on 2 workers against one (goal: at least 1.6x on 2 processors)\n%-14s %10s %12s\n",
+              "input", "compress", "decompress");
+  for (const std::string& l_s : l_vecWorkers) std::printf("%s\n", l_s.c_str());
   return 0;
 }

@@ -4,6 +4,7 @@
 #include "os_cosfile_compress.h"
 #include "os_cosmem.h"
 #include "os_cosmem_impl.h"
+#include "os_costhread.h"
 #include "os_test.h"
 
 class OsCompressTest : public OsTest {
@@ -23,6 +24,8 @@ class OsCompressTest : public OsTest {
 
   COsMem* m_posmem = nullptr;
 };
+
+using OsTestWorkers = COsThreadWorkers;
 
 #include "format/os_cosfile_compress_cases.h"
 

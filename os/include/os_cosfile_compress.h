@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "os_sts.h"
+#include "os_workers.h"
 
 // Coding method of a block (and the method a caller asks for).
 enum EOSCOMPRESS : std::uint32_t {
@@ -53,9 +54,14 @@ std::uint64_t OsFileCompressBound(std::uint32_t a_u32InputLength);
 // the container's length; a_pvScratch must be as large as the output buffer
 // (one block is used). Status 0; 1 on a coding failure, an unknown method or
 // an output buffer below OsFileCompressBound; 3 for a null argument.
+// With a_posworkers, blocks are coded a_posworkers->Count() at a time, each
+// worker with its own context and block buffers (a_poscompresscontext and
+// a_pvScratch are worker 0's), and the container is byte for byte what one
+// thread writes; when the workers' buffers cannot be allocated the calling
+// thread codes alone.
 EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const void* a_pvInput,
                       std::uint32_t a_u32InputLength, EOSCOMPRESS a_eoscompress, void* a_pvScratch,
-                      OsCompressContext* a_poscompresscontext);
+                      OsCompressContext* a_poscompresscontext, COsWorkers* a_posworkers = nullptr);
 
 // Decodes a container of a_u32ContainerLength bytes. *a_pu32OutputLength gives
 // the size of a_pvOutput on entry and receives the number of bytes decoded;
@@ -63,9 +69,11 @@ EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const v
 // bytes, is used). Every length and offset of the container is checked
 // against the container and the buffers, and a chunk's block length against
 // 65536: status 1 with a message for anything that does not fit (the output
-// is then not valid), 3 for a null argument.
+// is then not valid), 3 for a null argument. With a_posworkers, blocks are
+// decoded a_posworkers->Count() at a time into their places of the output
+// (a_pvScratch is worker 0's block; the others' come from the allocator).
 EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
-                        std::uint32_t a_u32ContainerLength, void* a_pvScratch);
+                        std::uint32_t a_u32ContainerLength, void* a_pvScratch, COsWorkers* a_posworkers = nullptr);
 
 // Where a decoding by parts stands; starts zeroed.
 struct OsDecompressState {
@@ -80,10 +88,11 @@ struct OsDecompressState {
 // each call decodes whole blocks from where the last call stopped until the
 // next block would not fit *a_pu32OutputLength (which then receives the
 // bytes of this part), and sets m_bDone after the last. The same checks as
-// OsFileDecompress; a failed part leaves the state unusable.
+// OsFileDecompress, with workers as there; a failed part leaves the state
+// unusable.
 EOSSTS OsFileDecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
                             std::uint32_t a_u32ContainerLength, void* a_pvScratch,
-                            OsDecompressState* a_posdecompressstate);
+                            OsDecompressState* a_posdecompressstate, COsWorkers* a_posworkers = nullptr);
 
 // The pipeline's primitives. Each writes at most a_u32OutputSize bytes and
 // fails with 1 when the output is smaller than the input.

@@ -131,6 +131,12 @@ void OsFilePackageClearError();
 
 // ---- split streams of files (Windows) ----
 
+// How many threads split streams and packages are coded and decoded on (0,
+// the default: one per processor of the system information; 1: the calling
+// thread alone). Process-wide, read when an operation starts a file of more
+// than one block.
+void OsFilePackageSetThreads(std::uint32_t a_u32Threads);
+
 // Appends the split stream of the file a_szSource at a_posfileOutput's
 // position; *a_pu64Written receives every byte this call wrote.
 // a_eoscompress 1 chooses the method from the file's name and size.
@@ -172,13 +178,14 @@ class COsByteSink {
 // (at most a_u64Limit bytes are the stream's) and leaves the source at the
 // first piece; the body step decodes every piece into a_posbytesink. Both
 // add what they consume to *a_pu64Consumed. a_szName names the stream in
-// messages and in the progress record.
+// messages and in the progress record; the body's blocks are decoded on
+// a_posworkers when given.
 EOSSTS OsSplitDecodeHeader(COsByteSource* a_posbytesource, std::uint64_t a_u64Limit, const char* a_szName,
                            OsSplitHeader* a_possplitheader, std::uint64_t* a_pu64Consumed);
 EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limit, const char* a_szName,
                          const OsSplitHeader& a_ossplitheader, COsByteSink* a_posbytesink,
                          OsFilePackageCallback a_pfncallback, OsFilePackageProgress* a_posfilepackageprogress,
-                         std::uint64_t* a_pu64Consumed);
+                         std::uint64_t* a_pu64Consumed, COsWorkers* a_posworkers = nullptr);
 
 // What a package walk tells its visitor, in package order. An answer other
 // than 0 ends the walk with that status.
@@ -221,6 +228,12 @@ class COsPackageVisitor {
   }
   // What the progress record calls the file while its stream is expanded.
   virtual const char* ProgressName(const OsPackageRecord& a_ospackagerecord) { return a_ospackagerecord.m_szFilename; }
+  // The workers that expand a file of a_u64FileSize bytes (asked only for
+  // files of more than one block); null: the walking thread alone.
+  virtual COsWorkers* Workers(std::uint64_t a_u64FileSize) {
+    (void)a_u64FileSize;
+    return nullptr;
+  }
 };
 
 // Walks the package a_posbytesource holds (a_u64PackageSize bytes from its

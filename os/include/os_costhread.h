@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "os_sts.h"
+#include "os_workers.h"
 
 // The integrity class of the running process, found once and cached:
 // 1 below medium in the browser's protected mode, 2 below medium (also when
@@ -195,3 +196,25 @@ OsHwBp* OsHwBpSet(void* a_hThread, EOSHWBPKIND a_eoshwbpkind, EOSHWBPSIZE a_eosh
 // *a_pposhwbp: 0, or 1 when the register could not be cleared (the record is
 // freed all the same).
 EOSSTS OsHwBpClear(OsHwBp** a_pposhwbp);
+
+// ---- workers for the format engines ----
+
+class COsThreadWorkersImpl;
+
+// The calling thread and a_u32Count - 1 COsThread workers (0: one per
+// processor of the system information; at most OS_WORKERS_MAX), started by
+// the constructor and stopped by the destructor. A worker that cannot be
+// started lowers the count, down to the calling thread alone. Run is for one
+// thread at a time.
+class COsThreadWorkers final : public COsWorkers {
+ public:
+  explicit COsThreadWorkers(std::uint32_t a_u32Count = 0);
+  ~COsThreadWorkers();
+  COsThreadWorkers(const COsThreadWorkers&) = delete;
+  COsThreadWorkers& operator=(const COsThreadWorkers&) = delete;
+  std::uint32_t Count() override;
+  void Run(OsWorkerJob a_pfnJob, void* a_pvJob) override;
+
+ private:
+  COsThreadWorkersImpl* m_posthreadworkersimpl;
+};

@@ -1,7 +1,8 @@
 // The compression container's cases that run on every target: the Windows
 // tests (both bitnesses, under Wine) and the host tests (natively and under
 // the sanitizers) include this file after defining the fixture
-// OsCompressTest, which provides the allocator the engine uses.
+// OsCompressTest, which provides the allocator the engine uses, and the
+// platform's workers as OsTestWorkers.
 //
 // Data comes from a fixed generator, so every target compresses the same
 // bytes and must write the same containers.
@@ -114,7 +115,8 @@ class CContext {
   OsCompressContext m_context;
 };
 
-inline EOSSTS Compress(const Bytes& a_input, EOSCOMPRESS a_eoscompress, Bytes* a_pcontainer) {
+inline EOSSTS Compress(const Bytes& a_input, EOSCOMPRESS a_eoscompress, Bytes* a_pcontainer,
+                       COsWorkers* a_posworkers = nullptr) {
   const std::uint32_t l_u32Size =
       static_cast<std::uint32_t>(OsFileCompressBound(static_cast<std::uint32_t>(a_input.size())));
   a_pcontainer->assign(l_u32Size, 0);
@@ -123,7 +125,7 @@ inline EOSSTS Compress(const Bytes& a_input, EOSCOMPRESS a_eoscompress, Bytes* a
   std::uint32_t l_u32Out = l_u32Size;
   const EOSSTS l_eossts =
       OsFileCompress(a_pcontainer->data(), &l_u32Out, a_input.data(), static_cast<std::uint32_t>(a_input.size()),
-                     a_eoscompress, l_scratch.data(), &l_context.m_context);
+                     a_eoscompress, l_scratch.data(), &l_context.m_context, a_posworkers);
   a_pcontainer->resize(l_eossts == OS_STS_SUCCESS ? l_u32Out : 0);
   return l_eossts;
 }
@@ -131,7 +133,8 @@ inline EOSSTS Compress(const Bytes& a_input, EOSCOMPRESS a_eoscompress, Bytes* a
 // Decodes into an output and a scratch buffer of a_u32Capacity bytes each,
 // followed by guard bytes that must come back untouched (the sanitizers see
 // the exact sizes of the container itself).
-inline EOSSTS Decompress(const Bytes& a_container, std::uint32_t a_u32Capacity, Bytes* a_poutput) {
+inline EOSSTS Decompress(const Bytes& a_container, std::uint32_t a_u32Capacity, Bytes* a_poutput,
+                         COsWorkers* a_posworkers = nullptr) {
   constexpr std::size_t l_sizetGuard = 64;
   Bytes l_container(a_container);
   a_poutput->assign(a_u32Capacity + l_sizetGuard, 0xA5);
@@ -139,7 +142,7 @@ inline EOSSTS Decompress(const Bytes& a_container, std::uint32_t a_u32Capacity, 
   std::uint32_t l_u32Length = a_u32Capacity;
   const EOSSTS l_eossts =
       OsFileDecompress(a_poutput->data(), &l_u32Length, l_container.empty() ? nullptr : l_container.data(),
-                       static_cast<std::uint32_t>(l_container.size()), l_scratch.data());
+                       static_cast<std::uint32_t>(l_container.size()), l_scratch.data(), a_posworkers);
   for (std::size_t l_u = a_u32Capacity; l_u < a_u32Capacity + l_sizetGuard; ++l_u) {
     if ((*a_poutput)[l_u] != 0xA5 || l_scratch[l_u] != 0x5A) {
       ADD_FAILURE() << "written past the buffers at " << l_u;
@@ -606,6 +609,53 @@ TEST_F(OsCompressTest, DamagedContainersFailCleanly) {
   }
   EXPECT_EQ(l_iCases, 3000);
   EXPECT_GT(l_iFailed, 2000);
+}
+
+// Blocks coded and decoded on workers: byte for byte the container one
+// thread writes, for any count of workers against blocks, whole and by parts.
+TEST_F(OsCompressTest, WorkersWriteWhatOneThreadWrites) {
+  std::vector<std::pair<std::string, Bytes>> l_vecInputs = InputClasses(300000);
+  CRandom l_random(90);
+  for (int l_i = 0; l_i < 4; ++l_i) {
+    const std::uint32_t l_n = 1 + l_random.Below(70000);
+    l_vecInputs.emplace_back("text " + std::to_string(l_n), TextLike(l_n, 80 + l_i));
+    l_vecInputs.emplace_back("random " + std::to_string(l_n), RandomBytes(l_n, 90 + l_i));
+  }
+  OsTestWorkers l_one(1), l_two(2), l_eight(8);
+  for (const auto& l_input : l_vecInputs) {
+    const std::uint32_t l_u32Size = static_cast<std::uint32_t>(l_input.second.size());
+    for (const EOSCOMPRESS l_eoscompress : {OS_COMPRESS_BWT, OS_COMPRESS_RLE}) {
+      Bytes l_alone;
+      ASSERT_EQ(Compress(l_input.second, l_eoscompress, &l_alone), OS_STS_SUCCESS);
+      for (COsWorkers* const l_posworkers : {static_cast<COsWorkers*>(&l_one), static_cast<COsWorkers*>(&l_two),
+                                             static_cast<COsWorkers*>(&l_eight)}) {
+        Bytes l_container, l_output;
+        ASSERT_EQ(Compress(l_input.second, l_eoscompress, &l_container, l_posworkers), OS_STS_SUCCESS);
+        EXPECT_TRUE(l_container == l_alone) << l_input.first << " on " << l_posworkers->Count();
+        ASSERT_EQ(Decompress(l_alone, l_u32Size, &l_output, l_posworkers), OS_STS_SUCCESS);
+        EXPECT_TRUE(l_output == l_input.second) << l_input.first << " on " << l_posworkers->Count();
+      }
+    }
+  }
+  // By parts of three blocks on two workers: a batch stops at a part's end.
+  Bytes l_container;
+  const Bytes& l_text = l_vecInputs[0].second;
+  ASSERT_EQ(Compress(l_text, OS_COMPRESS_BWT, &l_container), OS_STS_SUCCESS);
+  Bytes l_output, l_part(3 * OS_COMPRESS_BLOCK_SIZE), l_scratch(OS_COMPRESS_BLOCK_SIZE);
+  OsDecompressState l_state;
+  while (!l_state.m_bDone) {
+    std::uint32_t l_u32Part = static_cast<std::uint32_t>(l_part.size());
+    ASSERT_EQ(OsFileDecompressPart(l_part.data(), &l_u32Part, l_container.data(),
+                                   static_cast<std::uint32_t>(l_container.size()), l_scratch.data(), &l_state, &l_two),
+              OS_STS_SUCCESS);
+    l_output.insert(l_output.end(), l_part.begin(), l_part.begin() + l_u32Part);
+  }
+  EXPECT_TRUE(l_output == l_text);
+  // A block that decodes past its length fails the decoding on workers too.
+  const std::size_t l_sizetSecond = OS_COMPRESS_HEADER_SIZE + OS_COMPRESS_CHUNK_HEADER_SIZE + Get32(l_container, 36);
+  ASSERT_EQ(Get32(l_container, l_sizetSecond), static_cast<std::uint32_t>(OS_COMPRESS_BWT));
+  Put32(&l_container, l_sizetSecond + 8, OS_COMPRESS_BLOCK_SIZE - 1);
+  EXPECT_EQ(Decompress(l_container, static_cast<std::uint32_t>(l_text.size()), &l_output, &l_two), OS_STS_FAIL);
 }
 
 }  // namespace

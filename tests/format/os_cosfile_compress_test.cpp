@@ -6,9 +6,11 @@
 
 #include "os_cosstring.h"
 #include "os_host_backend.h"
+#include "os_workers.h"
 #include <gtest/gtest.h>
 
 class OsCompressTest : public ::testing::Test {};
+using OsTestWorkers = COsStdWorkers;
 
 #include "os_cosfile_compress_cases.h"
 

@@ -155,7 +155,10 @@ TEST_F(QrxPkgTest, UsageErrorsExitWithTwo) {
                               "list " + m_sPackage + " extra",
                               "extract " + m_sPackage,
                               "list " + m_sPackage + " --keep",
-                              "create " + m_sPackage + " src"};
+                              "create " + m_sPackage + " src",
+                              "verify " + m_sPackage + " --threads 0",
+                              "verify " + m_sPackage + " --threads 65",
+                              "verify " + m_sPackage + " --threads 2x"};
   for (const std::string& l_s : l_as) {
     EXPECT_EQ(Run(l_s), 2) << l_s;
     EXPECT_NE(m_sErr.find("--help"), std::string::npos) << m_sErr;

@@ -21,6 +21,7 @@ rm -rf "$work"
 mkdir -p "$src/emptydir" "$src/sub"
 printf 'first line\nsecond line\nfirst line again\n' >"$src/notes.txt"
 seq -f 'line %g of the log' 200 >"$src/run.log"
+seq -f 'scan %g: page read, image kept' 40000 >"$src/sub/scan.log"  # many blocks, coded side by side
 printf 'Z' >"$src/one.bin"
 : >"$src/empty.dat"
 printf '[main]\nkey=value\n' >"$src/sub/settings.ini"
@@ -28,7 +29,7 @@ printf 'kept as it is\n' >"$src/readonly.txt"
 chmod a-w "$src/readonly.txt"
 # Directories last, after their contents.
 i=0
-for p in notes.txt run.log one.bin empty.dat sub/settings.ini readonly.txt emptydir sub .; do
+for p in notes.txt run.log one.bin empty.dat sub/settings.ini sub/scan.log readonly.txt emptydir sub .; do
   i=$((i + 1))
   touch -d "2021-03-14 10:2$i:0$i UTC" "$src/$p"
 done
@@ -59,11 +60,14 @@ check() {
 same_access() { find "$src" -exec touch -a -d '2021-03-15 08:00:00 UTC' {} +; }
 same_access && run /usr/lib/wine/wine "$exe32" create "Z:$work/i686.pkg" "Z:$src" --recursive
 same_access && run /usr/lib/wine/wine64 "$exe64" create "Z:$work/x86_64.pkg" "Z:$src" --recursive
+same_access && run /usr/lib/wine/wine "$exe32" create "Z:$work/one.pkg" "Z:$src" --recursive --threads 1
 cmp "$work/i686.pkg" "$work/x86_64.pkg" && echo "ok: the i686 and x86_64 packages are the same bytes" ||
   { echo "FAILED: the i686 and x86_64 packages differ"; fail=1; }
+cmp "$work/i686.pkg" "$work/one.pkg" && echo "ok: one thread writes the same package as all processors" ||
+  { echo "FAILED: the package of one thread differs"; fail=1; }
 
-run /usr/lib/wine/wine64 "$exe64" extract "Z:$work/i686.pkg" "Z:$work/out64"
+run /usr/lib/wine/wine64 "$exe64" extract "Z:$work/i686.pkg" "Z:$work/out64" --threads 8
 check "x86_64 extract" "$work/out64"
-run "$linux" extract "$work/i686.pkg" "$work/outlinux"
+run "$linux" extract "$work/i686.pkg" "$work/outlinux" --threads 3
 check "Linux extract" "$work/outlinux"
 exit $fail

@@ -3,6 +3,7 @@
 
 #include "os_cosfile.h"
 #include "os_cosfile_package.h"
+#include "os_costhread.h"
 #include "os_scoped.h"
 #include "os_win.h"
 
@@ -131,8 +132,25 @@ class COsFileBackgroundSink : public COsByteSink {
   EOSSTS m_eossts = OS_STS_SUCCESS;
 };
 
+// The workers of one split or package operation, as many as
+// OsFilePackageSetThreads says, started for the first file that has more
+// than one block and kept for the operation's later files.
+class COsSplitWorkers {
+ public:
+  COsSplitWorkers() = default;
+  COsSplitWorkers(const COsSplitWorkers&) = delete;
+  COsSplitWorkers& operator=(const COsSplitWorkers&) = delete;
+  ~COsSplitWorkers();
+  // Null for a file of one block (or when no pool could be made).
+  COsWorkers* For(std::uint64_t a_u64FileSize);
+
+ private:
+  COsThreadWorkers* m_posthreadworkers = nullptr;
+};
+
 // SplitWrite of a source the caller has open (from its start); a_szSource
-// names it in messages and chooses the method.
+// names it in messages and chooses the method. Blocks are coded on the
+// operation's workers.
 EOSSTS OsSplitWriteOpen(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, COsFile* a_posfileSource,
                         const char* a_szSource, EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback,
-                        OsFilePackageProgress* a_posfilepackageprogress);
+                        OsFilePackageProgress* a_posfilepackageprogress, COsSplitWorkers* a_possplitworkers);

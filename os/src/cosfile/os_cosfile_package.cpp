@@ -160,6 +160,7 @@ class CPackageWriter {
   EOSCOMPRESS m_eoscompress;
   OsFilePackageCallback m_pfncallback;
   OsFilePackageProgress m_progress;
+  COsSplitWorkers m_workers;
 
   COsFile m_osfilePackage;
   bool m_bExisted = false;                                // the package file was there before this call
@@ -535,7 +536,7 @@ EOSSTS CPackageWriter::PackFile(const OsFileInfo& a_osfileinfo) {
     // follows its own name, also when a copy is read.
     std::uint64_t l_u64Stream = 0;
     l_eossts = OsSplitWriteOpen(&m_osfilePackage, &l_u64Stream, &l_osfile, a_osfileinfo.m_szFullPath, m_eoscompress,
-                                m_pfncallback, &m_progress);
+                                m_pfncallback, &m_progress, &m_workers);
     if (l_eossts == OS_STS_FAIL) OS_LOGE("Compress failed...<%s>", a_osfileinfo.m_szFullPath);
     std::uint8_t l_au8Size[8];
     OsPkgPut64(l_au8Size, l_u64Stream);
@@ -633,6 +634,7 @@ class CPackageExtractor : public COsPackageVisitor {
   const char* ProgressName(const OsPackageRecord& a_ospackagerecord) override {
     return m_szTarget[0] != 0 ? m_szTarget : a_ospackagerecord.m_szFilename;
   }
+  COsWorkers* Workers(std::uint64_t a_u64FileSize) override { return m_workers.For(a_u64FileSize); }
 
  private:
   EOSSTS Target(const char* a_szName, bool* a_pbRoot);
@@ -644,6 +646,7 @@ class CPackageExtractor : public COsPackageVisitor {
   char m_szTarget[OS_PATH_SIZE] = "";
   COsFile m_osfileTarget;
   COsFileBackgroundSink m_sink;
+  COsSplitWorkers m_workers;
 };
 
 // The record's path below the destination; the names passed the walk's

@@ -1,12 +1,17 @@
 // Split streams of files: the writer that cuts a file into compressed
 // pieces at a file object's position, and the reader that recreates one.
+#include <atomic>
 #include <cstring>
 
 #include "os_cosfile_impl.h"
 #include "os_cosfile_package_impl.h"
 #include "os_cosmem.h"
+#include "os_memnew.h"
 
 namespace {
+
+// OsFilePackageSetThreads; 0: one per processor.
+std::atomic<std::uint32_t> s_u32Threads{0};
 
 class CCompressContext {
  public:
@@ -15,6 +20,18 @@ class CCompressContext {
 };
 
 }  // namespace
+
+void OsFilePackageSetThreads(std::uint32_t a_u32Threads) { s_u32Threads = a_u32Threads; }
+
+COsSplitWorkers::~COsSplitWorkers() {
+  if (m_posthreadworkers != nullptr) OsMemDelete(m_posthreadworkers);
+}
+
+COsWorkers* COsSplitWorkers::For(std::uint64_t a_u64FileSize) {
+  if (a_u64FileSize <= OS_COMPRESS_BLOCK_SIZE || s_u32Threads == 1) return nullptr;
+  if (m_posthreadworkers == nullptr) m_posthreadworkers = OsMemNew(COsThreadWorkers, "COsThreadWorkers", s_u32Threads);
+  return m_posthreadworkers;
+}
 
 // ---- file objects as byte sources and sinks ----
 
@@ -99,7 +116,7 @@ EOSSTS COsFileBackgroundSink::Finish() {
 
 EOSSTS OsSplitWriteOpen(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, COsFile* a_posfileSource,
                         const char* a_szSource, EOSCOMPRESS a_eoscompress, OsFilePackageCallback a_pfncallback,
-                        OsFilePackageProgress* a_posfilepackageprogress) {
+                        OsFilePackageProgress* a_posfilepackageprogress, COsSplitWorkers* a_possplitworkers) {
   *a_pu64Written = 0;
   std::uint64_t l_u64Size = 0;
   EOSSTS l_eossts = a_posfileSource->Size64(&l_u64Size);
@@ -155,6 +172,7 @@ EOSSTS OsSplitWriteOpen(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, 
   if (l_eossts != OS_STS_SUCCESS) return l_eossts;
 
   CCompressContext l_context;
+  COsWorkers* const l_posworkers = a_possplitworkers->For(l_u64Size);
   // The container goes behind room for the piece's length, so that length
   // and container leave in one write.
   std::uint8_t* const l_pu8Container = l_bufferOut.m_pu8 + OS_SPLIT_PIECE_HEADER_SIZE;
@@ -171,7 +189,7 @@ EOSSTS OsSplitWriteOpen(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, 
     }
     std::uint32_t l_u32Container = l_bufferOut.m_u32Size - OS_SPLIT_PIECE_HEADER_SIZE;
     if (OsFileCompress(l_pu8Container, &l_u32Container, l_bufferRead.m_pu8, l_u32This, l_eoscompress,
-                       l_bufferScratch.m_pu8, &l_context.m_oscompresscontext) != OS_STS_SUCCESS) {
+                       l_bufferScratch.m_pu8, &l_context.m_oscompresscontext, l_posworkers) != OS_STS_SUCCESS) {
       OS_PKG_FAIL("Compress failed...<%s>", a_szSource);
       return OS_STS_FAIL;
     }
@@ -209,8 +227,9 @@ EOSSTS SplitWrite(COsFile* a_posfileOutput, std::uint64_t* a_pu64Written, const 
     OS_PKG_FAIL("Open failed...<%s>", a_szSource);
     return l_eossts;
   }
+  COsSplitWorkers l_workers;
   return OsSplitWriteOpen(a_posfileOutput, a_pu64Written, &l_osfileSource, a_szSource, a_eoscompress, a_pfncallback,
-                          a_posfilepackageprogress);
+                          a_posfilepackageprogress, &l_workers);
 }
 
 // ---- the reader ----
@@ -235,8 +254,10 @@ EOSSTS SplitReadInto(const char* a_szDestination, std::uint64_t* a_pu64FileSize,
     return l_eossts;
   }
   COsFileBackgroundSink l_sink(&l_osfileDestination);
+  COsSplitWorkers l_workers;
   l_eossts = OsSplitDecodeBody(a_posbytesource, a_u64Limit - *a_pu64Consumed, a_szDestination, l_ossplitheader, &l_sink,
-                               a_pfncallback, a_posfilepackageprogress, a_pu64Consumed);
+                               a_pfncallback, a_posfilepackageprogress, a_pu64Consumed,
+                               l_workers.For(l_ossplitheader.m_u64FileSize));
   l_osfileDestination.Close();
   if (l_eossts != OS_STS_SUCCESS) {
     OsFileDelete(a_szDestination, OS_FILE_TYPE_FILE, false);

@@ -264,9 +264,152 @@ std::uint64_t OsFileCompressBound(std::uint32_t a_u32InputLength) {
   return OS_COMPRESS_HEADER_SIZE + l_u64Blocks * OS_COMPRESS_CHUNK_HEADER_SIZE + a_u32InputLength;
 }
 
+namespace {
+
+// Codes one block of a_n bytes into its chunk (header and data, at most
+// a_n + OS_COMPRESS_CHUNK_HEADER_SIZE bytes) with one block of scratch, and
+// gives the chunk's length; 0 after a logged failure.
+std::uint32_t CodeBlock(std::uint8_t* a_pu8Chunk, const std::uint8_t* a_pu8Block, std::uint32_t a_n,
+                        EOSCOMPRESS a_eoscompress, std::uint8_t* a_pu8Scratch,
+                        OsCompressContext* a_poscompresscontext) {
+  std::uint8_t* const l_pu8Data = a_pu8Chunk + OS_COMPRESS_CHUNK_HEADER_SIZE;
+  std::uint32_t l_u32Method = a_eoscompress;
+  std::uint32_t l_u32Primary = 0;
+  std::uint32_t l_u32Coded = 0;
+  bool l_bShrunk = false;
+  // Coding is given one byte less than the block: what does not fit there
+  // would not be smaller, and is stored.
+  if (a_n > 1 && a_eoscompress == OS_COMPRESS_BWT) {
+    if (BWTTransform(l_pu8Data, a_n, a_pu8Block, a_n, &l_u32Primary, a_poscompresscontext) != OS_STS_SUCCESS) {
+      OS_LOGE("BWTTransform failed...");
+      return 0;
+    }
+    if (MoveToFront(a_pu8Scratch, a_n, l_pu8Data, a_n) != OS_STS_SUCCESS) {
+      OS_LOGE("MoveToFront failed...");
+      return 0;
+    }
+    l_bShrunk = PackBitsCode(l_pu8Data, a_n - 1, a_pu8Scratch, a_n, &l_u32Coded);
+  } else if (a_n > 1) {
+    l_bShrunk = PackBitsCode(l_pu8Data, a_n - 1, a_pu8Block, a_n, &l_u32Coded);
+  }
+  if (!l_bShrunk) {
+    std::memcpy(l_pu8Data, a_pu8Block, a_n);
+    l_u32Method = OS_COMPRESS_STORED;
+    l_u32Primary = 0;
+    l_u32Coded = a_n;
+  }
+  Put32(a_pu8Chunk, l_u32Method);
+  Put32(a_pu8Chunk + 4, l_u32Primary);
+  Put32(a_pu8Chunk + 8, a_n);
+  Put32(a_pu8Chunk + 12, l_u32Coded);
+  return OS_COMPRESS_CHUNK_HEADER_SIZE + l_u32Coded;
+}
+
+// A tracked block that goes back with its owner.
+class CTrackedBlock {
+ public:
+  explicit CTrackedBlock(std::uint32_t a_u32Size, const char* a_szName)
+      : m_pu8(a_u32Size > 0 ? static_cast<std::uint8_t*>(OS_MEM_ALLOC(a_u32Size, a_szName)) : nullptr) {}
+  CTrackedBlock(const CTrackedBlock&) = delete;
+  CTrackedBlock& operator=(const CTrackedBlock&) = delete;
+  ~CTrackedBlock() {
+    if (m_pu8 != nullptr) OS_MEM_FREE(m_pu8);
+  }
+  std::uint8_t* Get() const { return m_pu8; }
+
+ private:
+  std::uint8_t* m_pu8;
+};
+
+constexpr std::uint32_t s_u32ChunkMost = OS_COMPRESS_CHUNK_HEADER_SIZE + OS_COMPRESS_BLOCK_SIZE;
+
+// One round of a compression on workers: share w codes block m_u32First + w
+// into its own chunk buffer (share 0's is the container itself, at the
+// round's position).
+struct SCompressRound {
+  const std::uint8_t* m_pu8In;
+  std::uint32_t m_u32Length;
+  EOSCOMPRESS m_eoscompress;
+  std::uint32_t m_u32First;
+  struct SShare {
+    std::uint8_t* m_pu8Chunk;
+    std::uint8_t* m_pu8Scratch;
+    OsCompressContext* m_poscompresscontext;
+    std::uint32_t m_u32Chunk;  // the chunk's length, 0 when coding failed
+  } m_ashare[OS_WORKERS_MAX];
+};
+
+void CompressShare(void* a_pvRound, std::uint32_t a_u32Worker) {
+  SCompressRound& l_round = *static_cast<SCompressRound*>(a_pvRound);
+  SCompressRound::SShare& l_share = l_round.m_ashare[a_u32Worker];
+  const std::uint64_t l_u64Start = static_cast<std::uint64_t>(l_round.m_u32First + a_u32Worker) * OS_COMPRESS_BLOCK_SIZE;
+  if (l_u64Start >= l_round.m_u32Length) return;
+  const std::uint32_t l_u32Rest = l_round.m_u32Length - static_cast<std::uint32_t>(l_u64Start);
+  const std::uint32_t l_n = l_u32Rest < OS_COMPRESS_BLOCK_SIZE ? l_u32Rest : OS_COMPRESS_BLOCK_SIZE;
+  l_share.m_u32Chunk = CodeBlock(l_share.m_pu8Chunk, l_round.m_pu8In + l_u64Start, l_n, l_round.m_eoscompress,
+                                 l_share.m_pu8Scratch, l_share.m_poscompresscontext);
+}
+
+// The workers' own contexts, released with the call.
+class CWorkerContexts {
+ public:
+  CWorkerContexts() = default;
+  CWorkerContexts(const CWorkerContexts&) = delete;
+  CWorkerContexts& operator=(const CWorkerContexts&) = delete;
+  ~CWorkerContexts() {
+    for (OsCompressContext& l_context : m_acontext) OsFileCompressContextFree(&l_context);
+  }
+  OsCompressContext* At(std::uint32_t a_u32Worker) { return &m_acontext[a_u32Worker]; }
+
+ private:
+  OsCompressContext m_acontext[OS_WORKERS_MAX];
+};
+
+// The blocks of the container after its header on a_u32Workers workers,
+// round by round, and the container's length; 0 when coding failed.
+std::uint32_t CompressOnWorkers(std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8In, std::uint32_t a_u32Length,
+                                EOSCOMPRESS a_eoscompress, std::uint8_t* a_pu8Scratch,
+                                OsCompressContext* a_poscompresscontext, COsWorkers* a_posworkers,
+                                std::uint32_t a_u32Shares, std::uint32_t a_u32Workers, std::uint8_t* a_pu8Buffers) {
+  SCompressRound l_round;
+  l_round.m_pu8In = a_pu8In;
+  l_round.m_u32Length = a_u32Length;
+  l_round.m_eoscompress = a_eoscompress;
+  CWorkerContexts l_contexts;
+  l_round.m_ashare[0] = {nullptr, a_pu8Scratch, a_poscompresscontext, 0};
+  // The pool runs all its shares; with fewer blocks than shares there is
+  // one round, and the shares past a_u32Workers find no block and have no
+  // buffers.
+  const std::uint32_t l_u32Shares = a_u32Shares;
+  for (std::uint32_t l_w = 1; l_w < l_u32Shares; ++l_w) {
+    std::uint8_t* const l_pu8 =
+        l_w < a_u32Workers ? a_pu8Buffers + static_cast<std::size_t>(l_w - 1) * 2 * s_u32ChunkMost : nullptr;
+    l_round.m_ashare[l_w] = {l_pu8, l_pu8 != nullptr ? l_pu8 + s_u32ChunkMost : nullptr, l_contexts.At(l_w), 0};
+  }
+  const std::uint32_t l_u32Blocks = (a_u32Length + OS_COMPRESS_BLOCK_SIZE - 1) / OS_COMPRESS_BLOCK_SIZE;
+  std::uint32_t l_u32Pos = OS_COMPRESS_HEADER_SIZE;
+  for (std::uint32_t l_u32First = 0; l_u32First < l_u32Blocks; l_u32First += a_u32Workers) {
+    l_round.m_u32First = l_u32First;
+    l_round.m_ashare[0].m_pu8Chunk = a_pu8Out + l_u32Pos;
+    for (std::uint32_t l_w = 0; l_w < l_u32Shares; ++l_w) l_round.m_ashare[l_w].m_u32Chunk = 0;
+    a_posworkers->Run(CompressShare, &l_round);
+    const std::uint32_t l_u32InRound =
+        l_u32Blocks - l_u32First < a_u32Workers ? l_u32Blocks - l_u32First : a_u32Workers;
+    for (std::uint32_t l_w = 0; l_w < l_u32InRound; ++l_w) {
+      const SCompressRound::SShare& l_share = l_round.m_ashare[l_w];
+      if (l_share.m_u32Chunk == 0) return 0;
+      if (l_w > 0) std::memcpy(a_pu8Out + l_u32Pos, l_share.m_pu8Chunk, l_share.m_u32Chunk);
+      l_u32Pos += l_share.m_u32Chunk;
+    }
+  }
+  return l_u32Pos;
+}
+
+}  // namespace
+
 EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const void* a_pvInput,
                       std::uint32_t a_u32InputLength, EOSCOMPRESS a_eoscompress, void* a_pvScratch,
-                      OsCompressContext* a_poscompresscontext) {
+                      OsCompressContext* a_poscompresscontext, COsWorkers* a_posworkers) {
   OS_RETURN_IF_NULL(a_pu32OutputSize, OS_LOG_ASSERT, "a_pu32OutputSize is null...", OS_STS_BADARG);
   const std::uint32_t l_u32Capacity = *a_pu32OutputSize;
   *a_pu32OutputSize = 0;
@@ -291,44 +434,34 @@ EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const v
   Put32(l_pu8Out + 12, OS_COMPRESS_CHUNK_HEADER_SIZE);
   Put64(l_pu8Out + 16, a_u32InputLength);
 
+  // Workers beyond the block count would have nothing to do.
+  const std::uint32_t l_u32Blocks = (a_u32InputLength - 1) / OS_COMPRESS_BLOCK_SIZE + 1;
+  std::uint32_t l_u32Shares = a_posworkers != nullptr ? a_posworkers->Count() : 1;
+  if (l_u32Shares > OS_WORKERS_MAX) l_u32Shares = 1;  // a pool that breaks its own rule is not used
+  const std::uint32_t l_u32Workers = l_u32Shares < l_u32Blocks ? l_u32Shares : l_u32Blocks;
+  if (l_u32Workers > 1) {
+    // Each worker but the caller's codes into a chunk buffer and a scratch
+    // block of its own; without them the calling thread codes alone.
+    const CTrackedBlock l_buffers((l_u32Workers - 1) * 2 * s_u32ChunkMost, "compress-workers");
+    if (l_buffers.Get() != nullptr) {
+      const std::uint32_t l_u32Pos = CompressOnWorkers(l_pu8Out, l_pu8In, a_u32InputLength, a_eoscompress,
+                                                       l_pu8Scratch, a_poscompresscontext, a_posworkers,
+                                                       l_u32Shares, l_u32Workers, l_buffers.Get());
+      if (l_u32Pos == 0) return OS_STS_FAIL;
+      *a_pu32OutputSize = l_u32Pos;
+      return OS_STS_SUCCESS;
+    }
+    OS_LOGI("compression workers have no buffers, coding on one thread...%u", l_u32Workers);
+  }
+
   std::uint32_t l_u32Pos = OS_COMPRESS_HEADER_SIZE;
   for (std::uint32_t l_u32Done = 0; l_u32Done < a_u32InputLength;) {
     const std::uint32_t l_u32Remaining = a_u32InputLength - l_u32Done;
     const std::uint32_t l_n = l_u32Remaining < OS_COMPRESS_BLOCK_SIZE ? l_u32Remaining : OS_COMPRESS_BLOCK_SIZE;
-    const std::uint8_t* const l_pu8Block = l_pu8In + l_u32Done;
-    std::uint8_t* const l_pu8Chunk = l_pu8Out + l_u32Pos;
-    std::uint8_t* const l_pu8Data = l_pu8Chunk + OS_COMPRESS_CHUNK_HEADER_SIZE;
-
-    std::uint32_t l_u32Method = a_eoscompress;
-    std::uint32_t l_u32Primary = 0;
-    std::uint32_t l_u32Coded = 0;
-    bool l_bShrunk = false;
-    // Coding is given one byte less than the block: what does not fit there
-    // would not be smaller, and is stored.
-    if (l_n > 1 && a_eoscompress == OS_COMPRESS_BWT) {
-      if (BWTTransform(l_pu8Data, l_n, l_pu8Block, l_n, &l_u32Primary, a_poscompresscontext) != OS_STS_SUCCESS) {
-        OS_LOGE("BWTTransform failed...");
-        return OS_STS_FAIL;
-      }
-      if (MoveToFront(l_pu8Scratch, l_n, l_pu8Data, l_n) != OS_STS_SUCCESS) {
-        OS_LOGE("MoveToFront failed...");
-        return OS_STS_FAIL;
-      }
-      l_bShrunk = PackBitsCode(l_pu8Data, l_n - 1, l_pu8Scratch, l_n, &l_u32Coded);
-    } else if (l_n > 1) {
-      l_bShrunk = PackBitsCode(l_pu8Data, l_n - 1, l_pu8Block, l_n, &l_u32Coded);
-    }
-    if (!l_bShrunk) {
-      std::memcpy(l_pu8Data, l_pu8Block, l_n);
-      l_u32Method = OS_COMPRESS_STORED;
-      l_u32Primary = 0;
-      l_u32Coded = l_n;
-    }
-    Put32(l_pu8Chunk, l_u32Method);
-    Put32(l_pu8Chunk + 4, l_u32Primary);
-    Put32(l_pu8Chunk + 8, l_n);
-    Put32(l_pu8Chunk + 12, l_u32Coded);
-    l_u32Pos += OS_COMPRESS_CHUNK_HEADER_SIZE + l_u32Coded;
+    const std::uint32_t l_u32Chunk = CodeBlock(l_pu8Out + l_u32Pos, l_pu8In + l_u32Done, l_n, a_eoscompress,
+                                               l_pu8Scratch, a_poscompresscontext);
+    if (l_u32Chunk == 0) return OS_STS_FAIL;
+    l_u32Pos += l_u32Chunk;
     l_u32Done += l_n;
   }
   *a_pu32OutputSize = l_u32Pos;
@@ -360,8 +493,116 @@ class CUntransformTable {
   std::uint16_t* m_pu16Table = nullptr;
 };
 
+// One checked chunk, to be decoded into its place of the output.
+struct SChunk {
+  std::uint32_t m_u32Method;
+  std::uint32_t m_u32Primary;
+  std::uint32_t m_n;
+  std::uint32_t m_u32Stored;
+  const std::uint8_t* m_pu8Data;
+  std::uint8_t* m_pu8Block;
+};
+
+// Decodes a chunk whose lengths, method and primary index are checked, with
+// one block of scratch and the worker's table; 0, or 1 after a logged failure.
+EOSSTS DecodeChunk(const SChunk& a_chunk, std::uint8_t* a_pu8Scratch, CUntransformTable* a_ptable) {
+  const std::uint32_t l_n = a_chunk.m_n;
+  if (a_chunk.m_u32Method == OS_COMPRESS_STORED) {
+    std::memcpy(a_chunk.m_pu8Block, a_chunk.m_pu8Data, l_n);
+    return OS_STS_SUCCESS;
+  }
+  // The block's own length bounds the decoding: a chunk that decodes to more
+  // or to less is broken either way.
+  std::uint32_t l_u32Decoded = 0;
+  if (UnpackBitsCode(a_chunk.m_pu8Block, l_n, a_chunk.m_pu8Data, a_chunk.m_u32Stored, &l_u32Decoded) != UNPACK_OK ||
+      l_u32Decoded != l_n) {
+    OS_LOGE("PackBits failed: error unpacking...");
+    return OS_STS_FAIL;
+  }
+  if (a_chunk.m_u32Method == OS_COMPRESS_RLE) return OS_STS_SUCCESS;
+  // One block of the scratch is used, never more than the output holds.
+  if (UnmoveToFront(a_pu8Scratch, l_n, a_chunk.m_pu8Block, l_n) != OS_STS_SUCCESS) {
+    OS_LOGE("UnmoveToFront failed...");
+    return OS_STS_FAIL;
+  }
+  if (l_n == 0) return OS_STS_SUCCESS;
+  OS_RETURN_IF_NULL(a_ptable->Get(), OS_LOG_ASSERT, "BWTUntransform failed...", OS_STS_FAIL);
+  BWTUntransformBlock(a_chunk.m_pu8Block, a_pu8Scratch, l_n, a_chunk.m_u32Primary, a_ptable->Get());
+  return OS_STS_SUCCESS;
+}
+
+// The decoding of one call: its chunks are checked in order and decoded a
+// batch at a time, one chunk per worker (alone, a batch is one chunk).
+class CDecoder {
+ public:
+  CDecoder(std::uint8_t* a_pu8Scratch, COsWorkers* a_posworkers) : m_pu8Scratch(a_pu8Scratch) {
+    const std::uint32_t l_u32Shares = a_posworkers != nullptr ? a_posworkers->Count() : 1;
+    if (l_u32Shares > 1 && l_u32Shares <= OS_WORKERS_MAX) {
+      m_posworkers = a_posworkers;
+      m_u32Shares = l_u32Shares;
+    }
+  }
+  CDecoder(const CDecoder&) = delete;
+  CDecoder& operator=(const CDecoder&) = delete;
+  ~CDecoder() {
+    if (m_pu8Scratches != nullptr) OS_MEM_FREE(m_pu8Scratches);
+  }
+
+  // Queues a checked chunk and decodes the batch once it is full.
+  EOSSTS Add(const SChunk& a_chunk) {
+    m_achunk[m_u32Chunks++] = a_chunk;
+    return m_u32Chunks == m_u32Shares ? Flush() : OS_STS_SUCCESS;
+  }
+
+  // Decodes what is queued: 0, or 1 for the first chunk in order that failed.
+  EOSSTS Flush() {
+    const std::uint32_t l_u32Chunks = m_u32Chunks;
+    m_u32Chunks = 0;
+    if (l_u32Chunks == 0) return OS_STS_SUCCESS;
+    if (l_u32Chunks > 1 && m_pu8Scratches == nullptr) {
+      m_pu8Scratches =
+          static_cast<std::uint8_t*>(OS_MEM_ALLOC((m_u32Shares - 1) * OS_COMPRESS_BLOCK_SIZE, "decompress-workers"));
+    }
+    if (l_u32Chunks == 1 || m_pu8Scratches == nullptr) {
+      // Without the workers' scratch blocks the calling thread decodes alone.
+      for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
+        if (DecodeChunk(m_achunk[l_u], m_pu8Scratch, &m_atable[0]) != OS_STS_SUCCESS) return OS_STS_FAIL;
+      }
+      return OS_STS_SUCCESS;
+    }
+    m_u32Batch = l_u32Chunks;
+    m_posworkers->Run(Share, this);
+    for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
+      if (m_aeossts[l_u] != OS_STS_SUCCESS) return OS_STS_FAIL;
+    }
+    return OS_STS_SUCCESS;
+  }
+
+ private:
+  static void Share(void* a_pvDecoder, std::uint32_t a_u32Worker) {
+    CDecoder& l_decoder = *static_cast<CDecoder*>(a_pvDecoder);
+    if (a_u32Worker >= l_decoder.m_u32Batch) return;
+    std::uint8_t* const l_pu8Scratch =
+        a_u32Worker == 0 ? l_decoder.m_pu8Scratch
+                         : l_decoder.m_pu8Scratches + static_cast<std::size_t>(a_u32Worker - 1) * OS_COMPRESS_BLOCK_SIZE;
+    l_decoder.m_aeossts[a_u32Worker] =
+        DecodeChunk(l_decoder.m_achunk[a_u32Worker], l_pu8Scratch, &l_decoder.m_atable[a_u32Worker]);
+  }
+
+  std::uint8_t* const m_pu8Scratch;
+  COsWorkers* m_posworkers = nullptr;
+  std::uint32_t m_u32Shares = 1;
+  std::uint8_t* m_pu8Scratches = nullptr;  // the blocks of workers 1 and up
+  std::uint32_t m_u32Chunks = 0;
+  std::uint32_t m_u32Batch = 0;
+  SChunk m_achunk[OS_WORKERS_MAX];
+  EOSSTS m_aeossts[OS_WORKERS_MAX];
+  CUntransformTable m_atable[OS_WORKERS_MAX];
+};
+
 EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
-                      std::uint32_t a_u32ContainerLength, void* a_pvScratch, OsDecompressState* a_posdecompressstate) {
+                      std::uint32_t a_u32ContainerLength, void* a_pvScratch, OsDecompressState* a_posdecompressstate,
+                      COsWorkers* a_posworkers) {
   OS_RETURN_IF_NULL(a_pu32OutputLength, OS_LOG_ASSERT, "a_pu32OutputLength is null...", OS_STS_BADARG);
   const std::uint32_t l_u32Capacity = *a_pu32OutputLength;
   *a_pu32OutputLength = 0;
@@ -372,7 +613,6 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
   OS_RETURN_IF_NULL(a_pvScratch, OS_LOG_ASSERT, "a_pvScratch is null...", OS_STS_BADARG);
   const std::uint8_t* const l_pu8In = static_cast<const std::uint8_t*>(a_pvContainer);
   std::uint8_t* const l_pu8Out = static_cast<std::uint8_t*>(a_pvOutput);
-  std::uint8_t* const l_pu8Scratch = static_cast<std::uint8_t*>(a_pvScratch);
   const std::uint32_t l_u32Length = a_u32ContainerLength;
   OsDecompressState& l_state = *a_posdecompressstate;
   OS_RETURN_IF(l_state.m_bDone, OS_LOG_ASSERT, "the container is decoded already...", OS_STS_FAIL);
@@ -399,7 +639,7 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
   const std::uint32_t l_u32ChunkHeaderSize = l_state.m_u32ChunkHeaderSize;
 
   std::uint32_t l_u32Written = 0;
-  CUntransformTable l_table;
+  CDecoder l_decoder(static_cast<std::uint8_t*>(a_pvScratch), a_posworkers);
   while (l_state.m_u32Offset < l_u32Length) {
     const std::uint32_t l_u32Offset = l_state.m_u32Offset;
     // Both subtractions stay in range: the offset never passes the length.
@@ -423,46 +663,28 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
     OS_RETURN_IF(l_n > l_state.m_u64Total - l_state.m_u64Written, OS_LOG_ERROR,
                  "Decoded length disagrees with the header...<%u> <%llu>", OS_STS_FAIL, l_n,
                  static_cast<unsigned long long>(l_state.m_u64Total));
-    const std::uint8_t* const l_pu8Data = l_pu8In + l_u32DataOffset;
-    std::uint8_t* const l_pu8Block = l_pu8Out + l_u32Written;
-    std::uint32_t l_u32Decoded = 0;
     switch (l_u32Method) {
       case OS_COMPRESS_BWT:
         OS_RETURN_IF(l_n != 0 && l_u32Primary >= l_n, OS_LOG_ERROR, "Primary index is out of range...<%u> <%u>",
                      OS_STS_FAIL, l_u32Primary, l_n);
-        [[fallthrough]];
-      case OS_COMPRESS_RLE:
-        // The block's own length bounds the decoding: a chunk that decodes
-        // to more or to less is broken either way.
-        if (UnpackBitsCode(l_pu8Block, l_n, l_pu8Data, l_u32Stored, &l_u32Decoded) != UNPACK_OK ||
-            l_u32Decoded != l_n) {
-          OS_LOGE("PackBits failed: error unpacking...");
-          return OS_STS_FAIL;
-        }
-        if (l_u32Method == OS_COMPRESS_RLE) break;
-        // One block of the scratch is used, never more than the output holds.
-        if (UnmoveToFront(l_pu8Scratch, l_n, l_pu8Block, l_n) != OS_STS_SUCCESS) {
-          OS_LOGE("UnmoveToFront failed...");
-          return OS_STS_FAIL;
-        }
-        if (l_n == 0) break;
-        OS_RETURN_IF_NULL(l_table.Get(), OS_LOG_ASSERT, "BWTUntransform failed...", OS_STS_FAIL);
-        // The block length and the primary index are checked above.
-        BWTUntransformBlock(l_pu8Block, l_pu8Scratch, l_n, l_u32Primary, l_table.Get());
         break;
+      case OS_COMPRESS_RLE: break;
       case OS_COMPRESS_STORED:
         OS_RETURN_IF(l_u32Stored != l_n, OS_LOG_ERROR, "Stored length disagrees with the block length...<%u> <%u>",
                      OS_STS_FAIL, l_u32Stored, l_n);
-        std::memcpy(l_pu8Block, l_pu8Data, l_n);
         break;
       default:
         OS_LOGA("Looks like we need to add a new decompression handler...%d", static_cast<int>(l_u32Method));
         return OS_STS_FAIL;
     }
+    if (l_decoder.Add({l_u32Method, l_u32Primary, l_n, l_u32Stored, l_pu8In + l_u32DataOffset,
+                       l_pu8Out + l_u32Written}) != OS_STS_SUCCESS)
+      return OS_STS_FAIL;
     l_u32Written += l_n;
     l_state.m_u64Written += l_n;
     l_state.m_u32Offset = l_u32DataOffset + l_u32Stored;
   }
+  if (l_decoder.Flush() != OS_STS_SUCCESS) return OS_STS_FAIL;
   if (l_state.m_u32Offset >= l_u32Length) {
     // The chunks must account for the whole input, or the container lost a
     // chunk (a cut at a chunk boundary reads as well-formed otherwise).
@@ -480,21 +702,21 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
 
 EOSSTS OsFileDecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
                             std::uint32_t a_u32ContainerLength, void* a_pvScratch,
-                            OsDecompressState* a_posdecompressstate) {
+                            OsDecompressState* a_posdecompressstate, COsWorkers* a_posworkers) {
   const EOSSTS l_eossts = DecompressPart(a_pvOutput, a_pu32OutputLength, a_pvContainer, a_u32ContainerLength,
-                                         a_pvScratch, a_posdecompressstate);
+                                         a_pvScratch, a_posdecompressstate, a_posworkers);
   // A failed part ends the decoding: the next call is refused.
   if (l_eossts != OS_STS_SUCCESS && a_posdecompressstate != nullptr) a_posdecompressstate->m_bDone = true;
   return l_eossts;
 }
 
 EOSSTS OsFileDecompress(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const void* a_pvContainer,
-                        std::uint32_t a_u32ContainerLength, void* a_pvScratch) {
+                        std::uint32_t a_u32ContainerLength, void* a_pvScratch, COsWorkers* a_posworkers) {
   OS_RETURN_IF_NULL(a_pu32OutputLength, OS_LOG_ASSERT, "a_pu32OutputLength is null...", OS_STS_BADARG);
   const std::uint32_t l_u32Capacity = *a_pu32OutputLength;
   OsDecompressState l_state;
-  const EOSSTS l_eossts =
-      DecompressPart(a_pvOutput, a_pu32OutputLength, a_pvContainer, a_u32ContainerLength, a_pvScratch, &l_state);
+  const EOSSTS l_eossts = DecompressPart(a_pvOutput, a_pu32OutputLength, a_pvContainer, a_u32ContainerLength,
+                                         a_pvScratch, &l_state, a_posworkers);
   if (l_eossts != OS_STS_SUCCESS) return l_eossts;
   // Everything must fit at once: a container that needs more is refused.
   if (!l_state.m_bDone) {

@@ -109,7 +109,7 @@ EOSSTS OsSplitDecodeHeader(COsByteSource* a_posbytesource, std::uint64_t a_u64Li
 EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limit, const char* a_szName,
                          const OsSplitHeader& a_ossplitheader, COsByteSink* a_posbytesink,
                          OsFilePackageCallback a_pfncallback, OsFilePackageProgress* a_posfilepackageprogress,
-                         std::uint64_t* a_pu64Consumed) {
+                         std::uint64_t* a_pu64Consumed, COsWorkers* a_posworkers) {
   std::uint64_t l_u64Left = a_u64Limit;
   const std::uint64_t l_u64Size = a_ossplitheader.m_u64FileSize;
   const std::uint32_t l_u32PieceHeader = a_ossplitheader.m_u32PieceHeaderSize;
@@ -190,7 +190,8 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
       std::uint32_t l_u32Decoded = l_u64Room < l_u32Part ? static_cast<std::uint32_t>(l_u64Room) : l_u32Part;
       COsPkgBuffer& l_buffer = l_abufferPart[l_iPart];
       if (l_u32Decoded == 0 || OsFileDecompressPart(l_buffer.m_pu8, &l_u32Decoded, l_bufferIn.m_pu8, l_u32Container,
-                                                    l_bufferScratch.m_pu8, &l_osdecompressstate) != OS_STS_SUCCESS) {
+                                                    l_bufferScratch.m_pu8, &l_osdecompressstate,
+                                                    a_posworkers) != OS_STS_SUCCESS) {
         OS_PKG_FAIL("Decompress failed...");
         return OS_STS_FAIL;
       }
@@ -359,7 +360,10 @@ EOSSTS OsPackageWalk(COsByteSource* a_posbytesource, std::uint64_t a_u64PackageS
         const std::uint64_t l_u64Header = l_u64Used;
         l_eossts =
             OsSplitDecodeBody(a_posbytesource, l_u64Stream - l_u64Used, a_posvisitor->ProgressName(l_ospackagerecord),
-                              l_ossplitheader, l_posbytesink, a_pfncallback, a_posfilepackageprogress, &l_u64Used);
+                              l_ossplitheader, l_posbytesink, a_pfncallback, a_posfilepackageprogress, &l_u64Used,
+                              l_ossplitheader.m_u64FileSize > OS_COMPRESS_BLOCK_SIZE
+                                  ? a_posvisitor->Workers(l_ossplitheader.m_u64FileSize)
+                                  : nullptr);
         l_u64Left -= l_u64Used - l_u64Header;
         if (l_eossts == OS_STS_SUCCESS && l_u64Used != l_u64Stream) {
           OS_PKG_FAIL("Corrupt package file...%s (%llu != %llu)", a_szPackage,

@@ -30,6 +30,11 @@ void QrxPkgNoteError(const char* a_szFormat, ...) OS_FORMAT_PRINTF(1, 2);
 // engine's log lines go to standard error only with a_bVerbose.
 void QrxPkgStart(bool a_bVerbose);
 void QrxPkgStop();
+// The threads files are coded and decoded on (0: one per processor), said
+// before QrxPkgStart; QrxPkgWorkers gives them as the engines' workers
+// (made at the first call, released by QrxPkgStop).
+void QrxPkgSetThreads(std::uint32_t a_u32Threads);
+COsWorkers* QrxPkgWorkers();
 // True when standard error is a terminal (the progress line goes there).
 bool QrxPkgStderrIsTerminal();
 // Opens the package for sequential reading from its first byte;

@@ -49,6 +49,7 @@ void Help() {
       "\n"
       "  --verbose             the engine's log lines on standard error (on Windows, where\n"
       "                        the library's log is)\n"
+      "  --threads N           codes and decodes on N threads (default: one per processor)\n"
       "  --help                this text\n"
       "\n"
       "Exit codes: 0 sound, 1 damaged or refused input or a failed operation, 2 usage.\n",
@@ -167,6 +168,10 @@ class CVerifyVisitor : public COsPackageVisitor {
     *a_pposbytesink = &m_countsink;
     return OS_STS_SUCCESS;
   }
+  COsWorkers* Workers(std::uint64_t a_u64FileSize) override {
+    (void)a_u64FileSize;
+    return QrxPkgWorkers();
+  }
   std::uint32_t m_u32Records = 0;
   std::uint32_t m_u32Files = 0;
   CCountSink m_countsink;
@@ -196,6 +201,7 @@ struct Options {
   bool m_bVerbose = false;
   bool m_bHelp = false;
   const char* m_szMethod = nullptr;
+  const char* m_szThreads = nullptr;
   // The command options as given, judged against the command once it is known.
   const char* m_aszOption[8] = {};
   int m_iOptions = 0;
@@ -218,6 +224,11 @@ int Parse(int a_iArgc, char** a_pszArgv, Options* a_poptions) {
       }
       if (std::strcmp(l_sz, "--verbose") == 0) {
         a_poptions->m_bVerbose = true;
+        continue;
+      }
+      if (std::strcmp(l_sz, "--threads") == 0) {
+        if (l_i + 1 == a_iArgc) return Usage("%s needs a number", l_sz);
+        a_poptions->m_szThreads = a_pszArgv[++l_i];
         continue;
       }
       if (std::strcmp(l_sz, "--keep") == 0) l_pb = &a_poptions->m_bKeep;
@@ -336,6 +347,15 @@ int Run(const Options& a_options) {
     if (l_sz[0] < '1' || l_sz[0] > '3' || l_sz[1] != '\0') return Usage("--method takes 1, 2 or 3, not %s", l_sz);
     l_eoscompress = static_cast<EOSCOMPRESS>(l_sz[0] - '0');
   }
+  std::uint32_t l_u32Threads = 0;
+  if (a_options.m_szThreads != nullptr) {
+    const char* const l_sz = a_options.m_szThreads;
+    for (const char* l_p = l_sz; *l_p >= '0' && *l_p <= '9' && l_u32Threads <= OS_WORKERS_MAX; ++l_p)
+      l_u32Threads = l_u32Threads * 10 + static_cast<std::uint32_t>(*l_p - '0');
+    if (std::strspn(l_sz, "0123456789") != std::strlen(l_sz) || l_u32Threads == 0 || l_u32Threads > OS_WORKERS_MAX)
+      return Usage("--threads takes 1 to %u, not %s", static_cast<unsigned>(OS_WORKERS_MAX), l_sz);
+  }
+  QrxPkgSetThreads(l_u32Threads);
   s_bProgress = QrxPkgStderrIsTerminal();
   QrxPkgStart(a_options.m_bVerbose);
   OsFilePackageClearError();

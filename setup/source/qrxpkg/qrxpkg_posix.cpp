@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "os_cosstring.h"
 #include "qrxpkg.h"
@@ -24,6 +25,9 @@
 static_assert(sizeof(off_t) == 8, "packages pass 2 GiB: the build needs 64-bit file offsets");
 
 namespace {
+
+std::uint32_t s_u32Threads = 0;
+COsStdWorkers* s_posstdworkers = nullptr;  // the walks decode on them
 
 // One owned descriptor.
 class CFd {
@@ -213,6 +217,11 @@ class CExtractVisitor : public COsPackageVisitor {
  public:
   CExtractVisitor(int a_iRoot, bool a_bKeep) : m_iRoot(a_iRoot), m_bKeep(a_bKeep) {}
 
+  COsWorkers* Workers(std::uint64_t a_u64FileSize) override {
+    (void)a_u64FileSize;
+    return QrxPkgWorkers();
+  }
+
   EOSSTS Directory(const OsPackageRecord& a_ospackagerecord, bool a_bFirst, bool a_bClosing) override {
     const char* const l_szName = a_ospackagerecord.m_szFilename;
     CFd l_fdParent;
@@ -331,7 +340,17 @@ EOSSTS MakeDestination(const char* a_szDestination) {
 
 void QrxPkgStart(bool a_bVerbose) { QrxPkgPosixSetVerbose(a_bVerbose); }
 
-void QrxPkgStop() {}
+void QrxPkgSetThreads(std::uint32_t a_u32Threads) { s_u32Threads = a_u32Threads; }
+
+COsWorkers* QrxPkgWorkers() {
+  if (s_posstdworkers == nullptr) s_posstdworkers = new (std::nothrow) COsStdWorkers(s_u32Threads);
+  return s_posstdworkers;
+}
+
+void QrxPkgStop() {
+  delete s_posstdworkers;
+  s_posstdworkers = nullptr;
+}
 
 bool QrxPkgStderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <vector>
 
 #include "os.h"
@@ -20,6 +21,8 @@ const char* g_szOsServicesArguments =
 namespace {
 
 bool s_bVerbose = false;
+std::uint32_t s_u32Threads = 0;
+COsThreadWorkers* s_posthreadworkers = nullptr;  // the commands' walks decode on them
 
 class CFileSource : public COsByteSource {
  public:
@@ -54,7 +57,19 @@ void QrxPkgStart(bool a_bVerbose) {
   _setmode(_fileno(stdout), _O_BINARY);
 }
 
+void QrxPkgSetThreads(std::uint32_t a_u32Threads) {
+  s_u32Threads = a_u32Threads;
+  OsFilePackageSetThreads(a_u32Threads);  // the library's writer and extractor
+}
+
+COsWorkers* QrxPkgWorkers() {
+  if (s_posthreadworkers == nullptr) s_posthreadworkers = new (std::nothrow) COsThreadWorkers(s_u32Threads);
+  return s_posthreadworkers;
+}
+
 void QrxPkgStop() {
+  delete s_posthreadworkers;
+  s_posthreadworkers = nullptr;
   // The library keeps its lines in its own log; verbose says where.
   char l_szLog[OS_PATH_SIZE] = "";
   if (s_bVerbose && OsLogGetFilenameSts(OsLogInstance(), l_szLog, sizeof(l_szLog)) == OS_STS_SUCCESS &&
