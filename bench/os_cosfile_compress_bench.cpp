@@ -274,8 +274,8 @@ int main(int a_iArgc, char** a_aszArgv) {
     std::printf("%-14s %28.2f %19.2f ms\n", l_vecMethod2Compress[l_u].first.c_str(),
                 l_vecMethod2Compress[l_u].second / l_dTextCompress, l_vecSlowest[l_u].second);
   }
-  std::printf("\nmethod 2 on 2 workers against one (goal: at least 1.6x on 2 processors)\n%-14s %10s %12s\n",
-              "input", "compress", "decompress");
+  std::printf("\nmethod 2 on 2 workers against one (goal: at least 1.6x on 2 processors)\n%-14s %10s %12s\n", "input",
+              "compress", "decompress");
   for (const std::string& l_s : l_vecWorkers) std::printf("%s\n", l_s.c_str());
   return 0;
 }

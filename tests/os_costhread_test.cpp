@@ -4,6 +4,7 @@
 // starts and stops that leave no handle behind.
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <random>
@@ -544,6 +545,33 @@ TEST_F(Thread, ManyStartsAndStopsLeaveNoHandle) {
   EXPECT_LT(GetTickCount64() - l_ullStart, 60000u);
   EXPECT_GT(l_iIgnoring, 0);
   EXPECT_EQ(Lines(OS_TEST_TERMINATING).size(), static_cast<std::size_t>(l_iIgnoring));
+}
+
+// Every share of a round runs on a thread of its own, once; a worker whose
+// thread ends inside its share has it run again by the caller, and the
+// rounds after it go on without that thread.
+TEST_F(Thread, WorkersRunEveryShareOnceAndOutliveAnEndedWorker) {
+  struct SRound {
+    std::atomic<int> m_aiRuns[3];
+    DWORD m_adwThread[3];
+    bool m_bEnd;
+  };
+  COsThreadWorkers l_workers(3);
+  ASSERT_EQ(l_workers.Count(), 3u);
+  const auto l_pfnJob = [](void* a_pv, std::uint32_t a_u32Worker) {
+    SRound& l_round = *static_cast<SRound*>(a_pv);
+    l_round.m_adwThread[a_u32Worker] = GetCurrentThreadId();
+    if (++l_round.m_aiRuns[a_u32Worker] == 1 && l_round.m_bEnd && a_u32Worker == 2) ExitThread(0);
+  };
+  for (const bool l_bEnd : {false, true, false}) {
+    SRound l_round = {{0, 0, 0}, {}, l_bEnd};
+    l_workers.Run(l_pfnJob, &l_round);
+    EXPECT_EQ(l_round.m_aiRuns[0], 1);
+    EXPECT_EQ(l_round.m_aiRuns[1], 1);
+    EXPECT_EQ(l_round.m_aiRuns[2], l_bEnd ? 2 : 1);
+    EXPECT_EQ(l_round.m_adwThread[0], GetCurrentThreadId());
+    EXPECT_NE(l_round.m_adwThread[1], GetCurrentThreadId());
+  }
 }
 
 }  // namespace

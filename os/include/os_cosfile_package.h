@@ -133,8 +133,8 @@ void OsFilePackageClearError();
 
 // How many threads split streams and packages are coded and decoded on (0,
 // the default: one per processor of the system information; 1: the calling
-// thread alone). Process-wide, read when an operation starts a file of more
-// than one block.
+// thread alone). Process-wide, read when an operation makes its workers (at
+// its first file of several blocks).
 void OsFilePackageSetThreads(std::uint32_t a_u32Threads);
 
 // Appends the split stream of the file a_szSource at a_posfileOutput's

@@ -627,8 +627,8 @@ TEST_F(OsCompressTest, WorkersWriteWhatOneThreadWrites) {
     for (const EOSCOMPRESS l_eoscompress : {OS_COMPRESS_BWT, OS_COMPRESS_RLE}) {
       Bytes l_alone;
       ASSERT_EQ(Compress(l_input.second, l_eoscompress, &l_alone), OS_STS_SUCCESS);
-      for (COsWorkers* const l_posworkers : {static_cast<COsWorkers*>(&l_one), static_cast<COsWorkers*>(&l_two),
-                                             static_cast<COsWorkers*>(&l_eight)}) {
+      for (COsWorkers* const l_posworkers :
+           {static_cast<COsWorkers*>(&l_one), static_cast<COsWorkers*>(&l_two), static_cast<COsWorkers*>(&l_eight)}) {
         Bytes l_container, l_output;
         ASSERT_EQ(Compress(l_input.second, l_eoscompress, &l_container, l_posworkers), OS_STS_SUCCESS);
         EXPECT_TRUE(l_container == l_alone) << l_input.first << " on " << l_posworkers->Count();

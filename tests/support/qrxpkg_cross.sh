@@ -21,7 +21,7 @@ rm -rf "$work"
 mkdir -p "$src/emptydir" "$src/sub"
 printf 'first line\nsecond line\nfirst line again\n' >"$src/notes.txt"
 seq -f 'line %g of the log' 200 >"$src/run.log"
-seq -f 'scan %g: page read, image kept' 40000 >"$src/sub/scan.log"  # many blocks, coded side by side
+seq -f 'scan %g: page read, image kept' 80000 >"$src/sub/scan.log"  # many blocks, coded side by side
 printf 'Z' >"$src/one.bin"
 : >"$src/empty.dat"
 printf '[main]\nkey=value\n' >"$src/sub/settings.ini"
@@ -31,7 +31,7 @@ chmod a-w "$src/readonly.txt"
 i=0
 for p in notes.txt run.log one.bin empty.dat sub/settings.ini sub/scan.log readonly.txt emptydir sub .; do
   i=$((i + 1))
-  touch -d "2021-03-14 10:2$i:0$i UTC" "$src/$p"
+  touch -d "2021-03-14 10:$((20 + i)):$(printf %02d "$i") UTC" "$src/$p"
 done
 
 # One line per entry from the tree down: name, modified second, read-only

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "os_coscfg_sysinfo.h"
 #include "os_cosfile_impl.h"
 #include "os_cosfile_package_impl.h"
 #include "os_cosmem.h"
@@ -28,8 +29,17 @@ COsSplitWorkers::~COsSplitWorkers() {
 }
 
 COsWorkers* COsSplitWorkers::For(std::uint64_t a_u64FileSize) {
-  if (a_u64FileSize <= OS_COMPRESS_BLOCK_SIZE || s_u32Threads == 1) return nullptr;
-  if (m_posthreadworkers == nullptr) m_posthreadworkers = OsMemNew(COsThreadWorkers, "COsThreadWorkers", s_u32Threads);
+  const std::uint32_t l_u32Threads = s_u32Threads;
+  if (a_u64FileSize <= OS_COMPRESS_BLOCK_SIZE || l_u32Threads == 1) return nullptr;
+  if (m_posthreadworkers == nullptr) {
+    // A worker takes about as long to start as a block takes to code: the
+    // workers are made for a file that keeps each busy for a few blocks.
+    const long l_lThreads =
+        l_u32Threads != 0 ? static_cast<long>(l_u32Threads) : OsCfgSysGetNumber(OS_CFGINFO_CPU_TOTAL, 0);
+    if (l_lThreads <= 1 || a_u64FileSize < 4ull * static_cast<std::uint64_t>(l_lThreads) * OS_COMPRESS_BLOCK_SIZE)
+      return nullptr;
+    m_posthreadworkers = OsMemNew(COsThreadWorkers, "COsThreadWorkers", static_cast<std::uint32_t>(l_lThreads));
+  }
   return m_posthreadworkers;
 }
 

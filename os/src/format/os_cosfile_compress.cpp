@@ -342,7 +342,8 @@ struct SCompressRound {
 void CompressShare(void* a_pvRound, std::uint32_t a_u32Worker) {
   SCompressRound& l_round = *static_cast<SCompressRound*>(a_pvRound);
   SCompressRound::SShare& l_share = l_round.m_ashare[a_u32Worker];
-  const std::uint64_t l_u64Start = static_cast<std::uint64_t>(l_round.m_u32First + a_u32Worker) * OS_COMPRESS_BLOCK_SIZE;
+  const std::uint64_t l_u64Start =
+      static_cast<std::uint64_t>(l_round.m_u32First + a_u32Worker) * OS_COMPRESS_BLOCK_SIZE;
   if (l_u64Start >= l_round.m_u32Length) return;
   const std::uint32_t l_u32Rest = l_round.m_u32Length - static_cast<std::uint32_t>(l_u64Start);
   const std::uint32_t l_n = l_u32Rest < OS_COMPRESS_BLOCK_SIZE ? l_u32Rest : OS_COMPRESS_BLOCK_SIZE;
@@ -397,9 +398,20 @@ std::uint32_t CompressOnWorkers(std::uint8_t* a_pu8Out, const std::uint8_t* a_pu
         l_u32Blocks - l_u32First < a_u32Workers ? l_u32Blocks - l_u32First : a_u32Workers;
     for (std::uint32_t l_w = 0; l_w < l_u32InRound; ++l_w) {
       const SCompressRound::SShare& l_share = l_round.m_ashare[l_w];
-      if (l_share.m_u32Chunk == 0) return 0;
-      if (l_w > 0) std::memcpy(a_pu8Out + l_u32Pos, l_share.m_pu8Chunk, l_share.m_u32Chunk);
-      l_u32Pos += l_share.m_u32Chunk;
+      std::uint32_t l_u32Chunk = l_share.m_u32Chunk;
+      if (l_w > 0 && l_u32Chunk == 0) {
+        // A worker that could not code its block (its context found no
+        // memory) has it coded here, into its place.
+        const std::uint32_t l_u32Start = (l_u32First + l_w) * OS_COMPRESS_BLOCK_SIZE;
+        const std::uint32_t l_u32Rest = a_u32Length - l_u32Start;
+        l_u32Chunk = CodeBlock(a_pu8Out + l_u32Pos, a_pu8In + l_u32Start,
+                               l_u32Rest < OS_COMPRESS_BLOCK_SIZE ? l_u32Rest : OS_COMPRESS_BLOCK_SIZE, a_eoscompress,
+                               a_pu8Scratch, a_poscompresscontext);
+      } else if (l_w > 0) {
+        std::memcpy(a_pu8Out + l_u32Pos, l_share.m_pu8Chunk, l_u32Chunk);
+      }
+      if (l_u32Chunk == 0) return 0;
+      l_u32Pos += l_u32Chunk;
     }
   }
   return l_u32Pos;
@@ -444,9 +456,9 @@ EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const v
     // block of its own; without them the calling thread codes alone.
     const CTrackedBlock l_buffers((l_u32Workers - 1) * 2 * s_u32ChunkMost, "compress-workers");
     if (l_buffers.Get() != nullptr) {
-      const std::uint32_t l_u32Pos = CompressOnWorkers(l_pu8Out, l_pu8In, a_u32InputLength, a_eoscompress,
-                                                       l_pu8Scratch, a_poscompresscontext, a_posworkers,
-                                                       l_u32Shares, l_u32Workers, l_buffers.Get());
+      const std::uint32_t l_u32Pos =
+          CompressOnWorkers(l_pu8Out, l_pu8In, a_u32InputLength, a_eoscompress, l_pu8Scratch, a_poscompresscontext,
+                            a_posworkers, l_u32Shares, l_u32Workers, l_buffers.Get());
       if (l_u32Pos == 0) return OS_STS_FAIL;
       *a_pu32OutputSize = l_u32Pos;
       return OS_STS_SUCCESS;
@@ -458,8 +470,8 @@ EOSSTS OsFileCompress(void* a_pvOutput, std::uint32_t* a_pu32OutputSize, const v
   for (std::uint32_t l_u32Done = 0; l_u32Done < a_u32InputLength;) {
     const std::uint32_t l_u32Remaining = a_u32InputLength - l_u32Done;
     const std::uint32_t l_n = l_u32Remaining < OS_COMPRESS_BLOCK_SIZE ? l_u32Remaining : OS_COMPRESS_BLOCK_SIZE;
-    const std::uint32_t l_u32Chunk = CodeBlock(l_pu8Out + l_u32Pos, l_pu8In + l_u32Done, l_n, a_eoscompress,
-                                               l_pu8Scratch, a_poscompresscontext);
+    const std::uint32_t l_u32Chunk =
+        CodeBlock(l_pu8Out + l_u32Pos, l_pu8In + l_u32Done, l_n, a_eoscompress, l_pu8Scratch, a_poscompresscontext);
     if (l_u32Chunk == 0) return OS_STS_FAIL;
     l_u32Pos += l_u32Chunk;
     l_u32Done += l_n;
@@ -503,32 +515,40 @@ struct SChunk {
   std::uint8_t* m_pu8Block;
 };
 
+enum EDECODE { DECODE_OK, DECODE_UNPACK, DECODE_UNMOVE, DECODE_TABLE };
+
 // Decodes a chunk whose lengths, method and primary index are checked, with
-// one block of scratch and the worker's table; 0, or 1 after a logged failure.
-EOSSTS DecodeChunk(const SChunk& a_chunk, std::uint8_t* a_pu8Scratch, CUntransformTable* a_ptable) {
+// one block of scratch and the worker's table. Workers do not log: the
+// failure of the first broken chunk in order is logged by LogDecode.
+EDECODE DecodeChunk(const SChunk& a_chunk, std::uint8_t* a_pu8Scratch, CUntransformTable* a_ptable) {
   const std::uint32_t l_n = a_chunk.m_n;
   if (a_chunk.m_u32Method == OS_COMPRESS_STORED) {
     std::memcpy(a_chunk.m_pu8Block, a_chunk.m_pu8Data, l_n);
-    return OS_STS_SUCCESS;
+    return DECODE_OK;
   }
   // The block's own length bounds the decoding: a chunk that decodes to more
   // or to less is broken either way.
   std::uint32_t l_u32Decoded = 0;
   if (UnpackBitsCode(a_chunk.m_pu8Block, l_n, a_chunk.m_pu8Data, a_chunk.m_u32Stored, &l_u32Decoded) != UNPACK_OK ||
-      l_u32Decoded != l_n) {
-    OS_LOGE("PackBits failed: error unpacking...");
-    return OS_STS_FAIL;
-  }
-  if (a_chunk.m_u32Method == OS_COMPRESS_RLE) return OS_STS_SUCCESS;
+      l_u32Decoded != l_n)
+    return DECODE_UNPACK;
+  if (a_chunk.m_u32Method == OS_COMPRESS_RLE) return DECODE_OK;
   // One block of the scratch is used, never more than the output holds.
-  if (UnmoveToFront(a_pu8Scratch, l_n, a_chunk.m_pu8Block, l_n) != OS_STS_SUCCESS) {
-    OS_LOGE("UnmoveToFront failed...");
-    return OS_STS_FAIL;
-  }
-  if (l_n == 0) return OS_STS_SUCCESS;
-  OS_RETURN_IF_NULL(a_ptable->Get(), OS_LOG_ASSERT, "BWTUntransform failed...", OS_STS_FAIL);
+  if (UnmoveToFront(a_pu8Scratch, l_n, a_chunk.m_pu8Block, l_n) != OS_STS_SUCCESS) return DECODE_UNMOVE;
+  if (l_n == 0) return DECODE_OK;
+  if (a_ptable->Get() == nullptr) return DECODE_TABLE;
   BWTUntransformBlock(a_chunk.m_pu8Block, a_pu8Scratch, l_n, a_chunk.m_u32Primary, a_ptable->Get());
-  return OS_STS_SUCCESS;
+  return DECODE_OK;
+}
+
+EOSSTS LogDecode(EDECODE a_edecode) {
+  switch (a_edecode) {
+    case DECODE_OK: return OS_STS_SUCCESS;
+    case DECODE_UNPACK: OS_LOGE("PackBits failed: error unpacking..."); break;
+    case DECODE_UNMOVE: OS_LOGE("UnmoveToFront failed..."); break;
+    case DECODE_TABLE: OS_LOGA("BWTUntransform failed..."); break;
+  }
+  return OS_STS_FAIL;
 }
 
 // The decoding of one call: its chunks are checked in order and decoded a
@@ -563,17 +583,23 @@ class CDecoder {
       m_pu8Scratches =
           static_cast<std::uint8_t*>(OS_MEM_ALLOC((m_u32Shares - 1) * OS_COMPRESS_BLOCK_SIZE, "decompress-workers"));
     }
-    if (l_u32Chunks == 1 || m_pu8Scratches == nullptr) {
-      // Without the workers' scratch blocks the calling thread decodes alone.
+    // The tables are made here, not on the workers: without them, or
+    // without the workers' scratch blocks, the calling thread decodes alone.
+    bool l_bAlone = l_u32Chunks == 1 || m_pu8Scratches == nullptr;
+    for (std::uint32_t l_u = 1; l_u < l_u32Chunks && !l_bAlone; ++l_u)
+      l_bAlone = m_achunk[l_u].m_u32Method == OS_COMPRESS_BWT && m_atable[l_u].Get() == nullptr;
+    if (l_bAlone) {
       for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
-        if (DecodeChunk(m_achunk[l_u], m_pu8Scratch, &m_atable[0]) != OS_STS_SUCCESS) return OS_STS_FAIL;
+        if (LogDecode(DecodeChunk(m_achunk[l_u], m_pu8Scratch, &m_atable[0])) != OS_STS_SUCCESS) return OS_STS_FAIL;
       }
       return OS_STS_SUCCESS;
     }
     m_u32Batch = l_u32Chunks;
+    // A share that does not run leaves its chunk failed.
+    for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) m_aedecode[l_u] = DECODE_UNPACK;
     m_posworkers->Run(Share, this);
     for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
-      if (m_aeossts[l_u] != OS_STS_SUCCESS) return OS_STS_FAIL;
+      if (LogDecode(m_aedecode[l_u]) != OS_STS_SUCCESS) return OS_STS_FAIL;
     }
     return OS_STS_SUCCESS;
   }
@@ -583,9 +609,10 @@ class CDecoder {
     CDecoder& l_decoder = *static_cast<CDecoder*>(a_pvDecoder);
     if (a_u32Worker >= l_decoder.m_u32Batch) return;
     std::uint8_t* const l_pu8Scratch =
-        a_u32Worker == 0 ? l_decoder.m_pu8Scratch
-                         : l_decoder.m_pu8Scratches + static_cast<std::size_t>(a_u32Worker - 1) * OS_COMPRESS_BLOCK_SIZE;
-    l_decoder.m_aeossts[a_u32Worker] =
+        a_u32Worker == 0
+            ? l_decoder.m_pu8Scratch
+            : l_decoder.m_pu8Scratches + static_cast<std::size_t>(a_u32Worker - 1) * OS_COMPRESS_BLOCK_SIZE;
+    l_decoder.m_aedecode[a_u32Worker] =
         DecodeChunk(l_decoder.m_achunk[a_u32Worker], l_pu8Scratch, &l_decoder.m_atable[a_u32Worker]);
   }
 
@@ -596,7 +623,7 @@ class CDecoder {
   std::uint32_t m_u32Chunks = 0;
   std::uint32_t m_u32Batch = 0;
   SChunk m_achunk[OS_WORKERS_MAX];
-  EOSSTS m_aeossts[OS_WORKERS_MAX];
+  EDECODE m_aedecode[OS_WORKERS_MAX];
   CUntransformTable m_atable[OS_WORKERS_MAX];
 };
 
@@ -640,40 +667,53 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
 
   std::uint32_t l_u32Written = 0;
   CDecoder l_decoder(static_cast<std::uint8_t*>(a_pvScratch), a_posworkers);
+  // A chunk's header is refused only after the chunks queued before it are
+  // decoded: the first broken chunk in order is the one reported, as when
+  // one thread decodes.
+#define OS_CHUNK_REFUSE_IF(a_bCondition, ...)                      \
+  do {                                                             \
+    if (a_bCondition) {                                            \
+      if (l_decoder.Flush() != OS_STS_SUCCESS) return OS_STS_FAIL; \
+      OS_RETURN_IF(true, __VA_ARGS__);                             \
+    }                                                              \
+  } while (0)
   while (l_state.m_u32Offset < l_u32Length) {
     const std::uint32_t l_u32Offset = l_state.m_u32Offset;
     // Both subtractions stay in range: the offset never passes the length.
-    OS_RETURN_IF(l_u32ChunkHeaderSize > l_u32Length - l_u32Offset, OS_LOG_ERROR, "PackBits failed...", OS_STS_FAIL);
+    OS_CHUNK_REFUSE_IF(l_u32ChunkHeaderSize > l_u32Length - l_u32Offset, OS_LOG_ERROR, "PackBits failed...",
+                       OS_STS_FAIL);
     const std::uint8_t* const l_pu8Chunk = l_pu8In + l_u32Offset;
     const std::uint32_t l_u32Method = Get32(l_pu8Chunk);
     const std::uint32_t l_u32Primary = Get32(l_pu8Chunk + 4);
     const std::uint32_t l_n = Get32(l_pu8Chunk + 8);
     const std::uint32_t l_u32Stored = Get32(l_pu8Chunk + 12);
     const std::uint32_t l_u32DataOffset = l_u32Offset + l_u32ChunkHeaderSize;
-    OS_RETURN_IF(l_u32Stored > l_u32Length - l_u32DataOffset, OS_LOG_ERROR, "PackBits failed...", OS_STS_FAIL);
+    OS_CHUNK_REFUSE_IF(l_u32Stored > l_u32Length - l_u32DataOffset, OS_LOG_ERROR, "PackBits failed...", OS_STS_FAIL);
     // Writers cut blocks of at most 65536 bytes; a longer one would size the
     // inverse transform's table and the scratch use by a number from the file.
-    OS_RETURN_IF(l_n > OS_COMPRESS_BLOCK_SIZE, OS_LOG_ERROR, "Block length is out of range...<%u>", OS_STS_FAIL, l_n);
-    OS_RETURN_IF(l_u32Stored > l_n, OS_LOG_ERROR, "Stored length exceeds the block length...<%u> <%u>", OS_STS_FAIL,
-                 l_u32Stored, l_n);
+    OS_CHUNK_REFUSE_IF(l_n > OS_COMPRESS_BLOCK_SIZE, OS_LOG_ERROR, "Block length is out of range...<%u>", OS_STS_FAIL,
+                       l_n);
+    OS_CHUNK_REFUSE_IF(l_u32Stored > l_n, OS_LOG_ERROR, "Stored length exceeds the block length...<%u> <%u>",
+                       OS_STS_FAIL, l_u32Stored, l_n);
     // A part ends before a block it cannot hold; a part that holds none fails.
     if (l_n > l_u32Capacity - l_u32Written && l_u32Written > 0) break;
-    OS_RETURN_IF(l_n > l_u32Capacity - l_u32Written, OS_LOG_ERROR, "Output buffer is too small...<%u> <%u>",
-                 OS_STS_FAIL, l_n, l_u32Capacity - l_u32Written);
-    OS_RETURN_IF(l_n > l_state.m_u64Total - l_state.m_u64Written, OS_LOG_ERROR,
-                 "Decoded length disagrees with the header...<%u> <%llu>", OS_STS_FAIL, l_n,
-                 static_cast<unsigned long long>(l_state.m_u64Total));
+    OS_CHUNK_REFUSE_IF(l_n > l_u32Capacity - l_u32Written, OS_LOG_ERROR, "Output buffer is too small...<%u> <%u>",
+                       OS_STS_FAIL, l_n, l_u32Capacity - l_u32Written);
+    OS_CHUNK_REFUSE_IF(l_n > l_state.m_u64Total - l_state.m_u64Written, OS_LOG_ERROR,
+                       "Decoded length disagrees with the header...<%u> <%llu>", OS_STS_FAIL, l_n,
+                       static_cast<unsigned long long>(l_state.m_u64Total));
     switch (l_u32Method) {
       case OS_COMPRESS_BWT:
-        OS_RETURN_IF(l_n != 0 && l_u32Primary >= l_n, OS_LOG_ERROR, "Primary index is out of range...<%u> <%u>",
-                     OS_STS_FAIL, l_u32Primary, l_n);
+        OS_CHUNK_REFUSE_IF(l_n != 0 && l_u32Primary >= l_n, OS_LOG_ERROR, "Primary index is out of range...<%u> <%u>",
+                           OS_STS_FAIL, l_u32Primary, l_n);
         break;
       case OS_COMPRESS_RLE: break;
       case OS_COMPRESS_STORED:
-        OS_RETURN_IF(l_u32Stored != l_n, OS_LOG_ERROR, "Stored length disagrees with the block length...<%u> <%u>",
-                     OS_STS_FAIL, l_u32Stored, l_n);
+        OS_CHUNK_REFUSE_IF(l_u32Stored != l_n, OS_LOG_ERROR,
+                           "Stored length disagrees with the block length...<%u> <%u>", OS_STS_FAIL, l_u32Stored, l_n);
         break;
       default:
+        if (l_decoder.Flush() != OS_STS_SUCCESS) return OS_STS_FAIL;
         OS_LOGA("Looks like we need to add a new decompression handler...%d", static_cast<int>(l_u32Method));
         return OS_STS_FAIL;
     }
@@ -684,6 +724,7 @@ EOSSTS DecompressPart(void* a_pvOutput, std::uint32_t* a_pu32OutputLength, const
     l_state.m_u64Written += l_n;
     l_state.m_u32Offset = l_u32DataOffset + l_u32Stored;
   }
+#undef OS_CHUNK_REFUSE_IF
   if (l_decoder.Flush() != OS_STS_SUCCESS) return OS_STS_FAIL;
   if (l_state.m_u32Offset >= l_u32Length) {
     // The chunks must account for the whole input, or the container lost a

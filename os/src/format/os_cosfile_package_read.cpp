@@ -189,9 +189,9 @@ EOSSTS OsSplitDecodeBody(COsByteSource* a_posbytesource, std::uint64_t a_u64Limi
       const std::uint64_t l_u64Room = l_u64PieceMost - l_u64Piece;
       std::uint32_t l_u32Decoded = l_u64Room < l_u32Part ? static_cast<std::uint32_t>(l_u64Room) : l_u32Part;
       COsPkgBuffer& l_buffer = l_abufferPart[l_iPart];
-      if (l_u32Decoded == 0 || OsFileDecompressPart(l_buffer.m_pu8, &l_u32Decoded, l_bufferIn.m_pu8, l_u32Container,
-                                                    l_bufferScratch.m_pu8, &l_osdecompressstate,
-                                                    a_posworkers) != OS_STS_SUCCESS) {
+      if (l_u32Decoded == 0 ||
+          OsFileDecompressPart(l_buffer.m_pu8, &l_u32Decoded, l_bufferIn.m_pu8, l_u32Container, l_bufferScratch.m_pu8,
+                               &l_osdecompressstate, a_posworkers) != OS_STS_SUCCESS) {
         OS_PKG_FAIL("Decompress failed...");
         return OS_STS_FAIL;
       }

@@ -9,9 +9,11 @@
 // from the sanitizers.
 #include "os_host_backend.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "os_coslog.h"
 #include "os_cosmem.h"
@@ -20,12 +22,17 @@
 
 namespace {
 COsLog s_oslog;
+// Engines on workers log and allocate from several threads.
+std::mutex s_mutexCapture;
 std::vector<std::string>* s_pvecCapture = nullptr;
 std::uint32_t s_u32Debug = 0;
-std::uint64_t s_u64Allocations = 0;
+std::atomic<std::uint64_t> s_u64Allocations{0};
 }  // namespace
 
-void OsHostLogCapture(std::vector<std::string>* a_pvecLines) { s_pvecCapture = a_pvecLines; }
+void OsHostLogCapture(std::vector<std::string>* a_pvecLines) {
+  const std::lock_guard<std::mutex> l_lock(s_mutexCapture);
+  s_pvecCapture = a_pvecLines;
+}
 void OsHostLogSetDebug(std::uint32_t a_u32Mask) { s_u32Debug = a_u32Mask; }
 
 COsLog* OsLogInstance() { return &s_oslog; }
@@ -33,6 +40,7 @@ COsLog* OsLogInstance() { return &s_oslog; }
 std::uint32_t OsLogGetDebug(COsLog*) { return s_u32Debug; }
 
 void OsLogPrint(COsLog*, const char* a_szFile, int a_iLine, int a_iLevel, const char* a_szFormat, ...) {
+  const std::lock_guard<std::mutex> l_lock(s_mutexCapture);
   if (s_pvecCapture == nullptr) return;
   (void)a_iLine;
   char l_sz[4096];
