@@ -34,10 +34,10 @@ class CCapture {
 };
 
 // One failing decode logs exactly one line, with the engine's file name.
-std::string DecodeMessage(const Bytes& a_container, std::uint32_t a_u32Capacity) {
+std::string DecodeMessage(const Bytes& a_container, std::uint32_t a_u32Capacity, COsWorkers* a_posworkers = nullptr) {
   CCapture l_capture;
   Bytes l_output;
-  EXPECT_EQ(Decompress(a_container, a_u32Capacity, &l_output), OS_STS_FAIL);
+  EXPECT_EQ(Decompress(a_container, a_u32Capacity, &l_output, a_posworkers), OS_STS_FAIL);
   const std::vector<std::string> l_vecLines = l_capture.Take();
   EXPECT_EQ(l_vecLines.size(), 1u);
   return l_vecLines.empty() ? std::string() : l_vecLines.front();
@@ -131,6 +131,27 @@ TEST_F(OsCompressTest, EachFailureSaysWhy) {
 
 // A chunk longer than a block is refused even where the output would hold
 // it: writers cut blocks of at most 65536 bytes.
+// On workers, the first broken chunk in order is the one reported, as when
+// one thread decodes: a chunk that decodes past its length before one whose
+// header is refused, and the first of two broken chunks of one batch.
+TEST_F(OsCompressTest, WorkersReportTheFirstBrokenChunk) {
+  const Bytes l_text = TextLike(300000, 31);
+  Bytes l_container;
+  ASSERT_EQ(Compress(l_text, OS_COMPRESS_BWT, &l_container), OS_STS_SUCCESS);
+  const std::size_t l_sizetSecond = OS_COMPRESS_HEADER_SIZE + OS_COMPRESS_CHUNK_HEADER_SIZE + Get32(l_container, 36);
+  const std::size_t l_sizetThird =
+      l_sizetSecond + OS_COMPRESS_CHUNK_HEADER_SIZE + Get32(l_container, l_sizetSecond + 12);
+  COsStdWorkers l_workers(4);
+  for (const std::uint32_t l_u32Later : {70000u, OS_COMPRESS_BLOCK_SIZE - 2}) {
+    Bytes l_bad = l_container;
+    Put32(&l_bad, l_sizetSecond + 8, OS_COMPRESS_BLOCK_SIZE - 1);
+    Put32(&l_bad, l_sizetThird + 8, l_u32Later);
+    const std::string l_sAlone = DecodeMessage(l_bad, 300000);
+    EXPECT_EQ(l_sAlone, "os_cosfile_compress.cpp E PackBits failed: error unpacking...");
+    EXPECT_EQ(DecodeMessage(l_bad, 300000, &l_workers), l_sAlone);
+  }
+}
+
 TEST_F(OsCompressTest, ChunkLongerThanABlockIsRefused) {
   constexpr std::uint32_t l_n = OS_COMPRESS_BLOCK_SIZE + 1;
   const Bytes l_block = TextLike(l_n, 24);
