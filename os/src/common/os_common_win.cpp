@@ -16,7 +16,7 @@ HMODULE OsSysLibraryModule() {
 
 bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_uSize) {
   const UINT l_u = GetSystemDirectoryW(a_wszPath, a_uSize);
-  const size_t l_nName = wcslen(a_wszName);
+  const std::size_t l_sizetName = wcslen(a_wszName);
   if (l_u == 0 || l_u + 1 + l_nName + 1 > a_uSize) return false;
   a_wszPath[l_u] = L'\\';
   wmemcpy(a_wszPath + l_u + 1, a_wszName, l_nName + 1);
@@ -26,10 +26,10 @@ bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_u
 HMODULE OsSysLoadLibrary(const wchar_t* a_wszName, wchar_t (&a_wszPath)[MAX_PATH]) {
   if (OsSysLibraryPath(a_wszName, a_wszPath, MAX_PATH)) return LoadLibraryW(a_wszPath);
   // The bare name, for the message; copying it leaves the directory's error in place.
-  size_t l_nName = wcslen(a_wszName);
-  if (l_nName > MAX_PATH - 1) l_nName = MAX_PATH - 1;
-  wmemcpy(a_wszPath, a_wszName, l_nName);
-  a_wszPath[l_nName] = L'\0';
+  std::size_t l_sizetName = wcslen(a_wszName);
+  if (l_sizetName > MAX_PATH - 1) l_sizetName = MAX_PATH - 1;
+  wmemcpy(a_wszPath, a_wszName, l_sizetName);
+  a_wszPath[l_sizetName] = L'\0';
   return nullptr;
 }
 
