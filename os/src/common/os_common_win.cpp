@@ -16,11 +16,21 @@ HMODULE OsSysLibraryModule() {
 
 bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_uSize) {
   const UINT l_u = GetSystemDirectoryW(a_wszPath, a_uSize);
-  const size_t l_nName = wcslen(a_wszName);
+  const std::size_t l_sizetName = wcslen(a_wszName);
   if (l_u == 0 || l_u + 1 + l_nName + 1 > a_uSize) return false;
   a_wszPath[l_u] = L'\\';
   wmemcpy(a_wszPath + l_u + 1, a_wszName, l_nName + 1);
   return true;
+}
+
+HMODULE OsSysLoadLibrary(const wchar_t* a_wszName, wchar_t (&a_wszPath)[MAX_PATH]) {
+  if (OsSysLibraryPath(a_wszName, a_wszPath, MAX_PATH)) return LoadLibraryW(a_wszPath);
+  // The bare name, for the message; copying it leaves the directory's error in place.
+  std::size_t l_sizetName = wcslen(a_wszName);
+  if (l_sizetName > MAX_PATH - 1) l_sizetName = MAX_PATH - 1;
+  wmemcpy(a_wszPath, a_wszName, l_sizetName);
+  a_wszPath[l_sizetName] = L'\0';
+  return nullptr;
 }
 
 bool OsSysIsLink(HANDLE a_hEntry, DWORD a_dwHandleAttributes, const wchar_t* a_wszPath) {
@@ -42,22 +52,14 @@ bool OsSysIsLink(HANDLE a_hEntry, DWORD a_dwHandleAttributes, const wchar_t* a_w
 
 namespace {
 
-template <class Pfn>
-void LookUp(HMODULE a_hmodule, const char* a_szName, Pfn* a_ppfn) {
-  *a_ppfn = a_hmodule != nullptr ? reinterpret_cast<Pfn>(reinterpret_cast<void*>(GetProcAddress(a_hmodule, a_szName)))
-                                 : nullptr;
-}
-
 OsSysVersionApi LoadVersionApi() {
   OsSysVersionApi l_api = {};
   wchar_t l_wszPath[MAX_PATH];
   // Kept for the life of the process.
-  HMODULE const l_hmodule = OsSysLibraryPath(L"version.dll", l_wszPath, MAX_PATH) ? LoadLibraryW(l_wszPath) : nullptr;
-  LookUp(l_hmodule, "GetFileVersionInfoSizeW", &l_api.m_pfnGetFileVersionInfoSizeW);
-  LookUp(l_hmodule, "GetFileVersionInfoW", &l_api.m_pfnGetFileVersionInfoW);
-  LookUp(l_hmodule, "VerQueryValueW", &l_api.m_pfnVerQueryValueW);
-  if (l_api.m_pfnGetFileVersionInfoSizeW == nullptr || l_api.m_pfnGetFileVersionInfoW == nullptr ||
-      l_api.m_pfnVerQueryValueW == nullptr)
+  HMODULE const l_hmodule = OsSysLoadLibrary(L"version.dll", l_wszPath);
+  if (!OsSysResolve(l_hmodule, "GetFileVersionInfoSizeW", &l_api.m_pfnGetFileVersionInfoSizeW) ||
+      !OsSysResolve(l_hmodule, "GetFileVersionInfoW", &l_api.m_pfnGetFileVersionInfoW) ||
+      !OsSysResolve(l_hmodule, "VerQueryValueW", &l_api.m_pfnVerQueryValueW))
     l_api = OsSysVersionApi{};
   return l_api;
 }

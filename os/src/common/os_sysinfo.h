@@ -15,6 +15,19 @@ int OsSysProcessBits();
 // The full path of a library in the system directory, so that a system
 // library is never taken from the program's own folder.
 bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_uSize);
+// Loads a_wszName from the system directory, by its full path. a_wszPath
+// receives that path for the caller's message (the bare name when the
+// directory cannot be had). Null on failure, the last error as the system
+// left it.
+HMODULE OsSysLoadLibrary(const wchar_t* a_wszName, wchar_t (&a_wszPath)[MAX_PATH]);
+// Looks up a_szName in a_hmodule as the function-pointer type T; false
+// (and *a_ppfn null) when the module is null or lacks the entry point.
+template <typename T>
+bool OsSysResolve(HMODULE a_hmodule, const char* a_szName, T* a_ppfn) {
+  *a_ppfn = a_hmodule != nullptr ? reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(a_hmodule, a_szName)))
+                                 : nullptr;
+  return *a_ppfn != nullptr;
+}
 // The module that holds the library's code: the program itself, or the
 // library it is linked into; null when the system cannot tell.
 HMODULE OsSysLibraryModule();

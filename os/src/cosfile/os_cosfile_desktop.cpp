@@ -8,7 +8,6 @@
 
 #include "os_cosfile.h"
 #include "os_cosfile_impl.h"
-#include "os_cosstring.h"
 #include "os_costhread.h"
 #include "os_log.h"
 #include "os_memnew.h"
@@ -23,21 +22,6 @@
 #define OS_FILE_IMPL_OR_RETURN(a_ret) OS_RETURN_IF_NULL(m_posfileimpl, OS_LOG_ASSERT, "m_posfileimpl is null...", a_ret)
 
 namespace {
-
-template <class Pfn>
-bool Resolve(HMODULE a_hmodule, const char* a_szName, Pfn* a_ppfn) {
-  *a_ppfn = a_hmodule != nullptr ? reinterpret_cast<Pfn>(reinterpret_cast<void*>(GetProcAddress(a_hmodule, a_szName)))
-                                 : nullptr;
-  return *a_ppfn != nullptr;
-}
-
-// Loads a_wszName from the system directory. a_wszPath receives the path
-// (the bare name when the directory cannot be had), for the message.
-HMODULE LoadFromSystem(const wchar_t* a_wszName, wchar_t (&a_wszPath)[MAX_PATH]) {
-  if (OsSysLibraryPath(a_wszName, a_wszPath, MAX_PATH)) return LoadLibraryW(a_wszPath);
-  SWcsCpy(a_wszPath, MAX_PATH, a_wszName);
-  return nullptr;
-}
 
 // ---- raw printing ----
 
@@ -55,17 +39,17 @@ struct OsSpoolerApi {
 
 bool LoadSpooler(OsSpoolerApi* a_papi) {
   wchar_t l_wszPath[MAX_PATH];
-  a_papi->m_module.Reset(LoadFromSystem(L"winspool.drv", l_wszPath));
+  a_papi->m_module.Reset(OsSysLoadLibrary(L"winspool.drv", l_wszPath));
   OS_RETURN_IF(!a_papi->m_module, OS_LOG_ERROR, "LoadLibrary failed...<%S>", false, l_wszPath);
   HMODULE const l_hmodule = a_papi->m_module.Get();
   const char* l_szMissing = nullptr;
-  if (!Resolve(l_hmodule, "OpenPrinterA", &a_papi->m_pfnOpenPrinterA)) l_szMissing = "OpenPrinterA";
-  if (!Resolve(l_hmodule, "StartDocPrinterA", &a_papi->m_pfnStartDocPrinterA)) l_szMissing = "StartDocPrinterA";
-  if (!Resolve(l_hmodule, "ClosePrinter", &a_papi->m_pfnClosePrinter)) l_szMissing = "ClosePrinter";
-  if (!Resolve(l_hmodule, "StartPagePrinter", &a_papi->m_pfnStartPagePrinter)) l_szMissing = "StartPagePrinter";
-  if (!Resolve(l_hmodule, "EndDocPrinter", &a_papi->m_pfnEndDocPrinter)) l_szMissing = "EndDocPrinter";
-  if (!Resolve(l_hmodule, "WritePrinter", &a_papi->m_pfnWritePrinter)) l_szMissing = "WritePrinter";
-  if (!Resolve(l_hmodule, "EndPagePrinter", &a_papi->m_pfnEndPagePrinter)) l_szMissing = "EndPagePrinter";
+  if (!OsSysResolve(l_hmodule, "OpenPrinterA", &a_papi->m_pfnOpenPrinterA)) l_szMissing = "OpenPrinterA";
+  if (!OsSysResolve(l_hmodule, "StartDocPrinterA", &a_papi->m_pfnStartDocPrinterA)) l_szMissing = "StartDocPrinterA";
+  if (!OsSysResolve(l_hmodule, "ClosePrinter", &a_papi->m_pfnClosePrinter)) l_szMissing = "ClosePrinter";
+  if (!OsSysResolve(l_hmodule, "StartPagePrinter", &a_papi->m_pfnStartPagePrinter)) l_szMissing = "StartPagePrinter";
+  if (!OsSysResolve(l_hmodule, "EndDocPrinter", &a_papi->m_pfnEndDocPrinter)) l_szMissing = "EndDocPrinter";
+  if (!OsSysResolve(l_hmodule, "WritePrinter", &a_papi->m_pfnWritePrinter)) l_szMissing = "WritePrinter";
+  if (!OsSysResolve(l_hmodule, "EndPagePrinter", &a_papi->m_pfnEndPagePrinter)) l_szMissing = "EndPagePrinter";
   OS_RETURN_IF(l_szMissing != nullptr, OS_LOG_ERROR, "GetProcAddress failed...<%s>", false, l_szMissing);
   return true;
 }
@@ -111,23 +95,23 @@ struct OsUserApi {
 
 bool LoadUser(OsUserApi* a_papi) {
   wchar_t l_wszPath[MAX_PATH];
-  HMODULE const l_hmodule = LoadFromSystem(L"user32.dll", l_wszPath);
+  HMODULE const l_hmodule = OsSysLoadLibrary(L"user32.dll", l_wszPath);
   OS_RETURN_IF_NULL(l_hmodule, OS_LOG_ERROR, "LoadLibrary failed...<%S>", false, l_wszPath);
   const char* l_szMissing = nullptr;
-  if (!Resolve(l_hmodule, "SendInput", &a_papi->m_pfnSendInput)) l_szMissing = "SendInput";
-  if (!Resolve(l_hmodule, "GetMessageExtraInfo", &a_papi->m_pfnGetMessageExtraInfo))
+  if (!OsSysResolve(l_hmodule, "SendInput", &a_papi->m_pfnSendInput)) l_szMissing = "SendInput";
+  if (!OsSysResolve(l_hmodule, "GetMessageExtraInfo", &a_papi->m_pfnGetMessageExtraInfo))
     l_szMissing = "GetMessageExtraInfo";
-  if (!Resolve(l_hmodule, "RegisterClassExW", &a_papi->m_pfnRegisterClassExW)) l_szMissing = "RegisterClassExW";
-  if (!Resolve(l_hmodule, "UnregisterClassW", &a_papi->m_pfnUnregisterClassW)) l_szMissing = "UnregisterClassW";
-  if (!Resolve(l_hmodule, "LoadCursorW", &a_papi->m_pfnLoadCursorW)) l_szMissing = "LoadCursorW";
-  if (!Resolve(l_hmodule, "CreateWindowExW", &a_papi->m_pfnCreateWindowExW)) l_szMissing = "CreateWindowExW";
-  if (!Resolve(l_hmodule, "DefWindowProcW", &a_papi->m_pfnDefWindowProcW)) l_szMissing = "DefWindowProcW";
-  if (!Resolve(l_hmodule, "PostMessageW", &a_papi->m_pfnPostMessageW)) l_szMissing = "PostMessageW";
-  if (!Resolve(l_hmodule, "DestroyWindow", &a_papi->m_pfnDestroyWindow)) l_szMissing = "DestroyWindow";
-  if (!Resolve(l_hmodule, "PostQuitMessage", &a_papi->m_pfnPostQuitMessage)) l_szMissing = "PostQuitMessage";
-  if (!Resolve(l_hmodule, "GetMessageW", &a_papi->m_pfnGetMessageW)) l_szMissing = "GetMessageW";
-  if (!Resolve(l_hmodule, "TranslateMessage", &a_papi->m_pfnTranslateMessage)) l_szMissing = "TranslateMessage";
-  if (!Resolve(l_hmodule, "DispatchMessageW", &a_papi->m_pfnDispatchMessageW)) l_szMissing = "DispatchMessageW";
+  if (!OsSysResolve(l_hmodule, "RegisterClassExW", &a_papi->m_pfnRegisterClassExW)) l_szMissing = "RegisterClassExW";
+  if (!OsSysResolve(l_hmodule, "UnregisterClassW", &a_papi->m_pfnUnregisterClassW)) l_szMissing = "UnregisterClassW";
+  if (!OsSysResolve(l_hmodule, "LoadCursorW", &a_papi->m_pfnLoadCursorW)) l_szMissing = "LoadCursorW";
+  if (!OsSysResolve(l_hmodule, "CreateWindowExW", &a_papi->m_pfnCreateWindowExW)) l_szMissing = "CreateWindowExW";
+  if (!OsSysResolve(l_hmodule, "DefWindowProcW", &a_papi->m_pfnDefWindowProcW)) l_szMissing = "DefWindowProcW";
+  if (!OsSysResolve(l_hmodule, "PostMessageW", &a_papi->m_pfnPostMessageW)) l_szMissing = "PostMessageW";
+  if (!OsSysResolve(l_hmodule, "DestroyWindow", &a_papi->m_pfnDestroyWindow)) l_szMissing = "DestroyWindow";
+  if (!OsSysResolve(l_hmodule, "PostQuitMessage", &a_papi->m_pfnPostQuitMessage)) l_szMissing = "PostQuitMessage";
+  if (!OsSysResolve(l_hmodule, "GetMessageW", &a_papi->m_pfnGetMessageW)) l_szMissing = "GetMessageW";
+  if (!OsSysResolve(l_hmodule, "TranslateMessage", &a_papi->m_pfnTranslateMessage)) l_szMissing = "TranslateMessage";
+  if (!OsSysResolve(l_hmodule, "DispatchMessageW", &a_papi->m_pfnDispatchMessageW)) l_szMissing = "DispatchMessageW";
   OS_RETURN_IF(l_szMissing != nullptr, OS_LOG_ERROR, "GetProcAddress failed...<%s>", false, l_szMissing);
   return true;
 }
@@ -273,11 +257,11 @@ bool LoadBrowserSave(OsBrowserSaveApi* a_papi, const char* a_szSource, const cha
   HMODULE const l_hmodule = GetModuleHandleW(L"IEFRAME.DLL");
   OS_RETURN_IF_NULL(l_hmodule, OS_LOG_ERROR, "GetModuleHandleW failed...<%s> <%s>", false, a_szSource, a_szDestination);
   wchar_t l_wszPath[MAX_PATH];
-  a_papi->m_ole32.Reset(LoadFromSystem(L"ole32.dll", l_wszPath));
-  const bool l_bAll = Resolve(l_hmodule, "IESaveFile", &a_papi->m_pfnIESaveFile) &&
-                      Resolve(l_hmodule, "IECancelSaveFile", &a_papi->m_pfnIECancelSaveFile) &&
-                      Resolve(l_hmodule, "IEShowSaveFileDialog", &a_papi->m_pfnIEShowSaveFileDialog) &&
-                      Resolve(a_papi->m_ole32.Get(), "CoTaskMemFree", &a_papi->m_pfnCoTaskMemFree);
+  a_papi->m_ole32.Reset(OsSysLoadLibrary(L"ole32.dll", l_wszPath));
+  const bool l_bAll = OsSysResolve(l_hmodule, "IESaveFile", &a_papi->m_pfnIESaveFile) &&
+                      OsSysResolve(l_hmodule, "IECancelSaveFile", &a_papi->m_pfnIECancelSaveFile) &&
+                      OsSysResolve(l_hmodule, "IEShowSaveFileDialog", &a_papi->m_pfnIEShowSaveFileDialog) &&
+                      OsSysResolve(a_papi->m_ole32.Get(), "CoTaskMemFree", &a_papi->m_pfnCoTaskMemFree);
   OS_RETURN_IF(!l_bAll, OS_LOG_ERROR, "GetProcAddress failed...<%s> <%s>", false, a_szSource, a_szDestination);
   return true;
 }

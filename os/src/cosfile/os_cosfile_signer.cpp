@@ -67,40 +67,42 @@ struct OsFileCryptApi {
   decltype(&CertVerifyTimeValidity) m_pfnCertVerifyTimeValidity = nullptr;
 };
 
-template <class Pfn>
-bool LookUp(HMODULE a_hmodule, const char* a_szName, Pfn* a_ppfn) {
-  *a_ppfn = reinterpret_cast<Pfn>(reinterpret_cast<void*>(GetProcAddress(a_hmodule, a_szName)));
-  if (*a_ppfn != nullptr) return true;
-  OS_LOGE("GetProcAddress failed...");
-  return false;
-}
-
-HMODULE LoadSystemLibrary(const wchar_t* a_wszName) {
-  wchar_t l_wszPath[MAX_PATH];
-  HMODULE const l_hmodule = OsSysLibraryPath(a_wszName, l_wszPath, MAX_PATH) ? LoadLibraryW(l_wszPath) : nullptr;
-  if (l_hmodule == nullptr) OS_LOGE("LoadLibrary failed...");
-  return l_hmodule;
-}
-
 bool LoadTrust() {
   if (s_osfiletrust.m_pfnWinVerifyTrust != nullptr) return true;
-  COsModule l_module(LoadSystemLibrary(L"Wintrust.dll"));
-  if (!l_module || !LookUp(l_module.Get(), "WinVerifyTrust", &s_osfiletrust.m_pfnWinVerifyTrust)) return false;
+  wchar_t l_wszPath[MAX_PATH];
+  COsModule l_module(OsSysLoadLibrary(L"Wintrust.dll", l_wszPath));
+  if (!l_module) {
+    OS_LOGE("LoadLibrary failed...");
+    return false;
+  }
+  if (!OsSysResolve(l_module.Get(), "WinVerifyTrust", &s_osfiletrust.m_pfnWinVerifyTrust)) {
+    OS_LOGE("GetProcAddress failed...");
+    return false;
+  }
   s_osfiletrust.m_hmodule = l_module.Release();
   return true;
 }
 
 bool LoadCrypt(OsFileCryptApi* a_papi) {
-  a_papi->m_module.Reset(LoadSystemLibrary(L"crypt32.dll"));
+  wchar_t l_wszPath[MAX_PATH];
+  a_papi->m_module.Reset(OsSysLoadLibrary(L"crypt32.dll", l_wszPath));
   HMODULE const l_h = a_papi->m_module.Get();
-  return l_h != nullptr && LookUp(l_h, "CryptQueryObject", &a_papi->m_pfnCryptQueryObject) &&
-         LookUp(l_h, "CertCloseStore", &a_papi->m_pfnCertCloseStore) &&
-         LookUp(l_h, "CryptMsgGetParam", &a_papi->m_pfnCryptMsgGetParam) &&
-         LookUp(l_h, "CryptMsgClose", &a_papi->m_pfnCryptMsgClose) &&
-         LookUp(l_h, "CertFindCertificateInStore", &a_papi->m_pfnCertFindCertificateInStore) &&
-         LookUp(l_h, "CertFreeCertificateContext", &a_papi->m_pfnCertFreeCertificateContext) &&
-         LookUp(l_h, "CertNameToStrW", &a_papi->m_pfnCertNameToStrW) &&
-         LookUp(l_h, "CertVerifyTimeValidity", &a_papi->m_pfnCertVerifyTimeValidity);
+  if (l_h == nullptr) {
+    OS_LOGE("LoadLibrary failed...");
+    return false;
+  }
+  // The first call missing is said once; the ones after it are not looked up.
+  if (OsSysResolve(l_h, "CryptQueryObject", &a_papi->m_pfnCryptQueryObject) &&
+      OsSysResolve(l_h, "CertCloseStore", &a_papi->m_pfnCertCloseStore) &&
+      OsSysResolve(l_h, "CryptMsgGetParam", &a_papi->m_pfnCryptMsgGetParam) &&
+      OsSysResolve(l_h, "CryptMsgClose", &a_papi->m_pfnCryptMsgClose) &&
+      OsSysResolve(l_h, "CertFindCertificateInStore", &a_papi->m_pfnCertFindCertificateInStore) &&
+      OsSysResolve(l_h, "CertFreeCertificateContext", &a_papi->m_pfnCertFreeCertificateContext) &&
+      OsSysResolve(l_h, "CertNameToStrW", &a_papi->m_pfnCertNameToStrW) &&
+      OsSysResolve(l_h, "CertVerifyTimeValidity", &a_papi->m_pfnCertVerifyTimeValidity))
+    return true;
+  OS_LOGE("GetProcAddress failed...");
+  return false;
 }
 
 // The system's verdict on the file's signature: 0 only when it is intact

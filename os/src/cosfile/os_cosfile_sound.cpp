@@ -25,12 +25,12 @@ constexpr DWORD OS_SOUND_ALIAS_ASYNC = 0x00020001;  // SND_ALIAS | SND_ASYNC
 // entry point). Not safe against OsFileSoundRelease running at the same
 // time: shut-down comes after the last sound.
 OsPfnPlaySoundW LoadSound() {
-  wchar_t l_wszPath[MAX_PATH] = L"winmm.dll";  // the bare name when the directory cannot be had
-  COsModule l_module(OsSysLibraryPath(L"winmm.dll", l_wszPath, MAX_PATH) ? LoadLibraryW(l_wszPath) : nullptr);
+  wchar_t l_wszPath[MAX_PATH];
+  COsModule l_module(OsSysLoadLibrary(L"winmm.dll", l_wszPath));
   OS_RETURN_IF(!l_module, OS_LOG_ERROR, "LoadLibrary failed...<%ls>", nullptr, l_wszPath);
-  OsPfnPlaySoundW const l_pfn =
-      reinterpret_cast<OsPfnPlaySoundW>(reinterpret_cast<void*>(GetProcAddress(l_module.Get(), "PlaySoundW")));
-  OS_RETURN_IF_NULL(l_pfn, OS_LOG_ERROR, "GetProcAddress failed...<%s>", nullptr, "PlaySoundW");
+  OsPfnPlaySoundW l_pfn = nullptr;
+  OS_RETURN_IF(!OsSysResolve(l_module.Get(), "PlaySoundW", &l_pfn), OS_LOG_ERROR, "GetProcAddress failed...<%s>",
+               nullptr, "PlaySoundW");
   HMODULE l_hmoduleNone = nullptr;
   if (s_hmoduleWinmm.compare_exchange_strong(l_hmoduleNone, l_module.Get())) l_module.Release();
   s_pfnPlaySoundW.store(l_pfn);

@@ -43,41 +43,38 @@ static_assert(sizeof(s_szRule) == 74, "the rule is 73 characters");
 
 const OsMemPsapi* s_posmempsapiOverride = nullptr;
 
-template <class Pfn>
-void LookUp(HMODULE a_hmodule, const char* a_szName, Pfn a_pfnOverride, Pfn* a_ppfn) {
-  *a_ppfn = reinterpret_cast<Pfn>(reinterpret_cast<void*>(GetProcAddress(a_hmodule, a_szName)));
-  if (*a_ppfn != nullptr && a_pfnOverride != nullptr) *a_ppfn = a_pfnOverride;
-}
-
 // psapi.dll for one report, unloaded with the object.
 class CPsapi {
  public:
   // a_bModules: the module calls are needed too.
   bool Load(bool a_bModules) {
     wchar_t l_wszPath[MAX_PATH];
-    m_module.Reset(OsSysLibraryPath(L"psapi.dll", l_wszPath, MAX_PATH) ? LoadLibraryW(l_wszPath) : nullptr);
+    m_module.Reset(OsSysLoadLibrary(L"psapi.dll", l_wszPath));
     if (!m_module.IsValid()) {
       OS_LOGE("mem>>> sorry, can't find psapi.dll...");
       return false;
     }
+    // A test's stand-in replaces a call that is there, never a missing one.
     const OsMemPsapi l_override = s_posmempsapiOverride != nullptr ? *s_posmempsapiOverride : OsMemPsapi{};
-    LookUp(m_module.Get(), "QueryWorkingSet", l_override.m_pfnQueryWorkingSet, &m_api.m_pfnQueryWorkingSet);
-    if (m_api.m_pfnQueryWorkingSet == nullptr) {
+    HMODULE const l_hmodule = m_module.Get();
+    if (!OsSysResolve(l_hmodule, "QueryWorkingSet", &m_api.m_pfnQueryWorkingSet)) {
       OS_LOGE("mem>>> sorry, can't load QueryWorkingSet...");
       return false;
     }
+    if (l_override.m_pfnQueryWorkingSet != nullptr) m_api.m_pfnQueryWorkingSet = l_override.m_pfnQueryWorkingSet;
     if (!a_bModules) return true;
-    LookUp(m_module.Get(), "EnumProcessModules", l_override.m_pfnEnumProcessModules, &m_api.m_pfnEnumProcessModules);
-    if (m_api.m_pfnEnumProcessModules == nullptr) {
+    if (!OsSysResolve(l_hmodule, "EnumProcessModules", &m_api.m_pfnEnumProcessModules)) {
       OS_LOGE("mem>>> sorry, can't load EnumProcessModules...");
       return false;
     }
-    LookUp(m_module.Get(), "GetModuleInformation", l_override.m_pfnGetModuleInformation,
-           &m_api.m_pfnGetModuleInformation);
-    if (m_api.m_pfnGetModuleInformation == nullptr) {
+    if (l_override.m_pfnEnumProcessModules != nullptr)
+      m_api.m_pfnEnumProcessModules = l_override.m_pfnEnumProcessModules;
+    if (!OsSysResolve(l_hmodule, "GetModuleInformation", &m_api.m_pfnGetModuleInformation)) {
       OS_LOGE("mem>>> sorry, can't load GetModuleInformation...");
       return false;
     }
+    if (l_override.m_pfnGetModuleInformation != nullptr)
+      m_api.m_pfnGetModuleInformation = l_override.m_pfnGetModuleInformation;
     return true;
   }
   const OsMemPsapi& Api() const { return m_api; }

@@ -27,23 +27,24 @@ struct OsResourceImagehlpApi {
 constexpr WORD OS_CERT_SECTION_TYPE_ANY = 0xFF;
 constexpr DWORD OS_RESOURCE_CERTIFICATES = 32;
 
-template <class Pfn>
-bool LookUp(HMODULE a_hmodule, const char* a_szName, Pfn* a_ppfn) {
-  *a_ppfn = reinterpret_cast<Pfn>(reinterpret_cast<void*>(GetProcAddress(a_hmodule, a_szName)));
-  if (*a_ppfn != nullptr) return true;
-  OS_LOGE("GetProcAddress failed...<%s>", a_szName);
-  return false;
-}
-
 bool LoadImagehlp(OsResourceImagehlpApi* a_papi) {
   wchar_t l_wszPath[MAX_PATH];
-  if (OsSysLibraryPath(L"Imagehlp.dll", l_wszPath, MAX_PATH)) a_papi->m_module.Reset(LoadLibraryW(l_wszPath));
+  a_papi->m_module.Reset(OsSysLoadLibrary(L"Imagehlp.dll", l_wszPath));
   if (!a_papi->m_module) {
     OS_LOGE("LoadLibraryW failed...<%s>", "Imagehlp.dll");
     return false;
   }
-  return LookUp(a_papi->m_module.Get(), "ImageEnumerateCertificates", &a_papi->m_pfnImageEnumerateCertificates) &&
-         LookUp(a_papi->m_module.Get(), "ImageRemoveCertificate", &a_papi->m_pfnImageRemoveCertificate);
+  HMODULE const l_hmodule = a_papi->m_module.Get();
+  const char* l_szMissing = nullptr;
+  if (!OsSysResolve(l_hmodule, "ImageEnumerateCertificates", &a_papi->m_pfnImageEnumerateCertificates))
+    l_szMissing = "ImageEnumerateCertificates";
+  else if (!OsSysResolve(l_hmodule, "ImageRemoveCertificate", &a_papi->m_pfnImageRemoveCertificate))
+    l_szMissing = "ImageRemoveCertificate";
+  if (l_szMissing != nullptr) {
+    OS_LOGE("GetProcAddress failed...<%s>", l_szMissing);
+    return false;
+  }
+  return true;
 }
 
 // Removes every certificate of the file (up to 32), the last one first.
