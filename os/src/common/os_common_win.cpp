@@ -16,7 +16,7 @@ HMODULE OsSysLibraryModule() {
 
 bool OsSysLibraryPath(const wchar_t* a_wszName, wchar_t* a_wszPath, unsigned a_uSize) {
   const UINT l_u = GetSystemDirectoryW(a_wszPath, a_uSize);
-  const std::size_t l_sizetName = wcslen(a_wszName);
+  const size_t l_nName = wcslen(a_wszName);
   if (l_u == 0 || l_u + 1 + l_nName + 1 > a_uSize) return false;
   a_wszPath[l_u] = L'\\';
   wmemcpy(a_wszPath + l_u + 1, a_wszName, l_nName + 1);
