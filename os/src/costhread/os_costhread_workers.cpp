@@ -1,5 +1,5 @@
-// Worker threads for the format engines: COsThread workers that sleep on an
-// event of their own between rounds and note each round they finish; the
+// Worker threads for the format engines: COsThread workers that wait for
+// rounds on an event of their own and note each round they finish; the
 // caller waits for every worker's note, and runs the share of a worker
 // whose thread has ended itself.
 #include <windows.h>
@@ -17,12 +17,14 @@ class COsThreadWorkersImpl {
     COsThreadWorkersImpl* m_pimpl = nullptr;
     std::uint32_t m_u32Worker = 0;
     COsThread* m_posthread = nullptr;
-    COsHandle m_hGo;                // auto-reset: a round, or the stop, is posted
+    COsHandle m_hGo;                // auto-reset: set for a worker that sleeps
+    volatile LONG m_lSleeping = 0;  // the worker waits, or is about to, on m_hGo
     volatile LONG m_lFinished = 0;  // the last round this worker finished
   };
 
-  COsHandle m_hDone;           // auto-reset: some worker finished a round
-  volatile LONG m_lRound = 0;  // the round being run
+  COsHandle m_hDone;             // auto-reset: set for a caller that sleeps
+  volatile LONG m_lWaiting = 0;  // the caller waits, or is about to, on m_hDone
+  volatile LONG m_lRound = 0;    // the round being run
   volatile LONG m_lStop = 0;
   OsWorkerJob m_pfnJob = nullptr;  // the round's job, written before the round's number
   void* m_pvJob = nullptr;
@@ -32,21 +34,43 @@ class COsThreadWorkersImpl {
 
 namespace {
 
+// Rounds follow each other closely while an engine runs, and an event costs
+// a trip to the kernel (under Wine to its server): a worker looks for the
+// next round for a moment before it sleeps, and so does the caller for the
+// round's end. Events are set only for a side that sleeps; the flag is
+// raised before the last look, so a round or an end is never missed.
+constexpr int s_iSpins = 4000;
+
+LONG Read(volatile LONG* a_pl) { return InterlockedCompareExchange(a_pl, 0, 0); }
+
 EOSSTS __stdcall WorkerProc(COsThread* a_posthread) {
   COsThreadWorkersImpl::SWorker& l_worker = *static_cast<COsThreadWorkersImpl::SWorker*>(a_posthread->ArgGet());
   COsThreadWorkersImpl& l_impl = *l_worker.m_pimpl;
+  LONG l_lSeen = 0;
   for (;;) {
-    if (WaitForSingleObject(l_worker.m_hGo.Get(), INFINITE) != WAIT_OBJECT_0) return OS_STS_FAIL;
-    if (InterlockedCompareExchange(&l_impl.m_lStop, 0, 0) != 0) return OS_STS_SUCCESS;
-    const LONG l_lRound = InterlockedCompareExchange(&l_impl.m_lRound, 0, 0);
+    for (int l_i = 0; l_i < s_iSpins && Read(&l_impl.m_lRound) == l_lSeen && Read(&l_impl.m_lStop) == 0; ++l_i)
+      YieldProcessor();
+    while (Read(&l_impl.m_lRound) == l_lSeen && Read(&l_impl.m_lStop) == 0) {
+      InterlockedExchange(&l_worker.m_lSleeping, 1);
+      if (Read(&l_impl.m_lRound) == l_lSeen && Read(&l_impl.m_lStop) == 0 &&
+          WaitForSingleObject(l_worker.m_hGo.Get(), INFINITE) != WAIT_OBJECT_0)
+        return OS_STS_FAIL;
+      InterlockedExchange(&l_worker.m_lSleeping, 0);
+    }
+    if (Read(&l_impl.m_lStop) != 0) return OS_STS_SUCCESS;
+    l_lSeen = Read(&l_impl.m_lRound);
     l_impl.m_pfnJob(l_impl.m_pvJob, l_worker.m_u32Worker);
-    InterlockedExchange(&l_worker.m_lFinished, l_lRound);
-    SetEvent(l_impl.m_hDone.Get());
+    InterlockedExchange(&l_worker.m_lFinished, l_lSeen);
+    if (Read(&l_impl.m_lWaiting) != 0) SetEvent(l_impl.m_hDone.Get());
   }
 }
 
+void Wake(COsThreadWorkersImpl::SWorker& a_worker) {
+  if (Read(&a_worker.m_lSleeping) != 0) SetEvent(a_worker.m_hGo.Get());
+}
+
 bool Finished(COsThreadWorkersImpl::SWorker& a_worker, LONG a_lRound) {
-  return InterlockedCompareExchange(&a_worker.m_lFinished, 0, 0) == a_lRound;
+  return Read(&a_worker.m_lFinished) == a_lRound;
 }
 
 }  // namespace
@@ -106,21 +130,25 @@ void COsThreadWorkers::Run(OsWorkerJob a_pfnJob, void* a_pvJob) {
   l_pimpl->m_pfnJob = a_pfnJob;
   l_pimpl->m_pvJob = a_pvJob;
   const LONG l_lRound = InterlockedIncrement(&l_pimpl->m_lRound);
-  for (std::uint32_t l_u = 0; l_u < l_pimpl->m_u32Helpers; ++l_u) SetEvent(l_pimpl->m_aworker[l_u].m_hGo.Get());
+  for (std::uint32_t l_u = 0; l_u < l_pimpl->m_u32Helpers; ++l_u) Wake(l_pimpl->m_aworker[l_u]);
   a_pfnJob(a_pvJob, 0);
-  // The done event is shared, so a wake-up may stand for an earlier worker:
-  // every note is read again. A worker whose thread ended never notes; its
-  // end is looked for every 100 ms, and its share is run here (a share
-  // writes only its own results, so running it again is harmless).
+  // A worker whose thread ended never notes; its end is looked for every
+  // 100 ms, and its share is run here (a share writes only its own
+  // results, so running it again is harmless).
   for (std::uint32_t l_u = 0; l_u < l_pimpl->m_u32Helpers;) {
     COsThreadWorkersImpl::SWorker& l_worker = l_pimpl->m_aworker[l_u];
+    for (int l_i = 0; l_i < s_iSpins && !Finished(l_worker, l_lRound); ++l_i) YieldProcessor();
     if (Finished(l_worker, l_lRound)) {
       ++l_u;
-    } else if (l_worker.m_posthread->IsAlive() != OS_THREAD_ALIVE) {
+      continue;
+    }
+    if (l_worker.m_posthread->IsAlive() != OS_THREAD_ALIVE) {
       if (!Finished(l_worker, l_lRound)) a_pfnJob(a_pvJob, l_worker.m_u32Worker);
       ++l_u;
-    } else {
-      WaitForSingleObject(l_pimpl->m_hDone.Get(), 100);
+      continue;
     }
+    InterlockedExchange(&l_pimpl->m_lWaiting, 1);
+    if (!Finished(l_worker, l_lRound)) WaitForSingleObject(l_pimpl->m_hDone.Get(), 100);
+    InterlockedExchange(&l_pimpl->m_lWaiting, 0);
   }
 }

@@ -579,13 +579,19 @@ class CDecoder {
     const std::uint32_t l_u32Chunks = m_u32Chunks;
     m_u32Chunks = 0;
     if (l_u32Chunks == 0) return OS_STS_SUCCESS;
-    if (l_u32Chunks > 1 && m_pu8Scratches == nullptr) {
+    // Stored and run-length chunks decode at the speed of a copy, faster
+    // than a worker wakes: only a batch of two transformed chunks or more
+    // is shared out.
+    std::uint32_t l_u32Transformed = 0;
+    for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u)
+      l_u32Transformed += m_achunk[l_u].m_u32Method == OS_COMPRESS_BWT;
+    if (l_u32Transformed > 1 && m_pu8Scratches == nullptr) {
       m_pu8Scratches =
           static_cast<std::uint8_t*>(OS_MEM_ALLOC((m_u32Shares - 1) * OS_COMPRESS_BLOCK_SIZE, "decompress-workers"));
     }
     // The tables are made here, not on the workers: without them, or
     // without the workers' scratch blocks, the calling thread decodes alone.
-    bool l_bAlone = l_u32Chunks == 1 || m_pu8Scratches == nullptr;
+    bool l_bAlone = l_u32Transformed < 2 || m_pu8Scratches == nullptr;
     for (std::uint32_t l_u = 1; l_u < l_u32Chunks && !l_bAlone; ++l_u)
       l_bAlone = m_achunk[l_u].m_u32Method == OS_COMPRESS_BWT && m_atable[l_u].Get() == nullptr;
     if (l_bAlone) {

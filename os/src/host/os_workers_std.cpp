@@ -1,5 +1,6 @@
 // The host builds' workers: std::thread workers that sleep on a condition
 // between rounds; a round is numbered, so that a worker runs each one once.
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -9,33 +10,45 @@
 
 #include "os_workers.h"
 
+// Rounds follow each other closely while an engine runs: a worker looks for
+// the next one for a moment before it sleeps, and so does the caller for the
+// round's end (waking a sleeping thread costs about as much as a small block).
+constexpr int s_iSpins = 4000;
+
+inline void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
 class COsStdWorkersImpl {
  public:
   void Loop(std::uint32_t a_u32Worker) {
     std::uint64_t l_u64Seen = 0;
     for (;;) {
-      OsWorkerJob l_pfnJob;
-      void* l_pvJob;
-      {
+      for (int l_i = 0; l_i < s_iSpins && m_u64Round.load(std::memory_order_acquire) == l_u64Seen && !m_bStop; ++l_i)
+        Pause();
+      if (m_u64Round.load(std::memory_order_acquire) == l_u64Seen) {
         std::unique_lock<std::mutex> l_lock(m_mutex);
-        m_cvStart.wait(l_lock, [&] { return m_bStop || m_u64Round != l_u64Seen; });
-        if (m_bStop) return;
-        l_u64Seen = m_u64Round;
-        l_pfnJob = m_pfnJob;
-        l_pvJob = m_pvJob;
+        m_cvStart.wait(l_lock, [&] { return m_bStop || m_u64Round.load(std::memory_order_acquire) != l_u64Seen; });
       }
-      l_pfnJob(l_pvJob, a_u32Worker);
-      const std::lock_guard<std::mutex> l_lock(m_mutex);
-      if (--m_u32Pending == 0) m_cvDone.notify_one();
+      if (m_bStop) return;
+      // The job was written before the round's number.
+      l_u64Seen = m_u64Round.load(std::memory_order_acquire);
+      m_pfnJob(m_pvJob, a_u32Worker);
+      if (m_u32Pending.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        const std::lock_guard<std::mutex> l_lock(m_mutex);
+        m_cvDone.notify_one();
+      }
     }
   }
 
   std::mutex m_mutex;
   std::condition_variable m_cvStart;
   std::condition_variable m_cvDone;
-  std::uint64_t m_u64Round = 0;
-  std::uint32_t m_u32Pending = 0;
-  bool m_bStop = false;
+  std::atomic<std::uint64_t> m_u64Round{0};
+  std::atomic<std::uint32_t> m_u32Pending{0};
+  std::atomic<bool> m_bStop{false};
   OsWorkerJob m_pfnJob = nullptr;
   void* m_pvJob = nullptr;
   std::vector<std::thread> m_vecthread;
@@ -75,15 +88,17 @@ void COsStdWorkers::Run(OsWorkerJob a_pfnJob, void* a_pvJob) {
     a_pfnJob(a_pvJob, 0);
     return;
   }
+  l_pimpl->m_pfnJob = a_pfnJob;
+  l_pimpl->m_pvJob = a_pvJob;
+  l_pimpl->m_u32Pending.store(static_cast<std::uint32_t>(l_pimpl->m_vecthread.size()), std::memory_order_relaxed);
   {
+    // Under the lock: a worker about to sleep sees the round or is woken.
     const std::lock_guard<std::mutex> l_lock(l_pimpl->m_mutex);
-    l_pimpl->m_pfnJob = a_pfnJob;
-    l_pimpl->m_pvJob = a_pvJob;
-    l_pimpl->m_u32Pending = static_cast<std::uint32_t>(l_pimpl->m_vecthread.size());
-    ++l_pimpl->m_u64Round;
+    l_pimpl->m_u64Round.fetch_add(1, std::memory_order_release);
   }
   l_pimpl->m_cvStart.notify_all();
   a_pfnJob(a_pvJob, 0);
+  for (int l_i = 0; l_i < s_iSpins && l_pimpl->m_u32Pending.load(std::memory_order_acquire) != 0; ++l_i) Pause();
   std::unique_lock<std::mutex> l_lock(l_pimpl->m_mutex);
-  l_pimpl->m_cvDone.wait(l_lock, [&] { return l_pimpl->m_u32Pending == 0; });
+  l_pimpl->m_cvDone.wait(l_lock, [&] { return l_pimpl->m_u32Pending.load(std::memory_order_acquire) == 0; });
 }
