@@ -44,12 +44,18 @@ std::uint64_t Get64(const std::uint8_t* a_pu8) {
   return l_u64;
 }
 
-// The 256-entry recency list as plain bytes. Moving an entry to the front
-// is one memmove of the entries before it, which the C library does a
-// vector at a time; finding an entry reads the list a word at a time.
+// The 256-entry recency list. After the transform nearly every byte is
+// one of the eight most recent, so those live in a register (entry k in
+// bits 8k..8k+7) and a move among them is a few shifts and masks, without
+// a branch on which one it is. The other 248 entries are plain bytes:
+// moving one of them to the front is one memmove, which the C library does
+// a vector at a time, and finding one reads the list a word at a time.
+constexpr std::uint64_t s_u64Ones = 0x0101010101010101ull;
+
 class CMtfList {
-  static constexpr std::uint64_t s_u64Ones = 0x0101010101010101ull;
   static constexpr std::uint64_t s_u64Highs = 0x8080808080808080ull;
+  static constexpr std::uint32_t s_u32Head = 8;
+  static constexpr std::uint32_t s_u32Tail = 256 - s_u32Head;
 
   // Flags the zero bytes of a_u64; the lowest flag is the first zero byte
   // (borrows only flag bytes above a real zero).
@@ -57,49 +63,100 @@ class CMtfList {
 
  public:
   CMtfList() {
-    for (std::uint32_t l_u = 0; l_u < 256; ++l_u) m_au8List[l_u] = static_cast<std::uint8_t>(l_u);
+    for (std::uint32_t l_u = 0; l_u < s_u32Head; ++l_u) m_u64Head |= static_cast<std::uint64_t>(l_u) << (8 * l_u);
+    for (std::uint32_t l_u = 0; l_u < s_u32Tail; ++l_u) m_au8Tail[l_u] = static_cast<std::uint8_t>(s_u32Head + l_u);
   }
 
-  std::uint8_t At(std::uint32_t a_u32Pos) const { return m_au8List[a_u32Pos]; }
+  std::uint8_t Front() const { return static_cast<std::uint8_t>(m_u64Head); }
 
-  // The list is a permutation, so every byte is found. Four words are
-  // tested together: one branch per 32 entries, then the word that holds it.
-  std::uint32_t Find(std::uint8_t a_u8) const {
+  // The byte at a_u32Pos, moved to the front.
+  std::uint8_t Take(std::uint32_t a_u32Pos) {
+    if (a_u32Pos < s_u32Head) return TakeFromHead(a_u32Pos);
+    const std::uint8_t l_u8 = m_au8Tail[a_u32Pos - s_u32Head];
+    TakeFromTail(a_u32Pos - s_u32Head, l_u8);
+    return l_u8;
+  }
+
+  // The position of a_u8, which is moved to the front. The list is a
+  // permutation, so every byte is found.
+  std::uint32_t Find(std::uint8_t a_u8) {
     const std::uint64_t l_u64Pattern = s_u64Ones * a_u8;
+    const std::uint64_t l_u64Zero = ZeroBytes(m_u64Head ^ l_u64Pattern);
+    if (l_u64Zero != 0) {
+      const std::uint32_t l_u32Pos = static_cast<std::uint32_t>(std::countr_zero(l_u64Zero)) / 8;
+      TakeFromHead(l_u32Pos);
+      return l_u32Pos;
+    }
+    // Four words are tested together: one branch per 32 entries, then the
+    // word that holds it. The padding past the tail is zero, and a zero
+    // there comes after the real one (or is the real one's chunk's end).
     for (std::uint32_t l_u = 0;; l_u += 32) {
       std::uint64_t l_au64[4];
-      std::memcpy(l_au64, m_au8List + l_u, sizeof(l_au64));
+      std::memcpy(l_au64, m_au8Tail + l_u, sizeof(l_au64));
       std::uint64_t l_au64Zero[4];
       for (int l_i = 0; l_i < 4; ++l_i) l_au64Zero[l_i] = ZeroBytes(l_au64[l_i] ^ l_u64Pattern);
       if ((l_au64Zero[0] | l_au64Zero[1] | l_au64Zero[2] | l_au64Zero[3]) == 0) continue;
       for (std::uint32_t l_w = 0;; ++l_w) {
-        if (l_au64Zero[l_w] != 0)
-          return l_u + l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_au64Zero[l_w])) / 8;
+        if (l_au64Zero[l_w] == 0) continue;
+        const std::uint32_t l_u32Index = l_u + l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_au64Zero[l_w])) / 8;
+        TakeFromTail(l_u32Index, a_u8);
+        return s_u32Head + l_u32Index;
       }
     }
   }
 
-  // Moves the entry at a_u32Pos (whose byte is a_u8) to the front; the
-  // entries before it shift back by one.
-  void ToFront(std::uint32_t a_u32Pos, std::uint8_t a_u8) {
-    if (a_u32Pos < 7) {
-      // Most moves after the transform stay in the first seven entries:
-      // shifting them in a register costs less than the call (the eighth
-      // would need a mask shifted by 64, which C++ leaves undefined).
-      const std::uint64_t l_u64Low = (1ull << (8 * (a_u32Pos + 1))) - 1;
-      std::uint64_t l_u64;
-      std::memcpy(&l_u64, m_au8List, 8);
-      l_u64 = (l_u64 & ~l_u64Low) | (((l_u64 << 8) | a_u8) & l_u64Low);
-      std::memcpy(m_au8List, &l_u64, 8);
-      return;
-    }
-    std::memmove(m_au8List + 1, m_au8List, a_u32Pos);
-    m_au8List[0] = a_u8;
+ private:
+  // Entries 0..pos-1 move up by one and entry pos comes to the front: the
+  // bytes up to pos come from the list shifted by a byte, the rest stay.
+  std::uint8_t TakeFromHead(std::uint32_t a_u32Pos) {
+    const std::uint32_t l_u32Shift = 8 * a_u32Pos;
+    const std::uint64_t l_u64Moved = ~0ull >> (56 - l_u32Shift);  // bytes 0..pos
+    const std::uint64_t l_u64Byte = (m_u64Head >> l_u32Shift) & 0xFF;
+    m_u64Head = ((m_u64Head << 8) & l_u64Moved) | (m_u64Head & ~l_u64Moved) | l_u64Byte;
+    return static_cast<std::uint8_t>(l_u64Byte);
   }
 
- private:
-  std::uint8_t m_au8List[256];
+  // Tail entry a_u32Index (byte a_u8) comes to the front: the tail entries
+  // before it move up by one, the head's last entry becomes the tail's first.
+  void TakeFromTail(std::uint32_t a_u32Index, std::uint8_t a_u8) {
+    std::memmove(m_au8Tail + 1, m_au8Tail, a_u32Index);
+    m_au8Tail[0] = static_cast<std::uint8_t>(m_u64Head >> 56);
+    m_u64Head = (m_u64Head << 8) | a_u8;
+  }
+
+  std::uint64_t m_u64Head = 0;
+  // The tail and the padding the word-wise search reads up to 256 bytes.
+  std::uint8_t m_au8Tail[s_u32Tail + s_u32Head] = {};
 };
+
+// Writes the low a_u32Bytes (0..8) bytes of a_u64 at a_pu8 and keeps the
+// others, so that a word-wide pass can run in place.
+void PutLow(std::uint8_t* a_pu8, std::uint64_t a_u64, std::uint32_t a_u32Bytes) {
+  const std::uint64_t l_u64Mask = a_u32Bytes >= 8 ? ~0ull : (1ull << (8 * a_u32Bytes)) - 1;
+  std::uint64_t l_u64Old;
+  std::memcpy(&l_u64Old, a_pu8, 8);
+  l_u64Old = (l_u64Old & ~l_u64Mask) | (a_u64 & l_u64Mask);
+  std::memcpy(a_pu8, &l_u64Old, 8);
+}
+
+// The bytes of a_n move-to-front codes, on a_list. Most codes are 0 (the
+// front entry again): eight at a time are tested, and the front entry is
+// written for those before the first other code.
+void UnmoveCodes(CMtfList& a_list, std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8Codes, std::uint32_t a_n) {
+  std::uint32_t l_u = 0;
+  while (l_u + 8 <= a_n) {
+    std::uint64_t l_u64Codes;
+    std::memcpy(&l_u64Codes, a_pu8Codes + l_u, 8);
+    const std::uint32_t l_u32Zeros =
+        l_u64Codes == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(l_u64Codes)) / 8;
+    PutLow(a_pu8Out + l_u, s_u64Ones * a_list.Front(), l_u32Zeros);
+    l_u += l_u32Zeros;
+    if (l_u32Zeros == 8) continue;
+    a_pu8Out[l_u] = a_list.Take(static_cast<std::uint8_t>(l_u64Codes >> (8 * l_u32Zeros)));
+    ++l_u;
+  }
+  for (; l_u < a_n; ++l_u) a_pu8Out[l_u] = a_list.Take(a_pu8Codes[l_u]);
+}
 
 // The run-length code of a_pu8In into at most a_u32Capacity bytes; false when
 // it needs more. A header is written only when its group gets a byte, which
@@ -147,8 +204,32 @@ bool PackBitsCode(std::uint8_t* a_pu8Out, std::uint32_t a_u32Capacity, const std
 
 enum EUNPACK { UNPACK_OK, UNPACK_OVERFLOW, UNPACK_TRUNCATED };
 
+// What the run-length decoder does with its groups: writes them as they
+// are, or takes them as move-to-front codes and writes their bytes.
+struct CBytesSink {
+  void Literal(std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8In, std::uint32_t a_n) {
+    std::memcpy(a_pu8Out, a_pu8In, a_n);
+  }
+  void Run(std::uint8_t* a_pu8Out, std::uint8_t a_u8, std::uint32_t a_n) { std::memset(a_pu8Out, a_u8, a_n); }
+};
+
+struct CUnmoveSink {
+  void Literal(std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8In, std::uint32_t a_n) {
+    UnmoveCodes(m_list, a_pu8Out, a_pu8In, a_n);
+  }
+  void Run(std::uint8_t* a_pu8Out, std::uint8_t a_u8Code, std::uint32_t a_n) {
+    if (a_u8Code == 0) {
+      std::memset(a_pu8Out, m_list.Front(), a_n);
+      return;
+    }
+    for (std::uint32_t l_u = 0; l_u < a_n; ++l_u) a_pu8Out[l_u] = m_list.Take(a_u8Code);
+  }
+  CMtfList m_list;
+};
+
+template <typename TSink>
 EUNPACK UnpackBitsCode(std::uint8_t* a_pu8Out, std::uint32_t a_u32Capacity, const std::uint8_t* a_pu8In,
-                       std::uint32_t a_u32Length, std::uint32_t* a_pu32DecodedLength) {
+                       std::uint32_t a_u32Length, std::uint32_t* a_pu32DecodedLength, TSink&& a_sink) {
   std::uint32_t l_o = 0;
   std::uint32_t l_i = 0;
   EUNPACK l_eunpack = UNPACK_OK;
@@ -164,7 +245,7 @@ EUNPACK UnpackBitsCode(std::uint8_t* a_pu8Out, std::uint32_t a_u32Capacity, cons
         l_eunpack = UNPACK_OVERFLOW;
         break;
       }
-      std::memcpy(a_pu8Out + l_o, a_pu8In + l_i, l_u32Header);
+      a_sink.Literal(a_pu8Out + l_o, a_pu8In + l_i, l_u32Header);
       l_i += l_u32Header;
       l_o += l_u32Header;
     } else {
@@ -173,7 +254,7 @@ EUNPACK UnpackBitsCode(std::uint8_t* a_pu8Out, std::uint32_t a_u32Capacity, cons
         l_eunpack = UNPACK_OVERFLOW;
         break;
       }
-      std::memset(a_pu8Out + l_o, a_pu8In[l_i++], l_u32Copies);
+      a_sink.Run(a_pu8Out + l_o, a_pu8In[l_i++], l_u32Copies);
       l_o += l_u32Copies;
     }
   }
@@ -190,19 +271,25 @@ EOSSTS MoveToFront(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* 
   OS_RETURN_IF(a_pvOutput == nullptr || a_pvInput == nullptr, OS_LOG_ASSERT, "a_pvOutput is null...", OS_STS_BADARG);
   const std::uint8_t* const l_pu8In = static_cast<const std::uint8_t*>(a_pvInput);
   std::uint8_t* const l_pu8Out = static_cast<std::uint8_t*>(a_pvOutput);
+  // Most bytes repeat the one before them and code as 0: eight at a time
+  // are compared with the front entry, and only the others search the list
+  // (the byte is taken from the word read, so the pass may run in place).
   CMtfList l_list;
-  std::uint8_t l_u8Front = 0;
-  for (std::uint32_t l_u = 0; l_u < a_u32InputLength; ++l_u) {
-    const std::uint8_t l_u8 = l_pu8In[l_u];
-    if (l_u8 == l_u8Front) {  // the common case after the transform
-      l_pu8Out[l_u] = 0;
-      continue;
-    }
-    const std::uint32_t l_u32Pos = l_list.Find(l_u8);
-    l_pu8Out[l_u] = static_cast<std::uint8_t>(l_u32Pos);
-    l_list.ToFront(l_u32Pos, l_u8);
-    l_u8Front = l_u8;
+  const std::uint32_t l_n = a_u32InputLength;
+  std::uint32_t l_u = 0;
+  while (l_u + 8 <= l_n) {
+    std::uint64_t l_u64;
+    std::memcpy(&l_u64, l_pu8In + l_u, 8);
+    const std::uint64_t l_u64Other = l_u64 ^ (s_u64Ones * l_list.Front());
+    const std::uint32_t l_u32Zeros =
+        l_u64Other == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(l_u64Other)) / 8;
+    PutLow(l_pu8Out + l_u, 0, l_u32Zeros);
+    l_u += l_u32Zeros;
+    if (l_u32Zeros == 8) continue;
+    l_pu8Out[l_u] = static_cast<std::uint8_t>(l_list.Find(static_cast<std::uint8_t>(l_u64 >> (8 * l_u32Zeros))));
+    ++l_u;
   }
+  for (; l_u < l_n; ++l_u) l_pu8Out[l_u] = static_cast<std::uint8_t>(l_list.Find(l_pu8In[l_u]));
   return OS_STS_SUCCESS;
 }
 
@@ -214,18 +301,7 @@ EOSSTS UnmoveToFront(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void
   const std::uint8_t* const l_pu8In = static_cast<const std::uint8_t*>(a_pvInput);
   std::uint8_t* const l_pu8Out = static_cast<std::uint8_t*>(a_pvOutput);
   CMtfList l_list;
-  std::uint8_t l_u8Front = 0;
-  for (std::uint32_t l_u = 0; l_u < a_u32InputLength; ++l_u) {
-    const std::uint32_t l_u32Code = l_pu8In[l_u];
-    if (l_u32Code == 0) {
-      l_pu8Out[l_u] = l_u8Front;
-      continue;
-    }
-    const std::uint8_t l_u8 = l_list.At(l_u32Code);
-    l_pu8Out[l_u] = l_u8;
-    l_list.ToFront(l_u32Code, l_u8);
-    l_u8Front = l_u8;
-  }
+  UnmoveCodes(l_list, l_pu8Out, l_pu8In, a_u32InputLength);
   return OS_STS_SUCCESS;
 }
 
@@ -252,7 +328,7 @@ EOSSTS UnpackBits(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a
   OS_RETURN_IF(a_pvOutput == nullptr || a_pvInput == nullptr, OS_LOG_ASSERT, "a_pvOutput is null...", OS_STS_BADARG);
   const EUNPACK l_eunpack =
       UnpackBitsCode(static_cast<std::uint8_t*>(a_pvOutput), a_u32OutputSize,
-                     static_cast<const std::uint8_t*>(a_pvInput), a_u32InputLength, a_pu32DecodedLength);
+                     static_cast<const std::uint8_t*>(a_pvInput), a_u32InputLength, a_pu32DecodedLength, CBytesSink{});
   OS_RETURN_IF(l_eunpack == UNPACK_OVERFLOW, OS_LOG_ERROR, "Output buffer is too small...", OS_STS_FAIL);
   OS_RETURN_IF(l_eunpack == UNPACK_TRUNCATED, OS_LOG_ERROR, "Run-length data is cut short...", OS_STS_FAIL);
   return OS_STS_SUCCESS;
@@ -515,7 +591,7 @@ struct SChunk {
   std::uint8_t* m_pu8Block;
 };
 
-enum EDECODE { DECODE_OK, DECODE_UNPACK, DECODE_UNMOVE, DECODE_TABLE };
+enum EDECODE { DECODE_OK, DECODE_UNPACK, DECODE_TABLE };
 
 // Decodes a chunk whose lengths, method and primary index are checked, with
 // one block of scratch and the worker's table. Workers do not log: the
@@ -529,12 +605,18 @@ EDECODE DecodeChunk(const SChunk& a_chunk, std::uint8_t* a_pu8Scratch, CUntransf
   // The block's own length bounds the decoding: a chunk that decodes to more
   // or to less is broken either way.
   std::uint32_t l_u32Decoded = 0;
-  if (UnpackBitsCode(a_chunk.m_pu8Block, l_n, a_chunk.m_pu8Data, a_chunk.m_u32Stored, &l_u32Decoded) != UNPACK_OK ||
+  if (a_chunk.m_u32Method == OS_COMPRESS_RLE) {
+    return UnpackBitsCode(a_chunk.m_pu8Block, l_n, a_chunk.m_pu8Data, a_chunk.m_u32Stored, &l_u32Decoded,
+                          CBytesSink{}) == UNPACK_OK && l_u32Decoded == l_n
+               ? DECODE_OK
+               : DECODE_UNPACK;
+  }
+  // The run-length groups are move-to-front codes, whose bytes (the column)
+  // go to one block of the scratch, never more than the output holds.
+  if (UnpackBitsCode(a_pu8Scratch, l_n, a_chunk.m_pu8Data, a_chunk.m_u32Stored, &l_u32Decoded, CUnmoveSink{}) !=
+          UNPACK_OK ||
       l_u32Decoded != l_n)
     return DECODE_UNPACK;
-  if (a_chunk.m_u32Method == OS_COMPRESS_RLE) return DECODE_OK;
-  // One block of the scratch is used, never more than the output holds.
-  if (UnmoveToFront(a_pu8Scratch, l_n, a_chunk.m_pu8Block, l_n) != OS_STS_SUCCESS) return DECODE_UNMOVE;
   if (l_n == 0) return DECODE_OK;
   if (a_ptable->Get() == nullptr) return DECODE_TABLE;
   BWTUntransformBlock(a_chunk.m_pu8Block, a_pu8Scratch, l_n, a_chunk.m_u32Primary, a_ptable->Get());
@@ -545,7 +627,6 @@ EOSSTS LogDecode(EDECODE a_edecode) {
   switch (a_edecode) {
     case DECODE_OK: return OS_STS_SUCCESS;
     case DECODE_UNPACK: OS_LOGE("PackBits failed: error unpacking..."); break;
-    case DECODE_UNMOVE: OS_LOGE("UnmoveToFront failed..."); break;
     case DECODE_TABLE: OS_LOGA("BWTUntransform failed..."); break;
   }
   return OS_STS_FAIL;

@@ -209,33 +209,47 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
   InduceS(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
 }
 
-// The start of the least cyclic rotation (two candidates race; each mismatch
-// moves the loser past everything it has compared, so the scan is linear).
+// The start of the least cyclic rotation, the smallest one of a periodic
+// block. Two candidates race; a mismatch after k equal bytes rules out the
+// loser and the k positions after it, as each of those rotations is greater
+// than the one as far after the winner. A least rotation starts with the
+// block's least byte, so the loser moves on to the next such byte: a text
+// block has a few thousand of them, and the race runs over those alone.
+// Every position is passed once by each candidate, so the scan is linear.
 std::uint32_t LeastRotation(const std::uint8_t* a_pu8Block, std::uint32_t a_u32Length) {
-  const std::uint64_t l_n = a_u32Length;
-  std::uint64_t l_i = 0;
-  std::uint64_t l_j = 1;
-  std::uint64_t l_k = 0;
+  const std::uint32_t l_n = a_u32Length;
+  std::uint8_t l_u8Least = 255;
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) l_u8Least = a_pu8Block[l_u] < l_u8Least ? a_pu8Block[l_u] : l_u8Least;
+  const auto l_Next = [&](std::uint32_t a_u32From) {
+    if (a_u32From >= l_n) return l_n;
+    const void* const l_pv = std::memchr(a_pu8Block + a_u32From, l_u8Least, l_n - a_u32From);
+    return l_pv != nullptr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(l_pv) - a_pu8Block) : l_n;
+  };
+  std::uint32_t l_i = l_Next(0);
+  std::uint32_t l_j = l_Next(l_i + 1);
+  std::uint32_t l_k = 0;
   while (l_i < l_n && l_j < l_n && l_k < l_n) {
-    std::uint64_t l_ik = l_i + l_k;
-    if (l_ik >= l_n) l_ik -= l_n;
-    std::uint64_t l_jk = l_j + l_k;
-    if (l_jk >= l_n) l_jk -= l_n;
-    const std::uint8_t l_a = a_pu8Block[l_ik];
-    const std::uint8_t l_b = a_pu8Block[l_jk];
+    // In 64 bits: i + k and the steps below pass 32 bits for blocks over 2 GiB.
+    std::uint64_t l_u64Ik = static_cast<std::uint64_t>(l_i) + l_k;
+    if (l_u64Ik >= l_n) l_u64Ik -= l_n;
+    std::uint64_t l_u64Jk = static_cast<std::uint64_t>(l_j) + l_k;
+    if (l_u64Jk >= l_n) l_u64Jk -= l_n;
+    const std::uint8_t l_a = a_pu8Block[l_u64Ik];
+    const std::uint8_t l_b = a_pu8Block[l_u64Jk];
     if (l_a == l_b) {
       ++l_k;
       continue;
     }
+    const std::uint64_t l_u64Step = static_cast<std::uint64_t>(l_k) + 1;
     if (l_a > l_b) {
-      l_i += l_k + 1;
+      l_i = l_Next(static_cast<std::uint32_t>(l_i + l_u64Step < l_n ? l_i + l_u64Step : l_n));
     } else {
-      l_j += l_k + 1;
+      l_j = l_Next(static_cast<std::uint32_t>(l_j + l_u64Step < l_n ? l_j + l_u64Step : l_n));
     }
-    if (l_i == l_j) ++l_j;
+    if (l_i == l_j) l_j = l_Next(l_j + 1);
     l_k = 0;
   }
-  return static_cast<std::uint32_t>(l_i < l_j ? l_i : l_j);
+  return l_i < l_j ? l_i : l_j;
 }
 
 // Makes the context's arrays hold a block of a_u32Length bytes.
@@ -334,21 +348,46 @@ void BWTUntransformBlock(std::uint8_t* a_pu8Output, const std::uint8_t* a_pu8Col
   // fit 16 bits, so next[] and its inverse (each position's rank, back[])
   // take half of a 32-bit table and stay in the second-level cache with
   // the column.
-  std::uint32_t l_au32Start[256] = {};
-  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) ++l_au32Start[a_pu8Column[l_u]];
+  //
+  // The column's runs of one byte would make each pass wait on its own
+  // count of that byte, so the column is taken as four quarters, each with
+  // counts of its own that start where the quarters before it end.
+  constexpr std::uint32_t s_u32Quarters = 4;
+  const std::uint32_t l_u32Quarter = l_n / s_u32Quarters;
+  const std::uint8_t* const l_apu8Quarter[s_u32Quarters] = {a_pu8Column, a_pu8Column + l_u32Quarter,
+                                                            a_pu8Column + 2 * l_u32Quarter,
+                                                            a_pu8Column + 3 * l_u32Quarter};
+  std::uint32_t l_au32Start[s_u32Quarters][256] = {};
+  for (std::uint32_t l_u = 0; l_u < l_u32Quarter; ++l_u) {
+    ++l_au32Start[0][l_apu8Quarter[0][l_u]];
+    ++l_au32Start[1][l_apu8Quarter[1][l_u]];
+    ++l_au32Start[2][l_apu8Quarter[2][l_u]];
+    ++l_au32Start[3][l_apu8Quarter[3][l_u]];
+  }
+  // The last quarter takes the remainder.
+  for (std::uint32_t l_u = s_u32Quarters * l_u32Quarter; l_u < l_n; ++l_u) ++l_au32Start[3][a_pu8Column[l_u]];
   std::uint32_t l_u32Sum = 0;
-  for (std::uint32_t& l_u32Count : l_au32Start) {
-    const std::uint32_t l_u32Count0 = l_u32Count;
-    l_u32Count = l_u32Sum;
-    l_u32Sum += l_u32Count0;
+  for (std::uint32_t l_u32Byte = 0; l_u32Byte < 256; ++l_u32Byte) {
+    for (std::uint32_t (&l_au32Quarter)[256] : l_au32Start) {
+      const std::uint32_t l_u32Count = l_au32Quarter[l_u32Byte];
+      l_au32Quarter[l_u32Byte] = l_u32Sum;
+      l_u32Sum += l_u32Count;
+    }
   }
   std::uint16_t* const l_pu16Next = a_pu16Table;
   std::uint16_t* const l_pu16Back = a_pu16Table + l_n;
-  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
-    const std::uint32_t l_u32Rank = l_au32Start[a_pu8Column[l_u]]++;
-    l_pu16Next[l_u32Rank] = static_cast<std::uint16_t>(l_u);
-    l_pu16Back[l_u] = static_cast<std::uint16_t>(l_u32Rank);
+  const auto l_Place = [&](std::uint32_t a_u32Quarter, std::uint32_t a_u32Pos) {
+    const std::uint32_t l_u32Rank = l_au32Start[a_u32Quarter][a_pu8Column[a_u32Pos]]++;
+    l_pu16Next[l_u32Rank] = static_cast<std::uint16_t>(a_u32Pos);
+    l_pu16Back[a_u32Pos] = static_cast<std::uint16_t>(l_u32Rank);
+  };
+  for (std::uint32_t l_u = 0; l_u < l_u32Quarter; ++l_u) {
+    l_Place(0, l_u);
+    l_Place(1, l_u + l_u32Quarter);
+    l_Place(2, l_u + 2 * l_u32Quarter);
+    l_Place(3, l_u + 3 * l_u32Quarter);
   }
+  for (std::uint32_t l_u = s_u32Quarters * l_u32Quarter; l_u < l_n; ++l_u) l_Place(3, l_u);
   // Two walks run at once to overlap their dependent loads: next[] from the
   // primary row yields the block from its first byte on, back[] from the
   // same row yields it from its last byte backward. The bytes are read from
