@@ -8,6 +8,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "os_cosfile_compress.h"
 #include "os_cosfile_compress_impl.h"
@@ -64,7 +67,7 @@ class CMtfList {
  public:
   CMtfList() {
     for (std::uint32_t l_u = 0; l_u < s_u32Head; ++l_u) m_u64Head |= static_cast<std::uint64_t>(l_u) << (8 * l_u);
-    for (std::uint32_t l_u = 0; l_u < s_u32Tail; ++l_u) m_au8Tail[l_u] = static_cast<std::uint8_t>(s_u32Head + l_u);
+    for (std::uint32_t l_u = 0; l_u < s_u32Tail; ++l_u) m_au8List[s_u32Before + l_u] = static_cast<std::uint8_t>(s_u32Head + l_u);
   }
 
   std::uint8_t Front() const { return static_cast<std::uint8_t>(m_u64Head); }
@@ -72,7 +75,7 @@ class CMtfList {
   // The byte at a_u32Pos, moved to the front.
   std::uint8_t Take(std::uint32_t a_u32Pos) {
     if (a_u32Pos < s_u32Head) return TakeFromHead(a_u32Pos);
-    const std::uint8_t l_u8 = m_au8Tail[a_u32Pos - s_u32Head];
+    const std::uint8_t l_u8 = m_au8List[s_u32Before + a_u32Pos - s_u32Head];
     TakeFromTail(a_u32Pos - s_u32Head, l_u8);
     return l_u8;
   }
@@ -87,25 +90,41 @@ class CMtfList {
       TakeFromHead(l_u32Pos);
       return l_u32Pos;
     }
+    const std::uint32_t l_u32Index = FindInTail(a_u8);
+    TakeFromTail(l_u32Index, a_u8);
+    return s_u32Head + l_u32Index;
+  }
+
+ private:
+  // The tail index of a_u8, which is not in the head. The padding past the
+  // tail is zero, and a zero there comes after the real one.
+  std::uint32_t FindInTail(std::uint8_t a_u8) const {
+#if defined(__SSE2__)
+    // Sixteen entries a compare.
+    const __m128i l_m128Pattern = _mm_set1_epi8(static_cast<char>(a_u8));
+    for (std::uint32_t l_u = 0;; l_u += 16) {
+      const __m128i l_m128 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_au8List + s_u32Before + l_u));
+      const std::uint32_t l_u32Equal =
+          static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(l_m128, l_m128Pattern)));
+      if (l_u32Equal != 0) return l_u + static_cast<std::uint32_t>(std::countr_zero(l_u32Equal));
+    }
+#else
     // Four words are tested together: one branch per 32 entries, then the
-    // word that holds it. The padding past the tail is zero, and a zero
-    // there comes after the real one (or is the real one's chunk's end).
+    // word that holds it.
+    const std::uint64_t l_u64Pattern = s_u64Ones * a_u8;
     for (std::uint32_t l_u = 0;; l_u += 32) {
       std::uint64_t l_au64[4];
-      std::memcpy(l_au64, m_au8Tail + l_u, sizeof(l_au64));
+      std::memcpy(l_au64, m_au8List + s_u32Before + l_u, sizeof(l_au64));
       std::uint64_t l_au64Zero[4];
       for (int l_i = 0; l_i < 4; ++l_i) l_au64Zero[l_i] = ZeroBytes(l_au64[l_i] ^ l_u64Pattern);
       if ((l_au64Zero[0] | l_au64Zero[1] | l_au64Zero[2] | l_au64Zero[3]) == 0) continue;
       for (std::uint32_t l_w = 0;; ++l_w) {
-        if (l_au64Zero[l_w] == 0) continue;
-        const std::uint32_t l_u32Index = l_u + l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_au64Zero[l_w])) / 8;
-        TakeFromTail(l_u32Index, a_u8);
-        return s_u32Head + l_u32Index;
+        if (l_au64Zero[l_w] != 0) return l_u + l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_au64Zero[l_w])) / 8;
       }
     }
+#endif
   }
 
- private:
   // Entries 0..pos-1 move up by one and entry pos comes to the front: the
   // bytes up to pos come from the list shifted by a byte, the rest stay.
   std::uint8_t TakeFromHead(std::uint32_t a_u32Pos) {
@@ -119,14 +138,27 @@ class CMtfList {
   // Tail entry a_u32Index (byte a_u8) comes to the front: the tail entries
   // before it move up by one, the head's last entry becomes the tail's first.
   void TakeFromTail(std::uint32_t a_u32Index, std::uint8_t a_u8) {
-    std::memmove(m_au8Tail + 1, m_au8Tail, a_u32Index);
-    m_au8Tail[0] = static_cast<std::uint8_t>(m_u64Head >> 56);
+    std::uint8_t* const l_pu8Tail = m_au8List + s_u32Before;
+#if defined(__SSE2__)
+    // Sixteen entries a move, from the top down: each chunk is read before
+    // the one below it is written. The last chunk may start in the padding
+    // before the tail, and entry 0 is written after it.
+    for (std::uint32_t l_u = a_u32Index; l_u > 0; l_u = l_u > 16 ? l_u - 16 : 0) {
+      const __m128i l_m128 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l_pu8Tail + l_u - 16));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(l_pu8Tail + l_u - 15), l_m128);
+    }
+#else
+    std::memmove(l_pu8Tail + 1, l_pu8Tail, a_u32Index);
+#endif
+    l_pu8Tail[0] = static_cast<std::uint8_t>(m_u64Head >> 56);
     m_u64Head = (m_u64Head << 8) | a_u8;
   }
 
   std::uint64_t m_u64Head = 0;
-  // The tail and the padding the word-wise search reads up to 256 bytes.
-  std::uint8_t m_au8Tail[s_u32Tail + s_u32Head] = {};
+  // The tail, with padding before it for the moves and after it for the
+  // searches, which read up to 256 bytes.
+  static constexpr std::uint32_t s_u32Before = 16;
+  std::uint8_t m_au8List[s_u32Before + s_u32Tail + s_u32Head] = {};
 };
 
 // Writes the low a_u32Bytes (0..8) bytes of a_u64 at a_pu8 and keeps the

@@ -10,6 +10,7 @@
 // every other rotation of w. Equal rotations (periodic blocks) have equal
 // output bytes, so their order does not matter, and the row of rotation 0
 // that comes out is one of the equal rows, each of which decodes.
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -17,6 +18,8 @@
 #include "os_cosfile_compress_impl.h"
 #include "os_cosmem.h"
 #include "os_log.h"
+
+static_assert(std::endian::native == std::endian::little, "the fast sort reads words little-endian");
 
 namespace {
 
@@ -252,6 +255,94 @@ std::uint32_t LeastRotation(const std::uint8_t* a_pu8Block, std::uint32_t a_u32L
   return l_i < l_j ? l_i : l_j;
 }
 
+// Random-looking blocks (packed or encrypted data) sort faster by their
+// first two bytes: their 65536 buckets hold a few rotations each, told
+// apart within a few more bytes. A block for which that does not hold
+// (large buckets, or two rotations alike past the compared depth, which
+// includes every periodic block) is left to the induced sort. Each
+// rotation differs from every other one the fast sort orders, so its order
+// is the only one and the output is the same either way.
+constexpr std::uint32_t s_u32PairKeys = 65536;
+constexpr std::uint32_t s_u32SampleLength = 4096;  // the leading bytes the test samples
+constexpr std::uint32_t s_u32SampleRepeats = 512;  // repeated pairs random bytes stay below
+constexpr std::uint32_t s_u32BucketMost = 32;      // rotations a bucket may hold
+constexpr std::uint32_t s_u32DepthWords = 8;       // 8-byte words compared past the pair
+
+// Whether the leading pairs of bytes repeat as seldom as random ones do:
+// 4096 random pairs repeat about 128 times, text repeats most of its pairs.
+bool LooksRandom(const std::uint8_t* a_pu8Block, std::uint32_t a_u32Length) {
+  if (a_u32Length < s_u32SampleLength + 1) return false;
+  std::uint64_t l_au64Seen[s_u32PairKeys / 64] = {};
+  std::uint32_t l_u32Repeats = 0;
+  for (std::uint32_t l_u = 0; l_u < s_u32SampleLength; ++l_u) {
+    const std::uint32_t l_u32Key = static_cast<std::uint32_t>(a_pu8Block[l_u]) << 8 | a_pu8Block[l_u + 1];
+    const std::uint64_t l_u64Bit = 1ull << (l_u32Key & 63);
+    l_u32Repeats += static_cast<std::uint32_t>((l_au64Seen[l_u32Key >> 6] & l_u64Bit) != 0);
+    l_au64Seen[l_u32Key >> 6] |= l_u64Bit;
+  }
+  return l_u32Repeats < s_u32SampleRepeats;
+}
+
+// Eight bytes as a number that compares as they do (the first one highest).
+std::uint64_t BigEndian64(const std::uint8_t* a_pu8) {
+  std::uint64_t l_u64;
+  std::memcpy(&l_u64, a_pu8, 8);
+  return __builtin_bswap64(l_u64);
+}
+
+// The rotations of a_pu8Block in order into a_pu32Rows, with a_pu32Counts
+// (65536 words) and a_pu8Twice (the block twice, 2n bytes); false when the
+// block is not one for this sort. n >= 65536 - 1, so that the counts fit
+// the symbol array and the compared depth stays inside the doubled block.
+bool SortRandomRotations(const std::uint8_t* a_pu8Block, std::uint32_t a_u32Length, std::uint32_t* a_pu32Rows,
+                         std::uint32_t* a_pu32Counts, std::uint8_t* a_pu8Twice) {
+  const std::uint32_t l_n = a_u32Length;
+  std::memcpy(a_pu8Twice, a_pu8Block, l_n);
+  std::memcpy(a_pu8Twice + l_n, a_pu8Block, l_n);
+  const auto l_Key = [&](std::uint32_t a_u32Pos) {
+    return static_cast<std::uint32_t>(a_pu8Twice[a_u32Pos]) << 8 | a_pu8Twice[a_u32Pos + 1];
+  };
+  std::memset(a_pu32Counts, 0, s_u32PairKeys * sizeof(std::uint32_t));
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) ++a_pu32Counts[l_Key(l_u)];
+  std::uint32_t l_u32Sum = 0;
+  for (std::uint32_t l_u = 0; l_u < s_u32PairKeys; ++l_u) {
+    const std::uint32_t l_u32Count = a_pu32Counts[l_u];
+    if (l_u32Count > s_u32BucketMost) return false;
+    a_pu32Counts[l_u] = l_u32Sum;
+    l_u32Sum += l_u32Count;
+  }
+  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) a_pu32Rows[a_pu32Counts[l_Key(l_u)]++] = l_u;
+  // Each bucket now ends where the next one starts; insertion sort within.
+  std::uint32_t l_u32Begin = 0;
+  for (std::uint32_t l_u32Key = 0; l_u32Key < s_u32PairKeys; ++l_u32Key) {
+    const std::uint32_t l_u32End = a_pu32Counts[l_u32Key];
+    for (std::uint32_t l_u = l_u32Begin + 1; l_u < l_u32End; ++l_u) {
+      const std::uint32_t l_u32Row = a_pu32Rows[l_u];
+      std::uint32_t l_v = l_u;
+      while (l_v > l_u32Begin) {
+        // Compares the two rotations past their pair, a word at a time.
+        const std::uint8_t* const l_pu8A = a_pu8Twice + a_pu32Rows[l_v - 1] + 2;
+        const std::uint8_t* const l_pu8B = a_pu8Twice + l_u32Row + 2;
+        std::uint32_t l_w = 0;
+        std::uint64_t l_u64A = 0;
+        std::uint64_t l_u64B = 0;
+        for (; l_w < s_u32DepthWords; ++l_w) {
+          l_u64A = BigEndian64(l_pu8A + 8 * l_w);
+          l_u64B = BigEndian64(l_pu8B + 8 * l_w);
+          if (l_u64A != l_u64B) break;
+        }
+        if (l_w == s_u32DepthWords) return false;
+        if (l_u64A < l_u64B) break;
+        a_pu32Rows[l_v] = a_pu32Rows[l_v - 1];
+        --l_v;
+      }
+      a_pu32Rows[l_v] = l_u32Row;
+    }
+    l_u32Begin = l_u32End;
+  }
+  return true;
+}
+
 // Makes the context's arrays hold a block of a_u32Length bytes.
 EOSSTS PrepareContext(OsCompressContext* a_poscompresscontext, std::uint32_t a_u32Length) {
   if (a_poscompresscontext->m_pu32Rotations != nullptr && a_poscompresscontext->m_pu32Symbols != nullptr &&
@@ -309,20 +400,27 @@ EOSSTS BWTTransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void*
   }
   if (PrepareContext(a_poscompresscontext, l_n) != OS_STS_SUCCESS) return OS_STS_FAIL;
 
-  const std::uint32_t l_u32Start = LeastRotation(l_pu8In, l_n);
-  // The symbols (at most 256) fit 16 bits; the array holds twice as many.
-  std::uint16_t* const l_pu16Text = reinterpret_cast<std::uint16_t*>(a_poscompresscontext->m_pu32Symbols);
   std::uint32_t* const l_pu32Sa = a_poscompresscontext->m_pu32Rotations;
-  for (std::uint32_t l_u = 0, l_src = l_u32Start; l_u < l_n; ++l_u) {
-    l_pu16Text[l_u] = static_cast<std::uint16_t>(l_pu8In[l_src] + 1);
-    if (++l_src == l_n) l_src = 0;
-  }
-  l_pu16Text[l_n] = 0;
+  std::uint32_t l_u32Start = 0;
+  // The fast sort's counts take the symbol array (n + 1 words) and the
+  // doubled block the work area (over 2n bytes).
+  if (l_n + 1 < s_u32PairKeys || !LooksRandom(l_pu8In, l_n) ||
+      !SortRandomRotations(l_pu8In, l_n, l_pu32Sa + 1, a_poscompresscontext->m_pu32Symbols,
+                           reinterpret_cast<std::uint8_t*>(a_poscompresscontext->m_pu32Work))) {
+    l_u32Start = LeastRotation(l_pu8In, l_n);
+    // The symbols (at most 256) fit 16 bits; the array holds twice as many.
+    std::uint16_t* const l_pu16Text = reinterpret_cast<std::uint16_t*>(a_poscompresscontext->m_pu32Symbols);
+    for (std::uint32_t l_u = 0, l_src = l_u32Start; l_u < l_n; ++l_u) {
+      l_pu16Text[l_u] = static_cast<std::uint16_t>(l_pu8In[l_src] + 1);
+      if (++l_src == l_n) l_src = 0;
+    }
+    l_pu16Text[l_n] = 0;
 
-  const std::uint32_t l_u32BucketWords = BucketWords(static_cast<std::uint64_t>(l_n) + 1);
-  CSortWork l_work{a_poscompresscontext->m_pu32Work,
-                   reinterpret_cast<std::uint8_t*>(a_poscompresscontext->m_pu32Work + l_u32BucketWords)};
-  SortSuffixes<std::uint16_t>(l_pu16Text, l_pu32Sa, l_n + 1, s_u32ByteSymbols, l_work);
+    const std::uint32_t l_u32BucketWords = BucketWords(static_cast<std::uint64_t>(l_n) + 1);
+    CSortWork l_work{a_poscompresscontext->m_pu32Work,
+                     reinterpret_cast<std::uint8_t*>(a_poscompresscontext->m_pu32Work + l_u32BucketWords)};
+    SortSuffixes<std::uint16_t>(l_pu16Text, l_pu32Sa, l_n + 1, s_u32ByteSymbols, l_work);
+  }
 
   // Row i is the rotation starting at l_pu32Sa[i + 1] + l_u32Start (row 0 of
   // the suffix array is the end mark).
