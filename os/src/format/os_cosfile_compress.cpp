@@ -67,7 +67,8 @@ class CMtfList {
  public:
   CMtfList() {
     for (std::uint32_t l_u = 0; l_u < s_u32Head; ++l_u) m_u64Head |= static_cast<std::uint64_t>(l_u) << (8 * l_u);
-    for (std::uint32_t l_u = 0; l_u < s_u32Tail; ++l_u) m_au8List[s_u32Before + l_u] = static_cast<std::uint8_t>(s_u32Head + l_u);
+    for (std::uint32_t l_u = 0; l_u < s_u32Tail; ++l_u)
+      m_au8List[s_u32Before + l_u] = static_cast<std::uint8_t>(s_u32Head + l_u);
   }
 
   std::uint8_t Front() const { return static_cast<std::uint8_t>(m_u64Head); }
@@ -119,7 +120,8 @@ class CMtfList {
       for (int l_i = 0; l_i < 4; ++l_i) l_au64Zero[l_i] = ZeroBytes(l_au64[l_i] ^ l_u64Pattern);
       if ((l_au64Zero[0] | l_au64Zero[1] | l_au64Zero[2] | l_au64Zero[3]) == 0) continue;
       for (std::uint32_t l_w = 0;; ++l_w) {
-        if (l_au64Zero[l_w] != 0) return l_u + l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_au64Zero[l_w])) / 8;
+        if (l_au64Zero[l_w] != 0)
+          return l_u + l_w * 8 + static_cast<std::uint32_t>(std::countr_zero(l_au64Zero[l_w])) / 8;
       }
     }
 #endif
@@ -179,8 +181,7 @@ void UnmoveCodes(CMtfList& a_list, std::uint8_t* a_pu8Out, const std::uint8_t* a
   while (l_u + 8 <= a_n) {
     std::uint64_t l_u64Codes;
     std::memcpy(&l_u64Codes, a_pu8Codes + l_u, 8);
-    const std::uint32_t l_u32Zeros =
-        l_u64Codes == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(l_u64Codes)) / 8;
+    const std::uint32_t l_u32Zeros = l_u64Codes == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(l_u64Codes)) / 8;
     PutLow(a_pu8Out + l_u, s_u64Ones * a_list.Front(), l_u32Zeros);
     l_u += l_u32Zeros;
     if (l_u32Zeros == 8) continue;
@@ -313,8 +314,7 @@ EOSSTS MoveToFront(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* 
     std::uint64_t l_u64;
     std::memcpy(&l_u64, l_pu8In + l_u, 8);
     const std::uint64_t l_u64Other = l_u64 ^ (s_u64Ones * l_list.Front());
-    const std::uint32_t l_u32Zeros =
-        l_u64Other == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(l_u64Other)) / 8;
+    const std::uint32_t l_u32Zeros = l_u64Other == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(l_u64Other)) / 8;
     PutLow(l_pu8Out + l_u, 0, l_u32Zeros);
     l_u += l_u32Zeros;
     if (l_u32Zeros == 8) continue;
@@ -639,7 +639,8 @@ EDECODE DecodeChunk(const SChunk& a_chunk, std::uint8_t* a_pu8Scratch, CUntransf
   std::uint32_t l_u32Decoded = 0;
   if (a_chunk.m_u32Method == OS_COMPRESS_RLE) {
     return UnpackBitsCode(a_chunk.m_pu8Block, l_n, a_chunk.m_pu8Data, a_chunk.m_u32Stored, &l_u32Decoded,
-                          CBytesSink{}) == UNPACK_OK && l_u32Decoded == l_n
+                          CBytesSink{}) == UNPACK_OK &&
+                   l_u32Decoded == l_n
                ? DECODE_OK
                : DECODE_UNPACK;
   }

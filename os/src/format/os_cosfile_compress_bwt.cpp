@@ -452,9 +452,8 @@ void BWTUntransformBlock(std::uint8_t* a_pu8Output, const std::uint8_t* a_pu8Col
   // counts of its own that start where the quarters before it end.
   constexpr std::uint32_t s_u32Quarters = 4;
   const std::uint32_t l_u32Quarter = l_n / s_u32Quarters;
-  const std::uint8_t* const l_apu8Quarter[s_u32Quarters] = {a_pu8Column, a_pu8Column + l_u32Quarter,
-                                                            a_pu8Column + 2 * l_u32Quarter,
-                                                            a_pu8Column + 3 * l_u32Quarter};
+  const std::uint8_t* const l_apu8Quarter[s_u32Quarters] = {
+      a_pu8Column, a_pu8Column + l_u32Quarter, a_pu8Column + 2 * l_u32Quarter, a_pu8Column + 3 * l_u32Quarter};
   std::uint32_t l_au32Start[s_u32Quarters][256] = {};
   for (std::uint32_t l_u = 0; l_u < l_u32Quarter; ++l_u) {
     ++l_au32Start[0][l_apu8Quarter[0][l_u]];
@@ -466,7 +465,7 @@ void BWTUntransformBlock(std::uint8_t* a_pu8Output, const std::uint8_t* a_pu8Col
   for (std::uint32_t l_u = s_u32Quarters * l_u32Quarter; l_u < l_n; ++l_u) ++l_au32Start[3][a_pu8Column[l_u]];
   std::uint32_t l_u32Sum = 0;
   for (std::uint32_t l_u32Byte = 0; l_u32Byte < 256; ++l_u32Byte) {
-    for (std::uint32_t (&l_au32Quarter)[256] : l_au32Start) {
+    for (std::uint32_t(&l_au32Quarter)[256] : l_au32Start) {
       const std::uint32_t l_u32Count = l_au32Quarter[l_u32Byte];
       l_au32Quarter[l_u32Byte] = l_u32Sum;
       l_u32Sum += l_u32Count;
