@@ -134,9 +134,15 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
 
   // Sort the LMS substrings.
   GetBuckets(a_pText, l_n, a_u32Symbols, l_pu32Counts, l_pu32Buckets, true);
+  // LMS positions come at random, so the loops over them do not branch on
+  // one: a position that is not LMS writes a slot that is written again
+  // after the loop. Here that is slot 0, the end mark's, which comes last.
   for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
   for (std::uint32_t l_u = 1; l_u < l_n; ++l_u) {
-    if (IsLms(l_pu8Types, l_u)) a_pu32Sa[--l_pu32Buckets[a_pText[l_u]]] = l_u;
+    const bool l_bLms = IsLms(l_pu8Types, l_u);
+    const std::uint32_t l_u32Slot = l_pu32Buckets[a_pText[l_u]] - l_bLms;
+    l_pu32Buckets[a_pText[l_u]] = l_u32Slot;
+    a_pu32Sa[l_bLms ? l_u32Slot : 0] = l_u;
   }
   InduceL(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
   InduceS(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
@@ -156,12 +162,15 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
   // to and including the next LMS position): two substrings are equal when
   // their lengths and their symbols are, their types following from both.
   for (std::uint32_t l_u = l_n1; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
+  // The end mark's slot, filled after the loop, takes the writes of
+  // positions that are not LMS and of the first LMS position.
+  const std::uint32_t l_u32EndSlot = l_n1 + (l_n - 1) / 2;
   for (std::uint32_t l_u = 1, l_u32Last = 0; l_u < l_n; ++l_u) {
-    if (!IsLms(l_pu8Types, l_u)) continue;
-    if (l_u32Last != 0) a_pu32Sa[l_n1 + l_u32Last / 2] = l_u - l_u32Last + 1;
-    l_u32Last = l_u;
+    const bool l_bLms = IsLms(l_pu8Types, l_u);
+    a_pu32Sa[l_bLms && l_u32Last != 0 ? l_n1 + l_u32Last / 2 : l_u32EndSlot] = l_u - l_u32Last + 1;
+    l_u32Last = l_bLms ? l_u : l_u32Last;
   }
-  a_pu32Sa[l_n1 + (l_n - 1) / 2] = 1;  // the end mark, the last LMS position
+  a_pu32Sa[l_u32EndSlot] = 1;  // the end mark, the last LMS position
   std::uint32_t l_u32Names = 0;
   std::uint32_t l_u32Prev = s_u32Empty;
   std::uint32_t l_u32PrevLength = 0;
@@ -198,8 +207,10 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
 
   // Induce the full order from the sorted LMS suffixes.
   GetBuckets(a_pText, l_n, a_u32Symbols, l_pu32Counts, l_pu32Buckets, true);
+  // The last position is LMS, so the store never passes the n1 slots.
   for (std::uint32_t l_u = 1, l_j = 0; l_u < l_n; ++l_u) {
-    if (IsLms(l_pu8Types, l_u)) l_pu32Text1[l_j++] = l_u;
+    l_pu32Text1[l_j] = l_u;
+    l_j += static_cast<std::uint32_t>(IsLms(l_pu8Types, l_u));
   }
   for (std::uint32_t l_u = 0; l_u < l_n1; ++l_u) l_pu32Sa1[l_u] = l_pu32Text1[l_pu32Sa1[l_u]];
   for (std::uint32_t l_u = l_n1; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
