@@ -163,26 +163,32 @@ class CMtfList {
   std::uint8_t m_au8List[s_u32Before + s_u32Tail + s_u32Head] = {};
 };
 
-// Writes the low a_u32Bytes (0..8) bytes of a_u64 at a_pu8 and keeps the
-// others, so that a word-wide pass can run in place.
-void PutLow(std::uint8_t* a_pu8, std::uint64_t a_u64, std::uint32_t a_u32Bytes) {
-  const std::uint64_t l_u64Mask = a_u32Bytes >= 8 ? ~0ull : (1ull << (8 * a_u32Bytes)) - 1;
-  std::uint64_t l_u64Old;
-  std::memcpy(&l_u64Old, a_pu8, 8);
-  l_u64Old = (l_u64Old & ~l_u64Mask) | (a_u64 & l_u64Mask);
-  std::memcpy(a_pu8, &l_u64Old, 8);
+// Writes the low a_u32Bytes (0..8) bytes of a_u64 at a_pu8, which a pass
+// that runs in place (a_bInPlace) must not overwrite past them. A pass into
+// another buffer writes the whole word, as the bytes past a_u32Bytes are
+// written again after it; not reading them back spares a stall on the
+// word the last step wrote.
+void PutLow(std::uint8_t* a_pu8, std::uint64_t a_u64, std::uint32_t a_u32Bytes, bool a_bInPlace) {
+  if (a_bInPlace) {
+    const std::uint64_t l_u64Mask = a_u32Bytes >= 8 ? ~0ull : (1ull << (8 * a_u32Bytes)) - 1;
+    std::uint64_t l_u64Old;
+    std::memcpy(&l_u64Old, a_pu8, 8);
+    a_u64 = (l_u64Old & ~l_u64Mask) | (a_u64 & l_u64Mask);
+  }
+  std::memcpy(a_pu8, &a_u64, 8);
 }
 
 // The bytes of a_n move-to-front codes, on a_list. Most codes are 0 (the
 // front entry again): eight at a time are tested, and the front entry is
 // written for those before the first other code.
 void UnmoveCodes(CMtfList& a_list, std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8Codes, std::uint32_t a_n) {
+  const bool l_bInPlace = a_pu8Out == a_pu8Codes;
   std::uint32_t l_u = 0;
   while (l_u + 8 <= a_n) {
     std::uint64_t l_u64Codes;
     std::memcpy(&l_u64Codes, a_pu8Codes + l_u, 8);
     const std::uint32_t l_u32Zeros = l_u64Codes == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(l_u64Codes)) / 8;
-    PutLow(a_pu8Out + l_u, s_u64Ones * a_list.Front(), l_u32Zeros);
+    PutLow(a_pu8Out + l_u, s_u64Ones * a_list.Front(), l_u32Zeros, l_bInPlace);
     l_u += l_u32Zeros;
     if (l_u32Zeros == 8) continue;
     a_pu8Out[l_u] = a_list.Take(static_cast<std::uint8_t>(l_u64Codes >> (8 * l_u32Zeros)));
@@ -246,13 +252,30 @@ struct CBytesSink {
   void Run(std::uint8_t* a_pu8Out, std::uint8_t a_u8, std::uint32_t a_n) { std::memset(a_pu8Out, a_u8, a_n); }
 };
 
+// a_n (at least 1) copies of a_u8 at a_pu8, in words that may overlap:
+// runs are short, and a call of memset costs more than the run.
+void Fill(std::uint8_t* a_pu8, std::uint8_t a_u8, std::uint32_t a_n) {
+  const std::uint64_t l_u64 = s_u64Ones * a_u8;
+  if (a_n >= 8) {
+    for (std::uint32_t l_u = 0; l_u + 8 < a_n; l_u += 8) std::memcpy(a_pu8 + l_u, &l_u64, 8);
+    std::memcpy(a_pu8 + a_n - 8, &l_u64, 8);
+  } else if (a_n >= 4) {
+    std::memcpy(a_pu8, &l_u64, 4);
+    std::memcpy(a_pu8 + a_n - 4, &l_u64, 4);
+  } else {
+    a_pu8[0] = a_u8;
+    a_pu8[a_n / 2] = a_u8;
+    a_pu8[a_n - 1] = a_u8;
+  }
+}
+
 struct CUnmoveSink {
   void Literal(std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8In, std::uint32_t a_n) {
     UnmoveCodes(m_list, a_pu8Out, a_pu8In, a_n);
   }
   void Run(std::uint8_t* a_pu8Out, std::uint8_t a_u8Code, std::uint32_t a_n) {
     if (a_u8Code == 0) {
-      std::memset(a_pu8Out, m_list.Front(), a_n);
+      if (a_n != 0) Fill(a_pu8Out, m_list.Front(), a_n);
       return;
     }
     for (std::uint32_t l_u = 0; l_u < a_n; ++l_u) a_pu8Out[l_u] = m_list.Take(a_u8Code);
@@ -315,7 +338,7 @@ EOSSTS MoveToFront(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* 
     std::memcpy(&l_u64, l_pu8In + l_u, 8);
     const std::uint64_t l_u64Other = l_u64 ^ (s_u64Ones * l_list.Front());
     const std::uint32_t l_u32Zeros = l_u64Other == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(l_u64Other)) / 8;
-    PutLow(l_pu8Out + l_u, 0, l_u32Zeros);
+    PutLow(l_pu8Out + l_u, 0, l_u32Zeros, l_pu8Out == l_pu8In);
     l_u += l_u32Zeros;
     if (l_u32Zeros == 8) continue;
     l_pu8Out[l_u] = static_cast<std::uint8_t>(l_list.Find(static_cast<std::uint8_t>(l_u64 >> (8 * l_u32Zeros))));
