@@ -50,9 +50,10 @@ std::uint64_t Get64(const std::uint8_t* a_pu8) {
 // The 256-entry recency list. After the transform nearly every byte is
 // one of the eight most recent, so those live in a register (entry k in
 // bits 8k..8k+7) and a move among them is a few shifts and masks, without
-// a branch on which one it is. The other 248 entries are plain bytes:
-// moving one of them to the front is one memmove, which the C library does
-// a vector at a time, and finding one reads the list a word at a time.
+// a branch on which one it is. The other 248 entries are plain bytes,
+// searched and moved sixteen at a time in aligned vectors where SSE2 is
+// there (so that each read finds the vector the last move wrote whole),
+// and otherwise searched a word at a time and moved by memmove.
 constexpr std::uint64_t s_u64Ones = 0x0101010101010101ull;
 
 class CMtfList {
@@ -67,8 +68,7 @@ class CMtfList {
  public:
   CMtfList() {
     for (std::uint32_t l_u = 0; l_u < s_u32Head; ++l_u) m_u64Head |= static_cast<std::uint64_t>(l_u) << (8 * l_u);
-    for (std::uint32_t l_u = 0; l_u < s_u32Tail; ++l_u)
-      m_au8List[s_u32Before + l_u] = static_cast<std::uint8_t>(s_u32Head + l_u);
+    for (std::uint32_t l_u = 0; l_u < s_u32Tail; ++l_u) m_au8Tail[l_u] = static_cast<std::uint8_t>(s_u32Head + l_u);
   }
 
   std::uint8_t Front() const { return static_cast<std::uint8_t>(m_u64Head); }
@@ -76,7 +76,7 @@ class CMtfList {
   // The byte at a_u32Pos, moved to the front.
   std::uint8_t Take(std::uint32_t a_u32Pos) {
     if (a_u32Pos < s_u32Head) return TakeFromHead(a_u32Pos);
-    const std::uint8_t l_u8 = m_au8List[s_u32Before + a_u32Pos - s_u32Head];
+    const std::uint8_t l_u8 = m_au8Tail[a_u32Pos - s_u32Head];
     TakeFromTail(a_u32Pos - s_u32Head, l_u8);
     return l_u8;
   }
@@ -104,7 +104,7 @@ class CMtfList {
     // Sixteen entries a compare.
     const __m128i l_m128Pattern = _mm_set1_epi8(static_cast<char>(a_u8));
     for (std::uint32_t l_u = 0;; l_u += 16) {
-      const __m128i l_m128 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_au8List + s_u32Before + l_u));
+      const __m128i l_m128 = _mm_load_si128(reinterpret_cast<const __m128i*>(m_au8Tail + l_u));
       const std::uint32_t l_u32Equal =
           static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(l_m128, l_m128Pattern)));
       if (l_u32Equal != 0) return l_u + static_cast<std::uint32_t>(std::countr_zero(l_u32Equal));
@@ -115,7 +115,7 @@ class CMtfList {
     const std::uint64_t l_u64Pattern = s_u64Ones * a_u8;
     for (std::uint32_t l_u = 0;; l_u += 32) {
       std::uint64_t l_au64[4];
-      std::memcpy(l_au64, m_au8List + s_u32Before + l_u, sizeof(l_au64));
+      std::memcpy(l_au64, m_au8Tail + l_u, sizeof(l_au64));
       std::uint64_t l_au64Zero[4];
       for (int l_i = 0; l_i < 4; ++l_i) l_au64Zero[l_i] = ZeroBytes(l_au64[l_i] ^ l_u64Pattern);
       if ((l_au64Zero[0] | l_au64Zero[1] | l_au64Zero[2] | l_au64Zero[3]) == 0) continue;
@@ -140,27 +140,36 @@ class CMtfList {
   // Tail entry a_u32Index (byte a_u8) comes to the front: the tail entries
   // before it move up by one, the head's last entry becomes the tail's first.
   void TakeFromTail(std::uint32_t a_u32Index, std::uint8_t a_u8) {
-    std::uint8_t* const l_pu8Tail = m_au8List + s_u32Before;
 #if defined(__SSE2__)
-    // Sixteen entries a move, from the top down: each chunk is read before
-    // the one below it is written. The last chunk may start in the padding
-    // before the tail, and entry 0 is written after it.
-    for (std::uint32_t l_u = a_u32Index; l_u > 0; l_u = l_u > 16 ? l_u - 16 : 0) {
-      const __m128i l_m128 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l_pu8Tail + l_u - 16));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(l_pu8Tail + l_u - 15), l_m128);
+    // Each vector below the one that holds the entry moves up a byte and
+    // takes the top byte of the one before it (the head's last entry for
+    // the first); in the entry's own vector only the lanes up to it move.
+    __m128i* const l_pm128 = reinterpret_cast<__m128i*>(m_au8Tail);
+    const std::uint32_t l_u32Last = a_u32Index / 16;
+    __m128i l_m128Carry = _mm_cvtsi32_si128(static_cast<int>(m_u64Head >> 56));
+    for (std::uint32_t l_u = 0; l_u < l_u32Last; ++l_u) {
+      const __m128i l_m128 = _mm_load_si128(l_pm128 + l_u);
+      _mm_store_si128(l_pm128 + l_u, _mm_or_si128(_mm_slli_si128(l_m128, 1), l_m128Carry));
+      l_m128Carry = _mm_srli_si128(l_m128, 15);
     }
+    const __m128i l_m128 = _mm_load_si128(l_pm128 + l_u32Last);
+    const __m128i l_m128Moved = _mm_or_si128(_mm_slli_si128(l_m128, 1), l_m128Carry);
+    const __m128i l_m128Lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i l_m128Stay = _mm_cmpgt_epi8(l_m128Lanes, _mm_set1_epi8(static_cast<char>(a_u32Index % 16)));
+    _mm_store_si128(l_pm128 + l_u32Last,
+                    _mm_or_si128(_mm_and_si128(l_m128Stay, l_m128), _mm_andnot_si128(l_m128Stay, l_m128Moved)));
 #else
-    std::memmove(l_pu8Tail + 1, l_pu8Tail, a_u32Index);
+    std::memmove(m_au8Tail + 1, m_au8Tail, a_u32Index);
+    m_au8Tail[0] = static_cast<std::uint8_t>(m_u64Head >> 56);
 #endif
-    l_pu8Tail[0] = static_cast<std::uint8_t>(m_u64Head >> 56);
     m_u64Head = (m_u64Head << 8) | a_u8;
   }
 
   std::uint64_t m_u64Head = 0;
-  // The tail, with padding before it for the moves and after it for the
-  // searches, which read up to 256 bytes.
-  static constexpr std::uint32_t s_u32Before = 16;
-  std::uint8_t m_au8List[s_u32Before + s_u32Tail + s_u32Head] = {};
+  // The tail and the zero padding the searches read up to 256 bytes; the
+  // moves leave the padding alone, as its vector's lanes past the last
+  // entry always stay.
+  alignas(16) std::uint8_t m_au8Tail[s_u32Tail + s_u32Head] = {};
 };
 
 // Writes the low a_u32Bytes (0..8) bytes of a_u64 at a_pu8, which a pass

@@ -469,15 +469,15 @@ void BWTUntransformBlock(std::uint8_t* a_pu8Output, const std::uint8_t* a_pu8Col
   // again by even and odd positions, for eight chains instead of four.
   std::uint32_t l_au32Start[s_u32Quarters][256] = {};
   std::uint32_t l_au32Odd[s_u32Quarters][256] = {};
-  std::uint32_t l_u32Pos = 0;
-  for (; l_u32Pos + 2 <= l_u32Quarter; l_u32Pos += 2) {
+  std::uint32_t l_u32Even = 0;
+  for (; l_u32Even + 2 <= l_u32Quarter; l_u32Even += 2) {
     for (std::uint32_t l_q = 0; l_q < s_u32Quarters; ++l_q) {
-      ++l_au32Start[l_q][l_apu8Quarter[l_q][l_u32Pos]];
-      ++l_au32Odd[l_q][l_apu8Quarter[l_q][l_u32Pos + 1]];
+      ++l_au32Start[l_q][l_apu8Quarter[l_q][l_u32Even]];
+      ++l_au32Odd[l_q][l_apu8Quarter[l_q][l_u32Even + 1]];
     }
   }
-  if (l_u32Pos < l_u32Quarter) {
-    for (std::uint32_t l_q = 0; l_q < s_u32Quarters; ++l_q) ++l_au32Start[l_q][l_apu8Quarter[l_q][l_u32Pos]];
+  if (l_u32Even < l_u32Quarter) {
+    for (std::uint32_t l_q = 0; l_q < s_u32Quarters; ++l_q) ++l_au32Start[l_q][l_apu8Quarter[l_q][l_u32Even]];
   }
   // The last quarter takes the remainder.
   for (std::uint32_t l_u = s_u32Quarters * l_u32Quarter; l_u < l_n; ++l_u) ++l_au32Start[3][a_pu8Column[l_u]];
