@@ -321,6 +321,79 @@ TEST_F(OsCompressTest, TransformEqualsSortedRotations) {
   EXPECT_EQ(l_u32Primary, 0u);
 }
 
+// Whole blocks of random-looking data take a sort of their own, which hands
+// blocks with a long repeat back to the general one: each way, the column
+// is the sorted rotations' and decodes back.
+TEST_F(OsCompressTest, RandomBlocksSortLikeAnyOther) {
+  CContext l_context;
+  struct SCase {
+    std::uint32_t m_n;
+    std::uint32_t m_u32Repeat;  // bytes copied from the start to the middle
+  };
+  const SCase l_acase[] = {{65536, 0}, {65535, 0}, {65537, 0}, {65536, 40}, {65536, 300}};
+  for (const SCase& l_case : l_acase) {
+    Bytes l_block = RandomBytes(l_case.m_n, l_case.m_n + l_case.m_u32Repeat);
+    std::copy(l_block.begin(), l_block.begin() + l_case.m_u32Repeat, l_block.begin() + l_case.m_n / 2);
+    Bytes l_column(l_case.m_n);
+    std::uint32_t l_u32Primary = UINT32_MAX;
+    ASSERT_EQ(
+        BWTTransform(l_column.data(), l_case.m_n, l_block.data(), l_case.m_n, &l_u32Primary, &l_context.m_context),
+        OS_STS_SUCCESS);
+    EXPECT_EQ(l_column, ReferenceColumn(l_block)) << l_case.m_n << " " << l_case.m_u32Repeat;
+    Bytes l_back(l_case.m_n);
+    ASSERT_EQ(BWTUntransform(l_back.data(), l_case.m_n, l_column.data(), l_case.m_n, l_u32Primary), OS_STS_SUCCESS);
+    EXPECT_EQ(l_back, l_block) << l_case.m_n << " " << l_case.m_u32Repeat;
+  }
+  // w repeated 4 times has equal rotations; its column is w's with each byte
+  // repeated 4 times.
+  const Bytes l_unit = RandomBytes(16384, 10);
+  Bytes l_block;
+  for (int l_i = 0; l_i < 4; ++l_i) l_block.insert(l_block.end(), l_unit.begin(), l_unit.end());
+  Bytes l_expected;
+  for (const std::uint8_t l_u8 : ReferenceColumn(l_unit)) l_expected.insert(l_expected.end(), 4, l_u8);
+  Bytes l_column(l_block.size());
+  std::uint32_t l_u32Primary = UINT32_MAX;
+  ASSERT_EQ(BWTTransform(l_column.data(), 65536, l_block.data(), 65536, &l_u32Primary, &l_context.m_context),
+            OS_STS_SUCCESS);
+  EXPECT_EQ(l_column, l_expected);
+  Bytes l_back(l_block.size());
+  ASSERT_EQ(BWTUntransform(l_back.data(), 65536, l_column.data(), 65536, l_u32Primary), OS_STS_SUCCESS);
+  EXPECT_EQ(l_back, l_block);
+}
+
+// The recency list against a plain one, over inputs that reach every
+// position of it, into another buffer and in place.
+TEST_F(OsCompressTest, MoveToFrontMatchesAPlainList) {
+  Bytes l_input;
+  for (int l_iRound = 0; l_iRound < 3; ++l_iRound) {
+    for (int l_i = 255; l_i >= 0; --l_i) l_input.push_back(static_cast<std::uint8_t>(l_i));
+  }
+  const Bytes l_random = RandomBytes(5000, 9);
+  l_input.insert(l_input.end(), l_random.begin(), l_random.end());
+  for (int l_i = 0; l_i < 50; ++l_i) l_input.insert(l_input.end(), 1 + l_i % 11, static_cast<std::uint8_t>(l_i * 37));
+  std::vector<std::uint8_t> l_list(256);
+  std::iota(l_list.begin(), l_list.end(), 0);
+  Bytes l_expected;
+  for (const std::uint8_t l_u8 : l_input) {
+    const auto l_it = std::find(l_list.begin(), l_list.end(), l_u8);
+    l_expected.push_back(static_cast<std::uint8_t>(l_it - l_list.begin()));
+    l_list.erase(l_it);
+    l_list.insert(l_list.begin(), l_u8);
+  }
+  const std::uint32_t l_n = static_cast<std::uint32_t>(l_input.size());
+  Bytes l_codes(l_n);
+  ASSERT_EQ(MoveToFront(l_codes.data(), l_n, l_input.data(), l_n), OS_STS_SUCCESS);
+  EXPECT_EQ(l_codes, l_expected);
+  Bytes l_back(l_n);
+  ASSERT_EQ(UnmoveToFront(l_back.data(), l_n, l_codes.data(), l_n), OS_STS_SUCCESS);
+  EXPECT_EQ(l_back, l_input);
+  Bytes l_inPlace = l_input;
+  ASSERT_EQ(MoveToFront(l_inPlace.data(), l_n, l_inPlace.data(), l_n), OS_STS_SUCCESS);
+  EXPECT_EQ(l_inPlace, l_expected);
+  ASSERT_EQ(UnmoveToFront(l_inPlace.data(), l_n, l_inPlace.data(), l_n), OS_STS_SUCCESS);
+  EXPECT_EQ(l_inPlace, l_input);
+}
+
 TEST_F(OsCompressTest, BlocksThatCatchRealFaults) {
   // 65536 identical bytes code far below the block with method 2.
   Bytes l_container;
