@@ -493,8 +493,8 @@ void BWTUntransformBlock(std::uint8_t* a_pu8Output, const std::uint8_t* a_pu8Col
   std::uint16_t* const l_pu16Back = a_pu16Table + l_n;
   // Written out per quarter: through a quarter index the compiler keeps
   // the counts' addresses in memory.
-  const std::uint32_t l_u32Second = 2 * l_u32Quarter;  // where the third quarter starts
-  const std::uint32_t l_u32Third = 3 * l_u32Quarter;
+  const std::uint32_t l_u32Quarter2 = 2 * l_u32Quarter;  // where the third quarter starts
+  const std::uint32_t l_u32Quarter3 = 3 * l_u32Quarter;  // and the fourth
   for (std::uint32_t l_u = 0; l_u < l_u32Quarter; ++l_u) {
     const std::uint32_t l_u32Rank0 = l_au32Start[0][l_apu8Quarter[0][l_u]]++;
     const std::uint32_t l_u32Rank1 = l_au32Start[1][l_apu8Quarter[1][l_u]]++;
@@ -502,12 +502,12 @@ void BWTUntransformBlock(std::uint8_t* a_pu8Output, const std::uint8_t* a_pu8Col
     const std::uint32_t l_u32Rank3 = l_au32Start[3][l_apu8Quarter[3][l_u]]++;
     l_pu16Next[l_u32Rank0] = static_cast<std::uint16_t>(l_u);
     l_pu16Next[l_u32Rank1] = static_cast<std::uint16_t>(l_u + l_u32Quarter);
-    l_pu16Next[l_u32Rank2] = static_cast<std::uint16_t>(l_u + l_u32Second);
-    l_pu16Next[l_u32Rank3] = static_cast<std::uint16_t>(l_u + l_u32Third);
+    l_pu16Next[l_u32Rank2] = static_cast<std::uint16_t>(l_u + l_u32Quarter2);
+    l_pu16Next[l_u32Rank3] = static_cast<std::uint16_t>(l_u + l_u32Quarter3);
     l_pu16Back[l_u] = static_cast<std::uint16_t>(l_u32Rank0);
     l_pu16Back[l_u + l_u32Quarter] = static_cast<std::uint16_t>(l_u32Rank1);
-    l_pu16Back[l_u + l_u32Second] = static_cast<std::uint16_t>(l_u32Rank2);
-    l_pu16Back[l_u + l_u32Third] = static_cast<std::uint16_t>(l_u32Rank3);
+    l_pu16Back[l_u + l_u32Quarter2] = static_cast<std::uint16_t>(l_u32Rank2);
+    l_pu16Back[l_u + l_u32Quarter3] = static_cast<std::uint16_t>(l_u32Rank3);
   }
   for (std::uint32_t l_u = s_u32Quarters * l_u32Quarter; l_u < l_n; ++l_u) {
     const std::uint32_t l_u32Rank = l_au32Start[3][a_pu8Column[l_u]]++;
