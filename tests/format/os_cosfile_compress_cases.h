@@ -371,15 +371,19 @@ TEST_F(OsCompressTest, MoveToFrontMatchesAPlainList) {
   const Bytes l_random = RandomBytes(5000, 9);
   l_input.insert(l_input.end(), l_random.begin(), l_random.end());
   for (int l_i = 0; l_i < 50; ++l_i) l_input.insert(l_input.end(), 1 + l_i % 11, static_cast<std::uint8_t>(l_i * 37));
-  std::vector<std::uint8_t> l_list(256);
-  std::iota(l_list.begin(), l_list.end(), 0);
-  Bytes l_expected;
-  for (const std::uint8_t l_u8 : l_input) {
-    const auto l_it = std::find(l_list.begin(), l_list.end(), l_u8);
-    l_expected.push_back(static_cast<std::uint8_t>(l_it - l_list.begin()));
-    l_list.erase(l_it);
-    l_list.insert(l_list.begin(), l_u8);
-  }
+  const auto l_PlainCodes = [](const Bytes& a_input) {
+    std::vector<std::uint8_t> l_list(256);
+    std::iota(l_list.begin(), l_list.end(), 0);
+    Bytes l_codes;
+    for (const std::uint8_t l_u8 : a_input) {
+      const auto l_it = std::find(l_list.begin(), l_list.end(), l_u8);
+      l_codes.push_back(static_cast<std::uint8_t>(l_it - l_list.begin()));
+      l_list.erase(l_it);
+      l_list.insert(l_list.begin(), l_u8);
+    }
+    return l_codes;
+  };
+  const Bytes l_expected = l_PlainCodes(l_input);
   const std::uint32_t l_n = static_cast<std::uint32_t>(l_input.size());
   Bytes l_codes(l_n);
   ASSERT_EQ(MoveToFront(l_codes.data(), l_n, l_input.data(), l_n), OS_STS_SUCCESS);
@@ -392,6 +396,17 @@ TEST_F(OsCompressTest, MoveToFrontMatchesAPlainList) {
   EXPECT_EQ(l_inPlace, l_expected);
   ASSERT_EQ(UnmoveToFront(l_inPlace.data(), l_n, l_inPlace.data(), l_n), OS_STS_SUCCESS);
   EXPECT_EQ(l_inPlace, l_input);
+  // Lengths about a word, from the runs near the end, in buffers of exactly
+  // their size: the word-wide passes must stop at the end.
+  for (std::uint32_t l_u32Length = 1; l_u32Length <= 40; ++l_u32Length) {
+    const Bytes l_part(l_input.end() - 200, l_input.end() - 200 + l_u32Length);
+    Bytes l_partCodes(l_u32Length);
+    ASSERT_EQ(MoveToFront(l_partCodes.data(), l_u32Length, l_part.data(), l_u32Length), OS_STS_SUCCESS);
+    EXPECT_EQ(l_partCodes, l_PlainCodes(l_part)) << l_u32Length;
+    Bytes l_partBack(l_u32Length);
+    ASSERT_EQ(UnmoveToFront(l_partBack.data(), l_u32Length, l_partCodes.data(), l_u32Length), OS_STS_SUCCESS);
+    EXPECT_EQ(l_partBack, l_part) << l_u32Length;
+  }
 }
 
 TEST_F(OsCompressTest, BlocksThatCatchRealFaults) {
