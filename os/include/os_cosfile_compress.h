@@ -108,7 +108,8 @@ EOSSTS BWTTransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void*
 EOSSTS BWTUntransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a_pvInput,
                       std::uint32_t a_u32InputLength, std::uint32_t a_u32PrimaryIndex);
 // Each byte becomes its position in a 256-entry recency list (0, 1, ..., 255
-// at the start), and moves to the front of the list.
+// at the start), and moves to the front of the list. The output may be the
+// input itself or start before it in the same buffer.
 EOSSTS MoveToFront(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a_pvInput,
                    std::uint32_t a_u32InputLength);
 EOSSTS UnmoveToFront(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a_pvInput,

@@ -396,6 +396,14 @@ TEST_F(OsCompressTest, MoveToFrontMatchesAPlainList) {
   EXPECT_EQ(l_inPlace, l_expected);
   ASSERT_EQ(UnmoveToFront(l_inPlace.data(), l_n, l_inPlace.data(), l_n), OS_STS_SUCCESS);
   EXPECT_EQ(l_inPlace, l_input);
+  // The output a byte before the input, in one buffer.
+  Bytes l_shifted(l_n + 1);
+  std::copy(l_input.begin(), l_input.end(), l_shifted.begin() + 1);
+  ASSERT_EQ(MoveToFront(l_shifted.data(), l_n, l_shifted.data() + 1, l_n), OS_STS_SUCCESS);
+  EXPECT_TRUE(std::equal(l_expected.begin(), l_expected.end(), l_shifted.begin()));
+  std::copy_backward(l_shifted.begin(), l_shifted.end() - 1, l_shifted.end());
+  ASSERT_EQ(UnmoveToFront(l_shifted.data(), l_n, l_shifted.data() + 1, l_n), OS_STS_SUCCESS);
+  EXPECT_TRUE(std::equal(l_input.begin(), l_input.end(), l_shifted.begin()));
   // Lengths about a word, from the runs near the end, in buffers of exactly
   // their size: the word-wide passes must stop at the end.
   for (std::uint32_t l_u32Length = 1; l_u32Length <= 40; ++l_u32Length) {

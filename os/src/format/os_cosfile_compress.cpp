@@ -172,6 +172,14 @@ class CMtfList {
   alignas(16) std::uint8_t m_au8Tail[s_u32Tail + s_u32Head] = {};
 };
 
+// Whether a pass from a_pu8In to a_pu8Out (a_n bytes each) shares bytes:
+// the output may then sit on input not read yet, as in place.
+bool Overlap(const std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8In, std::uint32_t a_n) {
+  const std::uintptr_t l_uptrOut = reinterpret_cast<std::uintptr_t>(a_pu8Out);
+  const std::uintptr_t l_uptrIn = reinterpret_cast<std::uintptr_t>(a_pu8In);
+  return l_uptrOut < l_uptrIn + a_n && l_uptrIn < l_uptrOut + a_n;
+}
+
 // Writes the low a_u32Bytes (0..8) bytes of a_u64 at a_pu8, which a pass
 // that runs in place (a_bInPlace) must not overwrite past them. A pass into
 // another buffer writes the whole word, as the bytes past a_u32Bytes are
@@ -191,7 +199,7 @@ void PutLow(std::uint8_t* a_pu8, std::uint64_t a_u64, std::uint32_t a_u32Bytes, 
 // front entry again): eight at a time are tested, and the front entry is
 // written for those before the first other code.
 void UnmoveCodes(CMtfList& a_list, std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8Codes, std::uint32_t a_n) {
-  const bool l_bInPlace = a_pu8Out == a_pu8Codes;
+  const bool l_bInPlace = Overlap(a_pu8Out, a_pu8Codes, a_n);
   std::uint32_t l_u = 0;
   while (l_u + 8 <= a_n) {
     std::uint64_t l_u64Codes;
@@ -341,13 +349,14 @@ EOSSTS MoveToFront(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* 
   // (the byte is taken from the word read, so the pass may run in place).
   CMtfList l_list;
   const std::uint32_t l_n = a_u32InputLength;
+  const bool l_bInPlace = Overlap(l_pu8Out, l_pu8In, l_n);
   std::uint32_t l_u = 0;
   while (l_u + 8 <= l_n) {
     std::uint64_t l_u64;
     std::memcpy(&l_u64, l_pu8In + l_u, 8);
     const std::uint64_t l_u64Other = l_u64 ^ (s_u64Ones * l_list.Front());
     const std::uint32_t l_u32Zeros = l_u64Other == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(l_u64Other)) / 8;
-    PutLow(l_pu8Out + l_u, 0, l_u32Zeros, l_pu8Out == l_pu8In);
+    PutLow(l_pu8Out + l_u, 0, l_u32Zeros, l_bInPlace);
     l_u += l_u32Zeros;
     if (l_u32Zeros == 8) continue;
     l_pu8Out[l_u] = static_cast<std::uint8_t>(l_list.Find(static_cast<std::uint8_t>(l_u64 >> (8 * l_u32Zeros))));
