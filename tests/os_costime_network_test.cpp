@@ -175,7 +175,9 @@ TEST_F(NetworkTime, EachServerNameArrivesAsOneArgument) {
 
 TEST_F(NetworkTime, AFailingOrHangingChildFailsTheQueryAndTheOutputGoes) {
   PingWithTool();
-  OsTimeNetworkSettingsGet().m_u32LimitMs = 1500;
+  // Well above the time Wine takes to start a child while the whole suite
+  // runs, so that only the hanging rows reach it.
+  OsTimeNetworkSettingsGet().m_u32LimitMs = 5000;
   const std::wstring l_wsMissing = WDir() + L"\\missing.exe";
   struct Row {
     const wchar_t* m_wszPing;
@@ -197,7 +199,7 @@ TEST_F(NetworkTime, AFailingOrHangingChildFailsTheQueryAndTheOutputGoes) {
     SetEnv(L"OS_TEST_TIMETOOL_MODE", l_row.m_wszTool);
     OsTimeNetworkSettingsGet().m_wszTool = l_row.m_bMissingTool ? l_wsMissing.c_str() : m_wsTool.c_str();
     const std::size_t l_sizetBefore = Lines(l_row.m_szMessage).size();
-    const std::size_t l_sizetEndedBefore = Lines("did not end within 1500 ms, ending it").size();
+    const std::size_t l_sizetEndedBefore = Lines("did not end within 5000 ms, ending it").size();
     OsTimeRecord l_r;
     std::memset(&l_r, 0xab, sizeof(l_r));
     const ULONGLONG l_ullStart = GetTickCount64();
@@ -207,11 +209,11 @@ TEST_F(NetworkTime, AFailingOrHangingChildFailsTheQueryAndTheOutputGoes) {
     EXPECT_EQ(std::memcmp(&l_r, &l_zero, sizeof(l_r)), 0);
     EXPECT_FALSE(OutputExists());
     EXPECT_EQ(Lines(l_row.m_szMessage).size(), l_sizetBefore + 1) << l_row.m_szMessage;
-    EXPECT_EQ(Lines("did not end within 1500 ms, ending it").size(), l_sizetEndedBefore + (l_row.m_bEnded ? 1 : 0));
+    EXPECT_EQ(Lines("did not end within 5000 ms, ending it").size(), l_sizetEndedBefore + (l_row.m_bEnded ? 1 : 0));
     if (l_row.m_bEnded) {
-      EXPECT_GE(l_ullTook, 1400u);
+      EXPECT_GE(l_ullTook, 4900u);
     }
-    EXPECT_LT(l_ullTook, 10000u);
+    EXPECT_LT(l_ullTook, 20000u);
     Calls();
   }
   ASSERT_FALSE(Lines("Ping failed...").empty());
