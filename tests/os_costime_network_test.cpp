@@ -4,6 +4,7 @@
 // configured server list, and an output file that never stays.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -125,6 +126,8 @@ class NetworkTime : public OsServicesTest {
     m_wsOutput = OsTestWide(l_sLogDirectory) + L"\\gnt.txt";
   }
   void TearDown() override {
+    // What the query said of a failure (children under a loaded Wine fail in ways a rerun does not show).
+    if (HasFailure()) std::printf("%s:\n%s\n", OsTestUtf8(m_wsLog).c_str(), OsTestReadFile(m_wsLog).c_str());
     OsTimeNetworkSettingsGet() = OsTimeNetworkSettings();
     OsServicesTest::TearDown();
   }

@@ -131,20 +131,25 @@ EOSSTS ServerFromRegistry(wchar_t* a_wszServer, std::size_t a_sizetServer) {
   return OS_STS_SUCCESS;
 }
 
+// Deletes the tool's output file. Another holder of the inherited handle
+// may close it a moment after the child has ended (under Wine, the hidden
+// console host started for the child): a sharing violation is waited out,
+// within a limit. GetTickCount, not its 64-bit form: the programs must load
+// on XP.
+void RemoveOutput(const wchar_t* a_wszPath) {
+  const DWORD l_dwStart = GetTickCount();
+  while (!DeleteFileW(a_wszPath) && GetLastError() == ERROR_SHARING_VIOLATION &&
+         GetTickCount() - l_dwStart < OS_TIME_END_WAIT_MS)
+    Sleep(OS_TIME_DELETE_POLL_MS);
+}
+
 // The tool's output file: closed and deleted when the query leaves.
 class COutputFile {
  public:
   explicit COutputFile(const wchar_t* a_wszPath) : m_wszPath(a_wszPath) {}
   ~COutputFile() {
     m_h.Reset();
-    // Another holder of the inherited handle may close it a moment after
-    // the child has ended (under Wine, the hidden console host started for
-    // the child): a sharing violation is waited out, within a limit.
-    // GetTickCount, not its 64-bit form: the programs must load on XP.
-    const DWORD l_dwStart = GetTickCount();
-    while (!DeleteFileW(m_wszPath) && GetLastError() == ERROR_SHARING_VIOLATION &&
-           GetTickCount() - l_dwStart < OS_TIME_END_WAIT_MS)
-      Sleep(OS_TIME_DELETE_POLL_MS);
+    RemoveOutput(m_wszPath);
   }
   COutputFile(const COutputFile&) = delete;
   COutputFile& operator=(const COutputFile&) = delete;
@@ -271,7 +276,8 @@ EOSSTS OsTimeGetNetwork(OsTimeRecord* a_ptimerecord, const char* a_szServer) {
   OS_RETURN_IF(!OsFilePathJoin(l_szOutput, sizeof(l_szOutput), l_szLogDirectory, OS_TIME_OUTPUT_NAME) ||
                    CopyStringFromUtf8(l_wszOutput, OS_PATH_SIZE, l_szOutput) <= 0,
                OS_LOG_ERROR, "Couldn't create file", OS_STS_FAIL);
-  DeleteFileW(l_wszOutput);
+  // An earlier query's holders may still be letting go of it.
+  RemoveOutput(l_wszOutput);
   OS_RETURN_IF(GetFileAttributesW(l_wszOutput) != INVALID_FILE_ATTRIBUTES, OS_LOG_ERROR, "Couldn't remove file",
                OS_STS_FAIL);
   SECURITY_ATTRIBUTES l_securityattributes = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};

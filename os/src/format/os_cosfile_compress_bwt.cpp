@@ -14,6 +14,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "os_cosfile_compress.h"
 #include "os_cosfile_compress_impl.h"
 #include "os_cosmem.h"
@@ -70,7 +74,22 @@ constexpr std::uint8_t s_u8S = 1;
 constexpr std::uint8_t s_u8Lms = 2;
 static_assert(s_u8L == 0 && s_u8S == 1 && s_u8Lms == 2, "the type pass computes the marks arithmetically");
 
-inline bool IsLms(const std::uint8_t* a_pu8Types, std::uint32_t a_u32Pos) { return a_pu8Types[a_u32Pos] == s_u8Lms; }
+// Calls a_fn(pos) for every LMS position below a_u32Length, in order. About
+// one position in three is LMS, so the marks are read 8 at a time and only
+// theirs visited (the mark 2 is the only one with bit 1). The last word may
+// read up to 7 bytes past the level's marks, which the work area holds
+// (the next level's marks or its slack); they are masked off.
+template <typename F>
+void ForEachLms(const std::uint8_t* a_pu8Types, std::uint32_t a_u32Length, F a_fn) {
+  constexpr std::uint64_t l_u64Bit1 = 0x0202020202020202ull;
+  for (std::uint32_t l_u = 0; l_u < a_u32Length; l_u += 8) {
+    std::uint64_t l_u64;
+    std::memcpy(&l_u64, a_pu8Types + l_u, 8);
+    l_u64 &= l_u64Bit1;
+    if (a_u32Length - l_u < 8) l_u64 &= (std::uint64_t{1} << (8 * (a_u32Length - l_u))) - 1;
+    for (; l_u64 != 0; l_u64 &= l_u64 - 1) a_fn(l_u + static_cast<std::uint32_t>(std::countr_zero(l_u64)) / 8);
+  }
+}
 
 // Places the L-type suffixes from the sorted ones, scanning forward.
 template <typename T>
@@ -86,17 +105,28 @@ void InduceL(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const T* a
   }
 }
 
-// Places the S-type suffixes from the sorted ones, scanning backward.
-template <typename T>
+// The mark the sort of the LMS substrings puts on the LMS positions it
+// places, so that gathering them reads the array alone. Positions stay
+// below it (blocks are far smaller than 2 GiB).
+constexpr std::uint32_t s_u32LmsMark = 0x80000000u;
+constexpr std::uint32_t s_u32PosMask = s_u32LmsMark - 1;
+
+// Places the S-type suffixes from the sorted ones, scanning backward; with
+// a_bMark, the LMS ones carry s_u32LmsMark.
+template <bool a_bMark, typename T>
 void InduceS(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const T* a_pText,
              const std::uint32_t* a_pu32Counts, std::uint32_t* a_pu32Buckets, std::uint32_t a_u32Length,
              std::uint32_t a_u32Symbols) {
   GetBuckets(a_pText, a_u32Length, a_u32Symbols, a_pu32Counts, a_pu32Buckets, true);
   for (std::uint32_t l_u = a_u32Length; l_u-- > 0;) {
-    const std::uint32_t l_u32Suffix = a_pu32Sa[l_u];
-    if (l_u32Suffix == s_u32Empty || l_u32Suffix == 0) continue;
+    // Empty (all ones) loses its mark to s_u32PosMask: it and 0 are passed.
+    const std::uint32_t l_u32Suffix = a_bMark ? a_pu32Sa[l_u] & s_u32PosMask : a_pu32Sa[l_u];
+    if (l_u32Suffix - 1 >= (a_bMark ? s_u32PosMask - 1 : s_u32Empty - 1)) continue;
     const std::uint32_t l_u32Prev = l_u32Suffix - 1;
-    if (a_pu8Types[l_u32Prev] != s_u8L) a_pu32Sa[--a_pu32Buckets[a_pText[l_u32Prev]]] = l_u32Prev;
+    const std::uint8_t l_u8Type = a_pu8Types[l_u32Prev];
+    if (l_u8Type == s_u8L) continue;
+    a_pu32Sa[--a_pu32Buckets[a_pText[l_u32Prev]]] =
+        a_bMark ? l_u32Prev | (l_u8Type == s_u8Lms ? s_u32LmsMark : 0) : l_u32Prev;
   }
 }
 
@@ -115,21 +145,27 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
   // a position's type settles its right neighbour's mark, which is leftmost
   // S when the neighbour is S-type and this one L-type. The last symbol is
   // the least, so the one before it is L-type and it is leftmost S.
-  std::uint32_t l_u32NextS = 1;
-  for (std::uint32_t l_u = l_n - 1; l_u-- > 0;) {
-    const std::uint32_t l_u32S = static_cast<std::uint32_t>(a_pText[l_u] < a_pText[l_u + 1]) |
-                                 (static_cast<std::uint32_t>(a_pText[l_u] == a_pText[l_u + 1]) & l_u32NextS);
-    l_pu8Types[l_u + 1] = static_cast<std::uint8_t>(l_u32NextS * (2 - l_u32S));
-    l_u32NextS = l_u32S;
-  }
-  l_pu8Types[0] = static_cast<std::uint8_t>(l_u32NextS);
-
-  // The byte alphabet is counted once for the four bucket setups below.
+  // The byte alphabet is counted once, in the same pass, for the four
+  // bucket setups below.
   std::uint32_t l_au32Counts[s_u32ByteSymbols] = {};
   const std::uint32_t* l_pu32Counts = nullptr;
+  const auto l_Types = [&](auto a_Count) {
+    std::uint32_t l_u32NextS = 1;
+    for (std::uint32_t l_u = l_n - 1; l_u-- > 0;) {
+      a_Count(a_pText[l_u]);
+      const std::uint32_t l_u32S = static_cast<std::uint32_t>(a_pText[l_u] < a_pText[l_u + 1]) |
+                                   (static_cast<std::uint32_t>(a_pText[l_u] == a_pText[l_u + 1]) & l_u32NextS);
+      l_pu8Types[l_u + 1] = static_cast<std::uint8_t>(l_u32NextS * (2 - l_u32S));
+      l_u32NextS = l_u32S;
+    }
+    l_pu8Types[0] = static_cast<std::uint8_t>(l_u32NextS);
+  };
   if (a_u32Symbols <= s_u32ByteSymbols) {
-    for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) ++l_au32Counts[a_pText[l_u]];
+    l_au32Counts[a_pText[l_n - 1]] = 1;
+    l_Types([&](T a_symbol) { ++l_au32Counts[a_symbol]; });
     l_pu32Counts = l_au32Counts;
+  } else {
+    l_Types([](T) {});
   }
 
   // Sort the LMS substrings.
@@ -138,23 +174,19 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
   // one: a position that is not LMS writes a slot that is written again
   // after the loop. Here that is slot 0, the end mark's, which comes last.
   for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
-  for (std::uint32_t l_u = 1; l_u < l_n; ++l_u) {
-    const bool l_bLms = IsLms(l_pu8Types, l_u);
-    const std::uint32_t l_u32Slot = l_pu32Buckets[a_pText[l_u]] - l_bLms;
-    l_pu32Buckets[a_pText[l_u]] = l_u32Slot;
-    a_pu32Sa[l_bLms ? l_u32Slot : 0] = l_u;
-  }
+  ForEachLms(l_pu8Types, l_n, [&](std::uint32_t a_u32Pos) { a_pu32Sa[--l_pu32Buckets[a_pText[a_u32Pos]]] = a_u32Pos; });
   InduceL(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
-  InduceS(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
+  InduceS<true>(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
 
-  // Gather the sorted LMS positions at the front (there are at most n / 2).
+  // Gather the sorted LMS positions at the front (there are at most n / 2):
+  // the marked ones, after the end mark's in slot 0, which no pass moves.
   // Every slot is filled now; the write trails the read, so storing each
-  // position and keeping it only when LMS needs no branch.
-  std::uint32_t l_n1 = 0;
-  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) {
-    const std::uint32_t l_u32Pos = a_pu32Sa[l_u];
-    a_pu32Sa[l_n1] = l_u32Pos;
-    l_n1 += static_cast<std::uint32_t>(IsLms(l_pu8Types, l_u32Pos));
+  // position and keeping it only when marked needs no branch.
+  std::uint32_t l_n1 = 1;
+  for (std::uint32_t l_u = 1; l_u < l_n; ++l_u) {
+    const std::uint32_t l_u32Entry = a_pu32Sa[l_u];
+    a_pu32Sa[l_n1] = l_u32Entry & s_u32PosMask;
+    l_n1 += l_u32Entry >> 31;
   }
 
   // Name the LMS substrings; names go at n1 + pos / 2, LMS positions being
@@ -162,14 +194,14 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
   // to and including the next LMS position): two substrings are equal when
   // their lengths and their symbols are, their types following from both.
   for (std::uint32_t l_u = l_n1; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
-  // The end mark's slot, filled after the loop, takes the writes of
-  // positions that are not LMS and of the first LMS position.
+  // The end mark's slot, filled after the loop, takes the write of the
+  // first LMS position, which has no substring before it.
   const std::uint32_t l_u32EndSlot = l_n1 + (l_n - 1) / 2;
-  for (std::uint32_t l_u = 1, l_u32Last = 0; l_u < l_n; ++l_u) {
-    const bool l_bLms = IsLms(l_pu8Types, l_u);
-    a_pu32Sa[l_bLms && l_u32Last != 0 ? l_n1 + l_u32Last / 2 : l_u32EndSlot] = l_u - l_u32Last + 1;
-    l_u32Last = l_bLms ? l_u : l_u32Last;
-  }
+  std::uint32_t l_u32Last = 0;
+  ForEachLms(l_pu8Types, l_n, [&](std::uint32_t a_u32Pos) {
+    a_pu32Sa[l_u32Last != 0 ? l_n1 + l_u32Last / 2 : l_u32EndSlot] = a_u32Pos - l_u32Last + 1;
+    l_u32Last = a_u32Pos;
+  });
   a_pu32Sa[l_u32EndSlot] = 1;  // the end mark, the last LMS position
   std::uint32_t l_u32Names = 0;
   std::uint32_t l_u32Prev = s_u32Empty;
@@ -207,11 +239,8 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
 
   // Induce the full order from the sorted LMS suffixes.
   GetBuckets(a_pText, l_n, a_u32Symbols, l_pu32Counts, l_pu32Buckets, true);
-  // The last position is LMS, so the store never passes the n1 slots.
-  for (std::uint32_t l_u = 1, l_j = 0; l_u < l_n; ++l_u) {
-    l_pu32Text1[l_j] = l_u;
-    l_j += static_cast<std::uint32_t>(IsLms(l_pu8Types, l_u));
-  }
+  std::uint32_t l_j = 0;
+  ForEachLms(l_pu8Types, l_n, [&](std::uint32_t a_u32Pos) { l_pu32Text1[l_j++] = a_u32Pos; });
   for (std::uint32_t l_u = 0; l_u < l_n1; ++l_u) l_pu32Sa1[l_u] = l_pu32Text1[l_pu32Sa1[l_u]];
   for (std::uint32_t l_u = l_n1; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
   for (std::uint32_t l_u = l_n1; l_u-- > 0;) {
@@ -220,7 +249,7 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
     a_pu32Sa[--l_pu32Buckets[a_pText[l_u32Pos]]] = l_u32Pos;
   }
   InduceL(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
-  InduceS(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
+  InduceS<false>(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
 }
 
 // The start of the least cyclic rotation, the smallest one of a periodic
@@ -230,10 +259,25 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
 // block's least byte, so the loser moves on to the next such byte: a text
 // block has a few thousand of them, and the race runs over those alone.
 // Every position is passed once by each candidate, so the scan is linear.
+std::uint8_t LeastByte(const std::uint8_t* a_pu8Block, std::uint32_t a_u32Length) {
+  std::uint32_t l_u = 0;
+  std::uint8_t l_u8Least = 255;
+#if defined(__SSE2__)
+  __m128i l_m128Least = _mm_set1_epi8(-1);
+  for (; a_u32Length - l_u >= 16; l_u += 16) {
+    l_m128Least = _mm_min_epu8(l_m128Least, _mm_loadu_si128(reinterpret_cast<const __m128i*>(a_pu8Block + l_u)));
+  }
+  alignas(16) std::uint8_t l_au8Lanes[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(l_au8Lanes), l_m128Least);
+  for (const std::uint8_t l_u8 : l_au8Lanes) l_u8Least = l_u8 < l_u8Least ? l_u8 : l_u8Least;
+#endif
+  for (; l_u < a_u32Length; ++l_u) l_u8Least = a_pu8Block[l_u] < l_u8Least ? a_pu8Block[l_u] : l_u8Least;
+  return l_u8Least;
+}
+
 std::uint32_t LeastRotation(const std::uint8_t* a_pu8Block, std::uint32_t a_u32Length) {
   const std::uint32_t l_n = a_u32Length;
-  std::uint8_t l_u8Least = 255;
-  for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) l_u8Least = a_pu8Block[l_u] < l_u8Least ? a_pu8Block[l_u] : l_u8Least;
+  const std::uint8_t l_u8Least = LeastByte(a_pu8Block, l_n);
   const auto l_Next = [&](std::uint32_t a_u32From) {
     if (a_u32From >= l_n) return l_n;
     const void* const l_pv = std::memchr(a_pu8Block + a_u32From, l_u8Least, l_n - a_u32From);
@@ -354,6 +398,23 @@ bool SortRandomRotations(const std::uint8_t* a_pu8Block, std::uint32_t a_u32Leng
   return true;
 }
 
+// The sort symbols of a_u32Length bytes: each byte plus one.
+void SymbolsOf(std::uint16_t* a_pu16Text, const std::uint8_t* a_pu8Bytes, std::uint32_t a_u32Length) {
+  std::uint32_t l_u = 0;
+#if defined(__SSE2__)
+  const __m128i l_m128Zero = _mm_setzero_si128();
+  const __m128i l_m128One = _mm_set1_epi16(1);
+  for (; a_u32Length - l_u >= 16; l_u += 16) {
+    const __m128i l_m128 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a_pu8Bytes + l_u));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(a_pu16Text + l_u),
+                     _mm_add_epi16(_mm_unpacklo_epi8(l_m128, l_m128Zero), l_m128One));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(a_pu16Text + l_u + 8),
+                     _mm_add_epi16(_mm_unpackhi_epi8(l_m128, l_m128Zero), l_m128One));
+  }
+#endif
+  for (; l_u < a_u32Length; ++l_u) a_pu16Text[l_u] = static_cast<std::uint16_t>(a_pu8Bytes[l_u] + 1);
+}
+
 // Makes the context's arrays hold a block of a_u32Length bytes.
 EOSSTS PrepareContext(OsCompressContext* a_poscompresscontext, std::uint32_t a_u32Length) {
   if (a_poscompresscontext->m_pu32Rotations != nullptr && a_poscompresscontext->m_pu32Symbols != nullptr &&
@@ -421,10 +482,8 @@ EOSSTS BWTTransform(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void*
     l_u32Start = LeastRotation(l_pu8In, l_n);
     // The symbols (at most 256) fit 16 bits; the array holds twice as many.
     std::uint16_t* const l_pu16Text = reinterpret_cast<std::uint16_t*>(a_poscompresscontext->m_pu32Symbols);
-    for (std::uint32_t l_u = 0, l_src = l_u32Start; l_u < l_n; ++l_u) {
-      l_pu16Text[l_u] = static_cast<std::uint16_t>(l_pu8In[l_src] + 1);
-      if (++l_src == l_n) l_src = 0;
-    }
+    SymbolsOf(l_pu16Text, l_pu8In + l_u32Start, l_n - l_u32Start);
+    SymbolsOf(l_pu16Text + (l_n - l_u32Start), l_pu8In, l_u32Start);
     l_pu16Text[l_n] = 0;
 
     const std::uint32_t l_u32BucketWords = BucketWords(static_cast<std::uint64_t>(l_n) + 1);
