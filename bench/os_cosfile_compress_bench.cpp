@@ -5,7 +5,8 @@
 // single 64 KiB block of the full pipeline.
 //
 // Usage: os_compress_bench <text corpus file> [runs]. Every figure is the
-// median of the runs, with the minimum and maximum beside it.
+// median of the runs, with the minimum and maximum beside it; the coders of
+// an input take their runs in turn.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -98,75 +100,113 @@ struct CResult {
   double m_dRatio = 0;
 };
 
-// a_pcontainer receives the last container.
-CResult RunContainer(const Bytes& a_input, EOSCOMPRESS a_eoscompress, int a_iRuns, COsWorkers* a_posworkers,
-                     Bytes* a_pcontainer) {
-  const std::uint32_t l_u32Length = static_cast<std::uint32_t>(a_input.size());
-  const std::uint32_t l_u32Bound = static_cast<std::uint32_t>(OsFileCompressBound(l_u32Length));
-  Bytes l_container(l_u32Bound), l_scratch(l_u32Bound), l_output(l_u32Length + (1u << 20));
-  std::uint32_t l_u32Container = 0;
-  std::vector<double> l_vecCompress, l_vecDecompress;
-  for (int l_iRun = 0; l_iRun < a_iRuns; ++l_iRun) {
+// One coder on one input: each Round() compresses and decompresses once and
+// keeps the times. The coders of an input take their rounds in turn, so a
+// stretch of the machine's other load falls on all of them alike.
+class CCoder {
+ public:
+  virtual ~CCoder() = default;
+  virtual void Round() = 0;
+  CResult Result() const {
+    return {Throughput(m_sizetInput, m_vecCompress), Throughput(m_sizetInput, m_vecDecompress), m_dRatio};
+  }
+
+ protected:
+  explicit CCoder(std::size_t a_sizetInput) : m_sizetInput(a_sizetInput) {}
+  std::size_t m_sizetInput;
+  std::vector<double> m_vecCompress, m_vecDecompress;
+  double m_dRatio = 0;
+};
+
+class CContainerCoder final : public CCoder {
+ public:
+  CContainerCoder(const Bytes& a_input, EOSCOMPRESS a_eoscompress, COsWorkers* a_posworkers)
+      : CCoder(a_input.size()),
+        m_input(a_input),
+        m_eoscompress(a_eoscompress),
+        m_posworkers(a_posworkers),
+        m_u32Bound(static_cast<std::uint32_t>(OsFileCompressBound(static_cast<std::uint32_t>(a_input.size())))),
+        m_container(m_u32Bound),
+        m_scratch(m_u32Bound),
+        m_output(a_input.size() + (1u << 20)) {}
+
+  void Round() override {
+    const std::uint32_t l_u32Length = static_cast<std::uint32_t>(m_input.size());
     OsCompressContext l_context;
-    l_vecCompress.push_back(Seconds([&] {
-      l_u32Container = l_u32Bound;
-      if (OsFileCompress(l_container.data(), &l_u32Container, a_input.data(), l_u32Length, a_eoscompress,
-                         l_scratch.data(), &l_context, a_posworkers) != OS_STS_SUCCESS) {
+    m_vecCompress.push_back(Seconds([&] {
+      m_u32Container = m_u32Bound;
+      if (OsFileCompress(m_container.data(), &m_u32Container, m_input.data(), l_u32Length, m_eoscompress,
+                         m_scratch.data(), &l_context, m_posworkers) != OS_STS_SUCCESS) {
         std::fprintf(stderr, "OsFileCompress failed\n");
         std::exit(1);
       }
     }));
     OsFileCompressContextFree(&l_context);
     std::uint32_t l_u32Out = 0;
-    l_vecDecompress.push_back(Seconds([&] {
-      l_u32Out = static_cast<std::uint32_t>(l_output.size());
-      if (OsFileDecompress(l_output.data(), &l_u32Out, l_container.data(), l_u32Container, l_scratch.data(),
-                           a_posworkers) != OS_STS_SUCCESS) {
+    m_vecDecompress.push_back(Seconds([&] {
+      l_u32Out = static_cast<std::uint32_t>(m_output.size());
+      if (OsFileDecompress(m_output.data(), &l_u32Out, m_container.data(), m_u32Container, m_scratch.data(),
+                           m_posworkers) != OS_STS_SUCCESS) {
         std::fprintf(stderr, "OsFileDecompress failed\n");
         std::exit(1);
       }
     }));
-    if (l_u32Out != l_u32Length || std::memcmp(l_output.data(), a_input.data(), l_u32Length) != 0) {
+    if (l_u32Out != l_u32Length || std::memcmp(m_output.data(), m_input.data(), l_u32Length) != 0) {
       std::fprintf(stderr, "the container did not round-trip\n");
       std::exit(1);
     }
+    m_dRatio = static_cast<double>(m_u32Container) / static_cast<double>(l_u32Length);
   }
-  a_pcontainer->assign(l_container.begin(), l_container.begin() + l_u32Container);
-  return {Throughput(a_input.size(), l_vecCompress), Throughput(a_input.size(), l_vecDecompress),
-          static_cast<double>(l_u32Container) / static_cast<double>(a_input.size())};
-}
+  // The last container.
+  Bytes Container() const { return Bytes(m_container.begin(), m_container.begin() + m_u32Container); }
 
-CResult RunBzip2(const Bytes& a_input, int a_iRuns) {
-  const unsigned l_uLength = static_cast<unsigned>(a_input.size());
-  std::vector<char> l_compressed(l_uLength + l_uLength / 100 + 1024), l_output(l_uLength + 1);
-  Bytes l_input(a_input);  // the library takes non-const buffers
-  unsigned l_uCompressed = 0;
-  std::vector<double> l_vecCompress, l_vecDecompress;
-  for (int l_iRun = 0; l_iRun < a_iRuns; ++l_iRun) {
-    l_vecCompress.push_back(Seconds([&] {
-      l_uCompressed = static_cast<unsigned>(l_compressed.size());
-      if (BZ2_bzBuffToBuffCompress(l_compressed.data(), &l_uCompressed, reinterpret_cast<char*>(l_input.data()),
+ private:
+  const Bytes& m_input;
+  EOSCOMPRESS m_eoscompress;
+  COsWorkers* m_posworkers;
+  std::uint32_t m_u32Bound;
+  Bytes m_container, m_scratch, m_output;
+  std::uint32_t m_u32Container = 0;
+};
+
+class CBzip2Coder final : public CCoder {
+ public:
+  explicit CBzip2Coder(const Bytes& a_input)
+      : CCoder(a_input.size()),
+        m_input(a_input),
+        m_compressed(a_input.size() + a_input.size() / 100 + 1024),
+        m_output(a_input.size() + 1) {}
+
+  void Round() override {
+    const unsigned l_uLength = static_cast<unsigned>(m_input.size());
+    unsigned l_uCompressed = 0;
+    m_vecCompress.push_back(Seconds([&] {
+      l_uCompressed = static_cast<unsigned>(m_compressed.size());
+      if (BZ2_bzBuffToBuffCompress(m_compressed.data(), &l_uCompressed, reinterpret_cast<char*>(m_input.data()),
                                    l_uLength, 1, 0, 0) != BZ_OK) {
         std::fprintf(stderr, "BZ2_bzBuffToBuffCompress failed\n");
         std::exit(1);
       }
     }));
     unsigned l_uOut = 0;
-    l_vecDecompress.push_back(Seconds([&] {
-      l_uOut = static_cast<unsigned>(l_output.size());
-      if (BZ2_bzBuffToBuffDecompress(l_output.data(), &l_uOut, l_compressed.data(), l_uCompressed, 0, 0) != BZ_OK) {
+    m_vecDecompress.push_back(Seconds([&] {
+      l_uOut = static_cast<unsigned>(m_output.size());
+      if (BZ2_bzBuffToBuffDecompress(m_output.data(), &l_uOut, m_compressed.data(), l_uCompressed, 0, 0) != BZ_OK) {
         std::fprintf(stderr, "BZ2_bzBuffToBuffDecompress failed\n");
         std::exit(1);
       }
     }));
-    if (l_uOut != l_uLength || std::memcmp(l_output.data(), a_input.data(), l_uLength) != 0) {
+    if (l_uOut != l_uLength || std::memcmp(m_output.data(), m_input.data(), l_uLength) != 0) {
       std::fprintf(stderr, "bzip2 did not round-trip\n");
       std::exit(1);
     }
+    m_dRatio = static_cast<double>(l_uCompressed) / static_cast<double>(l_uLength);
   }
-  return {Throughput(a_input.size(), l_vecCompress), Throughput(a_input.size(), l_vecDecompress),
-          static_cast<double>(l_uCompressed) / static_cast<double>(a_input.size())};
-}
+
+ private:
+  Bytes m_input;  // the library takes non-const buffers
+  std::vector<char> m_compressed, m_output;
+};
 
 // The slowest 64 KiB block of the full pipeline, each block compressed as a
 // container of its own (best of three tries per block, to keep other
@@ -233,13 +273,15 @@ int main(int a_iArgc, char** a_aszArgv) {
   COsStdWorkers l_two(2), l_eight(8);
   std::vector<std::string> l_vecWorkers;
   for (const auto& l_input : l_vecInputs) {
-    Bytes l_container, l_containerTwo, l_containerEight, l_containerRle;
-    const CResult l_bwt = RunContainer(l_input.second, OS_COMPRESS_BWT, l_iRuns, nullptr, &l_container);
-    const CResult l_bwt2 = RunContainer(l_input.second, OS_COMPRESS_BWT, l_iRuns, &l_two, &l_containerTwo);
-    RunContainer(l_input.second, OS_COMPRESS_BWT, 1, &l_eight, &l_containerEight);
-    const CResult l_rle = RunContainer(l_input.second, OS_COMPRESS_RLE, l_iRuns, nullptr, &l_containerRle);
-    const CResult l_bz = RunBzip2(l_input.second, l_iRuns);
-    if (l_containerTwo != l_container || l_containerEight != l_container) {
+    CContainerCoder l_one(l_input.second, OS_COMPRESS_BWT, nullptr), l_onTwo(l_input.second, OS_COMPRESS_BWT, &l_two),
+        l_onEight(l_input.second, OS_COMPRESS_BWT, &l_eight), l_runs(l_input.second, OS_COMPRESS_RLE, nullptr);
+    CBzip2Coder l_bzip2(l_input.second);
+    l_onEight.Round();
+    for (int l_iRun = 0; l_iRun < l_iRuns; ++l_iRun) {
+      for (CCoder* l_pcoder : std::initializer_list<CCoder*>{&l_one, &l_bzip2, &l_onTwo, &l_runs}) l_pcoder->Round();
+    }
+    const CResult l_bwt = l_one.Result(), l_bwt2 = l_onTwo.Result(), l_rle = l_runs.Result(), l_bz = l_bzip2.Result();
+    if (l_onTwo.Container() != l_one.Container() || l_onEight.Container() != l_one.Container()) {
       std::fprintf(stderr, "%s: the containers of 2 or 8 workers differ from one thread's\n", l_input.first.c_str());
       return 1;
     }
