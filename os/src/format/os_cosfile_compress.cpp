@@ -11,6 +11,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// The decoder's list shuffles bytes where the processor can (SSSE3, found
+// at run time); the rest of the file keeps to the build's own target.
+#define OS_MTF_SHUFFLE 1
+#include <tmmintrin.h>
+#endif
 
 #include "os_cosfile_compress.h"
 #include "os_cosfile_compress_impl.h"
@@ -55,6 +61,31 @@ std::uint64_t Get64(const std::uint8_t* a_pu8) {
 // there (so that each read finds the vector the last move wrote whole),
 // and otherwise searched a word at a time and moved by memmove.
 constexpr std::uint64_t s_u64Ones = 0x0101010101010101ull;
+
+#if defined(__SSE2__) || defined(OS_MTF_SHUFFLE)
+// Entries 0..a_u32Index-1 of an aligned list part move up by one and a_u8In
+// becomes entry 0. Each vector below the one that holds entry a_u32Index
+// moves up a byte and takes the top byte of the one before it (a_u8In for
+// the first); in that entry's own vector only the lanes up to it move, so
+// each later read finds the vector this move wrote whole.
+__attribute__((target("sse2"))) inline void MoveUpInVectors(std::uint8_t* a_pu8Part, std::uint32_t a_u32Index,
+                                                            std::uint8_t a_u8In) {
+  __m128i* const l_pm128 = reinterpret_cast<__m128i*>(a_pu8Part);
+  const std::uint32_t l_u32Last = a_u32Index / 16;
+  __m128i l_m128Carry = _mm_cvtsi32_si128(a_u8In);
+  for (std::uint32_t l_u = 0; l_u < l_u32Last; ++l_u) {
+    const __m128i l_m128 = _mm_load_si128(l_pm128 + l_u);
+    _mm_store_si128(l_pm128 + l_u, _mm_or_si128(_mm_slli_si128(l_m128, 1), l_m128Carry));
+    l_m128Carry = _mm_srli_si128(l_m128, 15);
+  }
+  const __m128i l_m128 = _mm_load_si128(l_pm128 + l_u32Last);
+  const __m128i l_m128Moved = _mm_or_si128(_mm_slli_si128(l_m128, 1), l_m128Carry);
+  const __m128i l_m128Lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i l_m128Stay = _mm_cmpgt_epi8(l_m128Lanes, _mm_set1_epi8(static_cast<char>(a_u32Index % 16)));
+  _mm_store_si128(l_pm128 + l_u32Last,
+                  _mm_or_si128(_mm_and_si128(l_m128Stay, l_m128), _mm_andnot_si128(l_m128Stay, l_m128Moved)));
+}
+#endif
 
 class CMtfList {
   static constexpr std::uint64_t s_u64Highs = 0x8080808080808080ull;
@@ -141,23 +172,7 @@ class CMtfList {
   // before it move up by one, the head's last entry becomes the tail's first.
   void TakeFromTail(std::uint32_t a_u32Index, std::uint8_t a_u8) {
 #if defined(__SSE2__)
-    // Each vector below the one that holds the entry moves up a byte and
-    // takes the top byte of the one before it (the head's last entry for
-    // the first); in the entry's own vector only the lanes up to it move.
-    __m128i* const l_pm128 = reinterpret_cast<__m128i*>(m_au8Tail);
-    const std::uint32_t l_u32Last = a_u32Index / 16;
-    __m128i l_m128Carry = _mm_cvtsi32_si128(static_cast<int>(m_u64Head >> 56));
-    for (std::uint32_t l_u = 0; l_u < l_u32Last; ++l_u) {
-      const __m128i l_m128 = _mm_load_si128(l_pm128 + l_u);
-      _mm_store_si128(l_pm128 + l_u, _mm_or_si128(_mm_slli_si128(l_m128, 1), l_m128Carry));
-      l_m128Carry = _mm_srli_si128(l_m128, 15);
-    }
-    const __m128i l_m128 = _mm_load_si128(l_pm128 + l_u32Last);
-    const __m128i l_m128Moved = _mm_or_si128(_mm_slli_si128(l_m128, 1), l_m128Carry);
-    const __m128i l_m128Lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i l_m128Stay = _mm_cmpgt_epi8(l_m128Lanes, _mm_set1_epi8(static_cast<char>(a_u32Index % 16)));
-    _mm_store_si128(l_pm128 + l_u32Last,
-                    _mm_or_si128(_mm_and_si128(l_m128Stay, l_m128), _mm_andnot_si128(l_m128Stay, l_m128Moved)));
+    MoveUpInVectors(m_au8Tail, a_u32Index, static_cast<std::uint8_t>(m_u64Head >> 56));
 #else
     std::memmove(m_au8Tail + 1, m_au8Tail, a_u32Index);
     m_au8Tail[0] = static_cast<std::uint8_t>(m_u64Head >> 56);
@@ -286,18 +301,100 @@ void Fill(std::uint8_t* a_pu8, std::uint8_t a_u8, std::uint32_t a_n) {
   }
 }
 
+#if defined(OS_MTF_SHUFFLE)
+// The decoder's list where bytes can be shuffled: the 16 front entries in a
+// vector, so that taking one is a single shuffle whose result the next code
+// waits on (a move in the word-wide list is a chain of shifts and masks),
+// and the other 240 as plain bytes. A block's codes are nearly all below
+// 16. Decoding takes one code at a time: with the list this quick, the
+// word-wide skipping of zero codes would cost more than it spares.
+struct CShuffleList {
+  CShuffleList() {
+    for (std::uint32_t l_u = 0; l_u < 16; ++l_u) m_au8Head[l_u] = static_cast<std::uint8_t>(l_u);
+    for (std::uint32_t l_u = 0; l_u < 240; ++l_u) m_au8Tail[l_u] = static_cast<std::uint8_t>(16 + l_u);
+  }
+  alignas(16) std::uint8_t m_au8Head[16];
+  alignas(16) std::uint8_t m_au8Tail[240];
+};
+
+// Shuffle k brings entry k to the front and moves entries 0..k-1 up by one.
+struct CShuffles {
+  constexpr CShuffles() : m_au8() {
+    for (std::uint32_t l_k = 0; l_k < 16; ++l_k) {
+      for (std::uint32_t l_u = 0; l_u < 16; ++l_u) {
+        m_au8[l_k][l_u] = static_cast<std::uint8_t>(l_u == 0 ? l_k : l_u <= l_k ? l_u - 1 : l_u);
+      }
+    }
+  }
+  alignas(16) std::uint8_t m_au8[16][16];
+};
+constexpr CShuffles s_shuffles;
+
+__attribute__((target("ssse3"))) inline __m128i TakeShuffled(__m128i a_m128Head, std::uint8_t* a_pu8Tail,
+                                                             std::uint32_t a_u32Code) {
+  if (a_u32Code < 16) {
+    return _mm_shuffle_epi8(a_m128Head, _mm_load_si128(reinterpret_cast<const __m128i*>(s_shuffles.m_au8[a_u32Code])));
+  }
+  // From the tail: the entries before it move up, the head's last entry
+  // becomes the tail's first, and the head moves up for it.
+  const std::uint32_t l_u32Index = a_u32Code - 16;
+  const std::uint8_t l_u8 = a_pu8Tail[l_u32Index];
+  MoveUpInVectors(a_pu8Tail, l_u32Index, static_cast<std::uint8_t>(_mm_extract_epi16(a_m128Head, 7) >> 8));
+  return _mm_or_si128(_mm_slli_si128(a_m128Head, 1), _mm_cvtsi32_si128(l_u8));
+}
+
+// The bytes of a_n codes (a_u8Code a_n times when a_pu8Codes is null). Each
+// code is read before its byte is written, so the output may be the input
+// or start before it.
+__attribute__((target("ssse3"))) void UnmoveShuffled(CShuffleList& a_list, std::uint8_t* a_pu8Out,
+                                                     const std::uint8_t* a_pu8Codes, std::uint8_t a_u8Code,
+                                                     std::uint32_t a_n) {
+  __m128i l_m128Head = _mm_load_si128(reinterpret_cast<const __m128i*>(a_list.m_au8Head));
+  for (std::uint32_t l_u = 0; l_u < a_n; ++l_u) {
+    l_m128Head = TakeShuffled(l_m128Head, a_list.m_au8Tail, a_pu8Codes != nullptr ? a_pu8Codes[l_u] : a_u8Code);
+    a_pu8Out[l_u] = static_cast<std::uint8_t>(_mm_cvtsi128_si32(l_m128Head));
+  }
+  _mm_store_si128(reinterpret_cast<__m128i*>(a_list.m_au8Head), l_m128Head);
+}
+#endif
+
+// Whether this decoding shuffles: where the processor can, unless a test
+// has turned it off.
+bool Shuffles() {
+#if defined(OS_MTF_SHUFFLE)
+  __builtin_cpu_init();
+  return g_bOsMtfShuffle && __builtin_cpu_supports("ssse3");
+#else
+  return false;
+#endif
+}
+
 struct CUnmoveSink {
   void Literal(std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8In, std::uint32_t a_n) {
+#if defined(OS_MTF_SHUFFLE)
+    if (m_bShuffles) return UnmoveShuffled(m_shufflelist, a_pu8Out, a_pu8In, 0, a_n);
+#endif
     UnmoveCodes(m_list, a_pu8Out, a_pu8In, a_n);
   }
   void Run(std::uint8_t* a_pu8Out, std::uint8_t a_u8Code, std::uint32_t a_n) {
+#if defined(OS_MTF_SHUFFLE)
+    if (m_bShuffles) {
+      if (a_u8Code == 0 && a_n != 0) Fill(a_pu8Out, m_shufflelist.m_au8Head[0], a_n);
+      if (a_u8Code != 0) UnmoveShuffled(m_shufflelist, a_pu8Out, nullptr, a_u8Code, a_n);
+      return;
+    }
+#endif
     if (a_u8Code == 0) {
       if (a_n != 0) Fill(a_pu8Out, m_list.Front(), a_n);
       return;
     }
     for (std::uint32_t l_u = 0; l_u < a_n; ++l_u) a_pu8Out[l_u] = m_list.Take(a_u8Code);
   }
+  const bool m_bShuffles = Shuffles();
   CMtfList m_list;
+#if defined(OS_MTF_SHUFFLE)
+  CShuffleList m_shufflelist;
+#endif
 };
 
 template <typename TSink>
@@ -337,6 +434,8 @@ EUNPACK UnpackBitsCode(std::uint8_t* a_pu8Out, std::uint32_t a_u32Capacity, cons
 
 }  // namespace
 
+bool g_bOsMtfShuffle = true;
+
 EOSSTS MoveToFront(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a_pvInput,
                    std::uint32_t a_u32InputLength) {
   OS_RETURN_IF(a_u32OutputSize < a_u32InputLength, OS_LOG_ASSERT, "Output buffer is too small...", OS_STS_FAIL);
@@ -373,8 +472,7 @@ EOSSTS UnmoveToFront(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void
   OS_RETURN_IF(a_pvOutput == nullptr || a_pvInput == nullptr, OS_LOG_ASSERT, "a_pvOutput is null...", OS_STS_BADARG);
   const std::uint8_t* const l_pu8In = static_cast<const std::uint8_t*>(a_pvInput);
   std::uint8_t* const l_pu8Out = static_cast<std::uint8_t*>(a_pvOutput);
-  CMtfList l_list;
-  UnmoveCodes(l_list, l_pu8Out, l_pu8In, a_u32InputLength);
+  CUnmoveSink{}.Literal(l_pu8Out, l_pu8In, a_u32InputLength);
   return OS_STS_SUCCESS;
 }
 

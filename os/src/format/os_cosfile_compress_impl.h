@@ -12,3 +12,7 @@ constexpr std::uint32_t OsBwtUntransformEntries(std::uint32_t a_u32Length) { ret
 // blocks allocates it once).
 void BWTUntransformBlock(std::uint8_t* a_pu8Output, const std::uint8_t* a_pu8Column, std::uint32_t a_u32Length,
                          std::uint32_t a_u32PrimaryIndex, std::uint16_t* a_pu16Table);
+
+// Whether move-to-front decoding may shuffle bytes where the processor can
+// (true; tests turn it off to run the other list on the same machine).
+extern bool g_bOsMtfShuffle;
