@@ -8,13 +8,20 @@ cd "$ROOT"
 
 bash tools/deps.sh
 source tools/wine-env.sh
-[ -f build/i686/build.ninja ] || cmake --preset i686 >/dev/null
-cmake --build --preset i686 --target dirwarden >/dev/null
+preset=i686
+if [ "$OS_WINE32" = 0 ]; then
+  # The shipped program is 32-bit; where the kernel runs no 32-bit program
+  # the 64-bit build of the same sources shows the same tree.
+  preset=x86_64
+  echo "this kernel runs no 32-bit programs: running the x86_64 build of dirwarden.exe"
+fi
+[ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target dirwarden >/dev/null
 
 wine_start
 trap wine_stop EXIT
 
-exe=$(winepath -w "$ROOT/build/i686/setup/source/dirwarden/dirwarden.exe" 2>/dev/null)
+exe=$(winepath -w "$ROOT/build/$preset/setup/source/dirwarden/dirwarden.exe" 2>/dev/null)
 set +e
 wine "$exe" "$@"
 rc=$?

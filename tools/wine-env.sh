@@ -8,6 +8,19 @@ export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono/Gecko install dialogs
 # Wine follows the Linux locale; the tests expect code page 1252 and en-US.
 export LC_ALL=C.UTF-8
 
+# A kernel without 32-bit support (ia32 emulation off) runs no 32-bit
+# program, Wine's 32-bit loader included: the 64-bit loader then prepares
+# the prefix and runs the 64-bit programs, and callers leave the 32-bit ones
+# out and say so (OS_WINE32=0).
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then OS_WINE32=1; else OS_WINE32=0; fi
+export OS_WINE32
+if [ "$OS_WINE32" = 0 ]; then
+  wine() { /usr/lib/wine/wine64 "$@"; }
+  wineboot() { /usr/lib/wine/wine64 wineboot "$@"; }
+  winepath() { /usr/lib/wine/wine64 winepath "$@"; }
+  export -f wine wineboot winepath
+fi
+
 wine_prepare() {
   [ -f "$WINEPREFIX/.prepared" ] && return 0
   echo "wine: creating the prefix in $WINEPREFIX"
