@@ -63,26 +63,28 @@ std::uint64_t Get64(const std::uint8_t* a_pu8) {
 constexpr std::uint64_t s_u64Ones = 0x0101010101010101ull;
 
 #if defined(__SSE2__) || defined(OS_MTF_SHUFFLE)
-// Entries 0..a_u32Index-1 of an aligned list part move up by one and a_u8In
-// becomes entry 0. Each vector below the one that holds entry a_u32Index
-// moves up a byte and takes the top byte of the one before it (a_u8In for
-// the first); in that entry's own vector only the lanes up to it move, so
-// each later read finds the vector this move wrote whole.
+// Entries 0..a_u32Index-1 of a list part move up by one and a_u8In becomes
+// entry 0. Each vector below the one that holds entry a_u32Index moves up a
+// byte and takes the top byte of the one before it (a_u8In for the first);
+// in that entry's own vector only the lanes up to it move, so each later
+// read finds the vector this move wrote whole. The parts are aligned to 16
+// for that; the loads and stores do not rely on it, as a 32-bit Windows
+// stack is aligned to 4 only, and code built without SSE does not realign.
 __attribute__((target("sse2"))) inline void MoveUpInVectors(std::uint8_t* a_pu8Part, std::uint32_t a_u32Index,
                                                             std::uint8_t a_u8In) {
   __m128i* const l_pm128 = reinterpret_cast<__m128i*>(a_pu8Part);
   const std::uint32_t l_u32Last = a_u32Index / 16;
   __m128i l_m128Carry = _mm_cvtsi32_si128(a_u8In);
   for (std::uint32_t l_u = 0; l_u < l_u32Last; ++l_u) {
-    const __m128i l_m128 = _mm_load_si128(l_pm128 + l_u);
-    _mm_store_si128(l_pm128 + l_u, _mm_or_si128(_mm_slli_si128(l_m128, 1), l_m128Carry));
+    const __m128i l_m128 = _mm_loadu_si128(l_pm128 + l_u);
+    _mm_storeu_si128(l_pm128 + l_u, _mm_or_si128(_mm_slli_si128(l_m128, 1), l_m128Carry));
     l_m128Carry = _mm_srli_si128(l_m128, 15);
   }
-  const __m128i l_m128 = _mm_load_si128(l_pm128 + l_u32Last);
+  const __m128i l_m128 = _mm_loadu_si128(l_pm128 + l_u32Last);
   const __m128i l_m128Moved = _mm_or_si128(_mm_slli_si128(l_m128, 1), l_m128Carry);
   const __m128i l_m128Lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m128i l_m128Stay = _mm_cmpgt_epi8(l_m128Lanes, _mm_set1_epi8(static_cast<char>(a_u32Index % 16)));
-  _mm_store_si128(l_pm128 + l_u32Last,
+  _mm_storeu_si128(l_pm128 + l_u32Last,
                   _mm_or_si128(_mm_and_si128(l_m128Stay, l_m128), _mm_andnot_si128(l_m128Stay, l_m128Moved)));
 }
 #endif
@@ -135,7 +137,7 @@ class CMtfList {
     // Sixteen entries a compare.
     const __m128i l_m128Pattern = _mm_set1_epi8(static_cast<char>(a_u8));
     for (std::uint32_t l_u = 0;; l_u += 16) {
-      const __m128i l_m128 = _mm_load_si128(reinterpret_cast<const __m128i*>(m_au8Tail + l_u));
+      const __m128i l_m128 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_au8Tail + l_u));
       const std::uint32_t l_u32Equal =
           static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(l_m128, l_m128Pattern)));
       if (l_u32Equal != 0) return l_u + static_cast<std::uint32_t>(std::countr_zero(l_u32Equal));
@@ -333,7 +335,7 @@ constexpr CShuffles s_shuffles;
 __attribute__((target("ssse3"))) inline __m128i TakeShuffled(__m128i a_m128Head, std::uint8_t* a_pu8Tail,
                                                              std::uint32_t a_u32Code) {
   if (a_u32Code < 16) {
-    return _mm_shuffle_epi8(a_m128Head, _mm_load_si128(reinterpret_cast<const __m128i*>(s_shuffles.m_au8[a_u32Code])));
+    return _mm_shuffle_epi8(a_m128Head, _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_shuffles.m_au8[a_u32Code])));
   }
   // From the tail: the entries before it move up, the head's last entry
   // becomes the tail's first, and the head moves up for it.
@@ -346,15 +348,20 @@ __attribute__((target("ssse3"))) inline __m128i TakeShuffled(__m128i a_m128Head,
 // The bytes of a_n codes (a_u8Code a_n times when a_pu8Codes is null). Each
 // code is read before its byte is written, so the output may be the input
 // or start before it.
-__attribute__((target("ssse3"))) void UnmoveShuffled(CShuffleList& a_list, std::uint8_t* a_pu8Out,
+#if defined(__i386__)
+__attribute__((target("ssse3"), force_align_arg_pointer))
+#else
+__attribute__((target("ssse3")))
+#endif
+void UnmoveShuffled(CShuffleList& a_list, std::uint8_t* a_pu8Out,
                                                      const std::uint8_t* a_pu8Codes, std::uint8_t a_u8Code,
                                                      std::uint32_t a_n) {
-  __m128i l_m128Head = _mm_load_si128(reinterpret_cast<const __m128i*>(a_list.m_au8Head));
+  __m128i l_m128Head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a_list.m_au8Head));
   for (std::uint32_t l_u = 0; l_u < a_n; ++l_u) {
     l_m128Head = TakeShuffled(l_m128Head, a_list.m_au8Tail, a_pu8Codes != nullptr ? a_pu8Codes[l_u] : a_u8Code);
     a_pu8Out[l_u] = static_cast<std::uint8_t>(_mm_cvtsi128_si32(l_m128Head));
   }
-  _mm_store_si128(reinterpret_cast<__m128i*>(a_list.m_au8Head), l_m128Head);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(a_list.m_au8Head), l_m128Head);
 }
 #endif
 
@@ -362,8 +369,8 @@ __attribute__((target("ssse3"))) void UnmoveShuffled(CShuffleList& a_list, std::
 // has turned it off.
 bool Shuffles() {
 #if defined(OS_MTF_SHUFFLE)
-  __builtin_cpu_init();
-  return g_bOsMtfShuffle && __builtin_cpu_supports("ssse3");
+  static const bool s_bCan = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3") != 0);
+  return g_bOsMtfShuffle && s_bCan;
 #else
   return false;
 #endif
@@ -372,7 +379,10 @@ bool Shuffles() {
 struct CUnmoveSink {
   void Literal(std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8In, std::uint32_t a_n) {
 #if defined(OS_MTF_SHUFFLE)
-    if (m_bShuffles) return UnmoveShuffled(m_shufflelist, a_pu8Out, a_pu8In, 0, a_n);
+    if (m_bShuffles) {
+      UnmoveShuffled(m_shufflelist, a_pu8Out, a_pu8In, 0, a_n);
+      return;
+    }
 #endif
     UnmoveCodes(m_list, a_pu8Out, a_pu8In, a_n);
   }
@@ -435,6 +445,8 @@ EUNPACK UnpackBitsCode(std::uint8_t* a_pu8Out, std::uint32_t a_u32Capacity, cons
 }  // namespace
 
 bool g_bOsMtfShuffle = true;
+
+bool OsMtfShuffles() { return Shuffles(); }
 
 EOSSTS MoveToFront(void* a_pvOutput, std::uint32_t a_u32OutputSize, const void* a_pvInput,
                    std::uint32_t a_u32InputLength) {

@@ -32,7 +32,10 @@ constexpr std::uint32_t s_u32Empty = UINT32_MAX;
 constexpr std::uint32_t s_u32ByteSymbols = 257;
 
 // Where the sort keeps its buckets and its type marks (one byte per
-// position, level after level: at most twice the text in all).
+// position, level after level: at most twice the text in all), and the
+// slack past them that ForEachLms reads.
+constexpr std::uint32_t s_u32TypeSlack = 64;
+static_assert(s_u32TypeSlack >= 7, "ForEachLms reads up to 7 bytes past a level's marks");
 struct CSortWork {
   std::uint32_t* m_pu32Buckets;
   std::uint8_t* m_pu8Types;
@@ -45,7 +48,7 @@ std::uint32_t BucketWords(std::uint64_t a_u64Symbols) {
 }
 
 std::uint64_t WorkBytes(std::uint64_t a_u64Symbols) {
-  return static_cast<std::uint64_t>(BucketWords(a_u64Symbols)) * 4 + 2 * a_u64Symbols + 64;
+  return static_cast<std::uint64_t>(BucketWords(a_u64Symbols)) * 4 + 2 * a_u64Symbols + s_u32TypeSlack;
 }
 
 // The bucket of every symbol: its start (a_bEnds false) or its end. A level
@@ -107,7 +110,7 @@ void InduceL(const std::uint8_t* a_pu8Types, std::uint32_t* a_pu32Sa, const T* a
 
 // The mark the sort of the LMS substrings puts on the LMS positions it
 // places, so that gathering them reads the array alone. Positions stay
-// below it (blocks are far smaller than 2 GiB).
+// below it: PrepareContext takes no block of 2^30 bytes or more.
 constexpr std::uint32_t s_u32LmsMark = 0x80000000u;
 constexpr std::uint32_t s_u32PosMask = s_u32LmsMark - 1;
 
@@ -170,9 +173,6 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
 
   // Sort the LMS substrings.
   GetBuckets(a_pText, l_n, a_u32Symbols, l_pu32Counts, l_pu32Buckets, true);
-  // LMS positions come at random, so the loops over them do not branch on
-  // one: a position that is not LMS writes a slot that is written again
-  // after the loop. Here that is slot 0, the end mark's, which comes last.
   for (std::uint32_t l_u = 0; l_u < l_n; ++l_u) a_pu32Sa[l_u] = s_u32Empty;
   ForEachLms(l_pu8Types, l_n, [&](std::uint32_t a_u32Pos) { a_pu32Sa[--l_pu32Buckets[a_pText[a_u32Pos]]] = a_u32Pos; });
   InduceL(l_pu8Types, a_pu32Sa, a_pText, l_pu32Counts, l_pu32Buckets, l_n, a_u32Symbols);
@@ -186,7 +186,7 @@ void SortSuffixes(const T* a_pText, std::uint32_t* a_pu32Sa, std::uint32_t a_u32
   for (std::uint32_t l_u = 1; l_u < l_n; ++l_u) {
     const std::uint32_t l_u32Entry = a_pu32Sa[l_u];
     a_pu32Sa[l_n1] = l_u32Entry & s_u32PosMask;
-    l_n1 += l_u32Entry >> 31;
+    l_n1 += static_cast<std::uint32_t>((l_u32Entry & s_u32LmsMark) != 0);
   }
 
   // Name the LMS substrings; names go at n1 + pos / 2, LMS positions being

@@ -14,5 +14,7 @@ void BWTUntransformBlock(std::uint8_t* a_pu8Output, const std::uint8_t* a_pu8Col
                          std::uint32_t a_u32PrimaryIndex, std::uint16_t* a_pu16Table);
 
 // Whether move-to-front decoding may shuffle bytes where the processor can
-// (true; tests turn it off to run the other list on the same machine).
+// (true; tests turn it off, between calls, to run the other list on the
+// same machine). OsMtfShuffles says whether a decoding now would.
 extern bool g_bOsMtfShuffle;
+bool OsMtfShuffles();
