@@ -85,7 +85,7 @@ __attribute__((target("sse2"))) inline void MoveUpInVectors(std::uint8_t* a_pu8P
   const __m128i l_m128Lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m128i l_m128Stay = _mm_cmpgt_epi8(l_m128Lanes, _mm_set1_epi8(static_cast<char>(a_u32Index % 16)));
   _mm_storeu_si128(l_pm128 + l_u32Last,
-                  _mm_or_si128(_mm_and_si128(l_m128Stay, l_m128), _mm_andnot_si128(l_m128Stay, l_m128Moved)));
+                   _mm_or_si128(_mm_and_si128(l_m128Stay, l_m128), _mm_andnot_si128(l_m128Stay, l_m128Moved)));
 }
 #endif
 
@@ -817,14 +817,25 @@ EOSSTS LogDecode(EDECODE a_edecode) {
 }
 
 // The decoding of one call: its chunks are checked in order and decoded a
-// batch at a time, one chunk per worker (alone, a batch is one chunk).
+// batch at a time. Alone, a batch is one chunk; with workers it is up to
+// s_u32ChunksPerShare chunks a share (within the arrays below), each share
+// decoding a run of consecutive chunks with its own scratch block and
+// table, so that a worker's wake-up is paid once for several blocks.
 class CDecoder {
+  static constexpr std::uint32_t s_u32ChunksPerShare = 8;
+  // Stored and run-length chunks decode at the speed of a copy, faster
+  // than a worker wakes: a batch is shared out when it holds two
+  // transformed chunks, or this many bytes.
+  static constexpr std::uint64_t s_u64ShareBytes = 4 * OS_COMPRESS_BLOCK_SIZE;
+
  public:
   CDecoder(std::uint8_t* a_pu8Scratch, COsWorkers* a_posworkers) : m_pu8Scratch(a_pu8Scratch) {
     const std::uint32_t l_u32Shares = a_posworkers != nullptr ? a_posworkers->Count() : 1;
     if (l_u32Shares > 1 && l_u32Shares <= OS_WORKERS_MAX) {
       m_posworkers = a_posworkers;
       m_u32Shares = l_u32Shares;
+      const std::uint32_t l_u32Batch = l_u32Shares * s_u32ChunksPerShare;
+      m_u32Capacity = l_u32Batch < OS_WORKERS_MAX ? l_u32Batch : OS_WORKERS_MAX;
     }
   }
   CDecoder(const CDecoder&) = delete;
@@ -836,7 +847,7 @@ class CDecoder {
   // Queues a checked chunk and decodes the batch once it is full.
   EOSSTS Add(const SChunk& a_chunk) {
     m_achunk[m_u32Chunks++] = a_chunk;
-    return m_u32Chunks == m_u32Shares ? Flush() : OS_STS_SUCCESS;
+    return m_u32Chunks == m_u32Capacity ? Flush() : OS_STS_SUCCESS;
   }
 
   // Decodes what is queued: 0, or 1 for the first chunk in order that failed.
@@ -844,21 +855,24 @@ class CDecoder {
     const std::uint32_t l_u32Chunks = m_u32Chunks;
     m_u32Chunks = 0;
     if (l_u32Chunks == 0) return OS_STS_SUCCESS;
-    // Stored and run-length chunks decode at the speed of a copy, faster
-    // than a worker wakes: only a batch of two transformed chunks or more
-    // is shared out.
     std::uint32_t l_u32Transformed = 0;
-    for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u)
+    std::uint64_t l_u64Bytes = 0;
+    for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
       l_u32Transformed += m_achunk[l_u].m_u32Method == OS_COMPRESS_BWT;
-    if (l_u32Transformed > 1 && m_pu8Scratches == nullptr) {
+      l_u64Bytes += m_achunk[l_u].m_n;
+    }
+    // Share w decodes chunks w * per .. w * per + per - 1.
+    m_u32PerShare = (l_u32Chunks + m_u32Shares - 1) / m_u32Shares;
+    bool l_bAlone = l_u32Chunks < 2 || (l_u32Transformed < 2 && l_u64Bytes < s_u64ShareBytes);
+    if (!l_bAlone && l_u32Transformed > 0 && m_pu8Scratches == nullptr) {
       m_pu8Scratches =
           static_cast<std::uint8_t*>(OS_MEM_ALLOC((m_u32Shares - 1) * OS_COMPRESS_BLOCK_SIZE, "decompress-workers"));
+      l_bAlone = m_pu8Scratches == nullptr;
     }
     // The tables are made here, not on the workers: without them, or
     // without the workers' scratch blocks, the calling thread decodes alone.
-    bool l_bAlone = l_u32Transformed < 2 || m_pu8Scratches == nullptr;
-    for (std::uint32_t l_u = 1; l_u < l_u32Chunks && !l_bAlone; ++l_u)
-      l_bAlone = m_achunk[l_u].m_u32Method == OS_COMPRESS_BWT && m_atable[l_u].Get() == nullptr;
+    for (std::uint32_t l_u = m_u32PerShare; l_u < l_u32Chunks && !l_bAlone; ++l_u)
+      l_bAlone = m_achunk[l_u].m_u32Method == OS_COMPRESS_BWT && m_atable[l_u / m_u32PerShare].Get() == nullptr;
     if (l_bAlone) {
       for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
         if (LogDecode(DecodeChunk(m_achunk[l_u], m_pu8Scratch, &m_atable[0])) != OS_STS_SUCCESS) return OS_STS_FAIL;
@@ -866,7 +880,8 @@ class CDecoder {
       return OS_STS_SUCCESS;
     }
     m_u32Batch = l_u32Chunks;
-    // A share that does not run leaves its chunk failed.
+    // A share that does not run (or stops at a broken chunk) leaves its
+    // chunks failed; only the first failure in order is reported.
     for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) m_aedecode[l_u] = DECODE_UNPACK;
     m_posworkers->Run(Share, this);
     for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
@@ -878,21 +893,30 @@ class CDecoder {
  private:
   static void Share(void* a_pvDecoder, std::uint32_t a_u32Worker) {
     CDecoder& l_decoder = *static_cast<CDecoder*>(a_pvDecoder);
-    if (a_u32Worker >= l_decoder.m_u32Batch) return;
+    const std::uint32_t l_u32First = a_u32Worker * l_decoder.m_u32PerShare;
+    const std::uint32_t l_u32Rest = l_decoder.m_u32Batch > l_u32First ? l_decoder.m_u32Batch - l_u32First : 0;
+    const std::uint32_t l_u32End =
+        l_u32First + (l_u32Rest < l_decoder.m_u32PerShare ? l_u32Rest : l_decoder.m_u32PerShare);
+    // Without the workers' blocks the batch holds no transformed chunk,
+    // and the scratch goes unused.
     std::uint8_t* const l_pu8Scratch =
-        a_u32Worker == 0
+        a_u32Worker == 0 || l_decoder.m_pu8Scratches == nullptr
             ? l_decoder.m_pu8Scratch
             : l_decoder.m_pu8Scratches + static_cast<std::size_t>(a_u32Worker - 1) * OS_COMPRESS_BLOCK_SIZE;
-    l_decoder.m_aedecode[a_u32Worker] =
-        DecodeChunk(l_decoder.m_achunk[a_u32Worker], l_pu8Scratch, &l_decoder.m_atable[a_u32Worker]);
+    for (std::uint32_t l_u = l_u32First; l_u < l_u32End; ++l_u) {
+      l_decoder.m_aedecode[l_u] = DecodeChunk(l_decoder.m_achunk[l_u], l_pu8Scratch, &l_decoder.m_atable[a_u32Worker]);
+      if (l_decoder.m_aedecode[l_u] != DECODE_OK) return;
+    }
   }
 
   std::uint8_t* const m_pu8Scratch;
   COsWorkers* m_posworkers = nullptr;
   std::uint32_t m_u32Shares = 1;
+  std::uint32_t m_u32Capacity = 1;         // chunks a batch holds
   std::uint8_t* m_pu8Scratches = nullptr;  // the blocks of workers 1 and up
   std::uint32_t m_u32Chunks = 0;
   std::uint32_t m_u32Batch = 0;
+  std::uint32_t m_u32PerShare = 1;
   SChunk m_achunk[OS_WORKERS_MAX];
   EDECODE m_aedecode[OS_WORKERS_MAX];
   CUntransformTable m_atable[OS_WORKERS_MAX];
