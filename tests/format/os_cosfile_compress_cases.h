@@ -784,20 +784,31 @@ TEST_F(OsCompressTest, WorkersWriteWhatOneThreadWrites) {
       }
     }
   }
-  // By parts of three blocks on two workers: a batch stops at a part's end.
-  Bytes l_container;
-  const Bytes& l_text = l_vecInputs[0].second;
+  // Whole and by parts of three blocks: more chunks than a batch holds, on
+  // worker counts that do and do not divide it; a batch stops at a part's
+  // end.
+  Bytes l_container, l_output;
+  const Bytes l_text = TextLike(21 * OS_COMPRESS_BLOCK_SIZE + 5, 81);
   ASSERT_EQ(Compress(l_text, OS_COMPRESS_BWT, &l_container), OS_STS_SUCCESS);
-  Bytes l_output, l_part(3 * OS_COMPRESS_BLOCK_SIZE), l_scratch(OS_COMPRESS_BLOCK_SIZE);
-  OsDecompressState l_state;
-  while (!l_state.m_bDone) {
-    std::uint32_t l_u32Part = static_cast<std::uint32_t>(l_part.size());
-    ASSERT_EQ(OsFileDecompressPart(l_part.data(), &l_u32Part, l_container.data(),
-                                   static_cast<std::uint32_t>(l_container.size()), l_scratch.data(), &l_state, &l_two),
+  OsTestWorkers l_three(3), l_nine(9);
+  for (COsWorkers* const l_posworkers :
+       {static_cast<COsWorkers*>(&l_two), static_cast<COsWorkers*>(&l_three), static_cast<COsWorkers*>(&l_nine)}) {
+    ASSERT_EQ(Decompress(l_container, static_cast<std::uint32_t>(l_text.size()), &l_output, l_posworkers),
               OS_STS_SUCCESS);
-    l_output.insert(l_output.end(), l_part.begin(), l_part.begin() + l_u32Part);
+    EXPECT_TRUE(l_output == l_text) << l_posworkers->Count();
+    Bytes l_part(3 * OS_COMPRESS_BLOCK_SIZE), l_scratch(OS_COMPRESS_BLOCK_SIZE);
+    OsDecompressState l_state;
+    l_output.clear();
+    while (!l_state.m_bDone) {
+      std::uint32_t l_u32Part = static_cast<std::uint32_t>(l_part.size());
+      ASSERT_EQ(OsFileDecompressPart(l_part.data(), &l_u32Part, l_container.data(),
+                                     static_cast<std::uint32_t>(l_container.size()), l_scratch.data(), &l_state,
+                                     l_posworkers),
+                OS_STS_SUCCESS);
+      l_output.insert(l_output.end(), l_part.begin(), l_part.begin() + l_u32Part);
+    }
+    EXPECT_TRUE(l_output == l_text) << l_posworkers->Count() << " by parts";
   }
-  EXPECT_TRUE(l_output == l_text);
   // A block that decodes past its length fails the decoding on workers too.
   const std::size_t l_sizetSecond = OS_COMPRESS_HEADER_SIZE + OS_COMPRESS_CHUNK_HEADER_SIZE + Get32(l_container, 36);
   ASSERT_EQ(Get32(l_container, l_sizetSecond), static_cast<std::uint32_t>(OS_COMPRESS_BWT));

@@ -834,8 +834,9 @@ class CDecoder {
     if (l_u32Shares > 1 && l_u32Shares <= OS_WORKERS_MAX) {
       m_posworkers = a_posworkers;
       m_u32Shares = l_u32Shares;
-      const std::uint32_t l_u32Batch = l_u32Shares * s_u32ChunksPerShare;
-      m_u32Capacity = l_u32Batch < OS_WORKERS_MAX ? l_u32Batch : OS_WORKERS_MAX;
+      // Whole rounds of the shares, so that none sits out a full batch.
+      const std::uint32_t l_u32PerShare = OS_WORKERS_MAX / l_u32Shares;
+      m_u32Capacity = l_u32Shares * (l_u32PerShare < s_u32ChunksPerShare ? l_u32PerShare : s_u32ChunksPerShare);
     }
   }
   CDecoder(const CDecoder&) = delete;
@@ -872,7 +873,8 @@ class CDecoder {
     // The tables are made here, not on the workers: without them, or
     // without the workers' scratch blocks, the calling thread decodes alone.
     for (std::uint32_t l_u = m_u32PerShare; l_u < l_u32Chunks && !l_bAlone; ++l_u)
-      l_bAlone = m_achunk[l_u].m_u32Method == OS_COMPRESS_BWT && m_atable[l_u / m_u32PerShare].Get() == nullptr;
+      l_bAlone = m_achunk[l_u].m_u32Method == OS_COMPRESS_BWT && m_achunk[l_u].m_n != 0 &&
+                 m_atable[l_u / m_u32PerShare].Get() == nullptr;
     if (l_bAlone) {
       for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
         if (LogDecode(DecodeChunk(m_achunk[l_u], m_pu8Scratch, &m_atable[0])) != OS_STS_SUCCESS) return OS_STS_FAIL;
