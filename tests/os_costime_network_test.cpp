@@ -176,6 +176,12 @@ TEST_F(NetworkTime, EachServerNameArrivesAsOneArgument) {
   EXPECT_FALSE(OutputExists());
 }
 
+DWORD WINAPI CloseAfterAMoment(void* a_pvHandle) {
+  Sleep(300);
+  CloseHandle(static_cast<HANDLE>(a_pvHandle));
+  return 0;
+}
+
 // An earlier query's output still held open (as a late holder of the
 // child's handle keeps it, without delete sharing) is waited out, not
 // taken for a file that cannot be removed.
@@ -184,14 +190,7 @@ TEST_F(NetworkTime, AnEarlierOutputStillHeldIsWaitedOut) {
   HANDLE const l_h = CreateFileW(m_wsOutput.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
-  HANDLE const l_hCloser = CreateThread(
-      nullptr, 0,
-      [](void* a_pv) -> DWORD {
-        Sleep(300);
-        CloseHandle(static_cast<HANDLE>(a_pv));
-        return 0;
-      },
-      l_h, 0, nullptr);
+  HANDLE const l_hCloser = CreateThread(nullptr, 0, CloseAfterAMoment, l_h, 0, nullptr);
   ASSERT_NE(l_hCloser, nullptr);
   OsTimeRecord l_r = {};
   EXPECT_EQ(OsTimeGetNetwork(&l_r, "time.example"), OS_STS_SUCCESS);

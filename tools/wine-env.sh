@@ -8,17 +8,31 @@ export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono/Gecko install dialogs
 # Wine follows the Linux locale; the tests expect code page 1252 and en-US.
 export LC_ALL=C.UTF-8
 
-# A kernel without 32-bit support (ia32 emulation off) runs no 32-bit
-# program, Wine's 32-bit loader included: the 64-bit loader then prepares
-# the prefix and runs the 64-bit programs, and callers leave the 32-bit ones
-# out and say so (OS_WINE32=0).
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then OS_WINE32=1; else OS_WINE32=0; fi
+# A kernel without 32-bit support (ia32 emulation off) refuses Wine's 32-bit
+# loader itself (exit 126, exec format error). The prefix then comes from
+# the 64-bit loader, which the wine, wineboot and winepath of a folder put
+# first on PATH run (scripts, not exported functions, which would reach the
+# Windows environment of every test), and callers leave the 32-bit programs
+# out and say so (OS_WINE32=0). Any other failure of the 32-bit side is left
+# to show as one.
+OS_WINE32=1
+if [ -x /usr/lib/wine/wine64 ] && [ -e /usr/lib/wine/wine ]; then
+  wine32_rc=0
+  /usr/lib/wine/wine --version >/dev/null 2>&1 || wine32_rc=$?
+  [ "$wine32_rc" = 126 ] && OS_WINE32=0
+  unset wine32_rc
+fi
 export OS_WINE32
 if [ "$OS_WINE32" = 0 ]; then
-  wine() { /usr/lib/wine/wine64 "$@"; }
-  wineboot() { /usr/lib/wine/wine64 wineboot "$@"; }
-  winepath() { /usr/lib/wine/wine64 winepath "$@"; }
-  export -f wine wineboot winepath
+  wine64_bin="$ROOT/build/wine64-bin"
+  mkdir -p "$wine64_bin"
+  printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$wine64_bin/wine"
+  for tool in wineboot winepath; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 %s "$@"\n' "$tool" >"$wine64_bin/$tool"
+  done
+  chmod +x "$wine64_bin/wine" "$wine64_bin/wineboot" "$wine64_bin/winepath"
+  export PATH="$wine64_bin:$PATH" WINELOADER=/usr/lib/wine/wine64
+  unset wine64_bin tool
 fi
 
 wine_prepare() {
