@@ -8,7 +8,7 @@ bash tools/deps.sh
 source tools/wine-env.sh
 wine_start
 trap wine_stop EXIT
-for p in i686 x86_64; do
+for p in $(wine_targets); do
   [ -f "build/$p/build.ninja" ] || cmake --preset "$p" >/dev/null
   cmake --build --preset "$p" --target os_cosfile_bench >/dev/null
   echo "== $p"

@@ -11,7 +11,7 @@ source tools/wine-env.sh
 wine_start
 trap wine_stop EXIT
 rounds=${1:-3}
-targets=(i686 x86_64)
+read -r -a targets <<<"$(wine_targets)"
 for p in "${targets[@]}"; do
   [ -f "build/$p/build.ninja" ] || cmake --preset "$p" >/dev/null
   cmake --build --preset "$p" --target os_coslog_bench os_cosmem_bench os_cossync_bench >/dev/null

@@ -35,6 +35,17 @@ if [ "$OS_WINE32" = 0 ]; then
   unset wine64_bin tool
 fi
 
+# The Windows targets whose programs run here, the 32-bit one left out (and
+# said so on stderr) where the kernel refuses it.
+wine_targets() {
+  if [ "$OS_WINE32" = 0 ]; then
+    echo "i686: not run, this kernel runs no 32-bit programs" >&2
+    echo x86_64
+  else
+    echo i686 x86_64
+  fi
+}
+
 wine_prepare() {
   [ -f "$WINEPREFIX/.prepared" ] && return 0
   echo "wine: creating the prefix in $WINEPREFIX"
