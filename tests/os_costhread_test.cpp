@@ -435,40 +435,58 @@ LONG WINAPI CountProbeHits(EXCEPTION_POINTERS* a_pexceptionpointers) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-DWORD WINAPI WriteWhenLetGo(void* a_pvGo) {
-  WaitForSingleObject(static_cast<HANDLE>(a_pvGo), INFINITE);
+struct SProbe {
+  HANDLE m_hStarted;
+  HANDLE m_hGo;
+};
+
+DWORD WINAPI WriteWhenLetGo(void* a_pvProbe) {
+  const SProbe* const l_pprobe = static_cast<const SProbe*>(a_pvProbe);
+  SetEvent(l_pprobe->m_hStarted);
+  WaitForSingleObject(l_pprobe->m_hGo, INFINITE);
   g_iProbed = 1;
   return 0;
 }
 
 // Whether the machine delivers debug traps to its programs at all: a write
-// breakpoint set with plain Win32 calls on a waiting thread must fire when
-// that thread writes. A virtual machine may keep the debug registers from
-// its guests' programs.
-bool DebugTrapsFire() {
-  HANDLE const l_hGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// breakpoint set with plain Win32 calls on a running, waiting thread must
+// fire when that thread writes. A virtual machine may keep the debug
+// registers from its guests' programs. A call that fails is a failure, not
+// a reason to skip.
+void ProbeDebugTraps(bool* a_pbFire) {
+  *a_pbFire = false;
+  SProbe l_probe = {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  ASSERT_TRUE(l_probe.m_hStarted != nullptr && l_probe.m_hGo != nullptr);
   g_lProbeHits = 0;
-  HANDLE const l_hThread = CreateThread(nullptr, 0, WriteWhenLetGo, l_hGo, 0, &g_dwProbe);
+  HANDLE const l_hThread = CreateThread(nullptr, 0, WriteWhenLetGo, &l_probe, 0, &g_dwProbe);
+  ASSERT_NE(l_hThread, nullptr) << GetLastError();
+  ASSERT_EQ(WaitForSingleObject(l_probe.m_hStarted, INFINITE), WAIT_OBJECT_0);
   void* const l_pvHandler = AddVectoredExceptionHandler(1, CountProbeHits);
   CONTEXT l_context = {};
   l_context.ContextFlags = CONTEXT_DEBUG_REGISTERS;
-  bool l_bSet = SuspendThread(l_hThread) != static_cast<DWORD>(-1) && GetThreadContext(l_hThread, &l_context) != 0;
+  EXPECT_NE(SuspendThread(l_hThread), static_cast<DWORD>(-1)) << GetLastError();
+  EXPECT_TRUE(GetThreadContext(l_hThread, &l_context)) << GetLastError();
   l_context.Dr0 = reinterpret_cast<DWORD_PTR>(&g_iProbed);
   l_context.Dr7 = 0x1 | (0x1u << 16) | (0x3u << 18);  // local enable 0, on writes, 4 bytes
-  l_bSet = l_bSet && SetThreadContext(l_hThread, &l_context) != 0;
+  EXPECT_TRUE(SetThreadContext(l_hThread, &l_context)) << GetLastError();
   ResumeThread(l_hThread);
-  SetEvent(l_hGo);
-  WaitForSingleObject(l_hThread, 10000);
+  SetEvent(l_probe.m_hGo);
+  // The thread ends after its write, so the handler outlives any trap.
+  EXPECT_EQ(WaitForSingleObject(l_hThread, INFINITE), WAIT_OBJECT_0);
   RemoveVectoredExceptionHandler(l_pvHandler);
   CloseHandle(l_hThread);
-  CloseHandle(l_hGo);
-  return l_bSet && g_lProbeHits > 0;
+  CloseHandle(l_probe.m_hStarted);
+  CloseHandle(l_probe.m_hGo);
+  *a_pbFire = g_lProbeHits > 0;
 }
 
 // Set through the calling thread's pseudo-handle, cleared on the same thread
 // or from another one.
 TEST_F(Thread, WriteBreakpointFiresUntilCleared) {
-  if (!DebugTrapsFire()) GTEST_SKIP() << "this machine delivers no debug traps (a plain write breakpoint did not fire)";
+  bool l_bFire = false;
+  ProbeDebugTraps(&l_bFire);
+  ASSERT_FALSE(HasFailure());
+  if (!l_bFire) GTEST_SKIP() << "this machine delivers no debug traps (a plain write breakpoint did not fire)";
   g_dwWatcher = GetCurrentThreadId();
   void* const l_pvHandler = AddVectoredExceptionHandler(1, CountHits);
   ASSERT_NE(l_pvHandler, nullptr);

@@ -184,16 +184,22 @@ DWORD WINAPI CloseAfterAMoment(void* a_pvHandle) {
 
 // An earlier query's output still held open (as a late holder of the
 // child's handle keeps it, without delete sharing) is waited out, not
-// taken for a file that cannot be removed.
+// taken for a file that cannot be removed. The ping names a program that
+// does not start (which counts as a ping that answered), so that the query
+// reaches the output at once, well within the hold.
 TEST_F(NetworkTime, AnEarlierOutputStillHeldIsWaitedOut) {
-  PingWithTool();
+  const std::string l_sPing = "\"" + OsTestUtf8(WDir()) + "\\missing.exe\" %s";
+  ASSERT_EQ(OsCfgInstance()->SetItem(OS_CFGSECTION_MAIN, 121, l_sPing.c_str()), OS_STS_SUCCESS);
   HANDLE const l_h = CreateFileW(m_wsOutput.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(l_h, INVALID_HANDLE_VALUE);
+  const ULONGLONG l_ullStart = GetTickCount64();
   HANDLE const l_hCloser = CreateThread(nullptr, 0, CloseAfterAMoment, l_h, 0, nullptr);
+  if (l_hCloser == nullptr) CloseHandle(l_h);
   ASSERT_NE(l_hCloser, nullptr);
   OsTimeRecord l_r = {};
   EXPECT_EQ(OsTimeGetNetwork(&l_r, "time.example"), OS_STS_SUCCESS);
+  EXPECT_GE(GetTickCount64() - l_ullStart, 250u);  // it waited for the holder
   WaitForSingleObject(l_hCloser, INFINITE);
   CloseHandle(l_hCloser);
   EXPECT_EQ(Count("Couldn't remove file"), 0u);

@@ -9,30 +9,26 @@ export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono/Gecko install dialogs
 export LC_ALL=C.UTF-8
 
 # A kernel without 32-bit support (ia32 emulation off) refuses Wine's 32-bit
-# loader itself (exit 126, exec format error). The prefix then comes from
-# the 64-bit loader, which the wine, wineboot and winepath of a folder put
-# first on PATH run (scripts, not exported functions, which would reach the
-# Windows environment of every test), and callers leave the 32-bit programs
-# out and say so (OS_WINE32=0). Any other failure of the 32-bit side is left
-# to show as one.
+# loader itself: exec format error. The prefix then comes from the 64-bit
+# loader, which the wine, wineboot and winepath of tools/wine64-bin put first
+# on PATH run (scripts, not exported functions, which would reach the Windows
+# environment of every test), and callers leave the 32-bit programs out and
+# say so (OS_WINE32=0, which the Windows tests see too). Any other failure of
+# the 32-bit side is left to show as one.
 OS_WINE32=1
 if [ -x /usr/lib/wine/wine64 ] && [ -e /usr/lib/wine/wine ]; then
-  wine32_rc=0
-  /usr/lib/wine/wine --version >/dev/null 2>&1 || wine32_rc=$?
-  [ "$wine32_rc" = 126 ] && OS_WINE32=0
-  unset wine32_rc
+  if ! wine32_err=$(/usr/lib/wine/wine --version 2>&1 >/dev/null) && [[ $wine32_err == *"Exec format error"* ]]; then
+    OS_WINE32=0
+  fi
+  unset wine32_err
 fi
 export OS_WINE32
 if [ "$OS_WINE32" = 0 ]; then
-  wine64_bin="$ROOT/build/wine64-bin"
-  mkdir -p "$wine64_bin"
-  printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$wine64_bin/wine"
-  for tool in wineboot winepath; do
-    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 %s "$@"\n' "$tool" >"$wine64_bin/$tool"
-  done
-  chmod +x "$wine64_bin/wine" "$wine64_bin/wineboot" "$wine64_bin/winepath"
-  export PATH="$wine64_bin:$PATH" WINELOADER=/usr/lib/wine/wine64
-  unset wine64_bin tool
+  case ":$PATH:" in
+    *":$ROOT/tools/wine64-bin:"*) ;;
+    *) export PATH="$ROOT/tools/wine64-bin:$PATH" ;;
+  esac
+  export WINELOADER=/usr/lib/wine/wine64
 fi
 
 # The Windows targets whose programs run here, the 32-bit one left out (and

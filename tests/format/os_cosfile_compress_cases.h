@@ -809,6 +809,15 @@ TEST_F(OsCompressTest, WorkersWriteWhatOneThreadWrites) {
     }
     EXPECT_TRUE(l_output == l_text) << l_posworkers->Count() << " by parts";
   }
+  // Run-length chunks of more blocks than a batch of 3 or 9 workers holds.
+  const Bytes l_runs = LowEntropy(70 * OS_COMPRESS_BLOCK_SIZE, 82);
+  Bytes l_runsContainer;
+  ASSERT_EQ(Compress(l_runs, OS_COMPRESS_RLE, &l_runsContainer), OS_STS_SUCCESS);
+  for (COsWorkers* const l_posworkers : {static_cast<COsWorkers*>(&l_three), static_cast<COsWorkers*>(&l_nine)}) {
+    ASSERT_EQ(Decompress(l_runsContainer, static_cast<std::uint32_t>(l_runs.size()), &l_output, l_posworkers),
+              OS_STS_SUCCESS);
+    EXPECT_TRUE(l_output == l_runs) << l_posworkers->Count();
+  }
   // A block that decodes past its length fails the decoding on workers too.
   const std::size_t l_sizetSecond = OS_COMPRESS_HEADER_SIZE + OS_COMPRESS_CHUNK_HEADER_SIZE + Get32(l_container, 36);
   ASSERT_EQ(Get32(l_container, l_sizetSecond), static_cast<std::uint32_t>(OS_COMPRESS_BWT));

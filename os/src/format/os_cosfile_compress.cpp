@@ -347,15 +347,15 @@ __attribute__((target("ssse3"))) inline __m128i TakeShuffled(__m128i a_m128Head,
 
 // The bytes of a_n codes (a_u8Code a_n times when a_pu8Codes is null). Each
 // code is read before its byte is written, so the output may be the input
-// or start before it.
+// or start before it. On 32-bit Windows it aligns its own stack for the
+// vectors it keeps there.
 #if defined(__i386__)
-__attribute__((target("ssse3"), force_align_arg_pointer))
+#define OS_MTF_SHUFFLE_ENTRY __attribute__((target("ssse3"), force_align_arg_pointer))
 #else
-__attribute__((target("ssse3")))
+#define OS_MTF_SHUFFLE_ENTRY __attribute__((target("ssse3")))
 #endif
-void UnmoveShuffled(CShuffleList& a_list, std::uint8_t* a_pu8Out,
-                                                     const std::uint8_t* a_pu8Codes, std::uint8_t a_u8Code,
-                                                     std::uint32_t a_n) {
+OS_MTF_SHUFFLE_ENTRY void UnmoveShuffled(CShuffleList& a_list, std::uint8_t* a_pu8Out, const std::uint8_t* a_pu8Codes,
+                                         std::uint8_t a_u8Code, std::uint32_t a_n) {
   __m128i l_m128Head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a_list.m_au8Head));
   for (std::uint32_t l_u = 0; l_u < a_n; ++l_u) {
     l_m128Head = TakeShuffled(l_m128Head, a_list.m_au8Tail, a_pu8Codes != nullptr ? a_pu8Codes[l_u] : a_u8Code);
