@@ -784,9 +784,8 @@ TEST_F(OsCompressTest, WorkersWriteWhatOneThreadWrites) {
       }
     }
   }
-  // Whole and by parts of three blocks: more chunks than a batch holds, on
-  // worker counts that do and do not divide it; a batch stops at a part's
-  // end.
+  // Whole and by parts of three blocks, on worker counts that do and do not
+  // divide a batch: a batch stops at a part's end.
   Bytes l_container, l_output;
   const Bytes l_text = TextLike(21 * OS_COMPRESS_BLOCK_SIZE + 5, 81);
   ASSERT_EQ(Compress(l_text, OS_COMPRESS_BWT, &l_container), OS_STS_SUCCESS);
@@ -809,11 +808,12 @@ TEST_F(OsCompressTest, WorkersWriteWhatOneThreadWrites) {
     }
     EXPECT_TRUE(l_output == l_text) << l_posworkers->Count() << " by parts";
   }
-  // Run-length chunks of more blocks than a batch of 3 or 9 workers holds.
+  // Run-length chunks of more blocks than a batch holds.
   const Bytes l_runs = LowEntropy(70 * OS_COMPRESS_BLOCK_SIZE, 82);
   Bytes l_runsContainer;
   ASSERT_EQ(Compress(l_runs, OS_COMPRESS_RLE, &l_runsContainer), OS_STS_SUCCESS);
-  for (COsWorkers* const l_posworkers : {static_cast<COsWorkers*>(&l_three), static_cast<COsWorkers*>(&l_nine)}) {
+  for (COsWorkers* const l_posworkers :
+       {static_cast<COsWorkers*>(&l_two), static_cast<COsWorkers*>(&l_three), static_cast<COsWorkers*>(&l_nine)}) {
     ASSERT_EQ(Decompress(l_runsContainer, static_cast<std::uint32_t>(l_runs.size()), &l_output, l_posworkers),
               OS_STS_SUCCESS);
     EXPECT_TRUE(l_output == l_runs) << l_posworkers->Count();

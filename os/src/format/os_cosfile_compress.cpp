@@ -820,9 +820,10 @@ EOSSTS LogDecode(EDECODE a_edecode) {
 // batch at a time. Alone, a batch is one chunk; with workers it is up to
 // s_u32ChunksPerShare chunks a share (within the arrays below), each share
 // decoding a run of consecutive chunks with its own scratch block and
-// table, so that a worker's wake-up is paid once for several blocks.
+// table, so that a worker's wake-up is paid once for many blocks: a stored
+// block is copied in less time than a wake-up takes.
 class CDecoder {
-  static constexpr std::uint32_t s_u32ChunksPerShare = 8;
+  static constexpr std::uint32_t s_u32ChunksPerShare = 32;
   // Stored and run-length chunks decode at the speed of a copy, faster
   // than a worker wakes: a batch is shared out when it holds two
   // transformed chunks, or this many bytes.
