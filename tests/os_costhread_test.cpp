@@ -423,18 +423,6 @@ LONG WINAPI CountHits(EXCEPTION_POINTERS* a_pexceptionpointers) {
   return EXCEPTION_CONTINUE_EXECUTION;  // a data breakpoint traps after the access
 }
 
-volatile int g_iProbed = 0;
-volatile LONG g_lProbeHits = 0;
-DWORD g_dwProbe = 0;
-
-LONG WINAPI CountProbeHits(EXCEPTION_POINTERS* a_pexceptionpointers) {
-  if (a_pexceptionpointers->ExceptionRecord->ExceptionCode != EXCEPTION_SINGLE_STEP ||
-      GetCurrentThreadId() != g_dwProbe)
-    return EXCEPTION_CONTINUE_SEARCH;
-  InterlockedIncrement(&g_lProbeHits);
-  return EXCEPTION_CONTINUE_EXECUTION;
-}
-
 struct SProbe {
   HANDLE m_hStarted;
   HANDLE m_hGo;
@@ -444,7 +432,7 @@ DWORD WINAPI WriteWhenLetGo(void* a_pvProbe) {
   const SProbe* const l_pprobe = static_cast<const SProbe*>(a_pvProbe);
   SetEvent(l_pprobe->m_hStarted);
   WaitForSingleObject(l_pprobe->m_hGo, INFINITE);
-  g_iProbed = 1;
+  g_iWatched = 1;
   return 0;
 }
 
@@ -457,16 +445,22 @@ void ProbeDebugTraps(bool* a_pbFire) {
   *a_pbFire = false;
   SProbe l_probe = {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   ASSERT_TRUE(l_probe.m_hStarted != nullptr && l_probe.m_hGo != nullptr);
-  g_lProbeHits = 0;
-  HANDLE const l_hThread = CreateThread(nullptr, 0, WriteWhenLetGo, &l_probe, 0, &g_dwProbe);
-  ASSERT_NE(l_hThread, nullptr) << GetLastError();
-  ASSERT_EQ(WaitForSingleObject(l_probe.m_hStarted, INFINITE), WAIT_OBJECT_0);
-  void* const l_pvHandler = AddVectoredExceptionHandler(1, CountProbeHits);
+  // CountHits counts the probe's thread, whose id CreateThread stores.
+  g_lHits = 0;
+  HANDLE const l_hThread = CreateThread(nullptr, 0, WriteWhenLetGo, &l_probe, 0, &g_dwWatcher);
+  if (l_hThread == nullptr) {
+    ADD_FAILURE() << "CreateThread failed " << GetLastError();
+    CloseHandle(l_probe.m_hStarted);
+    CloseHandle(l_probe.m_hGo);
+    return;
+  }
+  EXPECT_EQ(WaitForSingleObject(l_probe.m_hStarted, INFINITE), WAIT_OBJECT_0);
+  void* const l_pvHandler = AddVectoredExceptionHandler(1, CountHits);
   CONTEXT l_context = {};
   l_context.ContextFlags = CONTEXT_DEBUG_REGISTERS;
   EXPECT_NE(SuspendThread(l_hThread), static_cast<DWORD>(-1)) << GetLastError();
   EXPECT_TRUE(GetThreadContext(l_hThread, &l_context)) << GetLastError();
-  l_context.Dr0 = reinterpret_cast<DWORD_PTR>(&g_iProbed);
+  l_context.Dr0 = reinterpret_cast<DWORD_PTR>(&g_iWatched);
   l_context.Dr7 = 0x1 | (0x1u << 16) | (0x3u << 18);  // local enable 0, on writes, 4 bytes
   EXPECT_TRUE(SetThreadContext(l_hThread, &l_context)) << GetLastError();
   ResumeThread(l_hThread);
@@ -477,7 +471,7 @@ void ProbeDebugTraps(bool* a_pbFire) {
   CloseHandle(l_hThread);
   CloseHandle(l_probe.m_hStarted);
   CloseHandle(l_probe.m_hGo);
-  *a_pbFire = g_lProbeHits > 0;
+  *a_pbFire = g_lHits > 0;
 }
 
 // Set through the calling thread's pseudo-handle, cleared on the same thread

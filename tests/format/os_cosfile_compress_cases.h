@@ -785,16 +785,22 @@ TEST_F(OsCompressTest, WorkersWriteWhatOneThreadWrites) {
     }
   }
   // Whole and by parts of three blocks, on worker counts that do and do not
-  // divide a batch: a batch stops at a part's end.
-  Bytes l_container, l_output;
+  // divide a batch: a batch stops at a part's end. Run-length chunks of more
+  // blocks than a batch holds.
+  Bytes l_container, l_output, l_runsContainer;
   const Bytes l_text = TextLike(21 * OS_COMPRESS_BLOCK_SIZE + 5, 81);
+  const Bytes l_runs = LowEntropy(70 * OS_COMPRESS_BLOCK_SIZE, 82);
   ASSERT_EQ(Compress(l_text, OS_COMPRESS_BWT, &l_container), OS_STS_SUCCESS);
+  ASSERT_EQ(Compress(l_runs, OS_COMPRESS_RLE, &l_runsContainer), OS_STS_SUCCESS);
   OsTestWorkers l_three(3), l_nine(9);
   for (COsWorkers* const l_posworkers :
        {static_cast<COsWorkers*>(&l_two), static_cast<COsWorkers*>(&l_three), static_cast<COsWorkers*>(&l_nine)}) {
     ASSERT_EQ(Decompress(l_container, static_cast<std::uint32_t>(l_text.size()), &l_output, l_posworkers),
               OS_STS_SUCCESS);
     EXPECT_TRUE(l_output == l_text) << l_posworkers->Count();
+    ASSERT_EQ(Decompress(l_runsContainer, static_cast<std::uint32_t>(l_runs.size()), &l_output, l_posworkers),
+              OS_STS_SUCCESS);
+    EXPECT_TRUE(l_output == l_runs) << l_posworkers->Count();
     Bytes l_part(3 * OS_COMPRESS_BLOCK_SIZE), l_scratch(OS_COMPRESS_BLOCK_SIZE);
     OsDecompressState l_state;
     l_output.clear();
@@ -807,16 +813,6 @@ TEST_F(OsCompressTest, WorkersWriteWhatOneThreadWrites) {
       l_output.insert(l_output.end(), l_part.begin(), l_part.begin() + l_u32Part);
     }
     EXPECT_TRUE(l_output == l_text) << l_posworkers->Count() << " by parts";
-  }
-  // Run-length chunks of more blocks than a batch holds.
-  const Bytes l_runs = LowEntropy(70 * OS_COMPRESS_BLOCK_SIZE, 82);
-  Bytes l_runsContainer;
-  ASSERT_EQ(Compress(l_runs, OS_COMPRESS_RLE, &l_runsContainer), OS_STS_SUCCESS);
-  for (COsWorkers* const l_posworkers :
-       {static_cast<COsWorkers*>(&l_two), static_cast<COsWorkers*>(&l_three), static_cast<COsWorkers*>(&l_nine)}) {
-    ASSERT_EQ(Decompress(l_runsContainer, static_cast<std::uint32_t>(l_runs.size()), &l_output, l_posworkers),
-              OS_STS_SUCCESS);
-    EXPECT_TRUE(l_output == l_runs) << l_posworkers->Count();
   }
   // A block that decodes past its length fails the decoding on workers too.
   const std::size_t l_sizetSecond = OS_COMPRESS_HEADER_SIZE + OS_COMPRESS_CHUNK_HEADER_SIZE + Get32(l_container, 36);
