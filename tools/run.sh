@@ -9,7 +9,9 @@ cd "$ROOT"
 bash tools/deps.sh
 source tools/wine-env.sh
 preset=i686
-if [ "$OS_WINE32" = 0 ]; then
+if [ "$OS_WINE32_EMULATED" = 1 ]; then
+  echo "this kernel runs no 32-bit programs: dirwarden.exe runs on qemu-i386 (about a minute)"
+elif [ "$OS_WINE32" = 0 ]; then
   # The shipped program is 32-bit; where the kernel runs no 32-bit program
   # the 64-bit build of the same sources shows the same tree.
   preset=x86_64

@@ -22,12 +22,14 @@ passed=0
 failed=0
 status=0
 # One preset's suites; a_run names the run in its log and its summary line.
+# Further arguments go to ctest.
 ctest_run() {
   local p=$1 run=$2
+  shift 2
   local log="build/$p/ctest-$run.log"
   echo "== ctest: $p ($run)"
   set +e
-  ctest --preset "$p" 2>&1 | tee "$log"
+  ctest --preset "$p" "$@" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
   set -e
   [ "$rc" = 0 ] || status=1
@@ -60,7 +62,15 @@ for v in win7 win10 winxp64 vista; do
   wine_version "$v"
   for p in i686 x86_64; do
     if [ "$p" = i686 ] && [ "$OS_WINE32" = 0 ]; then
-      summary+=("$p $v: not run, this kernel runs no 32-bit programs")
+      # On the emulator a process takes a minute to start: the compression
+      # suite alone (its containers must match the other targets' byte for
+      # byte), under one Windows version.
+      if [ "$OS_WINE32_EMULATED" = 1 ] && [ "$v" = win7 ]; then
+        ctest_run "$p" "$v" -R '^os_cosfile_compress_test$'
+        summary+=("$p $v: only os_cosfile_compress_test, on qemu-i386, as this kernel runs no 32-bit programs")
+      else
+        summary+=("$p $v: not run, this kernel runs no 32-bit programs")
+      fi
       continue
     fi
     ctest_run "$p" "$v"
@@ -82,7 +92,8 @@ fi
 # package, on both Windows targets.
 for p in i686 x86_64; do
   echo "== consumer: $p"
-  if [ "$p" = i686 ] && [ "$OS_WINE32" = 0 ]; then
+  # One process: it runs on the emulator too.
+  if [ "$p" = i686 ] && [ "$OS_WINE32" = 0 ] && [ "$OS_WINE32_EMULATED" = 0 ]; then
     echo "consumer ($p): not run, this kernel runs no 32-bit programs"
     summary+=("consumer $p: not run, this kernel runs no 32-bit programs")
     continue
