@@ -8,8 +8,14 @@
 // median of the runs, with the minimum and maximum beside it; the coders of
 // an input take their runs in turn. The speed-up of 2 workers is the median
 // of each round's own ratio, the two timed back to back (in either order by
-// turns), so that a stretch of the host's load falls on both of a pair.
+// turns), so that a stretch of the host's load falls on both of a pair. A
+// virtual machine's host may hold one of its processors for seconds: a pair
+// is timed again (up to 4 times) when two threads that compress apart just
+// before or just after it ran at less than 1.8 times one thread's speed.
+// The table says how often that was ("again") and gives the median of those
+// figures ("machine": 2.00x where two threads get two whole processors).
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +26,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <bzlib.h>
@@ -111,6 +118,11 @@ class CCoder {
   virtual void Round() = 0;
   CResult Result() const {
     return {Throughput(m_sizetInput, m_vecCompress), Throughput(m_sizetInput, m_vecDecompress), m_dRatio};
+  }
+  // Forgets the last round.
+  void Drop() {
+    m_vecCompress.pop_back();
+    m_vecDecompress.pop_back();
   }
   const std::vector<double>& CompressSeconds() const { return m_vecCompress; }
   const std::vector<double>& DecompressSeconds() const { return m_vecDecompress; }
@@ -234,12 +246,63 @@ double SlowestBlockMs(const Bytes& a_input) {
   return l_dWorst * 1000;
 }
 
+// How much of two processors the machine gives the coder's kind of work
+// now: the same two blocks of text compressed by one thread, then by two
+// threads at once, each with its own buffers and context and timed from the
+// moment both run (an idle processor takes a while to wake); the sum of the
+// two speeds against the one's. A host that holds a processor, or runs
+// another guest on the other half of its core, shows here.
+class CParallelism {
+ public:
+  explicit CParallelism(const Bytes& a_text) : m_text(a_text.begin(), a_text.begin() + 2 * OS_COMPRESS_BLOCK_SIZE) {
+    for (CSide& l_side : m_aside) {
+      l_side.m_container.resize(OsFileCompressBound(static_cast<std::uint32_t>(m_text.size())));
+      l_side.m_scratch.resize(l_side.m_container.size());
+    }
+  }
+  ~CParallelism() {
+    for (CSide& l_side : m_aside) OsFileCompressContextFree(&l_side.m_context);
+  }
+  double Now() {
+    const double l_dOne = Seconds([&] { Compress(&m_aside[0]); });
+    std::atomic<int> l_iReady{0};
+    double l_adSeconds[2] = {0, 0};
+    const auto l_timed = [&](int a_i) {
+      l_iReady.fetch_add(1);
+      while (l_iReady.load() < 2) {
+      }
+      l_adSeconds[a_i] = Seconds([&] { Compress(&m_aside[a_i]); });
+    };
+    std::thread l_thread(l_timed, 1);
+    l_timed(0);
+    l_thread.join();
+    return l_dOne / l_adSeconds[0] + l_dOne / l_adSeconds[1];
+  }
+
+ private:
+  struct CSide {
+    Bytes m_container, m_scratch;
+    OsCompressContext m_context;
+  };
+  void Compress(CSide* a_pside) {
+    std::uint32_t l_u32Size = static_cast<std::uint32_t>(a_pside->m_container.size());
+    OsFileCompress(a_pside->m_container.data(), &l_u32Size, m_text.data(), static_cast<std::uint32_t>(m_text.size()),
+                   OS_COMPRESS_BWT, a_pside->m_scratch.data(), &a_pside->m_context);
+  }
+  Bytes m_text;
+  CSide m_aside[2];
+};
+
+double Median(std::vector<double> a_vec) {
+  std::sort(a_vec.begin(), a_vec.end());
+  return a_vec[a_vec.size() / 2];
+}
+
 // The median over the rounds of a_vecSlow[i] / a_vecFast[i].
 double MedianRatio(const std::vector<double>& a_vecSlow, const std::vector<double>& a_vecFast) {
   std::vector<double> l_vecRatios;
   for (std::size_t l_u = 0; l_u < a_vecSlow.size(); ++l_u) l_vecRatios.push_back(a_vecSlow[l_u] / a_vecFast[l_u]);
-  std::sort(l_vecRatios.begin(), l_vecRatios.end());
-  return l_vecRatios[l_vecRatios.size() / 2];
+  return Median(l_vecRatios);
 }
 
 void PrintFigure(const CFigure& a_figure) {
@@ -283,19 +346,30 @@ int main(int a_iArgc, char** a_aszArgv) {
   std::vector<std::pair<std::string, double>> l_vecMethod2Compress;
   std::vector<std::pair<std::string, double>> l_vecSlowest;
   COsStdWorkers l_two(2), l_eight(8);
+  CParallelism l_parallelism(l_vecInputs[0].second);
   std::vector<std::string> l_vecWorkers;
   for (const auto& l_input : l_vecInputs) {
     CContainerCoder l_one(l_input.second, OS_COMPRESS_BWT, nullptr), l_onTwo(l_input.second, OS_COMPRESS_BWT, &l_two),
         l_onEight(l_input.second, OS_COMPRESS_BWT, &l_eight), l_runs(l_input.second, OS_COMPRESS_RLE, nullptr);
     CBzip2Coder l_bzip2(l_input.second);
     l_onEight.Round();
+    int l_iAgain = 0;
+    std::vector<double> l_vecParallel;  // every spin's figure
     for (int l_iRun = 0; l_iRun < l_iRuns; ++l_iRun) {
       CCoder* const l_pcoderFirst = l_iRun % 2 == 0 ? static_cast<CCoder*>(&l_one) : &l_onTwo;
       CCoder* const l_pcoderSecond = l_iRun % 2 == 0 ? static_cast<CCoder*>(&l_onTwo) : &l_one;
-      for (CCoder* l_pcoder :
-           {l_pcoderFirst, l_pcoderSecond, static_cast<CCoder*>(&l_bzip2), static_cast<CCoder*>(&l_runs)}) {
-        l_pcoder->Round();
+      for (int l_iTry = 0;; ++l_iTry) {
+        l_vecParallel.push_back(l_parallelism.Now());
+        l_pcoderFirst->Round();
+        l_pcoderSecond->Round();
+        l_vecParallel.push_back(l_parallelism.Now());
+        if (std::min(l_vecParallel.end()[-2], l_vecParallel.back()) >= 1.8 || l_iTry == 4) break;
+        l_one.Drop();
+        l_onTwo.Drop();
+        ++l_iAgain;
       }
+      l_bzip2.Round();
+      l_runs.Round();
     }
     const CResult l_bwt = l_one.Result(), l_bwt2 = l_onTwo.Result(), l_rle = l_runs.Result(), l_bz = l_bzip2.Result();
     if (l_onTwo.Container() != l_one.Container() || l_onEight.Container() != l_one.Container()) {
@@ -303,9 +377,9 @@ int main(int a_iArgc, char** a_aszArgv) {
       return 1;
     }
     char l_sz[160];
-    std::snprintf(l_sz, sizeof(l_sz), "%-14s %9.2fx %11.2fx   identical on 1, 2 and 8 workers", l_input.first.c_str(),
-                  MedianRatio(l_one.CompressSeconds(), l_onTwo.CompressSeconds()),
-                  MedianRatio(l_one.DecompressSeconds(), l_onTwo.DecompressSeconds()));
+    std::snprintf(l_sz, sizeof(l_sz), "%-14s %9.2fx %11.2fx %9d %9.2fx   identical on 1, 2 and 8 workers",
+                  l_input.first.c_str(), MedianRatio(l_one.CompressSeconds(), l_onTwo.CompressSeconds()),
+                  MedianRatio(l_one.DecompressSeconds(), l_onTwo.DecompressSeconds()), l_iAgain, Median(l_vecParallel));
     l_vecWorkers.emplace_back(l_sz);
     const double l_dMib = static_cast<double>(l_input.second.size()) / (1 << 20);
     const std::pair<const char*, const CResult*> l_arows[] = {
@@ -335,8 +409,8 @@ int main(int a_iArgc, char** a_aszArgv) {
   }
   std::printf(
       "\nmethod 2 on 2 workers against one, median of the rounds' own ratios (goal: at least 1.6x on 2 "
-      "processors)\n%-14s %10s %12s\n",
-      "input", "compress", "decompress");
+      "processors)\n%-14s %10s %12s %9s %10s\n",
+      "input", "compress", "decompress", "again", "machine");
   for (const std::string& l_s : l_vecWorkers) std::printf("%s\n", l_s.c_str());
   return 0;
 }

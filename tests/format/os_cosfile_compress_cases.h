@@ -784,12 +784,12 @@ TEST_F(OsCompressTest, WorkersWriteWhatOneThreadWrites) {
       }
     }
   }
-  // Whole and by parts of three blocks, on worker counts that do and do not
-  // divide a batch: a batch stops at a part's end. Run-length chunks of more
-  // blocks than a batch holds.
+  // Whole and by parts of three blocks (a batch stops at a part's end), on
+  // worker counts that do and do not divide the chunks. Run-length chunks of
+  // more blocks than a batch holds (256).
   Bytes l_container, l_output, l_runsContainer;
   const Bytes l_text = TextLike(21 * OS_COMPRESS_BLOCK_SIZE + 5, 81);
-  const Bytes l_runs = LowEntropy(70 * OS_COMPRESS_BLOCK_SIZE, 82);
+  const Bytes l_runs = LowEntropy(262 * OS_COMPRESS_BLOCK_SIZE, 82);
   ASSERT_EQ(Compress(l_text, OS_COMPRESS_BWT, &l_container), OS_STS_SUCCESS);
   ASSERT_EQ(Compress(l_runs, OS_COMPRESS_RLE, &l_runsContainer), OS_STS_SUCCESS);
   OsTestWorkers l_three(3), l_nine(9);

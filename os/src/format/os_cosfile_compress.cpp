@@ -5,6 +5,7 @@
 // Every field is written and read byte by byte in little-endian order, and
 // the reader checks every length and offset it takes from the container
 // against the container and the caller's buffers before it touches them.
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -818,12 +819,13 @@ EOSSTS LogDecode(EDECODE a_edecode) {
 
 // The decoding of one call: its chunks are checked in order and decoded a
 // batch at a time. Alone, a batch is one chunk; with workers it is up to
-// s_u32ChunksPerShare chunks a share (within the arrays below), each share
-// decoding a run of consecutive chunks with its own scratch block and
-// table, so that a worker's wake-up is paid once for many blocks: a stored
-// block is copied in less time than a wake-up takes.
+// s_u32BatchChunks chunks, which the shares take one at a time in order,
+// each with its own scratch block and table. A worker's wake-up is so paid
+// once for many blocks (a stored block is copied in less time than a
+// wake-up takes), and the calling thread is at work while it wakes. Memory
+// stays at one block a worker, whatever a batch holds.
 class CDecoder {
-  static constexpr std::uint32_t s_u32ChunksPerShare = 32;
+  static constexpr std::uint32_t s_u32BatchChunks = 4 * OS_WORKERS_MAX;
   // Stored and run-length chunks decode at the speed of a copy, faster
   // than a worker wakes: a batch is shared out when it holds two
   // transformed chunks, or this many bytes.
@@ -835,9 +837,7 @@ class CDecoder {
     if (l_u32Shares > 1 && l_u32Shares <= OS_WORKERS_MAX) {
       m_posworkers = a_posworkers;
       m_u32Shares = l_u32Shares;
-      // Whole rounds of the shares, so that none sits out a full batch.
-      const std::uint32_t l_u32PerShare = OS_WORKERS_MAX / l_u32Shares;
-      m_u32Capacity = l_u32Shares * (l_u32PerShare < s_u32ChunksPerShare ? l_u32PerShare : s_u32ChunksPerShare);
+      m_u32Capacity = s_u32BatchChunks;
     }
   }
   CDecoder(const CDecoder&) = delete;
@@ -863,8 +863,6 @@ class CDecoder {
       l_u32Transformed += m_achunk[l_u].m_u32Method == OS_COMPRESS_BWT;
       l_u64Bytes += m_achunk[l_u].m_n;
     }
-    // Share w decodes chunks w * per .. w * per + per - 1.
-    m_u32PerShare = (l_u32Chunks + m_u32Shares - 1) / m_u32Shares;
     bool l_bAlone = l_u32Chunks < 2 || (l_u32Transformed < 2 && l_u64Bytes < s_u64ShareBytes);
     if (!l_bAlone && l_u32Transformed > 0 && m_pu8Scratches == nullptr) {
       m_pu8Scratches =
@@ -873,9 +871,8 @@ class CDecoder {
     }
     // The tables are made here, not on the workers: without them, or
     // without the workers' scratch blocks, the calling thread decodes alone.
-    for (std::uint32_t l_u = m_u32PerShare; l_u < l_u32Chunks && !l_bAlone; ++l_u)
-      l_bAlone = m_achunk[l_u].m_u32Method == OS_COMPRESS_BWT && m_achunk[l_u].m_n != 0 &&
-                 m_atable[l_u / m_u32PerShare].Get() == nullptr;
+    for (std::uint32_t l_u = 0; l_u < m_u32Shares && l_u32Transformed > 0 && !l_bAlone; ++l_u)
+      l_bAlone = m_atable[l_u].Get() == nullptr;
     if (l_bAlone) {
       for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
         if (LogDecode(DecodeChunk(m_achunk[l_u], m_pu8Scratch, &m_atable[0])) != OS_STS_SUCCESS) return OS_STS_FAIL;
@@ -883,8 +880,10 @@ class CDecoder {
       return OS_STS_SUCCESS;
     }
     m_u32Batch = l_u32Chunks;
-    // A share that does not run (or stops at a broken chunk) leaves its
-    // chunks failed; only the first failure in order is reported.
+    m_u32Next.store(0, std::memory_order_relaxed);
+    // A chunk no share takes (after a broken one) is left failed; only the
+    // first failure in order is reported, and every chunk before it was
+    // taken, so decoded, before it.
     for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) m_aedecode[l_u] = DECODE_UNPACK;
     m_posworkers->Run(Share, this);
     for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
@@ -896,19 +895,22 @@ class CDecoder {
  private:
   static void Share(void* a_pvDecoder, std::uint32_t a_u32Worker) {
     CDecoder& l_decoder = *static_cast<CDecoder*>(a_pvDecoder);
-    const std::uint32_t l_u32First = a_u32Worker * l_decoder.m_u32PerShare;
-    const std::uint32_t l_u32Rest = l_decoder.m_u32Batch > l_u32First ? l_decoder.m_u32Batch - l_u32First : 0;
-    const std::uint32_t l_u32End =
-        l_u32First + (l_u32Rest < l_decoder.m_u32PerShare ? l_u32Rest : l_decoder.m_u32PerShare);
     // Without the workers' blocks the batch holds no transformed chunk,
     // and the scratch goes unused.
     std::uint8_t* const l_pu8Scratch =
         a_u32Worker == 0 || l_decoder.m_pu8Scratches == nullptr
             ? l_decoder.m_pu8Scratch
             : l_decoder.m_pu8Scratches + static_cast<std::size_t>(a_u32Worker - 1) * OS_COMPRESS_BLOCK_SIZE;
-    for (std::uint32_t l_u = l_u32First; l_u < l_u32End; ++l_u) {
+    // The batch and its chunks came with the round; the counter orders
+    // nothing else.
+    for (;;) {
+      const std::uint32_t l_u = l_decoder.m_u32Next.fetch_add(1, std::memory_order_relaxed);
+      if (l_u >= l_decoder.m_u32Batch) return;
       l_decoder.m_aedecode[l_u] = DecodeChunk(l_decoder.m_achunk[l_u], l_pu8Scratch, &l_decoder.m_atable[a_u32Worker]);
-      if (l_decoder.m_aedecode[l_u] != DECODE_OK) return;
+      if (l_decoder.m_aedecode[l_u] != DECODE_OK) {
+        l_decoder.m_u32Next.store(l_decoder.m_u32Batch, std::memory_order_relaxed);
+        return;
+      }
     }
   }
 
@@ -919,9 +921,9 @@ class CDecoder {
   std::uint8_t* m_pu8Scratches = nullptr;  // the blocks of workers 1 and up
   std::uint32_t m_u32Chunks = 0;
   std::uint32_t m_u32Batch = 0;
-  std::uint32_t m_u32PerShare = 1;
-  SChunk m_achunk[OS_WORKERS_MAX];
-  EDECODE m_aedecode[OS_WORKERS_MAX];
+  std::atomic<std::uint32_t> m_u32Next{0};  // the batch's next chunk to take
+  SChunk m_achunk[s_u32BatchChunks];
+  EDECODE m_aedecode[s_u32BatchChunks];
   CUntransformTable m_atable[OS_WORKERS_MAX];
 };
 
