@@ -9,9 +9,10 @@
 // an input take their runs in turn. The speed-up of 2 workers is the median
 // of each round's own ratio, the two timed back to back (in either order by
 // turns), so that a stretch of the host's load falls on both of a pair. A
-// virtual machine's host may hold one of its processors for seconds: a pair
-// is timed again (up to 4 times) when two threads that compress apart just
-// before or just after it ran at less than 1.8 times one thread's speed.
+// virtual machine's host may hold one of its processors for seconds: a round
+// (all four coders) is timed again, up to 4 times, when two threads that
+// compress apart just before or just after its pair ran at less than 1.8
+// times one thread's speed; a run can so take up to five times as long.
 // The table says how often that was ("again") and gives the median of those
 // figures ("machine": 2.00x where two threads get two whole processors).
 #include <algorithm>
@@ -258,6 +259,7 @@ class CParallelism {
     for (CSide& l_side : m_aside) {
       l_side.m_container.resize(OsFileCompressBound(static_cast<std::uint32_t>(m_text.size())));
       l_side.m_scratch.resize(l_side.m_container.size());
+      Compress(&l_side);  // the context's arrays, made and touched
     }
   }
   ~CParallelism() {
@@ -286,8 +288,12 @@ class CParallelism {
   };
   void Compress(CSide* a_pside) {
     std::uint32_t l_u32Size = static_cast<std::uint32_t>(a_pside->m_container.size());
-    OsFileCompress(a_pside->m_container.data(), &l_u32Size, m_text.data(), static_cast<std::uint32_t>(m_text.size()),
-                   OS_COMPRESS_BWT, a_pside->m_scratch.data(), &a_pside->m_context);
+    if (OsFileCompress(a_pside->m_container.data(), &l_u32Size, m_text.data(),
+                       static_cast<std::uint32_t>(m_text.size()), OS_COMPRESS_BWT, a_pside->m_scratch.data(),
+                       &a_pside->m_context) != OS_STS_SUCCESS) {
+      std::fprintf(stderr, "OsFileCompress failed\n");
+      std::exit(1);
+    }
   }
   Bytes m_text;
   CSide m_aside[2];
@@ -354,7 +360,7 @@ int main(int a_iArgc, char** a_aszArgv) {
     CBzip2Coder l_bzip2(l_input.second);
     l_onEight.Round();
     int l_iAgain = 0;
-    std::vector<double> l_vecParallel;  // every spin's figure
+    std::vector<double> l_vecParallel;  // every probe's figure
     for (int l_iRun = 0; l_iRun < l_iRuns; ++l_iRun) {
       CCoder* const l_pcoderFirst = l_iRun % 2 == 0 ? static_cast<CCoder*>(&l_one) : &l_onTwo;
       CCoder* const l_pcoderSecond = l_iRun % 2 == 0 ? static_cast<CCoder*>(&l_onTwo) : &l_one;
@@ -363,13 +369,12 @@ int main(int a_iArgc, char** a_aszArgv) {
         l_pcoderFirst->Round();
         l_pcoderSecond->Round();
         l_vecParallel.push_back(l_parallelism.Now());
+        l_bzip2.Round();
+        l_runs.Round();
         if (std::min(l_vecParallel.end()[-2], l_vecParallel.back()) >= 1.8 || l_iTry == 4) break;
-        l_one.Drop();
-        l_onTwo.Drop();
+        for (CCoder* l_pcoder : std::initializer_list<CCoder*>{&l_one, &l_onTwo, &l_bzip2, &l_runs}) l_pcoder->Drop();
         ++l_iAgain;
       }
-      l_bzip2.Round();
-      l_runs.Round();
     }
     const CResult l_bwt = l_one.Result(), l_bwt2 = l_onTwo.Result(), l_rle = l_runs.Result(), l_bz = l_bzip2.Result();
     if (l_onTwo.Container() != l_one.Container() || l_onEight.Container() != l_one.Container()) {

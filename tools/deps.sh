@@ -63,14 +63,19 @@ install_packages "${packages[@]}"
 binfmt=/proc/sys/fs/binfmt_misc
 if [ ! -e "$binfmt/qemu-i386" ] && ! err=$(/usr/lib/wine/wine --version 2>&1 >/dev/null) &&
   [[ $err == *"Exec format error"* ]]; then
-  install_packages qemu-user-static
-  [ -e "$binfmt/register" ] || $SUDO mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+  if [ ! -e "$binfmt/register" ]; then
+    $SUDO modprobe binfmt_misc 2>/dev/null || true
+    $SUDO mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+  fi
   magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
   mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-  if [ -e "$binfmt/register" ] &&
-    printf '%s\n' ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:FP" | $SUDO tee "$binfmt/register" >/dev/null 2>&1; then
+  # The package may register the emulator itself.
+  if [ -e "$binfmt/register" ] && install_packages qemu-user-static &&
+    { [ -e "$binfmt/qemu-i386" ] ||
+      printf '%s\n' ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:FP" |
+      $SUDO tee "$binfmt/register" >/dev/null 2>&1; }; then
     echo "deps: 32-bit programs run on qemu-i386 (this kernel runs none itself)"
   else
-    echo "deps: this kernel runs no 32-bit programs, and binfmt_misc cannot take qemu-i386"
+    echo "deps: this kernel runs no 32-bit programs, and qemu-i386 cannot be registered for them"
   fi
 fi

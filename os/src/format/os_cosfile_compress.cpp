@@ -869,9 +869,11 @@ class CDecoder {
           static_cast<std::uint8_t*>(OS_MEM_ALLOC((m_u32Shares - 1) * OS_COMPRESS_BLOCK_SIZE, "decompress-workers"));
       l_bAlone = m_pu8Scratches == nullptr;
     }
-    // The tables are made here, not on the workers: without them, or
-    // without the workers' scratch blocks, the calling thread decodes alone.
-    for (std::uint32_t l_u = 0; l_u < m_u32Shares && l_u32Transformed > 0 && !l_bAlone; ++l_u)
+    // No more shares take part than there are chunks. Their tables are made
+    // here, not on the workers: without them, or without the workers'
+    // scratch blocks, the calling thread decodes alone.
+    m_u32Active = l_u32Chunks < m_u32Shares ? l_u32Chunks : m_u32Shares;
+    for (std::uint32_t l_u = 0; l_u < m_u32Active && l_u32Transformed > 0 && !l_bAlone; ++l_u)
       l_bAlone = m_atable[l_u].Get() == nullptr;
     if (l_bAlone) {
       for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
@@ -883,7 +885,9 @@ class CDecoder {
     m_u32Next.store(0, std::memory_order_relaxed);
     // A chunk no share takes (after a broken one) is left failed; only the
     // first failure in order is reported, and every chunk before it was
-    // taken, so decoded, before it.
+    // taken, so decoded, before it. A share the pool runs again, for a
+    // worker whose thread ended, finds nothing left to take: a chunk that
+    // worker held stays failed.
     for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) m_aedecode[l_u] = DECODE_UNPACK;
     m_posworkers->Run(Share, this);
     for (std::uint32_t l_u = 0; l_u < l_u32Chunks; ++l_u) {
@@ -895,6 +899,7 @@ class CDecoder {
  private:
   static void Share(void* a_pvDecoder, std::uint32_t a_u32Worker) {
     CDecoder& l_decoder = *static_cast<CDecoder*>(a_pvDecoder);
+    if (a_u32Worker >= l_decoder.m_u32Active) return;
     // Without the workers' blocks the batch holds no transformed chunk,
     // and the scratch goes unused.
     std::uint8_t* const l_pu8Scratch =
@@ -921,6 +926,7 @@ class CDecoder {
   std::uint8_t* m_pu8Scratches = nullptr;  // the blocks of workers 1 and up
   std::uint32_t m_u32Chunks = 0;
   std::uint32_t m_u32Batch = 0;
+  std::uint32_t m_u32Active = 1;            // the shares that take chunks
   std::atomic<std::uint32_t> m_u32Next{0};  // the batch's next chunk to take
   SChunk m_achunk[s_u32BatchChunks];
   EDECODE m_aedecode[s_u32BatchChunks];
