@@ -68,6 +68,8 @@ for v in win7 win10 winxp64 vista; do
       if [ "$OS_WINE32_EMULATED" = 1 ] && [ "$v" = win7 ]; then
         ctest_run "$p" "$v" -R '^os_cosfile_compress_test$'
         summary+=("$p $v: only os_cosfile_compress_test, on qemu-i386, as this kernel runs no 32-bit programs")
+      elif [ "$OS_WINE32_EMULATED" = 1 ]; then
+        summary+=("$p $v: not run, this kernel runs no 32-bit programs and its emulator takes a minute a process")
       else
         summary+=("$p $v: not run, this kernel runs no 32-bit programs")
       fi

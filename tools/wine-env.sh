@@ -51,12 +51,14 @@ wine_targets() {
 }
 
 wine_prepare() {
-  # A prefix made while the 32-bit side could not start has no 32-bit system
-  # folder; where 32-bit programs now run it is made again.
+  # The marker names the side the prefix was made with. One made while the
+  # 32-bit side could not start lacks its 32-bit system folder: where 32-bit
+  # programs now run, it is made again (once).
+  local mode=wine64
+  if [ "$OS_WINE32" = 1 ] || [ "$OS_WINE32_EMULATED" = 1 ]; then mode=wine32; fi
   if [ -f "$WINEPREFIX/.prepared" ]; then
-    if [ "$OS_WINE32" = 1 ] || [ "$OS_WINE32_EMULATED" = 1 ]; then
-      [ -z "$(ls -A "$WINEPREFIX/drive_c/windows/syswow64" 2>/dev/null)" ] || return 0
-    else
+    if [ "$mode" = wine64 ] || grep -qx wine32 "$WINEPREFIX/.prepared" ||
+      [ -n "$(ls -A "$WINEPREFIX/drive_c/windows/syswow64" 2>/dev/null)" ]; then
       return 0
     fi
   fi
@@ -70,7 +72,7 @@ wine_prepare() {
   wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f </dev/null >/dev/null 2>&1
   wineserver -k || true
   wineserver -w
-  touch "$WINEPREFIX/.prepared"
+  echo "$mode" >"$WINEPREFIX/.prepared"
 }
 
 # Starts one persistent server for the run and warms it up: the first process

@@ -9,6 +9,8 @@
 #include "os_sysinfo.h"
 #include "os_win.h"
 
+#include <tlhelp32.h>
+
 #define OS_FILE_IMPL_OR_RETURN(a_ret) OS_RETURN_IF_NULL(m_posfileimpl, OS_LOG_ASSERT, "m_posfileimpl is null...", a_ret)
 
 namespace {
@@ -37,6 +39,41 @@ OsPfnPlaySoundW LoadSound() {
   return l_pfn;
 }
 
+// An asynchronous sound plays on a thread the sound library starts. Stopping
+// the sound waits only for a thread that has begun to play: one just made
+// may not have run yet, and would start in code that is gone. Waits for
+// every thread of this process that starts in a_hmodule, up to 2 s each;
+// false when one still runs or the threads cannot be listed.
+bool SoundThreadsEnded(HMODULE a_hmodule) {
+  typedef LONG(WINAPI * OsPfnQueryThread)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+  constexpr ULONG OS_THREAD_START_ADDRESS = 9;  // ThreadQuerySetWin32StartAddress
+  OsPfnQueryThread l_pfnQuery = nullptr;
+  if (!OsSysResolve(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread", &l_pfnQuery)) return false;
+  const BYTE* const l_pbBase = reinterpret_cast<const BYTE*>(a_hmodule);
+  const IMAGE_NT_HEADERS* const l_pnt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      l_pbBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(l_pbBase)->e_lfanew);
+  const BYTE* const l_pbEnd = l_pbBase + l_pnt->OptionalHeader.SizeOfImage;
+  const COsHandle l_hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!l_hSnapshot) return false;
+  const DWORD l_dwProcess = GetCurrentProcessId(), l_dwSelf = GetCurrentThreadId();
+  bool l_bEnded = true;
+  THREADENTRY32 l_threadentry = {};
+  l_threadentry.dwSize = sizeof(l_threadentry);
+  for (BOOL l_b = Thread32First(l_hSnapshot.Get(), &l_threadentry); l_b;
+       l_b = Thread32Next(l_hSnapshot.Get(), &l_threadentry)) {
+    if (l_threadentry.th32OwnerProcessID != l_dwProcess || l_threadentry.th32ThreadID == l_dwSelf) continue;
+    const COsHandle l_hThread(OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, l_threadentry.th32ThreadID));
+    if (!l_hThread) continue;  // ended already
+    const BYTE* l_pbStart = nullptr;
+    if (l_pfnQuery(l_hThread.Get(), OS_THREAD_START_ADDRESS, &l_pbStart, sizeof(l_pbStart), nullptr) < 0) {
+      l_bEnded = false;
+    } else if (l_pbStart >= l_pbBase && l_pbStart < l_pbEnd) {
+      l_bEnded = WaitForSingleObject(l_hThread.Get(), 2000) == WAIT_OBJECT_0 && l_bEnded;
+    }
+  }
+  return l_bEnded;
+}
+
 }  // namespace
 
 EOSSTS COsFile::PlaySystemSound(const char* a_szSoundName) {
@@ -53,8 +90,10 @@ EOSSTS COsFile::PlaySystemSound(const char* a_szSoundName) {
 }
 
 void OsFileSoundRelease() {
-  // An asynchronous sound plays on a thread of the sound library: stopping
-  // it waits for that thread to let go, else the code would vanish under it.
+  // The sound playing is stopped, and the library goes once its threads
+  // have ended; one that does not end keeps it loaded, as its code must not
+  // vanish under it.
   if (OsPfnPlaySoundW const l_pfn = s_pfnPlaySoundW.exchange(nullptr); l_pfn != nullptr) l_pfn(nullptr, nullptr, 0);
-  if (HMODULE const l_hmodule = s_hmoduleWinmm.exchange(nullptr); l_hmodule != nullptr) FreeLibrary(l_hmodule);
+  if (HMODULE const l_hmodule = s_hmoduleWinmm.exchange(nullptr); l_hmodule != nullptr && SoundThreadsEnded(l_hmodule))
+    FreeLibrary(l_hmodule);
 }
