@@ -89,6 +89,25 @@ TEST_F(OsDesktopTest, SoundsPlayAndShutDownReleasesTheSoundLibrary) {
   EXPECT_EQ(GetModuleHandleW(L"winmm.dll"), nullptr);
 }
 
+// A thread that would start in the sound library keeps it loaded at
+// shut-down: freed, its code would be gone when the thread runs.
+TEST_F(OsDesktopTest, ASoundThreadYetToRunKeepsTheSoundLibrary) {
+  COsFile l_osfile;
+  ASSERT_EQ(l_osfile.PlaySystemSound("SystemAsterisk"), OS_STS_SUCCESS);
+  HMODULE const l_hmodule = GetModuleHandleW(L"winmm.dll");
+  ASSERT_NE(l_hmodule, nullptr);
+  HANDLE const l_hThread = CreateThread(
+      nullptr, 0,
+      reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(GetProcAddress(l_hmodule, "timeGetTime"))),
+      nullptr, CREATE_SUSPENDED, nullptr);
+  ASSERT_NE(l_hThread, nullptr);
+  OsServicesStop();
+  EXPECT_EQ(GetModuleHandleW(L"winmm.dll"), l_hmodule);
+  TerminateThread(l_hThread, 0);  // it never ran
+  WaitForSingleObject(l_hThread, INFINITE);
+  CloseHandle(l_hThread);
+}
+
 TEST_F(OsDesktopTest, ProtectedModeCopyCopiesAsOsFileCopyWithOrWithoutItsWorker) {
   const std::string l_sSource = Dir() + "\\src.txt", l_sPlain = Dir() + "\\plain.txt";
   const std::string l_sSaved = Dir() + "\\saved.txt";

@@ -43,7 +43,9 @@ OsPfnPlaySoundW LoadSound() {
 // the sound waits only for a thread that has begun to play: one just made
 // may not have run yet, and would start in code that is gone. Waits for
 // every thread of this process that starts in a_hmodule, up to 2 s each;
-// false when one still runs or the threads cannot be listed.
+// false when one still runs, or its start cannot be told, or the threads
+// cannot be listed. (Wine tells a thread's start only once it has run; a
+// thread that shows none is given up to 2 s to run or end.)
 bool SoundThreadsEnded(HMODULE a_hmodule) {
   typedef LONG(WINAPI * OsPfnQueryThread)(HANDLE, ULONG, PVOID, ULONG, PULONG);
   constexpr ULONG OS_THREAD_START_ADDRESS = 9;  // ThreadQuerySetWin32StartAddress
@@ -65,7 +67,13 @@ bool SoundThreadsEnded(HMODULE a_hmodule) {
     const COsHandle l_hThread(OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, l_threadentry.th32ThreadID));
     if (!l_hThread) continue;  // ended already
     const BYTE* l_pbStart = nullptr;
-    if (l_pfnQuery(l_hThread.Get(), OS_THREAD_START_ADDRESS, &l_pbStart, sizeof(l_pbStart), nullptr) < 0) {
+    bool l_bGone = false;
+    for (int l_iMs = 0; l_iMs < 2000 && l_pbStart == nullptr && !l_bGone; ++l_iMs) {
+      if (l_pfnQuery(l_hThread.Get(), OS_THREAD_START_ADDRESS, &l_pbStart, sizeof(l_pbStart), nullptr) < 0) break;
+      if (l_pbStart == nullptr) l_bGone = WaitForSingleObject(l_hThread.Get(), 1) == WAIT_OBJECT_0;
+    }
+    if (l_bGone) continue;
+    if (l_pbStart == nullptr) {
       l_bEnded = false;
     } else if (l_pbStart >= l_pbBase && l_pbStart < l_pbEnd) {
       l_bEnded = WaitForSingleObject(l_hThread.Get(), 2000) == WAIT_OBJECT_0 && l_bEnded;
