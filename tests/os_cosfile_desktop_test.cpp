@@ -92,20 +92,25 @@ TEST_F(OsDesktopTest, SoundsPlayAndShutDownReleasesTheSoundLibrary) {
 // A thread that would start in the sound library keeps it loaded at
 // shut-down: freed, its code would be gone when the thread runs.
 TEST_F(OsDesktopTest, ASoundThreadYetToRunKeepsTheSoundLibrary) {
+  if (GetModuleHandleW(L"winmm.dll") != nullptr) GTEST_SKIP() << "the sound library was loaded before the test";
   COsFile l_osfile;
   ASSERT_EQ(l_osfile.PlaySystemSound("SystemAsterisk"), OS_STS_SUCCESS);
   HMODULE const l_hmodule = GetModuleHandleW(L"winmm.dll");
   ASSERT_NE(l_hmodule, nullptr);
-  HANDLE const l_hThread = CreateThread(
-      nullptr, 0,
-      reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(GetProcAddress(l_hmodule, "timeGetTime"))),
-      nullptr, CREATE_SUSPENDED, nullptr);
+  const FARPROC l_pfnStart = GetProcAddress(l_hmodule, "PlaySoundW");
+  ASSERT_NE(l_pfnStart, nullptr);
+  HANDLE const l_hThread =
+      CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(l_pfnStart)), nullptr,
+                   CREATE_SUSPENDED, nullptr);
   ASSERT_NE(l_hThread, nullptr);
   OsServicesStop();
   EXPECT_EQ(GetModuleHandleW(L"winmm.dll"), l_hmodule);
-  TerminateThread(l_hThread, 0);  // it never ran
+  ASSERT_TRUE(TerminateThread(l_hThread, 0));  // it never ran
   WaitForSingleObject(l_hThread, INFINITE);
   CloseHandle(l_hThread);
+  // The reference the shut-down kept, given back for the tests after this one.
+  FreeLibrary(l_hmodule);
+  EXPECT_EQ(GetModuleHandleW(L"winmm.dll"), nullptr);
 }
 
 TEST_F(OsDesktopTest, ProtectedModeCopyCopiesAsOsFileCopyWithOrWithoutItsWorker) {

@@ -1,5 +1,6 @@
 // System sounds, and the sound library kept loaded between them.
 #include <atomic>
+#include <cstdint>
 
 #include "os_cosfile.h"
 #include "os_cosfile_impl.h"
@@ -39,47 +40,63 @@ OsPfnPlaySoundW LoadSound() {
   return l_pfn;
 }
 
-// An asynchronous sound plays on a thread the sound library starts. Stopping
-// the sound waits only for a thread that has begun to play: one just made
-// may not have run yet, and would start in code that is gone. Waits for
-// every thread of this process that starts in a_hmodule, up to 2 s each;
-// false when one still runs, or its start cannot be told, or the threads
-// cannot be listed. (Wine tells a thread's start only once it has run; a
-// thread that shows none is given up to 2 s to run or end.)
+// An asynchronous sound plays on a thread the sound library starts, and
+// stopping the sound does not wait for that thread to leave the library's
+// code: one just made may not have run yet, and one that has played still
+// returns through it. Waits for every thread of this process that starts in
+// a_hmodule, 2 s in all; false at the first that does not end in time, whose
+// start cannot be told, or when the threads cannot be listed. (Wine tells a
+// thread's start only once it has run: a thread that shows none is waited
+// for until it does, or ends.)
 bool SoundThreadsEnded(HMODULE a_hmodule) {
   typedef LONG(WINAPI * OsPfnQueryThread)(HANDLE, ULONG, PVOID, ULONG, PULONG);
   constexpr ULONG OS_THREAD_START_ADDRESS = 9;  // ThreadQuerySetWin32StartAddress
+  constexpr DWORD OS_SOUND_THREADS_MS = 2000;
   OsPfnQueryThread l_pfnQuery = nullptr;
   if (!OsSysResolve(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread", &l_pfnQuery)) return false;
   const BYTE* const l_pbBase = reinterpret_cast<const BYTE*>(a_hmodule);
   const IMAGE_NT_HEADERS* const l_pnt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
       l_pbBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(l_pbBase)->e_lfanew);
-  const BYTE* const l_pbEnd = l_pbBase + l_pnt->OptionalHeader.SizeOfImage;
+  const std::uintptr_t l_uptrBase = reinterpret_cast<std::uintptr_t>(a_hmodule);
+  const std::uintptr_t l_uptrEnd = l_uptrBase + l_pnt->OptionalHeader.SizeOfImage;
   const COsHandle l_hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
   if (!l_hSnapshot) return false;
   const DWORD l_dwProcess = GetCurrentProcessId(), l_dwSelf = GetCurrentThreadId();
-  bool l_bEnded = true;
+  const DWORD l_dwStart = GetTickCount();
+  // The time left of the budget (the tick count wraps; the difference does not).
+  const auto l_left = [&]() -> DWORD {
+    const DWORD l_dwSpent = GetTickCount() - l_dwStart;
+    return l_dwSpent < OS_SOUND_THREADS_MS ? OS_SOUND_THREADS_MS - l_dwSpent : 0;
+  };
+  bool l_bSawSelf = false;  // a listing that lacks this thread is not whole
   THREADENTRY32 l_threadentry = {};
   l_threadentry.dwSize = sizeof(l_threadentry);
   for (BOOL l_b = Thread32First(l_hSnapshot.Get(), &l_threadentry); l_b;
        l_b = Thread32Next(l_hSnapshot.Get(), &l_threadentry)) {
-    if (l_threadentry.th32OwnerProcessID != l_dwProcess || l_threadentry.th32ThreadID == l_dwSelf) continue;
+    if (l_threadentry.th32OwnerProcessID != l_dwProcess) continue;
+    if (l_threadentry.th32ThreadID == l_dwSelf) {
+      l_bSawSelf = true;
+      continue;
+    }
     const COsHandle l_hThread(OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, l_threadentry.th32ThreadID));
-    if (!l_hThread) continue;  // ended already
-    const BYTE* l_pbStart = nullptr;
-    bool l_bGone = false;
-    for (int l_iMs = 0; l_iMs < 2000 && l_pbStart == nullptr && !l_bGone; ++l_iMs) {
-      if (l_pfnQuery(l_hThread.Get(), OS_THREAD_START_ADDRESS, &l_pbStart, sizeof(l_pbStart), nullptr) < 0) break;
-      if (l_pbStart == nullptr) l_bGone = WaitForSingleObject(l_hThread.Get(), 1) == WAIT_OBJECT_0;
+    if (!l_hThread) {
+      if (GetLastError() == ERROR_INVALID_PARAMETER) continue;  // ended since the listing
+      return false;
     }
-    if (l_bGone) continue;
-    if (l_pbStart == nullptr) {
-      l_bEnded = false;
-    } else if (l_pbStart >= l_pbBase && l_pbStart < l_pbEnd) {
-      l_bEnded = WaitForSingleObject(l_hThread.Get(), 2000) == WAIT_OBJECT_0 && l_bEnded;
+    std::uintptr_t l_uptrStart = 0;
+    for (;;) {
+      if (l_pfnQuery(l_hThread.Get(), OS_THREAD_START_ADDRESS, &l_uptrStart, sizeof(l_uptrStart), nullptr) < 0)
+        return false;
+      if (l_uptrStart != 0) break;
+      const DWORD l_dwWait = WaitForSingleObject(l_hThread.Get(), l_left() != 0 ? 1 : 0);
+      if (l_dwWait == WAIT_OBJECT_0) break;
+      if (l_dwWait != WAIT_TIMEOUT || l_left() == 0) return false;
     }
+    if (l_uptrStart >= l_uptrBase && l_uptrStart < l_uptrEnd &&
+        WaitForSingleObject(l_hThread.Get(), l_left()) != WAIT_OBJECT_0)
+      return false;
   }
-  return l_bEnded;
+  return l_bSawSelf;
 }
 
 }  // namespace
