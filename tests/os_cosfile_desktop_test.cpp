@@ -93,8 +93,10 @@ TEST_F(OsDesktopTest, SoundsPlayAndShutDownReleasesTheSoundLibrary) {
 // shut-down: freed, its code would be gone when the thread runs.
 TEST_F(OsDesktopTest, ASoundThreadYetToRunKeepsTheSoundLibrary) {
   if (GetModuleHandleW(L"winmm.dll") != nullptr) GTEST_SKIP() << "the sound library was loaded before the test";
+  // A name that does not convert loads the library and plays nothing, so
+  // no thread of the library's own runs when it is given back below.
   COsFile l_osfile;
-  ASSERT_EQ(l_osfile.PlaySystemSound("SystemAsterisk"), OS_STS_SUCCESS);
+  ASSERT_EQ(l_osfile.PlaySystemSound("\xff"), OS_STS_SUCCESS);
   HMODULE const l_hmodule = GetModuleHandleW(L"winmm.dll");
   ASSERT_NE(l_hmodule, nullptr);
   const FARPROC l_pfnStart = GetProcAddress(l_hmodule, "PlaySoundW");
